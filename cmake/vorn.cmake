@@ -1,0 +1,38 @@
+# vorn_subsystem(NAME DIR): one object library per subsystem folder, so a
+# half-finished file in one subsystem never stops another from building.
+# Vector kernels live in DIR/x86/<kernel>_<isa>.cc and get their ISA flags here.
+function(vorn_subsystem name dir)
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${dir}/*.cc)
+  set(vec "")
+  if(VORN_X86)
+    file(GLOB vec CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${dir}/x86/*.cc)
+    foreach(f ${vec})
+      if(f MATCHES "_avx2\\.cc$")
+        set_source_files_properties(${f} PROPERTIES COMPILE_OPTIONS "-mavx2;-mfma;-mbmi2")
+      elseif(f MATCHES "_ssse3\\.cc$")
+        set_source_files_properties(${f} PROPERTIES COMPILE_OPTIONS "-mssse3")
+      elseif(f MATCHES "_sse41\\.cc$")
+        set_source_files_properties(${f} PROPERTIES COMPILE_OPTIONS "-msse4.1")
+      else()
+        set_source_files_properties(${f} PROPERTIES COMPILE_OPTIONS "-msse2")
+      endif()
+    endforeach()
+  endif()
+  add_library(${name} OBJECT ${srcs} ${vec} ${ARGN})
+  target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR}/src)
+  target_compile_options(${name} PRIVATE ${VORN_PRODUCT_FLAGS})
+  if(VORN_X86)
+    target_compile_definitions(${name} PUBLIC VORN_X86=1)
+  endif()
+endfunction()
+
+# vorn_test(NAME SOURCES... LIBS ...): one GoogleTest executable, discovered
+# at test time so the Windows build can run it under Wine.
+function(vorn_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} vorn_test_support GTest::gtest_main)
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/tests)
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+                       PROPERTIES TIMEOUT 600)
+endfunction()

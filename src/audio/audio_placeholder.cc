@@ -1,0 +1,1 @@
+// Placeholder so the audio library exists before its first source lands.

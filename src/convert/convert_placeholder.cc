@@ -1,0 +1,1 @@
+// Placeholder so the convert library exists before its first source lands.

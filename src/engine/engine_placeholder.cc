@@ -1,0 +1,1 @@
+// Placeholder so the engine library exists before its first source lands.

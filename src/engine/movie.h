@@ -1,0 +1,144 @@
+// The engine's movie record, the open flags and the engine's public operations.
+#pragma once
+#include <cstdint>
+
+#include "input/io_reader.h"
+
+struct SoundTrack;
+
+// ---- Open flags (also stored as Movie::flags) ---------------------------------
+enum : uint32_t {
+  OPEN_FRAME_RATE = 0x1000,
+  OPEN_PRELOAD = 0x2000,
+  OPEN_TRACKS = 0x4000,
+  OPEN_OLD_COLOURS = 0x8000,
+  OPEN_UV_ORDER = 0x10000,
+  OPEN_GRAYSCALE = 0x20000,
+  OPEN_NO_MMX = 0x40000,
+  OPEN_NO_SKIP = 0x80000,
+  OPEN_ALPHA = 0x100000,
+  OPEN_NO_FILL = 0x200000,
+  OPEN_READ_SPEED = 0x400000,
+  OPEN_FILE_HANDLE = 0x800000,
+  OPEN_IO_SIZE = 0x1000000,
+  OPEN_CUSTOM_IO = 0x2000000,
+  OPEN_FROM_MEMORY = 0x4000000,
+  OPEN_NO_THREAD = 0x8000000,
+  OPEN_SCALE_MASK = 0x70000000,
+  OPEN_SCALE_SHIFT = 28,
+};
+
+// ---- Header video flags and track formats ---------------------------------------
+enum : uint32_t {
+  VIDEO_FLAG_GREY = 0x20000,
+  VIDEO_FLAG_ALPHA = 0x100000,
+  VIDEO_FLAG_SCALE_MASK = 0x70000000,
+
+  AUDIO_TRACK_RATE_MASK = 0xFFFF,
+  AUDIO_TRACK_DCT = 0x10000000,
+  AUDIO_TRACK_STEREO = 0x20000000,
+  AUDIO_TRACK_16BIT = 0x40000000,
+  AUDIO_TRACK_RDFT = 0x80000000,
+};
+
+inline constexpr uint32_t MOVIE_HEADER_SIZE = 44;
+inline constexpr int MOVIE_BUNDLE_COUNT = 9;
+inline constexpr int MOVIE_RECT_COUNT = 8;
+
+struct MovieRect {
+  int32_t x, y, width, height;
+};
+
+struct Movie {
+  uint32_t width, height;       // display size (doubled by scaling modes)
+  uint32_t frames;
+  int32_t frame_num;            // 1-based frame whose packet is loaded; -1 before
+  int32_t shown_frame_num;
+  uint32_t rate_num, rate_den;  // playback rate; rate_num 0 = as fast as possible
+  uint32_t read_error;
+  uint32_t flags;               // effective open flags
+  uint32_t video_flags;
+  uint32_t size_less_8;
+  MovieRect rects[MOVIE_RECT_COUNT];
+  int32_t rect_count;           // -1 = not computed for the current frame
+  uint32_t cur_buffer;
+  uint8_t* yuv_buffers[2];
+  uint8_t* alpha_buffers[2];
+  uint32_t plane_width, plane_height;
+  uint32_t chroma_width, chroma_height;
+  uint8_t* block_map;
+  uint32_t blocks_per_row, block_count;
+  uint32_t largest_frame, index_frames, track_count;
+  uint32_t peak_rate, peak_frame;
+  uint32_t paused;
+  uint8_t* frame_data;
+  uint8_t* preload;
+  const uint32_t* frame_index;
+  IoReader io;
+  uint8_t* io_buffer;
+  uint32_t io_buffer_size;
+  uint32_t decoded_width, decoded_height;
+  uint32_t* selected_tracks;
+  const uint32_t* track_max_bytes;
+  const uint32_t* track_formats;
+  const uint32_t* track_ids;
+
+  // Timing, in engine-clock milliseconds.
+  uint32_t frames_decoded;
+  uint32_t first_frame_time;
+  uint32_t frame_start_time;
+  uint32_t frame_end_time;
+  uint32_t clock_start;         // 0 = frame clock stopped
+  uint32_t clock_start_frames;
+  uint32_t late_limit;
+  uint32_t slow_frame_start;
+  uint32_t slowest_ms, slowest_frame;
+  uint32_t second_slowest_ms, second_slowest_frame;
+
+  uint32_t sound_on, video_on;
+  uint32_t memory_used;
+  uint32_t video_ms, audio_ms, blit_ms, open_ms;
+  uint32_t file_rate_num, file_rate_den;
+  uint32_t history_len, history_shift;
+  uint32_t* history_time;
+  uint32_t* history_audio;
+  uint32_t* history_video;
+  uint32_t* history_blit;
+  uint32_t* history_read;
+  uint32_t* history_idle_read;
+  uint32_t* history_background_read;
+  uint32_t copy_flags;
+  int32_t last_decoded;
+  uint32_t restart_time, restart_sound;
+  uint32_t selected_count, sound_skips;
+  SoundTrack* tracks;
+  uint32_t skip_blit, skipped_blits;
+  uint8_t* bundle_buffers[MOVIE_BUNDLE_COUNT];
+  uint32_t skip_run;
+  uint32_t clock_adjust, clock_adjust_step;
+  uint32_t reader_service_tick, sound_service_tick;
+  ServiceNode sound_node;
+};
+
+// ---- Open, close, options ---------------------------------------------------------
+Movie* MovieOpen(const void* source, uint32_t flags);
+void MovieClose(Movie* movie);
+const char* MovieGetError();
+void MovieSetError(const char* text);  // the player writes its own texts here too
+void MovieSetFrameRate(int32_t num, int32_t den);
+void MovieSetSoundTracks(uint32_t count, const uint32_t* ids);
+void MovieSetReadSpeed(int32_t bytes_per_second);
+void MovieSetIoBufferSize(int32_t bytes);
+using IoOpenFunction = int (*)(IoReader* io, const void* source, uint32_t flags);
+void MovieSetIoOpen(IoOpenFunction open);
+
+// ---- Frame stepping -------------------------------------------------------------
+uint32_t MovieClockMs();
+int MovieWait(Movie* movie);
+int MovieDoFrame(Movie* movie);
+void MovieNextFrame(Movie* movie);
+void MovieLoadFrame(Movie* movie, uint32_t frame);
+int MovieSetPause(Movie* movie, int on);
+void MovieStartClock(Movie* movie);
+void MovieNoteFrameTime(Movie* movie, uint32_t now);
+int MovieGetRects(Movie* movie, uint32_t display_flags);

@@ -1,0 +1,1 @@
+// Placeholder so the input library exists before its first source lands.

@@ -1,0 +1,1 @@
+// Placeholder so the sound library exists before its first source lands.

@@ -1,0 +1,1 @@
+// Placeholder so the video library exists before its first source lands.
