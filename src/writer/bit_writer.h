@@ -1,0 +1,24 @@
+// The mirror of the video bit reader: packs values least significant bit
+// first into little-endian 32-bit words. Used by the encoder and by tests
+// that build streams by hand.
+#pragma once
+#include <cstdint>
+#include <vector>
+
+struct BitWriter {
+  std::vector<uint32_t> words;  // finished words
+  uint64_t pending = 0;         // bits not yet forming a whole word, low first
+  uint32_t pending_bits = 0;
+};
+
+// Appends the low n bits of value (0 <= n <= 32), first bit = least significant.
+void BitWriterPut(BitWriter* writer, uint32_t value, uint32_t n);
+// Appends one prefix code given as its bits in reading order (first bit read
+// is the most significant of `length` bits, as the code tables are written).
+void BitWriterPutCode(BitWriter* writer, uint32_t code, uint32_t length);
+// Bits written so far.
+uint64_t BitWriterBitCount(const BitWriter* writer);
+// Pads with zero bits to the next word boundary (a plane ends on whole words).
+void BitWriterAlign(BitWriter* writer);
+// Appends the words (after aligning) as little-endian bytes.
+void BitWriterAppendBytes(BitWriter* writer, std::vector<uint8_t>* out);
