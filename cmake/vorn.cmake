@@ -1,5 +1,6 @@
-# vorn_subsystem(NAME DIR): one object library per subsystem folder, so a
-# half-finished file in one subsystem never stops another from building.
+# vorn_subsystem(NAME DIR): one static library per subsystem folder, so a
+# test suite links only the subsystems it needs and half-finished work in
+# another subsystem never stops it from building.
 # Vector kernels live in DIR/x86/<kernel>_<isa>.cc and get their ISA flags here.
 function(vorn_subsystem name dir)
   file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${dir}/*.cc)
@@ -18,7 +19,7 @@ function(vorn_subsystem name dir)
       endif()
     endforeach()
   endif()
-  add_library(${name} OBJECT ${srcs} ${vec} ${ARGN})
+  add_library(${name} STATIC ${srcs} ${vec} ${ARGN})
   target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR}/src)
   target_compile_options(${name} PRIVATE ${VORN_PRODUCT_FLAGS})
   if(VORN_X86)
