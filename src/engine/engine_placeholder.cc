@@ -1,1 +1,0 @@
-// Placeholder so the engine library exists before its first source lands.
