@@ -1,1 +1,0 @@
-// Placeholder so the video library exists before its first source lands.
