@@ -69,6 +69,26 @@ struct IoReader {
   ServiceNode service_node;
 };
 
+// The millisecond clock behind the reader's timings and its throttling, and
+// the "give up the processor" call of the throttle loop. Process-wide; tests
+// inject a fake. Null restores the engine clock and a 0 ms sleep.
+struct IoClock {
+  uint32_t (*now_ms)();
+  void (*sleep0)();
+};
+void IoSetClock(const IoClock* clock);
+
+// Zeroes a reader record (it holds atomics, so it is not assigned whole).
+void IoReaderReset(IoReader* io);
+
 // Opens the file reader: source is a file name, or (OPEN_FILE_HANDLE in flags)
-// a PlatformFile positioned at the movie's first byte. 1 = opened.
+// a PlatformFile positioned at the movie's first byte, passed as
+// IoHandleSource(file). 1 = opened. The reader never closes a given handle.
 int IoFileOpen(IoReader* io, const void* source, uint32_t flags);
+
+inline const void* IoHandleSource(PlatformFile file) {
+  return reinterpret_cast<const void*>(file);
+}
+inline PlatformFile IoSourceHandle(const void* source) {
+  return reinterpret_cast<PlatformFile>(source);
+}

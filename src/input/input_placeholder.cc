@@ -1,1 +1,0 @@
-// Placeholder so the input library exists before its first source lands.
