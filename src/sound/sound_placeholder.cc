@@ -1,1 +1,0 @@
-// Placeholder so the sound library exists before its first source lands.

@@ -1,0 +1,93 @@
+// The per-track sound record: a table of driver operations, the engine's ring
+// of 16-bit PCM between the audio decoder and the driver, and room for the
+// driver's own state.
+#pragma once
+#include <cstdint>
+
+struct AudioDecoder;
+struct Movie;
+struct SoundTrack;
+
+inline constexpr uint32_t SOUND_RING_ALIGN = 256;   // ring sizes are multiples of this
+inline constexpr uint32_t SOUND_SPEED_NOMINAL = 0x10000;  // 16.16 speed factor 1.0
+inline constexpr uint32_t SOUND_DRIVER_STATE_BYTES = 256;
+
+struct SoundTrack {
+  // Operation slots, filled by the driver's track open; absent ones stay null.
+  int (*ready)(SoundTrack* track);
+  int (*get_buffer)(SoundTrack* track, void** buffer, uint32_t* size);
+  int (*submit_buffer)(SoundTrack* track, uint32_t bytes);
+  void (*set_volume)(SoundTrack* track, int32_t volume);
+  void (*set_pan)(SoundTrack* track, uint32_t pan);
+  int (*pause)(SoundTrack* track, int on);
+  int (*set_on)(SoundTrack* track, int on);
+  void (*close)(SoundTrack* track);
+  void (*driver_op9)(SoundTrack* track);   // used only by the DirectSound driver
+  void (*driver_op10)(SoundTrack* track);  // used only by the DirectSound driver
+
+  // The engine's ring of 16-bit PCM.
+  uint32_t ring_size;
+  uint8_t* ring_start;
+  uint8_t* ring_end;
+  uint8_t* ring_write;
+  uint8_t* ring_read;
+  AudioDecoder* decoder;
+  uint32_t ring_fill;
+  uint32_t to_8bit;
+  int32_t last_refill_frame;
+  uint32_t preroll_bytes;
+
+  // Filled by the driver.
+  uint32_t min_feed_bytes;
+  uint32_t feed_mask;
+  uint32_t underrun;
+  uint32_t device_on;
+  uint32_t latency_ms;
+  uint32_t speed_factor;  // engine; 16.16
+  uint32_t rate;
+  uint32_t bits;
+  uint32_t channels;
+
+  // Private to the driver (see SoundDriverState).
+  alignas(16) uint8_t driver_state[SOUND_DRIVER_STATE_BYTES];
+};
+
+template <typename T>
+T* SoundDriverState(SoundTrack* track) {
+  static_assert(sizeof(T) <= SOUND_DRIVER_STATE_BYTES && alignof(T) <= 16);
+  return reinterpret_cast<T*>(track->driver_state);
+}
+
+// track-open(record, played rate, bits 8/16, channels 1/2, movie-open flags,
+// movie) -> nonzero on success. The driver zeroes the record first.
+using SoundTrackOpenFn = int (*)(SoundTrack* track, uint32_t rate, uint32_t bits,
+                                 uint32_t channels, uint32_t flags, Movie* movie);
+// A driver entry returns its track-open function (or null) for a parameter.
+using SoundDriverEntry = SoundTrackOpenFn (*)(uint32_t parameter);
+
+// Chooses the process-wide driver. Fails for a null entry, or for a different
+// entry once a track has been opened. Returns 1 when a track-open function
+// is available afterwards.
+int SoundDriverSelect(SoundDriverEntry entry, uint32_t parameter);
+// Forgets the driver and the count of opened tracks (tests only).
+void SoundDriverReset();
+// Sound tracks opened so far in this process (never decreases).
+uint32_t SoundTracksOpened();
+
+// Opens the movie's selected tracks (movie->selected_tracks, selected_count)
+// into movie->tracks: driver open, played rate, ring, decoder, preroll. A
+// track that fails is dropped and the following ones move up. forced_num and
+// forced_den are the forced playback rate, or 0 when the movie's own rate
+// plays. Ring and decoder memory is booked in memory_used.
+void SoundTracksOpen(Movie* movie, uint32_t forced_num, uint32_t forced_den);
+// Closes every selected track and frees its decoder and ring.
+void SoundTracksClose(Movie* movie);
+
+// Appends decoded PCM to a track's ring; when it does not fit the oldest
+// bytes are dropped first. The caller holds the movie's sound mutex.
+void SoundRingAppend(SoundTrack* track, const uint8_t* pcm, uint32_t bytes);
+
+// Moves PCM from the rings to the driver. Does nothing without tracks.
+void SoundService(Movie* movie);
+// Switches every track's device off (0) or on (1); 1 if a device is on.
+int SoundOnOff(Movie* movie, int on);
