@@ -20,11 +20,32 @@ struct CodeTree {
 CodeTree ReadCodeTree(BitReader* reader);
 
 // The prefix decoding table: for each table, indexed by the next 7 bits in
-// reading order, (code length << 4) | position.
-extern const uint8_t PREFIX_LOOKUP[PREFIX_TABLE_COUNT][128];
+// reading order, (code length << 4) | position. A code read in stream order
+// is its written bits reversed, so every index whose low `length` bits equal
+// the reversed code maps to that position.
+struct PrefixLookup {
+  uint8_t entry[PREFIX_TABLE_COUNT][128];
+};
+
+constexpr PrefixLookup BuildPrefixLookup() {
+  PrefixLookup lookup{};
+  for (int t = 0; t < PREFIX_TABLE_COUNT; t++) {
+    for (int p = 0; p < 16; p++) {
+      uint32_t length = PREFIX_CODES[t][p].length;
+      uint32_t reversed = 0;
+      for (uint32_t i = 0; i < length; i++)
+        reversed |= ((PREFIX_CODES[t][p].bits >> (length - 1 - i)) & 1u) << i;
+      for (uint32_t rest = 0; rest < (128u >> length); rest++)
+        lookup.entry[t][reversed | (rest << length)] = static_cast<uint8_t>(length << 4 | p);
+    }
+  }
+  return lookup;
+}
+
+inline constexpr PrefixLookup PREFIX_LOOKUP = BuildPrefixLookup();
 
 inline uint32_t DecodeValue(BitReader* reader, const CodeTree* tree) {
-  uint32_t entry = PREFIX_LOOKUP[tree->table][BitReaderPeek(reader, 7)];
+  uint32_t entry = PREFIX_LOOKUP.entry[tree->table & 15][BitReaderPeek(reader, 7)];
   BitReaderSkip(reader, entry >> 4);
   return tree->symbols[entry & 15];
 }

@@ -1,0 +1,249 @@
+// The block loop of one plane: bundle refills at the start of every block
+// row, then one block after another by its type.
+#include "video/plane_decoder.h"
+
+#include <cstring>
+
+#include "video/block_ops.h"
+#include "video/bundles.h"
+#include "video/coefficients.h"
+#include "video/idct.h"
+#include "video/video_tables.h"
+
+namespace {
+
+struct PlaneState {
+  const PlaneDecodeArgs* args;
+  BundleSet bundles;
+  BitReader reader;
+  uint32_t plane_bytes;  // pitch x plane_rows: the bound of every motion source
+  uint32_t rows, cols;   // blocks
+};
+
+Bundle* Take(PlaneState* s, int bundle) { return &s->bundles.bundles[bundle]; }
+
+uint8_t TakeColour(PlaneState* s) {
+  return static_cast<uint8_t>(BundleTake(Take(s, BUNDLE_COLOURS)));
+}
+
+// The source of a displaced block in the previous plane (x offset first).
+const uint8_t* MotionPointer(PlaneState* s, uint32_t offset) {
+  int32_t x = BundleTakeSigned(Take(s, BUNDLE_X_OFFSET));
+  int32_t y = BundleTakeSigned(Take(s, BUNDLE_Y_OFFSET));
+  return s->args->prev + MotionSource(offset, x, y, s->args->pitch, s->plane_bytes);
+}
+
+// Colours along one of the sixteen scans. Runs are cut at the block's end,
+// so no stream can place a colour past position 63.
+void DecodeRuns(PlaneState* s, uint8_t block[64]) {
+  const uint8_t* scan = RUN_SCANS[ReadBits(&s->reader, 4)];
+  std::memset(block, 0, 64);
+  uint32_t i = 0;
+  while (i < 63) {
+    bool fill = ReadBit(&s->reader);
+    uint32_t n = 1 + BundleTake(Take(s, BUNDLE_RUNS));
+    if (n > 64 - i) n = 64 - i;
+    if (fill) {
+      uint8_t colour = TakeColour(s);
+      for (uint32_t k = 0; k < n; k++) block[scan[i + k]] = colour;
+    } else {
+      for (uint32_t k = 0; k < n; k++) block[scan[i + k]] = TakeColour(s);
+    }
+    i += n;
+  }
+  if (i == 63) block[scan[63]] = TakeColour(s);
+}
+
+void TakePattern(PlaneState* s, uint8_t pattern[8]) {
+  for (int i = 0; i < 8; i++) pattern[i] = static_cast<uint8_t>(BundleTake(Take(s, BUNDLE_PATTERN)));
+}
+
+void IntraCoefficients(PlaneState* s, int16_t coeffs[64], const int32_t** table) {
+  coeffs[0] = static_cast<int16_t>(BundleTakeDc(Take(s, BUNDLE_INTRA_DC)));
+  *table = QUANT_INTRA[ReadDctCoefficients(&s->reader, coeffs)];
+}
+
+// A doubled block's 16x16 area that would leave the decoded plane (last
+// column of an odd row of blocks, last row of an odd column of blocks) is
+// cut at its edge; the stream never asks for it, this keeps writes inside.
+void PutDoubledClipped(PlaneState* s, uint8_t* dest, uint32_t row, uint32_t col,
+                       const uint8_t samples[64]) {
+  uint8_t area[256];
+  PutBlockDoubled(area, 16, samples);
+  uint32_t width = (s->cols - col) * 8 < 16 ? (s->cols - col) * 8 : 16;
+  uint32_t height = (s->rows - row) * 8 < 16 ? (s->rows - row) * 8 : 16;
+  for (uint32_t y = 0; y < height; y++) std::memcpy(dest + y * s->args->pitch, area + 16 * y, width);
+}
+
+// The sub-type of a doubled block on an even row, written over 16x16.
+void DecodeDoubled(PlaneState* s, uint8_t* dest, uint32_t row, uint32_t col) {
+  uint32_t sub = BundleTake(Take(s, BUNDLE_SUB_BLOCK_TYPES));
+  uint32_t pitch = s->args->pitch;
+  bool inside = col + 2 <= s->cols && row + 2 <= s->rows;
+  uint8_t samples[64];
+  switch (sub) {
+    case BT_RUNS:
+      DecodeRuns(s, samples);
+      break;
+    case BT_INTRA: {
+      alignas(16) int16_t coeffs[64];
+      const int32_t* table;
+      IntraCoefficients(s, coeffs, &table);
+      if (inside) {
+        IdctPutDoubled(coeffs, table, dest, pitch);
+        return;
+      }
+      int32_t out[64];
+      IdctBlock(coeffs, table, out);
+      for (int i = 0; i < 64; i++) samples[i] = static_cast<uint8_t>(out[i]);
+      break;
+    }
+    case BT_FILL: {
+      uint8_t colour = TakeColour(s);
+      if (inside) {
+        FillBlockDoubled(dest, pitch, colour);
+        return;
+      }
+      std::memset(samples, colour, 64);
+      break;
+    }
+    case BT_PATTERN: {
+      uint8_t c0 = TakeColour(s), c1 = TakeColour(s);
+      uint8_t pattern[8];
+      TakePattern(s, pattern);
+      if (inside) {
+        PatternBlockDoubled(dest, pitch, c0, c1, pattern);
+        return;
+      }
+      PatternSamples(c0, c1, pattern, samples);
+      break;
+    }
+    case BT_RAW:
+      for (int i = 0; i < 64; i++) samples[i] = TakeColour(s);
+      break;
+    default:
+      return;  // other sub-types read and write nothing
+  }
+  if (inside)
+    PutBlockDoubled(dest, pitch, samples);
+  else
+    PutDoubledClipped(s, dest, row, col, samples);
+}
+
+// Decodes the block at (row, col) of the given type; returns the block
+// columns it consumed.
+uint32_t DecodeBlock(PlaneState* s, uint32_t type, uint32_t row, uint32_t col) {
+  const PlaneDecodeArgs& a = *s->args;
+  uint32_t offset = row * 8 * a.pitch + col * 8;
+  uint8_t* dest = a.dest + offset;
+  alignas(16) uint8_t block[64];
+  alignas(16) int16_t coeffs[64];
+  switch (type) {
+    case BT_KEEP:
+      CopyBlock(dest, a.prev + offset, a.pitch);
+      return 1;
+    case BT_DOUBLED:
+      if (row % 2 == 0) DecodeDoubled(s, dest, row, col);
+      return 2;
+    case BT_MOTION:
+      CopyBlock(dest, MotionPointer(s, offset), a.pitch);
+      return 1;
+    case BT_RUNS:
+      DecodeRuns(s, block);
+      PutBlock(dest, a.pitch, block);
+      return 1;
+    case BT_RESIDUE: {
+      PredictBlock(MotionPointer(s, offset), a.pitch, block);
+      uint32_t n = ReadBits(&s->reader, 7);
+      alignas(16) int8_t residue[64];
+      ReadResidue(&s->reader, n, residue);
+      ResidueAdd(residue, block, dest, a.pitch);
+      return 1;
+    }
+    case BT_INTRA: {
+      const int32_t* table;
+      IntraCoefficients(s, coeffs, &table);
+      IdctPut(coeffs, table, dest, a.pitch);
+      return 1;
+    }
+    case BT_FILL:
+      FillBlock(dest, a.pitch, TakeColour(s));
+      return 1;
+    case BT_INTER: {
+      PredictBlock(MotionPointer(s, offset), a.pitch, block);
+      coeffs[0] = static_cast<int16_t>(BundleTakeDc(Take(s, BUNDLE_INTER_DC)));
+      const int32_t* table = QUANT_INTER[ReadDctCoefficients(&s->reader, coeffs)];
+      IdctAdd(coeffs, table, block, dest, a.pitch);
+      return 1;
+    }
+    case BT_PATTERN: {
+      uint8_t c0 = TakeColour(s), c1 = TakeColour(s);
+      uint8_t pattern[8];
+      TakePattern(s, pattern);
+      PatternBlock(dest, a.pitch, c0, c1, pattern);
+      return 1;
+    }
+    case BT_RAW:
+      for (int i = 0; i < 64; i++) block[i] = TakeColour(s);
+      PutBlock(dest, a.pitch, block);
+      return 1;
+    default:
+      return 1;  // undefined types read and write nothing
+  }
+}
+
+void MarkBlock(PlaneState* s, uint32_t row, uint32_t col) {
+  const PlaneDecodeArgs& a = *s->args;
+  uint32_t map_row = a.scale == 1 ? row / 2 : row;
+  uint32_t map_col = a.scale == 1 ? col / 2 : col;
+  a.block_map[map_row * a.map_pitch + map_col] = 1;
+}
+
+// The rest of a broken plane, from block (row, col) on, is taken from the
+// previous frame, as if every remaining block were kept.
+void KeepRest(PlaneState* s, uint32_t row, uint32_t col) {
+  const PlaneDecodeArgs& a = *s->args;
+  if (a.dest == a.prev) return;
+  for (uint32_t y = row * 8; y < a.height8; y++) {
+    uint32_t x = y < row * 8 + 8 ? col * 8 : 0;
+    std::memcpy(a.dest + y * a.pitch + x, a.prev + y * a.pitch + x, a.width8 - x);
+  }
+}
+
+bool Broken(const PlaneState* s) { return s->bundles.fault || s->reader.overrun; }
+
+}  // namespace
+
+uint32_t VideoDecodePlane(const PlaneDecodeArgs& args, const uint8_t* data, uint32_t size,
+                          int* ok) {
+  PlaneState s;
+  s.args = &args;
+  s.plane_bytes = args.pitch * args.plane_rows;
+  s.rows = args.height8 / 8;
+  s.cols = args.width8 / 8;
+  BitReaderInit(&s.reader, data, size);
+  BundleSetInit(&s.bundles, args.bundle_buffers, args.buffer_width, args.width8,
+                args.old_colours);
+  BundleSetReadTrees(&s.bundles, &s.reader);
+  *ok = 1;
+  for (uint32_t row = 0; row < s.rows; row++) {
+    BundleSetRefill(&s.bundles, &s.reader);
+    for (uint32_t col = 0; col < s.cols;) {
+      // A block decoded after a fault stays inside its own area and takes
+      // nothing real; it is then replaced along with the rest of the plane.
+      uint32_t type = BundleTake(Take(&s, BUNDLE_BLOCK_TYPES));
+      uint32_t used = DecodeBlock(&s, type, row, col);
+      if (Broken(&s)) {
+        KeepRest(&s, row, col);
+        *ok = 0;
+        return BitReaderWordsEnd(&s.reader);
+      }
+      if (type >= BT_DOUBLED && type <= BT_RAW) {
+        MarkBlock(&s, row, col);
+        if (used == 2 && col + 1 < s.cols) MarkBlock(&s, row, col + 1);
+      }
+      col += used;
+    }
+  }
+  return BitReaderWordsEnd(&s.reader);
+}
