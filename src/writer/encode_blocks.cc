@@ -1,0 +1,319 @@
+#include "writer/encode_blocks.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "video/block_ops.h"
+#include "video/idct.h"
+#include "video/video_tables.h"
+#include "writer/encode_dct.h"
+
+namespace {
+
+bool Doubled(const BlockContext& ctx) { return ctx.source16 != nullptr; }
+
+uint8_t CodableColour(const BlockContext& ctx, int value) {
+  value = std::clamp(value, 0, 255);
+  // The old colour coding cannot express 0.
+  if (ctx.args->old_colours && value == 0) value = 1;
+  return static_cast<uint8_t>(value);
+}
+
+// Bits of the block-type values: a doubled area carries one on each of its
+// two block rows plus its sub-type, all shared by four blocks.
+double TypeBits(const BlockContext& ctx, uint8_t type) {
+  const PlaneCostModel& m = *ctx.args->model;
+  if (Doubled(ctx)) return 2 * m.type_bits[BT_DOUBLED] + 2.5;
+  return m.type_bits[type];
+}
+
+// Scores a finished candidate whose recon already holds its result and
+// keeps it when it is the cheapest so far.
+void Offer(const BlockContext& ctx, BlockChoice* candidate, BlockChoice* out) {
+  uint32_t n = Doubled(ctx) ? 256 : 64;
+  const uint8_t* reference = Doubled(ctx) ? ctx.source16 : ctx.source;
+  candidate->sse = BlockSse(candidate->recon, reference, n);
+  candidate->cost = candidate->sse + ctx.args->lambda * candidate->bits;
+  if (candidate->cost >= out->cost) return;
+  if (Doubled(ctx)) {
+    candidate->sub_type = candidate->type;
+    candidate->type = BT_DOUBLED;
+  }
+  *out = *candidate;
+}
+
+void RenderSamples(const BlockContext& ctx, const uint8_t samples[64], uint8_t* recon) {
+  if (Doubled(ctx))
+    PutBlockDoubled(recon, 16, samples);
+  else
+    PutBlock(recon, 8, samples);
+}
+
+uint64_t CountBits(BitWriter* writer) { return BitWriterBitCount(writer); }
+
+void ResetWriter(BitWriter* writer) {
+  writer->words.clear();
+  writer->pending = 0;
+  writer->pending_bits = 0;
+}
+
+// Quantises transform values for table `table`; returns the number of
+// non-zero AC coefficients. Values just above a rounding step go to the
+// lower level (a dead zone), which saves more bits than it costs error.
+int Quantise(const float values[64], const int32_t table[64], float dead_zone, int16_t out[64]) {
+  float steps[64];
+  ForwardDctSteps(table, steps);
+  int nonzero = 0;
+  out[0] = 0;
+  for (int k = 1; k < 64; k++) {
+    float x = values[k] / steps[k];
+    float mag = std::fabs(x);
+    int level = static_cast<int>(mag + 0.5f - dead_zone);
+    if (level < 0) level = 0;
+    if (level > 32767) level = 32767;
+    out[k] = static_cast<int16_t>(x < 0 ? -level : level);
+    nonzero += level != 0;
+  }
+  return nonzero;
+}
+
+double DcBits(int32_t dc) {
+  int32_t mag = std::abs(dc);
+  int bits = 0;
+  while (mag >> bits) bits++;
+  return 2.0 + bits;
+}
+
+void QuantiserRange(const BlockContext& ctx, int* low, int* high) {
+  *low = std::max(0, ctx.args->base_q - 1);
+  *high = std::min(15, ctx.args->base_q + 2);
+}
+
+}  // namespace
+
+double BlockSse(const uint8_t* a, const uint8_t* b, uint32_t count) {
+  uint32_t sum = 0;
+  for (uint32_t i = 0; i < count; i++) {
+    int32_t d = static_cast<int32_t>(a[i]) - b[i];
+    sum += static_cast<uint32_t>(d * d);
+  }
+  return sum;
+}
+
+void TryFill(const BlockContext& ctx, BlockChoice* out) {
+  uint32_t sum = 0;
+  for (int i = 0; i < 64; i++) sum += ctx.source[i];
+  BlockChoice c;
+  c.type = BT_FILL;
+  c.colours[0] = CodableColour(ctx, static_cast<int>((sum + 32) / 64));
+  if (Doubled(ctx))
+    FillBlockDoubled(c.recon, 16, c.colours[0]);
+  else
+    FillBlock(c.recon, 8, c.colours[0]);
+  c.bits = TypeBits(ctx, BT_FILL) + ctx.args->model->colour_bits;
+  Offer(ctx, &c, out);
+}
+
+void TryPattern(const BlockContext& ctx, BlockChoice* out) {
+  const uint8_t* v = ctx.source;
+  int lo = 255, hi = 0;
+  for (int i = 0; i < 64; i++) {
+    lo = std::min<int>(lo, v[i]);
+    hi = std::max<int>(hi, v[i]);
+  }
+  if (hi - lo < 2) return;  // a fill does as well for less
+  double c0 = lo, c1 = hi;
+  uint8_t mask[64] = {};
+  for (int iteration = 0; iteration < 4; iteration++) {
+    double s0 = 0, s1 = 0;
+    int n0 = 0, n1 = 0;
+    for (int i = 0; i < 64; i++) {
+      mask[i] = std::fabs(v[i] - c1) < std::fabs(v[i] - c0);
+      if (mask[i]) {
+        s1 += v[i];
+        n1++;
+      } else {
+        s0 += v[i];
+        n0++;
+      }
+    }
+    if (!n0 || !n1) return;
+    c0 = s0 / n0;
+    c1 = s1 / n1;
+  }
+  BlockChoice c;
+  c.type = BT_PATTERN;
+  c.colours[0] = CodableColour(ctx, static_cast<int>(std::lround(c0)));
+  c.colours[1] = CodableColour(ctx, static_cast<int>(std::lround(c1)));
+  for (int y = 0; y < 8; y++) {
+    uint8_t byte = 0;
+    for (int x = 0; x < 8; x++) byte |= static_cast<uint8_t>(mask[8 * y + x] << x);
+    c.pattern[y] = byte;
+  }
+  if (Doubled(ctx))
+    PatternBlockDoubled(c.recon, 16, c.colours[0], c.colours[1], c.pattern);
+  else
+    PatternBlock(c.recon, 8, c.colours[0], c.colours[1], c.pattern);
+  const PlaneCostModel& m = *ctx.args->model;
+  c.bits = TypeBits(ctx, BT_PATTERN) + 2 * m.colour_bits + 8 * m.pattern_bits;
+  Offer(ctx, &c, out);
+}
+
+void TryRaw(const BlockContext& ctx, BlockChoice* out) {
+  BlockChoice c;
+  c.type = BT_RAW;
+  for (int i = 0; i < 64; i++) c.pixels[i] = CodableColour(ctx, ctx.source[i]);
+  RenderSamples(ctx, c.pixels, c.recon);
+  c.bits = TypeBits(ctx, BT_RAW) + 64 * ctx.args->model->colour_bits;
+  Offer(ctx, &c, out);
+}
+
+void TryRuns(const BlockContext& ctx, BlockChoice* out) {
+  uint8_t pixels[64];
+  for (int i = 0; i < 64; i++) pixels[i] = CodableColour(ctx, ctx.source[i]);
+  const PlaneCostModel& m = *ctx.args->model;
+  double best_bits = 1e300;
+  int best_scan = 0;
+  for (int s = 0; s < 16; s++) {
+    const uint8_t* scan = RUN_SCANS[s];
+    double bits = 4;
+    int i = 0;
+    while (i < 63) {
+      int run = 1;
+      while (i + run < 64 && run < 16 && pixels[scan[i + run]] == pixels[scan[i]]) run++;
+      if (run >= 2) {
+        bits += 1 + m.run_bits + m.colour_bits;
+        i += run;
+        continue;
+      }
+      int literal = 1;  // singles gathered into one run of separate colours
+      while (i + literal < 64 && literal < 16 &&
+             !(i + literal + 1 < 64 &&
+               pixels[scan[i + literal]] == pixels[scan[i + literal + 1]]))
+        literal++;
+      bits += 1 + m.run_bits + literal * m.colour_bits;
+      i += literal;
+    }
+    if (i == 63) bits += m.colour_bits;
+    if (bits < best_bits) {
+      best_bits = bits;
+      best_scan = s;
+    }
+  }
+  if (best_bits >= 64 * m.colour_bits) return;  // a raw block is no dearer
+  BlockChoice c;
+  c.type = BT_RUNS;
+  c.scan = static_cast<uint8_t>(best_scan);
+  std::memcpy(c.pixels, pixels, 64);
+  RenderSamples(ctx, c.pixels, c.recon);
+  c.bits = TypeBits(ctx, BT_RUNS) + best_bits;
+  Offer(ctx, &c, out);
+}
+
+void TryIntra(const BlockContext& ctx, BlockScratch* scratch, BlockChoice* out) {
+  int16_t samples[64];
+  for (int i = 0; i < 64; i++) samples[i] = ctx.source[i];
+  float values[64];
+  ForwardDctRaw(samples, values);
+  int low, high;
+  QuantiserRange(ctx, &low, &high);
+  for (int q = low; q <= high; q++) {
+    BlockChoice c;
+    c.type = BT_INTRA;
+    c.q = static_cast<uint8_t>(q);
+    Quantise(values, QUANT_INTRA[q], 0.18f, c.coeffs);
+    float steps[64];
+    ForwardDctSteps(QUANT_INTRA[q], steps);
+    c.dc = static_cast<int16_t>(std::clamp<long>(std::lround(values[0] / steps[0]), 0, 2047));
+    c.coeffs[0] = c.dc;
+    if (Doubled(ctx))
+      IdctPutDoubled(c.coeffs, QUANT_INTRA[q], c.recon, 16);
+    else
+      IdctPut(c.coeffs, QUANT_INTRA[q], c.recon, 8);
+    ResetWriter(&scratch->writer);
+    WriteDctCoefficients(&scratch->writer, c.coeffs, static_cast<uint32_t>(q));
+    c.bits = TypeBits(ctx, BT_INTRA) + static_cast<double>(CountBits(&scratch->writer)) + 6;
+    Offer(ctx, &c, out);
+  }
+}
+
+void TryCopy(const BlockContext& ctx, uint8_t type, MotionVector mv, const uint8_t prediction[64],
+             BlockChoice* out) {
+  BlockChoice c;
+  c.type = type;
+  c.mv = mv;
+  std::memcpy(c.recon, prediction, 64);
+  c.bits = TypeBits(ctx, type);
+  if (type == BT_MOTION) c.bits += 2 * ctx.args->model->offset_bits;
+  Offer(ctx, &c, out);
+}
+
+void TryInter(const BlockContext& ctx, MotionVector mv, const uint8_t prediction[64],
+              BlockScratch* scratch, BlockChoice* out) {
+  int16_t diff[64];
+  for (int i = 0; i < 64; i++) diff[i] = static_cast<int16_t>(ctx.source[i] - prediction[i]);
+  float values[64];
+  ForwardDctRaw(diff, values);
+  int low, high;
+  QuantiserRange(ctx, &low, &high);
+  for (int q = low; q <= high; q++) {
+    BlockChoice c;
+    c.type = BT_INTER;
+    c.mv = mv;
+    c.q = static_cast<uint8_t>(q);
+    Quantise(values, QUANT_INTER[q], 0.25f, c.coeffs);
+    float steps[64];
+    ForwardDctSteps(QUANT_INTER[q], steps);
+    c.dc = static_cast<int16_t>(std::clamp<long>(std::lround(values[0] / steps[0]), -1023, 1023));
+    c.coeffs[0] = c.dc;
+    IdctAdd(c.coeffs, QUANT_INTER[q], prediction, c.recon, 8);
+    ResetWriter(&scratch->writer);
+    WriteDctCoefficients(&scratch->writer, c.coeffs, static_cast<uint32_t>(q));
+    c.bits = TypeBits(ctx, BT_INTER) + 2 * ctx.args->model->offset_bits +
+             static_cast<double>(CountBits(&scratch->writer)) + DcBits(c.dc);
+    Offer(ctx, &c, out);
+  }
+}
+
+void TryResidue(const BlockContext& ctx, MotionVector mv, const uint8_t prediction[64],
+                BlockScratch* scratch, BlockChoice* out) {
+  int diff[64];
+  int largest = 0;
+  for (int i = 0; i < 64; i++) {
+    // Additions wrap at 8 bits, so the difference modulo 256 is exact.
+    diff[i] = static_cast<int8_t>(static_cast<uint8_t>(ctx.source[i] - prediction[i]));
+    largest = std::max(largest, std::abs(diff[i]));
+  }
+  if (largest > 48) return;  // a transform codes large differences better
+  for (int shift = 0; shift <= 3; shift++) {
+    BlockChoice c;
+    c.type = BT_RESIDUE;
+    c.mv = mv;
+    int8_t natural[64];
+    for (int i = 0; i < 64; i++) {
+      int mag = std::abs(diff[i]);
+      if (shift) mag = ((mag + (1 << (shift - 1))) >> shift) << shift;
+      mag = std::min(mag, 127);
+      natural[i] = static_cast<int8_t>(diff[i] < 0 ? -mag : mag);
+    }
+    std::memcpy(c.residue, natural, 64);
+    int8_t decoded[64];
+    ResetWriter(&scratch->writer);
+    WriteResidue(&scratch->writer, natural, decoded);
+    ResidueAdd(decoded, prediction, c.recon, 8);
+    c.bits = TypeBits(ctx, BT_RESIDUE) + 2 * ctx.args->model->offset_bits +
+             static_cast<double>(CountBits(&scratch->writer));
+    Offer(ctx, &c, out);
+  }
+}
+
+void TryDoubled(const BlockContext& ctx, BlockScratch* scratch, BlockChoice* out) {
+  uint32_t allowed = ctx.args->allowed_sub_types;
+  if (allowed & (1u << BT_FILL)) TryFill(ctx, out);
+  if (allowed & (1u << BT_PATTERN)) TryPattern(ctx, out);
+  if (allowed & (1u << BT_INTRA)) TryIntra(ctx, scratch, out);
+  if (allowed & (1u << BT_RUNS)) TryRuns(ctx, out);
+  if (allowed & (1u << BT_RAW)) TryRaw(ctx, out);
+}

@@ -1,0 +1,75 @@
+#include "writer/encode_motion.h"
+
+#include <cstdlib>
+
+namespace {
+
+struct Search {
+  const MotionSearchArgs* args;
+  int32_t min_x, max_x, min_y, max_y;
+  MotionVector best;
+  uint32_t best_cost = 0xFFFFFFFFu;
+  uint32_t best_sad = 0xFFFFFFFFu;
+
+  // A larger offset costs more bits; a little charge keeps ties at home.
+  static uint32_t Charge(int32_t x, int32_t y) {
+    return 2u * static_cast<uint32_t>(std::abs(x) + std::abs(y));
+  }
+
+  bool Try(int32_t x, int32_t y) {
+    if (x < min_x || x > max_x || y < min_y || y > max_y) return false;
+    const MotionSearchArgs& a = *args;
+    const uint8_t* ref = a.prev + static_cast<int64_t>(static_cast<int32_t>(a.y) + y) * a.pitch +
+                         static_cast<int32_t>(a.x) + x;
+    uint32_t sad = BlockSad(a.source, a.source_pitch, ref, a.pitch);
+    uint32_t cost = sad + Charge(x, y);
+    if (cost >= best_cost) return false;
+    best_cost = cost;
+    best_sad = sad;
+    best.x = static_cast<int8_t>(x);
+    best.y = static_cast<int8_t>(y);
+    return true;
+  }
+
+  // Small diamond steps around the best offset until nothing improves.
+  void Refine(int32_t step) {
+    for (int round = 0; round < 16; round++) {
+      int32_t cx = best.x, cy = best.y;
+      bool moved = Try(cx + step, cy) | Try(cx - step, cy) | Try(cx, cy + step) | Try(cx, cy - step);
+      if (!moved) return;
+    }
+  }
+};
+
+}  // namespace
+
+uint32_t BlockSad(const uint8_t* a, uint32_t a_pitch, const uint8_t* b, uint32_t b_pitch) {
+  uint32_t sum = 0;
+  for (int y = 0; y < 8; y++, a += a_pitch, b += b_pitch)
+    for (int x = 0; x < 8; x++) sum += static_cast<uint32_t>(std::abs(a[x] - b[x]));
+  return sum;
+}
+
+MotionVector MotionSearch(const MotionSearchArgs& args, uint32_t* sad) {
+  Search s;
+  s.args = &args;
+  int32_t x = static_cast<int32_t>(args.x), y = static_cast<int32_t>(args.y);
+  s.min_x = -x < -15 ? -15 : -x;
+  s.min_y = -y < -15 ? -15 : -y;
+  int32_t room_x = static_cast<int32_t>(args.width8) - 8 - x;
+  int32_t room_y = static_cast<int32_t>(args.height8) - 8 - y;
+  s.max_x = room_x > 15 ? 15 : room_x;
+  s.max_y = room_y > 15 ? 15 : room_y;
+  s.Try(0, 0);
+  for (uint32_t i = 0; i < args.candidate_count; i++)
+    s.Try(args.candidates[i].x, args.candidates[i].y);
+  if (s.best_sad > 0) {
+    // A coarse grid finds motion the predictors did not see.
+    for (int32_t gy = -12; gy <= 12; gy += 4)
+      for (int32_t gx = -12; gx <= 12; gx += 4) s.Try(gx, gy);
+    s.Refine(2);
+    s.Refine(1);
+  }
+  *sad = s.best_sad;
+  return s.best;
+}

@@ -1,0 +1,25 @@
+// Motion search: the offset (-15..15 each way) whose block of the previous
+// plane best matches a source block. Every offset returned keeps the whole
+// 8x8 source block inside the plane's decoded area, so the stream never
+// relies on the decoder's handling of sources at or past the plane's edges.
+#pragma once
+#include <cstdint>
+
+#include "writer/encode_plane.h"
+
+uint32_t BlockSad(const uint8_t* a, uint32_t a_pitch, const uint8_t* b, uint32_t b_pitch);
+
+struct MotionSearchArgs {
+  const uint8_t* source;  // the source block, `source_pitch` apart
+  uint32_t source_pitch;
+  const uint8_t* prev;    // previous plane, top-left sample
+  uint32_t pitch;
+  uint32_t x, y;          // block position in samples
+  uint32_t width8, height8;
+  const MotionVector* candidates;  // predictors worth trying first
+  uint32_t candidate_count;
+};
+
+// The offset with the smallest SAD plus a small charge for its size; *sad
+// receives its SAD.
+MotionVector MotionSearch(const MotionSearchArgs& args, uint32_t* sad);

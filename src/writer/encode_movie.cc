@@ -1,0 +1,151 @@
+#include "writer/encode_movie.h"
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+
+#include "audio/audio_decoder.h"
+#include "writer/audio_encoder.h"
+#include "writer/movie_writer.h"
+
+namespace {
+
+constexpr uint32_t kVideoFlagGrey = 0x20000;
+constexpr uint32_t kVideoFlagAlpha = 0x100000;
+
+struct TrackState {
+  const MovieAudioInput* input;
+  AudioEncoder* encoder = nullptr;
+  uint64_t position = 0;  // sample frames handed out so far
+  uint32_t max_bytes = 0;
+  uint64_t coded_bytes = 0;
+};
+
+// Decodes a track's packets again and compares with what went in.
+double MeasureSnr(const MovieAudioInput& input, const std::vector<MovieWriterFrame>& frames,
+                  size_t track) {
+  AudioDecoder* decoder = AudioDecoderOpen(input.rate, input.channels, input.use_dct ? 1 : 0);
+  if (!decoder) return 0;
+  std::vector<int16_t> decoded;
+  for (const MovieWriterFrame& f : frames) {
+    const std::vector<uint8_t>& p = f.audio[track];
+    if (p.size() < 4) continue;
+    uint32_t owed = p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t{p[3]} << 24);
+    const uint8_t* pos = p.data() + 4;
+    const uint8_t* end = p.data() + p.size();
+    while (owed > 0) {
+      AudioBlockOutput out = AudioDecodeBlock(decoder, pos, end);
+      if (out.bytes == 0) break;
+      uint32_t take = std::min(owed, out.bytes);
+      decoded.insert(decoded.end(), out.pcm, out.pcm + take / 2);
+      owed -= take;
+      pos = out.next;
+    }
+  }
+  AudioDecoderClose(decoder);
+  size_t n = std::min(decoded.size(), input.samples.size());
+  double signal = 0, noise = 0;
+  for (size_t i = 0; i < n; i++) {
+    double x = input.samples[i], d = x - decoded[i];
+    signal += x * x;
+    noise += d * d;
+  }
+  if (noise <= 0) return 99;
+  return signal <= 0 ? 0 : 10 * std::log10(signal / noise);
+}
+
+}  // namespace
+
+bool MovieEncode(const MovieEncodeOptions& options, MoviePictureSource source, void* user,
+                 std::vector<uint8_t>* movie, MovieEncodeStats* stats, const char** error) {
+  *error = nullptr;
+  if (options.rate_num == 0 || options.rate_den == 0) {
+    *error = "frame rate must be positive";
+    return false;
+  }
+  std::unique_ptr<VideoEncoder, void (*)(VideoEncoder*)> video(
+      VideoEncoderCreate(options.video), VideoEncoderDestroy);
+  if (!video) {
+    *error = "unsupported picture size, version or quality";
+    return false;
+  }
+  std::vector<TrackState> tracks(options.audio.size());
+  auto close_tracks = [&] {
+    for (TrackState& t : tracks) AudioEncoderClose(t.encoder);
+  };
+  for (size_t i = 0; i < tracks.size(); i++) {
+    const MovieAudioInput& in = options.audio[i];
+    tracks[i].input = &in;
+    tracks[i].encoder = AudioEncoderOpen(in.rate, in.channels, in.use_dct, in.quality);
+    if (!tracks[i].encoder) {
+      close_tracks();
+      *error = "unsupported audio track (rate or channels)";
+      return false;
+    }
+  }
+
+  std::vector<MovieWriterFrame> frames;
+  VideoPicture picture;
+  MovieEncodeStats local_stats;
+  MovieEncodeStats* st = stats ? stats : &local_stats;
+  *st = MovieEncodeStats{};
+  for (uint32_t k = 0; options.frames == 0 || k < options.frames; k++) {
+    int got = source(user, k, &picture);
+    if (got < 0) {
+      close_tracks();
+      *error = "reading the pictures failed";
+      return false;
+    }
+    if (got == 0) break;
+    MovieWriterFrame frame;
+    VideoFrameStats frame_stats;
+    if (!VideoEncoderEncode(video.get(), picture, false, &frame.video, &frame_stats)) {
+      close_tracks();
+      *error = "a picture does not have the movie's size";
+      return false;
+    }
+    frame.key = frame_stats.key;
+    st->frames.push_back(frame_stats);
+    for (TrackState& t : tracks) {
+      uint32_t channels = t.input->channels;
+      uint64_t total = t.input->samples.size() / channels;
+      uint64_t left = total - std::min(total, t.position);
+      uint32_t want = AudioEncoderFramesForVideoFrame(t.encoder, k, options.rate_num, options.rate_den);
+      uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(want, left));
+      const int16_t* pcm = t.input->samples.data() + t.position * channels;
+      frame.audio.push_back(AudioEncodePacket(t.encoder, pcm, n, pcm + size_t{n} * channels,
+                                              static_cast<uint32_t>(left - n)));
+      t.position += n;
+      t.max_bytes = std::max(t.max_bytes, n * channels * 2);
+      t.coded_bytes += frame.audio.back().size();
+    }
+    frames.push_back(std::move(frame));
+  }
+  if (frames.empty()) {
+    close_tracks();
+    *error = "no pictures to encode";
+    return false;
+  }
+
+  MovieWriterHeader header;
+  header.version = options.video.version;
+  header.width = options.video.width;
+  header.height = options.video.height;
+  header.rate_num = options.rate_num;
+  header.rate_den = options.rate_den;
+  header.video_flags = (options.video.grey ? kVideoFlagGrey : 0) |
+                       (options.video.alpha ? kVideoFlagAlpha : 0);
+  std::vector<MovieWriterTrack> table;
+  for (size_t i = 0; i < tracks.size(); i++) {
+    MovieWriterTrack t;
+    t.max_bytes = tracks[i].max_bytes;
+    t.format = AudioEncoderTrackFormat(tracks[i].encoder, options.audio[i].sixteen_bit);
+    t.id = options.audio[i].id;
+    table.push_back(t);
+    st->audio_bytes.push_back(tracks[i].coded_bytes);
+    if (options.measure_audio) st->audio_snr.push_back(MeasureSnr(options.audio[i], frames, i));
+  }
+  close_tracks();
+  *movie = MovieWriterBuild(header, table, frames);
+  return true;
+}

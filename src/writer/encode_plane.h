@@ -1,0 +1,52 @@
+// The plane encoder: walks one plane in 8x8 blocks (16x16 for doubled
+// ones), lets the block coder pick each block's coding, rebuilds the block
+// into the reconstruction exactly as the decoder will, and gathers the
+// bundle values and bit-stream fields of the plane's syntax.
+#pragma once
+#include <cstdint>
+#include <vector>
+
+#include "writer/video_encoder.h"
+#include "writer/video_syntax.h"
+
+// A motion offset; both parts -15..15.
+struct MotionVector {
+  int8_t x = 0, y = 0;
+};
+
+// Estimated bit costs the block decisions use for bundle values, learnt per
+// plane kind from the last coded plane of that kind.
+struct PlaneCostModel {
+  float type_bits[kVideoBlockTypes] = {3, 5, 3, 6, 5, 4, 4, 4, 6, 7};
+  float colour_bits = 6.5f;
+  float offset_bits = 4.0f;
+  float run_bits = 3.0f;
+  float pattern_bits = 7.0f;  // one pattern byte
+};
+
+struct PlaneEncodeArgs {
+  const uint8_t* source;   // padded source plane, `pitch` apart, width8 x height8 valid
+  const uint8_t* prev;     // previous reconstruction of the plane (decoder layout)
+  uint8_t* recon;          // reconstruction of this frame's plane
+  uint32_t width8, height8, pitch;
+  bool key;                // only codings that do not read the previous frame
+  bool old_colours;        // colour byte 0 cannot be coded
+  double lambda;           // squared error per bit
+  int base_q;              // centre of the quantiser numbers tried, 0..15
+  uint32_t allowed_types, allowed_sub_types;
+  PlaneCostModel* model;
+  // Motion offsets of the plane's blocks from the previous frame, refreshed
+  // with this frame's (one per block; sized by the caller).
+  std::vector<MotionVector>* vectors;
+};
+
+struct PlaneEncodeResult {
+  uint32_t block_types[kVideoBlockTypes] = {};
+  uint32_t sub_types[kVideoBlockTypes] = {};
+  uint32_t reading_blocks = 0;  // blocks that read the previous frame
+  uint32_t blocks = 0;
+};
+
+// Fills *syntax (initialised here) with the plane's coding and writes the
+// reconstruction.
+void EncodePlane(const PlaneEncodeArgs& args, PlaneSyntax* syntax, PlaneEncodeResult* result);

@@ -1,0 +1,260 @@
+#include "writer/video_encoder.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "writer/encode_plane.h"
+#include "writer/video_syntax.h"
+
+namespace {
+
+enum PlaneIndex { kLuma = 0, kChromaU = 1, kChromaV = 2, kAlpha = 3 };
+
+uint32_t RoundUp(uint32_t v, uint32_t m) { return (v + m - 1) / m * m; }
+
+struct PlaneGeometry {
+  uint32_t offset;          // in the frame buffer (alpha: in the alpha plane)
+  uint32_t pitch;
+  uint32_t width, height;   // visible samples
+  uint32_t width8, height8;
+};
+
+}  // namespace
+
+struct VideoEncoder {
+  VideoEncoderOptions options;
+  uint32_t pitch = 0, rows = 0;
+  PlaneGeometry planes[4];
+  std::vector<uint8_t> source, source_alpha;
+  std::vector<uint8_t> frames[2], alphas[2];
+  uint32_t current = 0;            // the buffer holding the last reconstruction
+  uint64_t frames_coded = 0;
+  uint32_t since_key = 0;
+  double lambda = 1;
+  int base_q = 0;
+  PlaneCostModel models[3];        // luma, chroma, alpha
+  std::vector<MotionVector> vectors[4];
+};
+
+namespace {
+
+// Rate control by quality: lambda (squared error per bit) doubles every
+// 8.5 quality steps; the quantiser numbers tried sit where their step size
+// balances that lambda.
+void SetQuality(VideoEncoder* e, int quality) {
+  e->lambda = 0.6 * std::pow(2.0, (100 - quality) / 8.5);
+  static constexpr double kScale[16] = {1, 4. / 3, 5. / 3, 2, 8. / 3, 3.5, 4, 5,
+                                        6, 8, 12, 17, 22, 28, 34, 44};
+  // A coefficient step of about 2.5 x sqrt(lambda) samples; scale 1 is a DC
+  // step of 1/8 sample and AC steps a few times larger.
+  double wanted = 2.5 * std::sqrt(e->lambda) * 8 / 3;
+  int q = 0;
+  while (q < 15 && kScale[q + 1] <= wanted) q++;
+  e->base_q = q;
+}
+
+// Copies a visible plane into the padded source, repeating the last column
+// and line into the padding so that edge blocks stay smooth.
+void PadPlane(const uint8_t* src, uint32_t width, uint32_t height, uint8_t* dest,
+              uint32_t pitch, uint32_t width8, uint32_t height8) {
+  for (uint32_t y = 0; y < height8; y++) {
+    const uint8_t* line = src + size_t{std::min(y, height - 1)} * width;
+    uint8_t* out = dest + size_t{y} * pitch;
+    std::memcpy(out, line, width);
+    std::memset(out + width, line[width - 1], width8 - width);
+  }
+}
+
+double PlaneSse(const uint8_t* picture, const uint8_t* recon, const PlaneGeometry& g) {
+  double sum = 0;
+  for (uint32_t y = 0; y < g.height; y++) {
+    const uint8_t* a = picture + size_t{y} * g.width;
+    const uint8_t* b = recon + size_t{y} * g.pitch;
+    uint64_t line = 0;
+    for (uint32_t x = 0; x < g.width; x++) {
+      int32_t d = static_cast<int32_t>(a[x]) - b[x];
+      line += static_cast<uint64_t>(d * d);
+    }
+    sum += static_cast<double>(line);
+  }
+  return sum;
+}
+
+}  // namespace
+
+void VideoPictureInit(VideoPicture* picture, uint32_t width, uint32_t height, bool alpha) {
+  picture->width = width;
+  picture->height = height;
+  size_t chroma = size_t{(width + 1) / 2} * ((height + 1) / 2);
+  picture->y.assign(size_t{width} * height, 16);
+  picture->u.assign(chroma, 128);
+  picture->v.assign(chroma, 128);
+  picture->a.assign(alpha ? size_t{width} * height : 0, 255);
+}
+
+double VideoPsnr(double sse, uint64_t samples) {
+  if (samples == 0) return 0;
+  if (sse <= 0) return 99;
+  return std::min(99.0, 10 * std::log10(255.0 * 255.0 * static_cast<double>(samples) / sse));
+}
+
+VideoEncoder* VideoEncoderCreate(const VideoEncoderOptions& options) {
+  if (options.width == 0 || options.height == 0 || options.width > 4024 || options.height > 4096)
+    return nullptr;
+  if (options.version < 'f' || options.version > 'i') return nullptr;
+  if (options.quality < 1 || options.quality > 100) return nullptr;
+  auto* e = new VideoEncoder;
+  e->options = options;
+  e->pitch = RoundUp(options.width, 16);
+  e->rows = RoundUp(options.height, 16);
+  uint32_t luma_bytes = e->pitch * e->rows;
+  uint32_t chroma_bytes = (e->pitch / 2) * (e->rows / 2);
+  uint32_t cw = (options.width + 1) / 2, ch = (options.height + 1) / 2;
+  e->planes[kLuma] = {0, e->pitch, options.width, options.height, RoundUp(options.width, 8),
+                      RoundUp(options.height, 8)};
+  // The stream's first chroma plane drives red (V), except in versions f
+  // and g, which store U first; the buffer keeps the stream's order.
+  bool u_first = options.version == 'f' || options.version == 'g';
+  PlaneGeometry chroma{0, e->pitch / 2, cw, ch, RoundUp(cw, 8), RoundUp(ch, 8)};
+  e->planes[kChromaU] = chroma;
+  e->planes[kChromaV] = chroma;
+  e->planes[u_first ? kChromaU : kChromaV].offset = luma_bytes;
+  e->planes[u_first ? kChromaV : kChromaU].offset = luma_bytes + chroma_bytes;
+  e->planes[kAlpha] = e->planes[kLuma];
+  size_t frame_bytes = size_t{luma_bytes} + 2 * chroma_bytes;
+  e->source.assign(frame_bytes, 0);
+  for (auto& f : e->frames) f.assign(frame_bytes, 0);
+  if (options.alpha) {
+    e->source_alpha.assign(luma_bytes, 0);
+    for (auto& a : e->alphas) a.assign(luma_bytes, 0);
+  }
+  SetQuality(e, options.quality);
+  return e;
+}
+
+void VideoEncoderDestroy(VideoEncoder* encoder) { delete encoder; }
+
+namespace {
+
+struct FrameWork {
+  std::vector<uint8_t> coded[4];
+  PlaneEncodeResult results[4];
+};
+
+void EncodeFramePlanes(VideoEncoder* e, bool key, FrameWork* work) {
+  const VideoEncoderOptions& o = e->options;
+  uint32_t next = e->current ^ 1;
+  int plane_count = o.grey ? 1 : 3;
+  auto encode = [&](int index, const uint8_t* source, const uint8_t* prev, uint8_t* recon,
+                    PlaneCostModel* model) {
+    const PlaneGeometry& g = e->planes[index];
+    PlaneEncodeArgs args{};
+    args.source = source + g.offset;
+    args.prev = prev + g.offset;
+    args.recon = recon + g.offset;
+    args.width8 = g.width8;
+    args.height8 = g.height8;
+    args.pitch = g.pitch;
+    args.key = key;
+    args.old_colours = o.version != 'i';
+    // Chroma errors are seen less; a larger lambda moves bits to luma.
+    args.lambda = index == kChromaU || index == kChromaV ? e->lambda * 1.5 : e->lambda;
+    args.base_q = e->base_q;
+    args.allowed_types = o.allowed_types;
+    args.allowed_sub_types = o.allowed_sub_types;
+    args.model = model;
+    args.vectors = &e->vectors[index];
+    PlaneSyntax syntax;
+    work->results[index] = PlaneEncodeResult{};
+    EncodePlane(args, &syntax, &work->results[index]);
+    PlaneSyntaxChooseTrees(&syntax);
+    work->coded[index].clear();
+    WritePlaneBytes(syntax, &work->coded[index]);
+  };
+  encode(kLuma, e->source.data(), e->frames[e->current].data(), e->frames[next].data(),
+         &e->models[0]);
+  for (int p = 1; p < plane_count; p++)
+    encode(p, e->source.data(), e->frames[e->current].data(), e->frames[next].data(),
+           &e->models[1]);
+  if (o.alpha)
+    encode(kAlpha, e->source_alpha.data(), e->alphas[e->current].data(), e->alphas[next].data(),
+           &e->models[2]);
+}
+
+}  // namespace
+
+bool VideoEncoderEncode(VideoEncoder* e, const VideoPicture& picture, bool force_key,
+                        std::vector<uint8_t>* video, VideoFrameStats* stats) {
+  const VideoEncoderOptions& o = e->options;
+  size_t chroma = size_t{e->planes[kChromaU].width} * e->planes[kChromaU].height;
+  if (picture.width != o.width || picture.height != o.height ||
+      picture.y.size() != size_t{o.width} * o.height || picture.u.size() != chroma ||
+      picture.v.size() != chroma || (o.alpha && picture.a.size() != picture.y.size()))
+    return false;
+  const uint8_t* inputs[4] = {picture.y.data(), picture.u.data(), picture.v.data(),
+                              o.alpha ? picture.a.data() : nullptr};
+  for (int p = 0; p < 3; p++) {
+    const PlaneGeometry& g = e->planes[p];
+    PadPlane(inputs[p], g.width, g.height, e->source.data() + g.offset, g.pitch, g.width8,
+             g.height8);
+  }
+  if (o.alpha) {
+    const PlaneGeometry& g = e->planes[kAlpha];
+    PadPlane(inputs[kAlpha], g.width, g.height, e->source_alpha.data(), g.pitch, g.width8,
+             g.height8);
+  }
+
+  bool key = force_key || e->frames_coded == 0 || (o.keyint && e->since_key >= o.keyint);
+  FrameWork work;
+  EncodeFramePlanes(e, key, &work);
+  if (!key && o.scene_cuts) {
+    // When hardly any block still predicts from the previous frame the
+    // picture has changed completely: make it a key frame.
+    const PlaneEncodeResult& luma = work.results[kLuma];
+    if (luma.blocks >= 4 && luma.reading_blocks * 10 < luma.blocks) {
+      key = true;
+      EncodeFramePlanes(e, true, &work);
+    }
+  }
+
+  size_t start = video->size();
+  std::vector<uint8_t> frame = AssembleVideoFrame(
+      work.coded[kLuma], o.grey ? nullptr : &work.coded[o.version <= 'g' ? kChromaU : kChromaV],
+      o.grey ? nullptr : &work.coded[o.version <= 'g' ? kChromaV : kChromaU],
+      o.alpha ? &work.coded[kAlpha] : nullptr, o.version == 'i');
+  video->insert(video->end(), frame.begin(), frame.end());
+  (void)start;
+
+  e->current ^= 1;
+  e->frames_coded++;
+  e->since_key = key ? 1 : e->since_key + 1;
+  if (stats) {
+    *stats = VideoFrameStats{};
+    stats->key = key;
+    for (int p = 0; p < 4; p++) {
+      for (int t = 0; t < kVideoBlockTypes; t++) {
+        stats->block_types[t] += work.results[p].block_types[t];
+        stats->sub_types[t] += work.results[p].sub_types[t];
+      }
+      stats->plane_bits[p] = work.coded[p].size() * 8;
+    }
+    int planes = o.grey ? 1 : 3;
+    for (int p = 0; p < planes; p++) {
+      const PlaneGeometry& g = e->planes[p];
+      stats->sse[p] = PlaneSse(inputs[p], e->frames[e->current].data() + g.offset, g);
+      stats->samples[p] = uint64_t{g.width} * g.height;
+    }
+    if (o.alpha) {
+      const PlaneGeometry& g = e->planes[kAlpha];
+      stats->sse[kAlpha] = PlaneSse(inputs[kAlpha], e->alphas[e->current].data(), g);
+      stats->samples[kAlpha] = uint64_t{g.width} * g.height;
+    }
+  }
+  return true;
+}
+
+VideoReconView VideoEncoderRecon(const VideoEncoder* e) {
+  return {e->frames[e->current].data(),
+          e->options.alpha ? e->alphas[e->current].data() : nullptr, e->pitch, e->rows};
+}

@@ -1,0 +1,40 @@
+// Reading and writing raw picture sequences in the YUV4MPEG2 text-headed
+// format: the encoder's picture input and the decoder's picture output.
+#pragma once
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "writer/video_encoder.h"
+
+enum class Y4mChroma { k420, k444, kMono };
+
+struct Y4mReader {
+  std::FILE* file = nullptr;
+  uint32_t width = 0, height = 0;
+  uint32_t rate_num = 0, rate_den = 0;  // 0/0 when the header has no F field
+  Y4mChroma chroma = Y4mChroma::k420;
+  uint64_t frames_read = 0;
+};
+
+// Largest picture the reader accepts (the movie format's bundle count fields
+// stop growing at about this width).
+inline constexpr uint32_t kY4mMaxWidth = 4024;
+inline constexpr uint32_t kY4mMaxHeight = 4096;
+
+// Opens and parses the stream header. On failure returns false with a
+// one-line reason in *error and leaves nothing open.
+bool Y4mOpen(const char* path, Y4mReader* reader, std::string* error);
+// Reads the next picture as 4:2:0 (4:4:4 is averaged down, mono gets grey
+// chroma). Returns 1 for a picture, 0 at a clean end, -1 with *error set.
+int Y4mReadPicture(Y4mReader* reader, VideoPicture* picture, std::string* error);
+void Y4mClose(Y4mReader* reader);
+
+// Writes a 4:2:0 stream (header once, then one FRAME per picture).
+struct Y4mWriter {
+  std::FILE* file = nullptr;
+};
+bool Y4mCreate(const char* path, uint32_t width, uint32_t height, uint32_t rate_num,
+               uint32_t rate_den, Y4mWriter* writer, std::string* error);
+bool Y4mWritePicture(Y4mWriter* writer, const VideoPicture& picture);
+void Y4mFinish(Y4mWriter* writer);
