@@ -19,3 +19,33 @@ struct AudioBlockOutput {
 // (missing bits read as zeros).
 AudioBlockOutput AudioDecodeBlock(AudioDecoder* decoder, const uint8_t* input,
                                   const uint8_t* input_end);
+// A block that runs past input_end reports next = input_end.
+
+// ---- Whole packets -------------------------------------------------------------
+// Receives each decoded block's PCM in order (bytes even, never 0).
+using AudioPcmSink = void (*)(void* context, const int16_t* pcm, uint32_t bytes);
+
+// Decodes one audio packet payload (the decoded_bytes word, then blocks) the
+// way the engine consumes it: blocks one after another until decoded_bytes
+// bytes went to sink, the last block cut to the bytes still owed. Returns the
+// bytes handed to sink. A payload shorter than 4 bytes decodes to nothing.
+//
+// Once the coded blocks are used up every further block decodes to silence;
+// only the last silence_limit bytes of such a run are produced (the engine
+// passes its ring size: more silence could not change what the ring holds).
+// Returns decoded_bytes, or less when that limit cut the silence.
+uint32_t AudioDecodePacket(AudioDecoder* decoder, const uint8_t* payload,
+                           const uint8_t* payload_end, uint32_t silence_limit,
+                           AudioPcmSink sink, void* context);
+// The decoded_bytes word of a payload (0 when shorter than 4 bytes).
+uint32_t AudioPacketDecodedBytes(const uint8_t* payload, const uint8_t* payload_end);
+
+// ---- Memory ------------------------------------------------------------------------
+// The decoder is one block from these functions: by default a 32-byte-aligned
+// block of the C heap; the engine installs EngineAlloc/EngineFree at start-up
+// so decoders are counted with the rest of a movie's memory.
+using AudioAllocFunction = void* (*)(uint32_t size);
+using AudioFreeFunction = void (*)(void* block);
+void AudioSetMemoryFunctions(AudioAllocFunction alloc, AudioFreeFunction free);
+// Bytes AudioDecoderOpen asks for with these arguments (0 = unsupported).
+uint32_t AudioDecoderMemorySize(uint32_t rate, uint32_t channels, int use_dct);

@@ -1,1 +1,0 @@
-// Placeholder so the audio library exists before its first source lands.
