@@ -1,1 +1,0 @@
-// Placeholder so the convert library exists before its first source lands.

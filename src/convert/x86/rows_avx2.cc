@@ -1,0 +1,3 @@
+#include "convert/families.h"
+
+void Avx2Kernels(FamilyKernels[FAMILY_COUNT]) {}

@@ -1,0 +1,3 @@
+#include "convert/families.h"
+
+void Sse2Kernels(FamilyKernels[FAMILY_COUNT]) {}
