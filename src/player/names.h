@@ -1,0 +1,61 @@
+// The list of movie names left in the command text once the switches are
+// cut out, and what each name form opens.
+#pragma once
+#include <cstdint>
+
+#include "platform/platform.h"
+#include "player/player_options.h"
+
+struct Movie;
+
+// White space: codes 1 to 32. Bytes 128-255 are name characters.
+void TrimText(char* text);
+// Takes the next name off the front of list into name (kCommandTextSize
+// bytes); false when the list held no name. The rest moves to the front.
+bool TakeNextName(char* list, char* name);
+// True when the last path component of name carries an extension.
+bool HasExtension(const char* name);
+
+// The names to play, with the copy that restores the list when it loops.
+struct NameList {
+  char text[kCommandTextSize];
+  char saved[kCommandTextSize];
+};
+
+// Start-up: saves the list and takes the first name. With several names the
+// loop count moves to the whole list (list_plays_left) and each file plays
+// once per pass.
+bool NameListStart(NameList* list, PlayerOptions* options, const char* names, char* name);
+// After a movie: the next name, or the first again while the list still has
+// passes left. False when the last pass is done.
+bool NameListAdvance(NameList* list, PlayerOptions* options, char* name);
+
+// ---- Name forms ------------------------------------------------------------
+enum NameForm {
+  NAME_OWN_EXE,      // ":offset": a movie appended to the player's executable
+  NAME_FILE_OFFSET,  // "file|offset": a movie inside another file
+  NAME_FILE,         // a movie file; ".vxn" is added when there is no extension
+};
+
+struct MovieSource {
+  NameForm form;
+  char path[kCommandTextSize + 8];  // file name (empty for NAME_OWN_EXE)
+  uint64_t offset;                  // byte offset of the movie's first byte
+};
+
+// Reads what a name opens. False with a message when an offset is not a
+// decimal number.
+bool MovieSourceFromName(const char* name, MovieSource* source, char* error, uint32_t error_size);
+
+// Hands the stored overrides (frame rate, track, read speed, read-buffer
+// size) to the engine and opens the source. For the offset forms the file
+// handle, which the caller closes after MovieClose, is returned in *file;
+// otherwise *file is kInvalidFile. Null on failure, the reason in
+// MovieGetError().
+Movie* PlayerOpenMovie(const PlayerOptions* options, const MovieSource* source, PlatformFile* file);
+
+enum NamedOpenResult { NAMED_OPENED, NAMED_FAILED, NAMED_UPDATE_CHOSEN };
+// The whole road from a name: its form, the update check for names outside
+// the player's own executable, then PlayerOpenMovie.
+NamedOpenResult PlayerOpenNamed(const PlayerOptions* options, const char* name, Movie** movie,
+                                PlatformFile* file);

@@ -1,0 +1,16 @@
+#include "player/player_system.h"
+
+namespace {
+
+bool AskYesNo(const char* text, const char* caption) {
+  return MessageBoxShow(text, caption, MESSAGE_QUESTION);
+}
+
+PlayerSystem g_system = {
+    PlayerScreenSize, ProfileGetString, ProfileWriteString, LocalDateToday, AskYesNo,
+    OpenUrl,          FileExists,       ModulePath,         SleepMs,        nullptr,
+};
+
+}  // namespace
+
+PlayerSystem* PlayerSystemHooks() { return &g_system; }

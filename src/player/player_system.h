@@ -1,0 +1,43 @@
+// What the player's start-up needs from the system, as a table of operations
+// so that tests can stand in for the profile, the date, the question box and
+// the shell. The default table routes to src/platform and the player's own
+// operating-system file.
+#pragma once
+#include <cstdint>
+
+#include "platform/platform.h"
+
+struct ScreenSize {
+  int32_t width, height;
+};
+
+struct PlayerSystem {
+  ScreenSize (*screen_size)();
+  uint32_t (*profile_get)(const char* section, const char* key, const char* fallback, char* dest,
+                          uint32_t size);
+  bool (*profile_write)(const char* section, const char* key, const char* value);
+  LocalDate (*today)();
+  // A Yes/No question box owned by the player window; true for Yes.
+  bool (*ask_yes_no)(const char* text, const char* caption);
+  bool (*open_url)(const char* url);
+  bool (*file_exists)(const char* name);
+  uint32_t (*module_path)(char* dest, uint32_t size);
+  void (*sleep_ms)(uint32_t ms);
+  // Destroys the player window; null while there is none.
+  void (*close_window)();
+};
+
+// The table in use. The window code and tests replace entries.
+PlayerSystem* PlayerSystemHooks();
+
+// The profile section that holds the player's two values.
+inline constexpr const char* kProfileSection = "Tessel Video Tools";
+
+// ---- Provided per operating system (src/player/win32, src/player/posix) ----
+// Size of the primary screen in pixels.
+ScreenSize PlayerScreenSize();
+// Copies the embedded command line of the executable at exe_path (null: the
+// running program) into dest: at most 510 characters and the NUL, the load
+// limit of the string resource. Returns false when the executable carries
+// no embedded command line (dest is then empty).
+bool EmbeddedCommandLoad(const char* exe_path, char* dest, uint32_t size);
