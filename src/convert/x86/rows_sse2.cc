@@ -1,3 +1,302 @@
-#include "convert/families.h"
+// SSE2 row kernels: 16 source pixels per step in 16-bit lanes. The arithmetic
+// is exactly the table path's (luma scaling, truncating chroma products,
+// clamping, grey value), so every byte equals the plain kernels' output; odd
+// leading pixels and tails shorter than 16 go through the plain kernels.
+#include <emmintrin.h>
 
-void Sse2Kernels(FamilyKernels[FAMILY_COUNT]) {}
+#include <cstring>
+
+#include "convert/colour_tables.h"
+#include "convert/families.h"
+#include "convert/pixel_pack.h"
+
+namespace {
+
+FamilyKernels g_plain[FAMILY_COUNT];
+
+__m128i Load8(const uint8_t* p) { return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)); }
+__m128i Load16(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+void Store16(uint8_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
+
+__m128i ApplySign(__m128i magnitude, __m128i sign) {
+  return _mm_sub_epi16(_mm_xor_si128(magnitude, sign), sign);
+}
+
+// The three chroma offsets of 8 chroma samples, as 16-bit lanes. With d the
+// sample minus 128, trunc(f d / 32768) = sign(d) floor(f |d| / 32768), and
+// floor(f |d| / 32768) is the high half of (2 |d|) x f (f = 66101 split as
+// 65536 + 565).
+struct Chroma {
+  __m128i blue, green, red;
+};
+
+Chroma ChromaOffsets(const uint8_t* u, const uint8_t* v) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i bias = _mm_set1_epi16(128);
+  __m128i du = _mm_sub_epi16(_mm_unpacklo_epi8(Load8(u), zero), bias);
+  __m128i dv = _mm_sub_epi16(_mm_unpacklo_epi8(Load8(v), zero), bias);
+  __m128i su = _mm_srai_epi16(du, 15), sv = _mm_srai_epi16(dv, 15);
+  __m128i au = _mm_max_epi16(du, _mm_sub_epi16(zero, du));
+  __m128i av = _mm_max_epi16(dv, _mm_sub_epi16(zero, dv));
+  au = _mm_add_epi16(au, au);
+  av = _mm_add_epi16(av, av);
+  Chroma c;
+  c.blue = _mm_add_epi16(_mm_add_epi16(du, du),
+                         ApplySign(_mm_mulhi_epu16(au, _mm_set1_epi16(565)), su));
+  c.red = ApplySign(_mm_mulhi_epu16(av, _mm_set1_epi16(short(52299))), sv);
+  __m128i gu = ApplySign(_mm_mulhi_epu16(au, _mm_set1_epi16(12837)), su);
+  __m128i gv = ApplySign(_mm_mulhi_epu16(av, _mm_set1_epi16(26639)), sv);
+  c.green = _mm_sub_epi16(zero, _mm_add_epi16(gu, gv));
+  return c;
+}
+
+// k = clamp(y - 16, 0, 219) for 16 pixels, as two 8-lane halves.
+void LumaSteps(__m128i y, __m128i* lo, __m128i* hi) {
+  __m128i k = _mm_min_epu8(_mm_subs_epu8(y, _mm_set1_epi8(16)), _mm_set1_epi8(char(219)));
+  *lo = _mm_unpacklo_epi8(k, _mm_setzero_si128());
+  *hi = _mm_unpackhi_epi8(k, _mm_setzero_si128());
+}
+
+// L = (k x 38154) >> 15, as the high half of (2k) x 38154.
+__m128i Luma(__m128i k) {
+  return _mm_mulhi_epu16(_mm_add_epi16(k, k), _mm_set1_epi16(short(38154)));
+}
+
+// g = (255 k) / 219 = k + (12 k) / 73, the latter the high half of k x 10774
+// (exact for k up to 219).
+__m128i Grey(__m128i k) { return _mm_add_epi16(k, _mm_mulhi_epu16(k, _mm_set1_epi16(10774))); }
+
+// Clamped components of 16 pixels, as bytes and as 16-bit halves.
+struct Components {
+  __m128i b, g, r;           // 16 bytes each
+};
+
+Components ColourComponents(__m128i y, const Chroma& c) {
+  __m128i klo, khi;
+  LumaSteps(y, &klo, &khi);
+  __m128i llo = Luma(klo), lhi = Luma(khi);
+  auto component = [&](__m128i offset) {
+    __m128i lo = _mm_add_epi16(llo, _mm_unpacklo_epi16(offset, offset));
+    __m128i hi = _mm_add_epi16(lhi, _mm_unpackhi_epi16(offset, offset));
+    return _mm_packus_epi16(lo, hi);  // saturation is the clamp to 0..255
+  };
+  return {component(c.blue), component(c.green), component(c.red)};
+}
+
+Components GreyComponents(__m128i y) {
+  __m128i klo, khi;
+  LumaSteps(y, &klo, &khi);
+  __m128i g = _mm_packus_epi16(Grey(klo), Grey(khi));
+  return {g, g, g};
+}
+
+// ---- Stores ------------------------------------------------------------------
+
+// Four 4-byte pixels per register, in memory order.
+void Pixels32(const Components& c, __m128i alpha, bool reversed, __m128i out[4]) {
+  __m128i first = reversed ? c.r : c.b, third = reversed ? c.b : c.r;
+  __m128i lo_fg = _mm_unpacklo_epi8(first, c.g), hi_fg = _mm_unpackhi_epi8(first, c.g);
+  __m128i lo_ta = _mm_unpacklo_epi8(third, alpha), hi_ta = _mm_unpackhi_epi8(third, alpha);
+  out[0] = _mm_unpacklo_epi16(lo_fg, lo_ta);
+  out[1] = _mm_unpackhi_epi16(lo_fg, lo_ta);
+  out[2] = _mm_unpacklo_epi16(hi_fg, hi_ta);
+  out[3] = _mm_unpackhi_epi16(hi_fg, hi_ta);
+}
+
+// Four 4-byte pixels squeezed to 12 bytes in the low part of the register.
+__m128i Squeeze24(__m128i p) {
+  __m128i low = _mm_and_si128(p, _mm_set_epi32(0, 0xFFFFFF, 0, 0xFFFFFF));
+  __m128i high = _mm_and_si128(_mm_srli_epi64(p, 8),
+                               _mm_set_epi32(0xFFFF, int(0xFF000000), 0xFFFF, int(0xFF000000)));
+  __m128i six = _mm_or_si128(low, high);  // 6 bytes at the start of each half
+  return _mm_or_si128(_mm_move_epi64(six), _mm_slli_si128(_mm_srli_si128(six, 8), 6));
+}
+
+// Sixteen 3-byte pixels (from four registers of 4-byte ones) as 48 bytes.
+void Store24x16(uint8_t* d, const __m128i p[4]) {
+  __m128i c0 = Squeeze24(p[0]), c1 = Squeeze24(p[1]), c2 = Squeeze24(p[2]),
+          c3 = Squeeze24(p[3]);
+  Store16(d, _mm_or_si128(c0, _mm_slli_si128(c1, 12)));
+  Store16(d + 16, _mm_or_si128(_mm_srli_si128(c1, 4), _mm_slli_si128(c2, 8)));
+  Store16(d + 32, _mm_or_si128(_mm_srli_si128(c2, 8), _mm_slli_si128(c3, 4)));
+}
+
+// 16-bit fields of 8 clamped components: (c >> (8 - bits)) << shift.
+struct Layout16Counts {
+  __m128i right[3], left[3];
+  bool empty[3];
+};
+
+Layout16Counts CountsFor(const Layout16& layout) {
+  Layout16Counts k;
+  for (int i = 0; i < 3; ++i) {
+    k.empty[i] = layout.bits[i] == 0;
+    k.right[i] = _mm_cvtsi32_si128(8 - layout.bits[i]);
+    k.left[i] = _mm_cvtsi32_si128(layout.shift[i]);
+  }
+  return k;
+}
+
+__m128i Field(__m128i c, const Layout16Counts& k, int i) {
+  if (k.empty[i]) return _mm_setzero_si128();
+  return _mm_sll_epi16(_mm_srl_epi16(c, k.right[i]), k.left[i]);
+}
+
+// Eight 16-bit pixels from the low (half = 0) or high 8 of 16 components.
+__m128i Pixels16(const Components& c, const Layout16Counts& k, int half) {
+  const __m128i zero = _mm_setzero_si128();
+  auto widen = [&](__m128i bytes) {
+    return half ? _mm_unpackhi_epi8(bytes, zero) : _mm_unpacklo_epi8(bytes, zero);
+  };
+  return _mm_or_si128(_mm_or_si128(Field(widen(c.b), k, 0), Field(widen(c.g), k, 1)),
+                      Field(widen(c.r), k, 2));
+}
+
+// ---- Row kernels ---------------------------------------------------------------
+
+template <Pack P, bool kDouble>
+void StoreRgb(uint8_t* d, const Components& c, const uint8_t* a, const Layout16Counts& k) {
+  const __m128i zero = _mm_setzero_si128();
+  if constexpr (PackBytes(P) == 2) {
+    __m128i lo = Pixels16(c, k, 0), hi = Pixels16(c, k, 1);
+    if constexpr (PackHasAlpha(P)) {
+      __m128i alpha = Load16(a);
+      __m128i mask = _mm_set1_epi16(short(P == Pack::k4444A ? 0xF000 : 0x8000));
+      lo = _mm_or_si128(lo, _mm_and_si128(_mm_unpacklo_epi8(zero, alpha), mask));
+      hi = _mm_or_si128(hi, _mm_and_si128(_mm_unpackhi_epi8(zero, alpha), mask));
+    }
+    if constexpr (kDouble) {
+      Store16(d, _mm_unpacklo_epi16(lo, lo));
+      Store16(d + 16, _mm_unpackhi_epi16(lo, lo));
+      Store16(d + 32, _mm_unpacklo_epi16(hi, hi));
+      Store16(d + 48, _mm_unpackhi_epi16(hi, hi));
+    } else {
+      Store16(d, lo);
+      Store16(d + 16, hi);
+    }
+  } else {
+    __m128i alpha = PackHasAlpha(P) ? Load16(a) : zero;
+    __m128i p[4];
+    Pixels32(c, alpha, PackIsReversed(P), p);
+    if constexpr (kDouble) {
+      __m128i q[8];
+      for (int i = 0; i < 4; ++i) {
+        q[2 * i] = _mm_unpacklo_epi32(p[i], p[i]);
+        q[2 * i + 1] = _mm_unpackhi_epi32(p[i], p[i]);
+      }
+      if constexpr (PackBytes(P) == 4) {
+        for (int i = 0; i < 8; ++i) Store16(d + 16 * i, q[i]);
+      } else {
+        Store24x16(d, q);
+        Store24x16(d + 48, q + 4);
+      }
+    } else if constexpr (PackBytes(P) == 4) {
+      for (int i = 0; i < 4; ++i) Store16(d + 16 * i, p[i]);
+    } else {
+      Store24x16(d, p);
+    }
+  }
+}
+
+template <Pack P, bool kDouble>
+void StoreYuv(uint8_t* d, __m128i y, __m128i uv) {
+  constexpr bool kLumaFirst = P == Pack::kYUY2;
+  auto interleave_lo = [](__m128i luma, __m128i chroma) {
+    return kLumaFirst ? _mm_unpacklo_epi8(luma, chroma) : _mm_unpacklo_epi8(chroma, luma);
+  };
+  auto interleave_hi = [](__m128i luma, __m128i chroma) {
+    return kLumaFirst ? _mm_unpackhi_epi8(luma, chroma) : _mm_unpackhi_epi8(chroma, luma);
+  };
+  if constexpr (kDouble) {
+    // Each source pixel becomes a whole pair: (Y, U, Y, V).
+    __m128i yy_lo = _mm_unpacklo_epi8(y, y), yy_hi = _mm_unpackhi_epi8(y, y);
+    __m128i uv_lo = _mm_unpacklo_epi16(uv, uv), uv_hi = _mm_unpackhi_epi16(uv, uv);
+    Store16(d, interleave_lo(yy_lo, uv_lo));
+    Store16(d + 16, interleave_hi(yy_lo, uv_lo));
+    Store16(d + 32, interleave_lo(yy_hi, uv_hi));
+    Store16(d + 48, interleave_hi(yy_hi, uv_hi));
+  } else {
+    Store16(d, interleave_lo(y, uv));
+    Store16(d + 16, interleave_hi(y, uv));
+  }
+}
+
+template <FamilyId F, Pack P, bool kGrey, bool kDouble>
+RowsConverter PlainFor() {
+  const FamilyKernels& k = g_plain[F];
+  return kGrey ? (kDouble ? k.grey_x2 : k.grey) : (kDouble ? k.colour_x2 : k.colour);
+}
+
+void Advance(RowPairContext& c, uint32_t odd, uint32_t n, uint32_t out_bytes) {
+  for (int i = 0; i < 2; ++i) {
+    c.luma[i] += n;
+    if (c.alpha[i]) c.alpha[i] += n;
+    c.dest[i] += size_t{n} * out_bytes;
+  }
+  size_t chroma = ((odd + n) >> 1);
+  c.u += chroma;
+  c.v += chroma;
+}
+
+template <FamilyId F, Pack P, bool kGrey, bool kDouble>
+void VectorRows(const RowPairContext& ctx, uint32_t rows, uint32_t odd, uint32_t count) {
+  constexpr uint32_t kOut = PackBytes(P) * (kDouble ? 2 : 1);
+  constexpr bool kYuv = P == Pack::kYUY2 || P == Pack::kUYVY;
+  RowsConverter plain = PlainFor<F, P, kGrey, kDouble>();
+  RowPairContext c = ctx;
+  if (odd && count) {
+    plain(c, rows, 1, 1);
+    Advance(c, 1, 1, kOut);
+    --count;
+  }
+  Layout16Counts counts = {};
+  if constexpr (!kYuv && PackBytes(P) == 2) counts = CountsFor(CurrentLayout16());
+  uint32_t blocks = count / 16;
+  for (uint32_t b = 0; b < blocks; ++b) {
+    size_t at = size_t{16} * b;
+    if constexpr (kYuv) {
+      __m128i uv = kGrey ? _mm_set1_epi8(char(128))
+                         : _mm_unpacklo_epi8(Load8(c.u + at / 2), Load8(c.v + at / 2));
+      for (uint32_t r = 0; r < rows; ++r)
+        StoreYuv<P, kDouble>(c.dest[r] + at * kOut, Load16(c.luma[r] + at), uv);
+    } else {
+      Chroma chroma = {};
+      if constexpr (!kGrey) chroma = ChromaOffsets(c.u + at / 2, c.v + at / 2);
+      for (uint32_t r = 0; r < rows; ++r) {
+        __m128i y = Load16(c.luma[r] + at);
+        Components comp = kGrey ? GreyComponents(y) : ColourComponents(y, chroma);
+        StoreRgb<P, kDouble>(c.dest[r] + at * kOut, comp,
+                             PackHasAlpha(P) ? c.alpha[r] + at : nullptr, counts);
+      }
+    }
+  }
+  uint32_t done = blocks * 16;
+  if (done < count) {
+    Advance(c, 0, done, kOut);
+    plain(c, rows, 0, count - done);
+  }
+}
+
+template <FamilyId F, Pack P>
+FamilyKernels Kernels() {
+  return {VectorRows<F, P, false, false>, VectorRows<F, P, false, true>,
+          VectorRows<F, P, true, false>, VectorRows<F, P, true, true>,
+          nullptr, nullptr, nullptr, nullptr};
+}
+
+}  // namespace
+
+void Sse2Kernels(FamilyKernels out[FAMILY_COUNT]) {
+  PlainKernels(g_plain);
+  out[FAMILY_16] = Kernels<FAMILY_16, Pack::k16>();
+  out[FAMILY_4444] = Kernels<FAMILY_4444, Pack::k4444A>();
+  out[FAMILY_5551] = Kernels<FAMILY_5551, Pack::k5551A>();
+  out[FAMILY_32] = Kernels<FAMILY_32, Pack::k32>();
+  out[FAMILY_32A] = Kernels<FAMILY_32A, Pack::k32A>();
+  out[FAMILY_32R] = Kernels<FAMILY_32R, Pack::k32R>();
+  out[FAMILY_32RA] = Kernels<FAMILY_32RA, Pack::k32RA>();
+  out[FAMILY_24] = Kernels<FAMILY_24, Pack::k24>();
+  out[FAMILY_24R] = Kernels<FAMILY_24R, Pack::k24R>();
+  out[FAMILY_YUY2] = Kernels<FAMILY_YUY2, Pack::kYUY2>();
+  out[FAMILY_UYVY] = Kernels<FAMILY_UYVY, Pack::kUYVY>();
+}
