@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "engine/movie.h"
+#include "input/io_reader.h"
 #include "player/names.h"
 #include "player/update_check.h"
 
@@ -51,7 +52,7 @@ Movie* PlayerOpenMovie(const PlayerOptions* options, const MovieSource* source, 
     MovieSetError(source->form == NAME_OWN_EXE ? "Error opening EXE file." : "Error opening file.");
     return nullptr;
   }
-  Movie* movie = MovieOpen(reinterpret_cast<const void*>(handle),
+  Movie* movie = MovieOpen(IoHandleSource(handle),
                            options->open_flags | OPEN_FILE_HANDLE);
   if (!movie) {
     FileClose(handle);

@@ -3,12 +3,15 @@
 // loader the player uses (string resource on Windows, marked array here).
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "platform/platform.h"
 #include "player/command_line.h"
 #include "player/names.h"
+#include "writer/movie_writer.h"
 
 namespace {
 
@@ -47,6 +50,18 @@ bool WriteWhole(const std::string& path, const std::vector<uint8_t>& bytes) {
   return ok;
 }
 
+std::vector<uint8_t> SmallMovie() {
+  MovieWriterHeader header;
+  header.width = 64;
+  header.height = 48;
+  std::vector<MovieWriterFrame> frames(12);
+  for (size_t f = 0; f < frames.size(); ++f) {
+    frames[f].key = f == 0;
+    frames[f].video.assign(300, static_cast<uint8_t>(f));
+  }
+  return MovieWriterBuild(header, {}, frames);
+}
+
 TEST(Bundle, PatchedPlayerReadsItsOwnCommandLine) {
   std::vector<uint8_t> player;
   std::string path = PlayerPath();
@@ -57,7 +72,7 @@ TEST(Bundle, PatchedPlayerReadsItsOwnCommandLine) {
   ASSERT_TRUE(CommandLineBuildFrom(path.c_str(), text, "movie"));
   EXPECT_STREQ(text, "movie");
 
-  const std::string movie = "VXNi stands in for an appended movie";
+  const std::vector<uint8_t> movie = SmallMovie();
   std::string command = ":" + std::to_string(player.size()) + " /l /c /a4 ";
   char error[256];
   ASSERT_TRUE(EmbeddedCommandPatch(player.data(), player.size(), command.c_str(), error,
@@ -84,7 +99,20 @@ TEST(Bundle, PatchedPlayerReadsItsOwnCommandLine) {
   std::vector<uint8_t> written;
   ASSERT_TRUE(ReadWhole(out, &written));
   ASSERT_EQ(written.size(), source.offset + movie.size());
-  EXPECT_EQ(std::string(written.begin() + static_cast<ptrdiff_t>(source.offset), written.end()), movie);
+  EXPECT_TRUE(std::equal(movie.begin(), movie.end(), written.begin() + static_cast<ptrdiff_t>(source.offset)));
+
+#ifndef _WIN32
+  // The bundled player finds and opens its own movie (it reports what it opened).
+  std::filesystem::permissions(out, std::filesystem::perms::owner_exec, std::filesystem::perm_options::add);
+  FILE* run = popen(("\"" + out + "\" 2>&1").c_str(), "r");
+  ASSERT_NE(run, nullptr);
+  std::string output;
+  char line[256];
+  while (std::fgets(line, sizeof(line), run)) output += line;
+  EXPECT_EQ(pclose(run), 0) << output;
+  // Scaling mode 4 (/a4) doubles both directions of the 64x48 movie.
+  EXPECT_EQ(output, ":" + std::to_string(source.offset) + ": 128x96, 12 frames\n");
+#endif
 }
 
 }  // namespace
