@@ -60,9 +60,10 @@ std::vector<uint8_t> MovieWriterBuild(const MovieWriterHeader& header,
     const size_t start = out.size();
     PutWord(&out, index_pos + 4 * f, static_cast<uint32_t>(start) | (frames[f].key ? 1u : 0u));
     AppendPacket(&out, track_count, frames[f]);
-    // Packets start at even offsets: a padding byte ends an odd packet that
-    // another follows (it belongs to that packet's byte count).
-    if ((out.size() & 1) && f + 1 < frame_count) out.push_back(0);
+    // Packets start at even offsets: a padding byte ends an odd packet (it
+    // belongs to that packet's byte count). The last packet is padded too:
+    // its end goes into the index, whose bit 0 readers clear as a key flag.
+    if (out.size() & 1) out.push_back(0);
     largest = std::max(largest, static_cast<uint32_t>(out.size() - start));
   }
   PutWord(&out, index_pos + 4 * size_t{frame_count}, static_cast<uint32_t>(out.size()));
