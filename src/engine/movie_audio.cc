@@ -19,23 +19,17 @@ int PlayedTrack(const Movie* movie, uint32_t t) {
   return -1;
 }
 
+void AppendToRing(void* context, const int16_t* pcm, uint32_t bytes) {
+  SoundRingAppend(static_cast<SoundTrack*>(context), reinterpret_cast<const uint8_t*>(pcm), bytes);
+}
+
 // One packet's payload: the PCM byte count, then coded blocks decoded one
 // after another until that many bytes came out (the last block's surplus is
-// dropped). Decoding also stops where the payload ends: a count larger than
-// the blocks present cannot make the decoder run on zeros for ever.
+// dropped). Blocks never read past the payload; a count beyond the blocks
+// present comes out as silence, of which no more than the ring holds is made.
 void DecodePacket(SoundTrack* track, const uint8_t* payload, uint32_t size) {
-  if (size < 4 || !track->decoder) return;
-  uint32_t owed = ReadLe32(payload);
-  const uint8_t* in = payload + 4;
-  const uint8_t* end = payload + size;
-  while (owed > 0 && in < end) {
-    AudioBlockOutput block = AudioDecodeBlock(track->decoder, in, end);
-    uint32_t bytes = block.bytes < owed ? block.bytes : owed;
-    SoundRingAppend(track, reinterpret_cast<const uint8_t*>(block.pcm), bytes);
-    owed -= bytes;
-    if (block.next <= in) break;
-    in = block.next;
-  }
+  if (!track->decoder) return;
+  AudioDecodePacket(track->decoder, payload, payload + size, track->ring_size, AppendToRing, track);
 }
 
 }  // namespace
