@@ -1,0 +1,39 @@
+// Loading one frame's packet: from the preload block, or through the reader
+// into the frame-data buffer.
+#include "engine/movie.h"
+#include "engine/movie_header.h"
+#include "sound/sound_track.h"
+
+namespace {
+
+constexpr uint32_t kSoundRestartMs = 300000;  // five minutes
+
+}  // namespace
+
+void MovieLoadFrame(Movie* movie, uint32_t frame) {
+  if (!movie) return;
+  const uint32_t k = frame == 0 ? 1 : frame;
+  if (k > movie->frames) return;  // no such frame: the loaded packet stays
+  const bool sound = movie->selected_count != 0;
+  if (sound) SoundService(movie);
+  movie->shown_frame_num = movie->frame_num;
+  if (k == 1) {
+    // Coming back to frame 1 long after the last time: the sound devices
+    // are cycled at the next decode, which bounds their drift.
+    const uint32_t now = MovieClockMs();
+    if (movie->restart_time == 0) movie->restart_time = now;
+    if (now - movie->restart_time > kSoundRestartMs) {
+      movie->restart_time = now;
+      movie->restart_sound = 1;
+    }
+  }
+  const uint32_t offset = MovieFrameOffset(movie, k);
+  if (movie->preload) {
+    movie->frame_data = movie->preload + (offset - MovieFrameOffset(movie, 1));
+  } else {
+    IoReader* io = &movie->io;
+    io->read_frame(io, k - 1, offset, movie->frame_data, MovieFrameSize(movie, k));
+  }
+  if (sound) SoundService(movie);
+  movie->frame_num = static_cast<int32_t>(k);
+}
