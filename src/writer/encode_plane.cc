@@ -118,22 +118,28 @@ void Emit(PlaneRowSyntax* row, const BlockChoice& c, PlaneEncodeResult* result) 
   result->block_types[c.type]++;
   if (c.type == BT_DOUBLED) {
     PutSubBlockType(row, c.sub_type);
+    if (c.sub_type == BT_INTRA) result->quantisers[c.q]++;
     result->sub_types[c.sub_type]++;
     EmitContent(row, c.sub_type, c);
     return;
   }
   if (kReadingTypes & (1u << c.type)) result->reading_blocks++;
+  if (c.type == BT_INTRA || c.type == BT_INTER) result->quantisers[c.q]++;
   EmitContent(row, c.type, c);
 }
 
-// Block-type costs for the next plane of this kind, from this plane's use.
-void LearnTypeCosts(const PlaneEncodeResult& result, PlaneCostModel* model) {
-  double total = 0;
-  for (uint32_t n : result.block_types) total += n;
-  if (total < 16) return;
-  for (int t = 0; t < kVideoBlockTypes; t++) {
-    double p = (result.block_types[t] + 0.5) / (total + 5);
-    model->type_bits[t] = static_cast<float>(std::clamp(-std::log2(p), 1.0, 8.0));
+// The quantiser numbers tried for the next plane of this kind.
+void LearnQuantiser(const PlaneEncodeResult& result, PlaneCostModel* model) {
+  // The quantiser numbers tried next centre on the median of those chosen.
+  uint32_t coded = 0, seen = 0;
+  for (uint32_t n : result.quantisers) coded += n;
+  if (coded < 8) return;
+  for (int q = 0; q < 16; q++) {
+    seen += result.quantisers[q];
+    if (2 * seen >= coded) {
+      model->base_q = q;
+      return;
+    }
   }
 }
 
@@ -195,5 +201,5 @@ void EncodePlane(const PlaneEncodeArgs& args, PlaneSyntax* syntax, PlaneEncodeRe
     lower_state.swap(next_state);
   }
   result->blocks = cols * rows;
-  LearnTypeCosts(*result, args.model);
+  LearnQuantiser(*result, args.model);
 }

@@ -22,6 +22,7 @@ struct PlaneCostModel {
   float offset_bits = 4.0f;
   float run_bits = 3.0f;
   float pattern_bits = 7.0f;  // one pattern byte
+  int base_q = 8;             // centre of the quantiser numbers tried
 };
 
 struct PlaneEncodeArgs {
@@ -43,6 +44,7 @@ struct PlaneEncodeArgs {
 struct PlaneEncodeResult {
   uint32_t block_types[kVideoBlockTypes] = {};
   uint32_t sub_types[kVideoBlockTypes] = {};
+  uint32_t quantisers[16] = {};  // transform blocks by quantiser number
   uint32_t reading_blocks = 0;  // blocks that read the previous frame
   uint32_t blocks = 0;
 };

@@ -1,0 +1,222 @@
+#include "writer/encode_trees.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+uint32_t Magnitude(int32_t v) { return static_cast<uint32_t>(v < 0 ? -v : v); }
+
+bool AllEqual(const std::vector<int32_t>& values) {
+  for (int32_t v : values)
+    if (v != values[0]) return false;
+  return true;
+}
+
+// The type writer's greedy use of the repeat symbols (12..15 = 4, 8, 12, 32
+// more of the last value), mirrored to count what it writes.
+void CountTypeSymbols(const std::vector<int32_t>& values, uint32_t* histogram) {
+  static constexpr uint32_t kRunLengths[4] = {32, 12, 8, 4};
+  uint32_t last = 0;
+  for (size_t i = 0; i < values.size();) {
+    size_t same = 0;
+    while (i + same < values.size() && static_cast<uint32_t>(values[i + same]) == last) same++;
+    int symbol = -1;
+    for (int r = 0; r < 4 && symbol < 0; r++)
+      if (same >= kRunLengths[r]) symbol = 15 - r;
+    if (symbol >= 0) {
+      histogram[symbol]++;
+      i += kRunLengths[15 - symbol];
+      continue;
+    }
+    histogram[values[i] & 15]++;
+    last = static_cast<uint32_t>(values[i++]);
+  }
+}
+
+// Runs the tree reader's merge passes from the identity so that values come
+// out in `order`; returns the symbols reached and the decision bits spent.
+uint32_t MergeToward(const uint8_t order[16], uint32_t passes, uint8_t symbols[16]) {
+  uint8_t rank[16];
+  for (int p = 0; p < 16; p++) rank[order[p]] = static_cast<uint8_t>(p);
+  for (int i = 0; i < 16; i++) symbols[i] = static_cast<uint8_t>(i);
+  uint32_t bits = 0;
+  for (uint32_t size = 1, pass = 0; pass < passes; pass++, size *= 2) {
+    uint8_t merged[16];
+    for (uint32_t start = 0; start < 16; start += 2 * size) {
+      const uint8_t* a = symbols + start;
+      const uint8_t* b = a + size;
+      uint32_t ia = 0, ib = 0, out = start;
+      while (ia < size && ib < size) {
+        bits++;
+        merged[out++] = rank[b[ib]] < rank[a[ia]] ? b[ib++] : a[ia++];
+      }
+      while (ia < size) merged[out++] = a[ia++];
+      while (ib < size) merged[out++] = b[ib++];
+    }
+    std::memcpy(symbols, merged, 16);
+  }
+  return bits;
+}
+
+uint64_t ValueBits(uint32_t table, const uint8_t symbols[16], const uint32_t histogram[16]) {
+  uint64_t bits = 0;
+  for (int p = 0; p < 16; p++) bits += uint64_t{histogram[symbols[p]]} * PREFIX_CODES[table][p].length;
+  return bits;
+}
+
+}  // namespace
+
+void GatherPlaneHistograms(const PlaneSyntax& plane, PlaneHistograms* h) {
+  *h = PlaneHistograms{};
+  uint32_t context = 0;
+  for (const PlaneRowSyntax& row : plane.rows) {
+    for (int32_t t : row.values[BUNDLE_BLOCK_TYPES]) h->types[t & 15]++;
+    for (int b = 0; b < BUNDLE_COUNT; b++) {
+      const std::vector<int32_t>& v = row.values[b];
+      if (v.empty()) continue;
+      h->value_count[b] += v.size();
+      // Each non-empty row is one refill; a refill of equal values is a fill,
+      // whose value bypasses the tree except for colours.
+      bool fill = AllEqual(v);
+      uint64_t& fixed = h->fixed_bits[b];
+      switch (b) {
+        case BUNDLE_BLOCK_TYPES:
+        case BUNDLE_SUB_BLOCK_TYPES:
+        case BUNDLE_RUNS:
+          fixed += fill ? 5 : 1;
+          if (!fill && b == BUNDLE_RUNS)
+            for (int32_t x : v) h->values[b][x & 15]++;
+          else if (!fill)
+            CountTypeSymbols(v, h->values[b]);
+          break;
+        case BUNDLE_COLOURS:
+          fixed += 1;
+          for (size_t i = 0; i < (fill ? 1 : v.size()); i++) {
+            uint32_t coded = ColourCodeValue(static_cast<uint8_t>(v[i]), plane.old_colours);
+            h->values[b][coded & 15]++;
+            h->high[context][coded >> 4]++;
+            context = coded >> 4;
+          }
+          break;
+        case BUNDLE_PATTERN:
+          for (int32_t x : v) {
+            h->values[b][x & 15]++;
+            h->values[b][(x >> 4) & 15]++;
+          }
+          break;
+        case BUNDLE_X_OFFSET:
+        case BUNDLE_Y_OFFSET:
+          if (fill) {
+            fixed += 5 + (v[0] != 0);
+          } else {
+            fixed += 1;
+            for (int32_t x : v) {
+              h->values[b][Magnitude(x) & 15]++;
+              fixed += x != 0;
+            }
+          }
+          break;
+        default:  // the DC bundles have no tree
+          break;
+      }
+    }
+  }
+}
+
+CodeTree ChooseCodeTree(const uint32_t histogram[16], uint64_t* bits) {
+  CodeTree best = CodeTreeIdentity(0);
+  uint64_t total = 0;
+  for (int i = 0; i < 16; i++) total += histogram[i];
+  uint64_t best_bits = 4 + 4 * total;
+  if (total == 0) {
+    *bits = 4;
+    return best;
+  }
+  // Values by falling count: every table's codes lengthen with the
+  // position, so this is the best order for any table.
+  uint8_t order[16];
+  for (int i = 0; i < 16; i++) order[i] = static_cast<uint8_t>(i);
+  std::stable_sort(order, order + 16, [&](uint8_t a, uint8_t b) { return histogram[a] > histogram[b]; });
+  auto consider = [&](uint32_t table, const uint8_t symbols[16], uint64_t header) {
+    uint64_t cost = header + ValueBits(table, symbols, histogram);
+    if (cost < best_bits) {
+      best_bits = cost;
+      best.table = static_cast<uint8_t>(table);
+      std::memcpy(best.symbols, symbols, 16);
+    }
+  };
+  for (uint32_t table = 1; table < PREFIX_TABLE_COUNT; table++) {
+    // Explicit lists name the first n values; the rest follow in increasing order.
+    for (uint32_t n = 1; n <= 8; n++) {
+      uint8_t symbols[16];
+      bool named[16] = {};
+      for (uint32_t p = 0; p < n; p++) {
+        symbols[p] = order[p];
+        named[order[p]] = true;
+      }
+      uint32_t p = n;
+      for (uint8_t v = 0; v < 16; v++)
+        if (!named[v]) symbols[p++] = v;
+      consider(table, symbols, 8 + 4 * n);
+    }
+    // Merged orders: one to four passes towards the wanted order.
+    for (uint32_t passes = 1; passes <= 4; passes++) {
+      uint8_t symbols[16];
+      uint32_t merge_bits = MergeToward(order, passes, symbols);
+      consider(table, symbols, 7 + merge_bits);
+    }
+  }
+  *bits = best_bits;
+  return best;
+}
+
+void ChoosePlaneTrees(PlaneSyntax* plane) {
+  PlaneHistograms h;
+  GatherPlaneHistograms(*plane, &h);
+  uint64_t bits;
+  for (int b = 0; b < BUNDLE_COUNT; b++)
+    if (b != BUNDLE_INTRA_DC && b != BUNDLE_INTER_DC) plane->trees[b] = ChooseCodeTree(h.values[b], &bits);
+  for (int c = 0; c < 16; c++) plane->colour_high[c] = ChooseCodeTree(h.high[c], &bits);
+}
+
+void LearnValueCosts(const PlaneSyntax& plane, const PlaneHistograms& h, PlaneCostModel* model) {
+  auto tree_bits = [](const CodeTree& tree, const uint32_t* histogram) {
+    uint64_t bits = 0;
+    for (uint32_t v = 0; v < 16; v++) bits += uint64_t{histogram[v]} * TreeValueLength(tree, v);
+    return bits;
+  };
+  auto bundle_bits = [&](int b) { return h.fixed_bits[b] + tree_bits(plane.trees[b], h.values[b]); };
+  // Few values say little; move only part way towards what they cost.
+  auto learn = [](uint64_t bits, uint64_t count, float floor, float* out) {
+    if (count >= 8) *out = std::max(floor, 0.5f * *out + 0.5f * static_cast<float>(bits) / count);
+  };
+  uint64_t high_bits = 0;
+  for (int c = 0; c < 16; c++) high_bits += tree_bits(plane.colour_high[c], h.high[c]);
+  learn(bundle_bits(BUNDLE_COLOURS) + high_bits, h.value_count[BUNDLE_COLOURS], 0.5f,
+        &model->colour_bits);
+  learn(bundle_bits(BUNDLE_PATTERN), h.value_count[BUNDLE_PATTERN], 0.5f, &model->pattern_bits);
+  learn(bundle_bits(BUNDLE_X_OFFSET) + bundle_bits(BUNDLE_Y_OFFSET),
+        h.value_count[BUNDLE_X_OFFSET] + h.value_count[BUNDLE_Y_OFFSET], 0.1f, &model->offset_bits);
+  learn(bundle_bits(BUNDLE_RUNS), h.value_count[BUNDLE_RUNS], 0.5f, &model->run_bits);
+
+  // Block types: relative costs from their frequencies, scaled so that
+  // their average is what the type bundle really cost per value.
+  uint64_t total = h.value_count[BUNDLE_BLOCK_TYPES];
+  if (total < 16) return;
+  // Every type keeps some probability, and no type is ever priced above a
+  // few bits: a type this plane did not use must stay affordable, or the
+  // next plane never tries it (a frame of doubled fills would price motion
+  // out of every later frame).
+  auto probability = [&](int t) {
+    double n = static_cast<double>(total);
+    return (h.types[t] + 0.01 * n + 0.5) / (1.1 * n + 5);
+  };
+  double entropy = 0;
+  for (int t = 0; t < kVideoBlockTypes; t++) entropy -= probability(t) * std::log2(probability(t));
+  double average = static_cast<double>(bundle_bits(BUNDLE_BLOCK_TYPES)) / static_cast<double>(total);
+  double scale = std::min(1.0, entropy > 0.05 ? average / entropy : 1);
+  for (int t = 0; t < kVideoBlockTypes; t++)
+    model->type_bits[t] = static_cast<float>(std::clamp(-std::log2(probability(t)) * scale, 0.05, 6.0));
+}

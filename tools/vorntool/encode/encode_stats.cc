@@ -1,0 +1,67 @@
+#include "vorntool/encode/encode_stats.h"
+
+namespace {
+
+constexpr const char* kTypeNames[kVideoBlockTypes] = {"keep",    "doubled", "motion", "runs",
+                                                      "residue", "intra",   "fill",   "inter",
+                                                      "pattern", "raw"};
+constexpr const char* kPlaneNames[4] = {"Y", "U", "V", "A"};
+
+void PrintTypes(std::FILE* out, const uint32_t types[kVideoBlockTypes],
+                const uint32_t subs[kVideoBlockTypes]) {
+  for (int t = 0; t < kVideoBlockTypes; t++)
+    if (types[t]) std::fprintf(out, " %s=%u", kTypeNames[t], types[t]);
+  bool any = false;
+  for (int t = 0; t < kVideoBlockTypes; t++)
+    if (subs[t]) {
+      std::fprintf(out, "%s%s=%u", any ? "," : " [doubled:", kTypeNames[t], subs[t]);
+      any = true;
+    }
+  if (any) std::fprintf(out, "]");
+}
+
+}  // namespace
+
+void PrintEncodeStats(std::FILE* out, const MovieEncodeOptions& options,
+                      const MovieEncodeStats& stats, size_t movie_bytes) {
+  int planes = options.video.grey ? 1 : 3;
+  uint32_t types[kVideoBlockTypes] = {}, subs[kVideoBlockTypes] = {};
+  double sse[4] = {};
+  uint64_t samples[4] = {}, bits[4] = {};
+  uint32_t keys = 0;
+  for (size_t k = 0; k < stats.frames.size(); k++) {
+    const VideoFrameStats& f = stats.frames[k];
+    std::fprintf(out, "frame %zu %s", k + 1, f.key ? "key  " : "inter");
+    for (int p = 0; p < 4; p++) {
+      if (p >= planes && !(p == 3 && options.video.alpha)) continue;
+      std::fprintf(out, " %s:%llub/%.2fdB", kPlaneNames[p],
+                   static_cast<unsigned long long>(f.plane_bits[p]), VideoPsnr(f.sse[p], f.samples[p]));
+      sse[p] += f.sse[p];
+      samples[p] += f.samples[p];
+      bits[p] += f.plane_bits[p];
+    }
+    PrintTypes(out, f.block_types, f.sub_types);
+    std::fprintf(out, "\n");
+    for (int t = 0; t < kVideoBlockTypes; t++) {
+      types[t] += f.block_types[t];
+      subs[t] += f.sub_types[t];
+    }
+    keys += f.key;
+  }
+  std::fprintf(out, "total: %zu frames (%u key), %zu bytes\n", stats.frames.size(), keys,
+               movie_bytes);
+  for (int p = 0; p < 4; p++) {
+    if (!samples[p]) continue;
+    std::fprintf(out, "  plane %s: %llu bits, PSNR %.2f dB\n", kPlaneNames[p],
+                 static_cast<unsigned long long>(bits[p]), VideoPsnr(sse[p], samples[p]));
+  }
+  std::fprintf(out, "  block types:");
+  PrintTypes(out, types, subs);
+  std::fprintf(out, "\n");
+  for (size_t t = 0; t < stats.audio_bytes.size(); t++) {
+    std::fprintf(out, "  audio track %zu (id %u): %llu bytes", t, options.audio[t].id,
+                 static_cast<unsigned long long>(stats.audio_bytes[t]));
+    if (t < stats.audio_snr.size()) std::fprintf(out, ", SNR %.2f dB", stats.audio_snr[t]);
+    std::fprintf(out, "\n");
+  }
+}
