@@ -30,6 +30,11 @@ void ServiceSound(Movie* movie) {
   if (HasSound(movie)) SoundService(movie);
 }
 
+// Several time fields use 0 for "not set", yet the engine clock starts at 0
+// with the first open: a time taken in that first millisecond is stored as 1
+// so that it still counts as set.
+uint32_t SetTime(uint32_t now) { return now ? now : 1; }
+
 void StopClock(Movie* movie) {
   movie->clock_start = 0;
   movie->clock_adjust = 0;
@@ -37,7 +42,7 @@ void StopClock(Movie* movie) {
 
 // The decode just counted (or about to be) is frame 1 of the new run.
 void StartClockAt(Movie* movie, uint32_t now) {
-  movie->clock_start = now;
+  movie->clock_start = SetTime(now);
   movie->clock_start_frames = movie->frames_decoded - 1;
 }
 
@@ -115,7 +120,7 @@ void NoteFirstDecode(Movie* movie) {
   }
   movie->io.idle_read_time_ms = 0;
   movie->io.background_read_time_ms = 0;
-  movie->first_frame_time = movie->frame_start_time;
+  movie->first_frame_time = SetTime(movie->frame_start_time);
 }
 
 // The loaded frame's packet and its size. The size comes from the index but
@@ -287,7 +292,7 @@ int MovieDoFrame(Movie* movie) {
     NoteFirstDecode(movie);
   else
     ServiceSound(movie);
-  movie->slow_frame_start = movie->frame_start_time;
+  movie->slow_frame_start = SetTime(movie->frame_start_time);
 
   if (movie->io.read_error) movie->read_error = 1;
   if (movie->read_error) return 1;
@@ -307,7 +312,7 @@ int MovieDoFrame(Movie* movie) {
   movie->rect_count = -1;
   uint32_t end = MovieClockMs();
   if (movie->clock_start == 0) StartClockAt(movie, end);
-  movie->frame_end_time = end;
+  movie->frame_end_time = SetTime(end);
   movie->audio_ms += audio_end - movie->frame_start_time;
   movie->video_ms += end - audio_end;
   movie->last_decoded = movie->shown_frame_num = movie->frame_num;
