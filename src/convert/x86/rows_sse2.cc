@@ -10,15 +10,19 @@
 #include "convert/families.h"
 #include "convert/pixel_pack.h"
 
+// Everything below is inlined into the per-family loops: the helpers pass
+// several registers around, which must not go through memory.
+#define VORN_INLINE inline __attribute__((always_inline))
+
 namespace {
 
 FamilyKernels g_plain[FAMILY_COUNT];
 
-__m128i Load8(const uint8_t* p) { return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)); }
-__m128i Load16(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
-void Store16(uint8_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
+VORN_INLINE __m128i Load8(const uint8_t* p) { return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)); }
+VORN_INLINE __m128i Load16(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+VORN_INLINE void Store16(uint8_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
 
-__m128i ApplySign(__m128i magnitude, __m128i sign) {
+VORN_INLINE __m128i ApplySign(__m128i magnitude, __m128i sign) {
   return _mm_sub_epi16(_mm_xor_si128(magnitude, sign), sign);
 }
 
@@ -30,7 +34,7 @@ struct Chroma {
   __m128i blue, green, red;
 };
 
-Chroma ChromaOffsets(const uint8_t* u, const uint8_t* v) {
+VORN_INLINE Chroma ChromaOffsets(const uint8_t* u, const uint8_t* v) {
   const __m128i zero = _mm_setzero_si128();
   const __m128i bias = _mm_set1_epi16(128);
   __m128i du = _mm_sub_epi16(_mm_unpacklo_epi8(Load8(u), zero), bias);
@@ -51,27 +55,27 @@ Chroma ChromaOffsets(const uint8_t* u, const uint8_t* v) {
 }
 
 // k = clamp(y - 16, 0, 219) for 16 pixels, as two 8-lane halves.
-void LumaSteps(__m128i y, __m128i* lo, __m128i* hi) {
+VORN_INLINE void LumaSteps(__m128i y, __m128i* lo, __m128i* hi) {
   __m128i k = _mm_min_epu8(_mm_subs_epu8(y, _mm_set1_epi8(16)), _mm_set1_epi8(char(219)));
   *lo = _mm_unpacklo_epi8(k, _mm_setzero_si128());
   *hi = _mm_unpackhi_epi8(k, _mm_setzero_si128());
 }
 
 // L = (k x 38154) >> 15, as the high half of (2k) x 38154.
-__m128i Luma(__m128i k) {
+VORN_INLINE __m128i Luma(__m128i k) {
   return _mm_mulhi_epu16(_mm_add_epi16(k, k), _mm_set1_epi16(short(38154)));
 }
 
 // g = (255 k) / 219 = k + (12 k) / 73, the latter the high half of k x 10774
 // (exact for k up to 219).
-__m128i Grey(__m128i k) { return _mm_add_epi16(k, _mm_mulhi_epu16(k, _mm_set1_epi16(10774))); }
+VORN_INLINE __m128i Grey(__m128i k) { return _mm_add_epi16(k, _mm_mulhi_epu16(k, _mm_set1_epi16(10774))); }
 
 // Clamped components of 16 pixels, as bytes and as 16-bit halves.
 struct Components {
   __m128i b, g, r;           // 16 bytes each
 };
 
-Components ColourComponents(__m128i y, const Chroma& c) {
+VORN_INLINE Components ColourComponents(__m128i y, const Chroma& c) {
   __m128i klo, khi;
   LumaSteps(y, &klo, &khi);
   __m128i llo = Luma(klo), lhi = Luma(khi);
@@ -83,7 +87,7 @@ Components ColourComponents(__m128i y, const Chroma& c) {
   return {component(c.blue), component(c.green), component(c.red)};
 }
 
-Components GreyComponents(__m128i y) {
+VORN_INLINE Components GreyComponents(__m128i y) {
   __m128i klo, khi;
   LumaSteps(y, &klo, &khi);
   __m128i g = _mm_packus_epi16(Grey(klo), Grey(khi));
@@ -93,7 +97,7 @@ Components GreyComponents(__m128i y) {
 // ---- Stores ------------------------------------------------------------------
 
 // Four 4-byte pixels per register, in memory order.
-void Pixels32(const Components& c, __m128i alpha, bool reversed, __m128i out[4]) {
+VORN_INLINE void Pixels32(const Components& c, __m128i alpha, bool reversed, __m128i out[4]) {
   __m128i first = reversed ? c.r : c.b, third = reversed ? c.b : c.r;
   __m128i lo_fg = _mm_unpacklo_epi8(first, c.g), hi_fg = _mm_unpackhi_epi8(first, c.g);
   __m128i lo_ta = _mm_unpacklo_epi8(third, alpha), hi_ta = _mm_unpackhi_epi8(third, alpha);
@@ -104,7 +108,7 @@ void Pixels32(const Components& c, __m128i alpha, bool reversed, __m128i out[4])
 }
 
 // Four 4-byte pixels squeezed to 12 bytes in the low part of the register.
-__m128i Squeeze24(__m128i p) {
+VORN_INLINE __m128i Squeeze24(__m128i p) {
   __m128i low = _mm_and_si128(p, _mm_set_epi32(0, 0xFFFFFF, 0, 0xFFFFFF));
   __m128i high = _mm_and_si128(_mm_srli_epi64(p, 8),
                                _mm_set_epi32(0xFFFF, int(0xFF000000), 0xFFFF, int(0xFF000000)));
@@ -113,7 +117,7 @@ __m128i Squeeze24(__m128i p) {
 }
 
 // Sixteen 3-byte pixels (from four registers of 4-byte ones) as 48 bytes.
-void Store24x16(uint8_t* d, const __m128i p[4]) {
+VORN_INLINE void Store24x16(uint8_t* d, const __m128i p[4]) {
   __m128i c0 = Squeeze24(p[0]), c1 = Squeeze24(p[1]), c2 = Squeeze24(p[2]),
           c3 = Squeeze24(p[3]);
   Store16(d, _mm_or_si128(c0, _mm_slli_si128(c1, 12)));
@@ -137,13 +141,13 @@ Layout16Counts CountsFor(const Layout16& layout) {
   return k;
 }
 
-__m128i Field(__m128i c, const Layout16Counts& k, int i) {
+VORN_INLINE __m128i Field(__m128i c, const Layout16Counts& k, int i) {
   if (k.empty[i]) return _mm_setzero_si128();
   return _mm_sll_epi16(_mm_srl_epi16(c, k.right[i]), k.left[i]);
 }
 
 // Eight 16-bit pixels from the low (half = 0) or high 8 of 16 components.
-__m128i Pixels16(const Components& c, const Layout16Counts& k, int half) {
+VORN_INLINE __m128i Pixels16(const Components& c, const Layout16Counts& k, int half) {
   const __m128i zero = _mm_setzero_si128();
   auto widen = [&](__m128i bytes) {
     return half ? _mm_unpackhi_epi8(bytes, zero) : _mm_unpacklo_epi8(bytes, zero);
@@ -155,7 +159,7 @@ __m128i Pixels16(const Components& c, const Layout16Counts& k, int half) {
 // ---- Row kernels ---------------------------------------------------------------
 
 template <Pack P, bool kDouble>
-void StoreRgb(uint8_t* d, const Components& c, const uint8_t* a, const Layout16Counts& k) {
+VORN_INLINE void StoreRgb(uint8_t* d, const Components& c, const uint8_t* a, const Layout16Counts& k) {
   const __m128i zero = _mm_setzero_si128();
   if constexpr (PackBytes(P) == 2) {
     __m128i lo = Pixels16(c, k, 0), hi = Pixels16(c, k, 1);
@@ -199,7 +203,7 @@ void StoreRgb(uint8_t* d, const Components& c, const uint8_t* a, const Layout16C
 }
 
 template <Pack P, bool kDouble>
-void StoreYuv(uint8_t* d, __m128i y, __m128i uv) {
+VORN_INLINE void StoreYuv(uint8_t* d, __m128i y, __m128i uv) {
   constexpr bool kLumaFirst = P == Pack::kYUY2;
   auto interleave_lo = [](__m128i luma, __m128i chroma) {
     return kLumaFirst ? _mm_unpacklo_epi8(luma, chroma) : _mm_unpacklo_epi8(chroma, luma);
@@ -227,7 +231,7 @@ RowsConverter PlainFor() {
   return kGrey ? (kDouble ? k.grey_x2 : k.grey) : (kDouble ? k.colour_x2 : k.colour);
 }
 
-void Advance(RowPairContext& c, uint32_t odd, uint32_t n, uint32_t out_bytes) {
+VORN_INLINE void Advance(RowPairContext& c, uint32_t odd, uint32_t n, uint32_t out_bytes) {
   for (int i = 0; i < 2; ++i) {
     c.luma[i] += n;
     if (c.alpha[i]) c.alpha[i] += n;

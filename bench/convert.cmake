@@ -1,0 +1,10 @@
+# The conversion benchmark compares with libyuv when it is installed.
+find_library(VORN_LIBYUV_LIBRARY NAMES yuv)
+find_path(VORN_LIBYUV_INCLUDE NAMES libyuv.h)
+if(VORN_LIBYUV_LIBRARY AND VORN_LIBYUV_INCLUDE)
+  target_link_libraries(bench_${n} PRIVATE ${VORN_LIBYUV_LIBRARY})
+  target_include_directories(bench_${n} PRIVATE ${VORN_LIBYUV_INCLUDE})
+  target_compile_definitions(bench_${n} PRIVATE VORN_HAVE_LIBYUV=1)
+else()
+  message(STATUS "libyuv not found: bench_convert runs without its comparison")
+endif()
