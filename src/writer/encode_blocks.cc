@@ -123,7 +123,7 @@ void TryPattern(const BlockContext& ctx, BlockChoice* out) {
     lo = std::min<int>(lo, v[i]);
     hi = std::max<int>(hi, v[i]);
   }
-  if (hi - lo < 2) return;  // a fill does as well for less
+  if (hi - lo < 2 && !ctx.must) return;  // a fill does as well for less
   double c0 = lo, c1 = hi;
   uint8_t mask[64] = {};
   for (int iteration = 0; iteration < 4; iteration++) {
@@ -139,7 +139,12 @@ void TryPattern(const BlockContext& ctx, BlockChoice* out) {
         n0++;
       }
     }
-    if (!n0 || !n1) return;
+    if (!n0 || !n1) {
+      if (!ctx.must) return;
+      c0 = c1 = (s0 + s1) / 64;  // a flat block as a pattern
+      std::memset(mask, 0, sizeof mask);
+      break;
+    }
     c0 = s0 / n0;
     c1 = s1 / n1;
   }
@@ -202,7 +207,7 @@ void TryRuns(const BlockContext& ctx, BlockChoice* out) {
       best_scan = s;
     }
   }
-  if (best_bits >= 64 * m.colour_bits) return;  // a raw block is no dearer
+  if (best_bits >= 64 * m.colour_bits && !ctx.must) return;  // a raw block is no dearer
   BlockChoice c;
   c.type = BT_RUNS;
   c.scan = static_cast<uint8_t>(best_scan);
@@ -286,7 +291,7 @@ void TryResidue(const BlockContext& ctx, MotionVector mv, const uint8_t predicti
     diff[i] = static_cast<int8_t>(static_cast<uint8_t>(ctx.source[i] - prediction[i]));
     largest = std::max(largest, std::abs(diff[i]));
   }
-  if (largest > 48) return;  // a transform codes large differences better
+  if (largest > 48 && !ctx.must) return;  // a transform codes large differences better
   for (int shift = 0; shift <= 3; shift++) {
     BlockChoice c;
     c.type = BT_RESIDUE;

@@ -30,6 +30,9 @@ struct BlockContext {
   const uint8_t* source;     // 64 source samples in rows (the 2x2 means for doubled)
   const uint8_t* source16;   // doubled: 256 source samples in rows; else null
   const PlaneEncodeArgs* args;
+  // Set when no coding has been offered yet: the coders then skip the
+  // shortcuts that leave a block to a cheaper coding.
+  bool must = false;
 };
 
 // Scratch for bit counting, reused across blocks.

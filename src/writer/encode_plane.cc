@@ -14,6 +14,8 @@ namespace {
 constexpr uint32_t kReadingTypes =
     (1u << BT_KEEP) | (1u << BT_MOTION) | (1u << BT_RESIDUE) | (1u << BT_INTER);
 
+constexpr double kNoCost = 1e299;  // below BlockChoice's "nothing chosen yet"
+
 struct PlaneWalk {
   const PlaneEncodeArgs* args;
   uint32_t cols, rows;
@@ -39,13 +41,15 @@ struct PlaneWalk {
   BlockChoice Decide(uint32_t bx, uint32_t by) {
     uint8_t source[64];
     Gather(SourceAt(bx, by), args->pitch, 8, source);
-    BlockContext ctx{source, nullptr, args};
+    BlockContext ctx{source, nullptr, args, false};
     BlockChoice best;
     if (!args->key) {
       uint8_t prediction[64];
       Gather(PrevAt(bx, by, {}), args->pitch, 8, prediction);
-      if (allowed & (1u << BT_KEEP)) TryCopy(ctx, BT_KEEP, {}, prediction, &best);
-      if (best.sse == 0) return best;
+      if (allowed & (1u << BT_KEEP)) {
+        TryCopy(ctx, BT_KEEP, {}, prediction, &best);
+        if (best.sse == 0) return best;  // nothing codes an unchanged block for less
+      }
       MotionVector candidates[4];
       uint32_t n = 0;
       candidates[n++] = VectorAt(bx, by);
@@ -65,12 +69,26 @@ struct PlaneWalk {
       // A prediction this good leaves nothing for the picture codings to win.
       if (best.sse <= 64 && best.cost < 40 * args->lambda) return best;
     }
-    if (allowed & (1u << BT_FILL)) TryFill(ctx, &best);
-    if (allowed & (1u << BT_PATTERN)) TryPattern(ctx, &best);
-    if (allowed & (1u << BT_INTRA)) TryIntra(ctx, &scratch, &best);
-    if (allowed & (1u << BT_RUNS)) TryRuns(ctx, &best);
-    if (allowed & (1u << BT_RAW)) TryRaw(ctx, &best);
+    TryPictureCodings(ctx, &best);
+    if (best.cost >= kNoCost) {
+      // Every allowed coding declined the block; take the best of them anyway.
+      ctx.must = true;
+      TryPictureCodings(ctx, &best);
+      if (!args->key && (allowed & (1u << BT_RESIDUE))) {
+        uint8_t prediction[64];
+        Gather(PrevAt(bx, by, VectorAt(bx, by)), args->pitch, 8, prediction);
+        TryResidue(ctx, VectorAt(bx, by), prediction, &scratch, &best);
+      }
+    }
     return best;
+  }
+
+  void TryPictureCodings(const BlockContext& ctx, BlockChoice* best) {
+    if (allowed & (1u << BT_FILL)) TryFill(ctx, best);
+    if (allowed & (1u << BT_PATTERN)) TryPattern(ctx, best);
+    if (allowed & (1u << BT_INTRA)) TryIntra(ctx, &scratch, best);
+    if (allowed & (1u << BT_RUNS)) TryRuns(ctx, best);
+    if (allowed & (1u << BT_RAW)) TryRaw(ctx, best);
   }
 
   BlockChoice DecideDoubled(uint32_t bx, uint32_t by) {
@@ -84,6 +102,10 @@ struct PlaneWalk {
     BlockContext ctx{means, area, args};
     BlockChoice best;
     TryDoubled(ctx, &scratch, &best);
+    if (best.cost >= kNoCost) {
+      ctx.must = true;
+      TryDoubled(ctx, &scratch, &best);
+    }
     return best;
   }
 

@@ -191,9 +191,15 @@ void DrawGradient(Canvas* cv, uint32_t frame) {
     }
 }
 
+// Fine noise above, noise of 2x2 cells (like an enlarged picture) below.
 void DrawNoise(Canvas* cv, uint32_t frame) {
-  for (size_t i = 0; i < cv->rgb.size(); i++)
-    cv->rgb[i] = static_cast<uint8_t>(Hash(static_cast<uint32_t>(i), frame, 5) >> 24);
+  for (uint32_t y = 0; y < cv->height; y++)
+    for (uint32_t x = 0; x < cv->width; x++) {
+      uint32_t cell = y < cv->height / 2 ? y * cv->width + x : (y / 2) * cv->width + x / 2 + 1000000;
+      for (uint32_t c = 0; c < 3; c++)
+        cv->rgb[(size_t{y} * cv->width + x) * 3 + c] =
+            static_cast<uint8_t>(Hash(cell * 3 + c, frame, 5) >> 24);
+    }
 }
 
 void DrawShapes(Canvas* cv, uint32_t frame) {
