@@ -1,0 +1,184 @@
+#include "vorntool/decode_audio.h"
+
+#include <cstdio>
+
+#include "audio/audio_decoder.h"
+#include "engine/movie.h"
+#include "vorntool/encode/wav.h"
+
+namespace {
+
+uint32_t Le32(const uint8_t* p) {
+  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+}
+
+std::string Format(const char* format, uint32_t a, uint32_t b = 0) {
+  char text[200];
+  std::snprintf(text, sizeof text, format, a, b);
+  return text;
+}
+
+// The container fields this needs, every offset checked against the size.
+struct MovieLayout {
+  uint32_t frames = 0, track_count = 0;
+  const uint8_t* max_bytes = nullptr;
+  const uint8_t* formats = nullptr;
+  const uint8_t* ids = nullptr;
+  const uint8_t* index = nullptr;
+};
+
+bool ReadLayout(const uint8_t* movie, size_t size, MovieLayout* layout, std::string* error) {
+  if (size < MOVIE_HEADER_SIZE || movie[0] != 'V' || movie[1] != 'X' || movie[2] != 'N' || movie[3] < 'f' ||
+      movie[3] > 'i') {
+    *error = "Not a Vorn file.";
+    return false;
+  }
+  layout->frames = Le32(movie + 8);
+  const uint32_t index_frames = Le32(movie + 16);
+  layout->track_count = Le32(movie + 40);
+  if (layout->frames == 0) {
+    *error = "The file doesn't contain any compressed frames yet.";
+    return false;
+  }
+  const uint64_t tables_end = MOVIE_HEADER_SIZE + 12ull * layout->track_count;
+  const uint64_t index_end = tables_end + 4ull * (uint64_t{index_frames} + 1);
+  if (index_frames < layout->frames || index_end > size) {
+    *error = "The header's track tables or frame index lie outside the file.";
+    return false;
+  }
+  layout->max_bytes = movie + MOVIE_HEADER_SIZE;
+  layout->formats = layout->max_bytes + 4 * layout->track_count;
+  layout->ids = layout->formats + 4 * layout->track_count;
+  layout->index = movie + tables_end;
+  return true;
+}
+
+void AppendPcm(void* context, const int16_t* pcm, uint32_t bytes) {
+  auto* out = static_cast<std::vector<int16_t>*>(context);
+  out->insert(out->end(), pcm, pcm + bytes / 2);
+}
+
+// Walks one frame packet's audio packets; decodes the chosen track's.
+bool DecodeFrameAudio(const MovieLayout& layout, const uint8_t* packet, uint32_t packet_size, uint32_t track,
+                      uint32_t frame, AudioDecoder* decoder, uint32_t ring_size, DecodedTrack* out,
+                      std::string* error) {
+  uint32_t at = 0;
+  for (uint32_t t = 0; t < layout.track_count && t <= track; t++) {
+    if (packet_size - at < 4) {
+      *error = Format("Frame %u: the audio packets run past the frame's end.", frame);
+      return false;
+    }
+    const uint32_t length = Le32(packet + at);
+    at += 4;
+    if (length > packet_size - at) {
+      *error = Format("Frame %u: an audio packet of %u bytes runs past the frame's end.", frame, length);
+      return false;
+    }
+    if (t == track && length > 0) {
+      const uint8_t* payload = packet + at;
+      const uint32_t wanted = AudioPacketDecodedBytes(payload, payload + length);
+      if (wanted > ring_size) {
+        std::fprintf(stderr, "vorntool decode: frame %u: the audio packet decodes to %u bytes, more than the "
+                     "track's ring holds; the oldest are dropped as in playback\n", frame, wanted);
+      }
+      AudioDecodePacket(decoder, payload, payload + length, ring_size, AppendPcm, &out->pcm);
+    }
+    at += length;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool DecodeAudioTrack(const uint8_t* movie, size_t size, bool has_track, uint32_t track_id, DecodedTrack* out,
+                      std::string* error) {
+  MovieLayout layout;
+  if (!ReadLayout(movie, size, &layout, error)) return false;
+  if (layout.track_count == 0) {
+    *error = "The movie has no audio tracks.";
+    return false;
+  }
+  uint32_t track = 0;
+  if (has_track) {
+    while (track < layout.track_count && Le32(layout.ids + 4 * track) != track_id) track++;
+    if (track == layout.track_count) {
+      *error = Format("The movie has no audio track with identifier %u.", track_id);
+      return false;
+    }
+  }
+  const uint32_t format = Le32(layout.formats + 4 * track);
+  if (!(format & (AUDIO_TRACK_DCT | AUDIO_TRACK_RDFT))) {
+    *error = Format("Audio track %u carries no coded sound (format 0x%08X).", Le32(layout.ids + 4 * track), format);
+    return false;
+  }
+  out->rate = format & AUDIO_TRACK_RATE_MASK;
+  out->channels = (format & AUDIO_TRACK_STEREO) ? 2 : 1;
+  out->bits = (format & AUDIO_TRACK_16BIT) ? 16 : 8;
+  const int use_dct = (format & AUDIO_TRACK_DCT) && !(format & AUDIO_TRACK_RDFT);
+  AudioDecoder* decoder = AudioDecoderOpen(out->rate, out->channels, use_dct);
+  if (!decoder) {
+    *error = Format("Audio track %u cannot be decoded (rate %u Hz).", Le32(layout.ids + 4 * track), out->rate);
+    return false;
+  }
+  // The ring the engine would give this track: the largest decoded bytes of
+  // a frame, rounded up to a multiple of 256.
+  const uint32_t max_bytes = Le32(layout.max_bytes + 4 * track);
+  const uint32_t ring_size = max_bytes > 0xFFFFFF00u ? 0xFFFFFF00u : (max_bytes + 255) & ~255u;
+  bool ok = true;
+  for (uint32_t frame = 1; frame <= layout.frames && ok; frame++) {
+    const uint32_t from = Le32(layout.index + 4 * (frame - 1)) & ~1u;
+    const uint32_t to = Le32(layout.index + 4 * frame) & ~1u;
+    if (to < from || to > size) {
+      *error = Format("Frame %u lies outside the file.", frame);
+      ok = false;
+      break;
+    }
+    ok = DecodeFrameAudio(layout, movie + from, to - from, track, frame, decoder, ring_size, out, error);
+  }
+  AudioDecoderClose(decoder);
+  return ok;
+}
+
+int DecodeAudioToFile(const DecodeAudioRequest& request) {
+  std::FILE* file = std::fopen(request.movie_path, "rb");
+  if (!file) {
+    std::fprintf(stderr, "vorntool decode: cannot open %s\n", request.movie_path);
+    return 1;
+  }
+  std::vector<uint8_t> movie;
+  uint8_t chunk[1 << 16];
+  size_t got;
+  while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) movie.insert(movie.end(), chunk, chunk + got);
+  std::fclose(file);
+  DecodedTrack track;
+  std::string error;
+  if (!DecodeAudioTrack(movie.data(), movie.size(), request.has_track, request.track_id, &track, &error)) {
+    std::fprintf(stderr, "vorntool decode: %s: %s\n", request.movie_path, error.c_str());
+    return 1;
+  }
+  if (request.raw) {
+    std::vector<uint8_t> bytes(track.pcm.size() * 2);
+    for (size_t i = 0; i < track.pcm.size(); i++) {
+      bytes[2 * i] = uint8_t(uint16_t(track.pcm[i]));
+      bytes[2 * i + 1] = uint8_t(uint16_t(track.pcm[i]) >> 8);
+    }
+    std::FILE* out = std::fopen(request.out_path, "wb");
+    bool ok = out != nullptr && std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
+    if (out && std::fclose(out) != 0) ok = false;
+    if (!ok) {
+      std::fprintf(stderr, "vorntool decode: cannot write %s\n", request.out_path);
+      return 1;
+    }
+    return 0;
+  }
+  WavSound sound;
+  sound.rate = track.rate;
+  sound.channels = track.channels;
+  sound.bits = track.bits;
+  sound.samples = std::move(track.pcm);
+  if (!WavWrite(request.out_path, sound, &error)) {
+    std::fprintf(stderr, "vorntool decode: %s\n", error.c_str());
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,28 @@
+// Writes the sound of one audio track of a movie to a file: a WAV at the
+// track's rate (16-bit, or 8-bit for 8-bit tracks, converted as the sound
+// output converts), or with raw the signed 16-bit PCM exactly as the engine
+// appends it to the track's ring.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct DecodeAudioRequest {
+  const char* movie_path = nullptr;
+  const char* out_path = nullptr;
+  bool has_track = false;  // else the first track
+  uint32_t track_id = 0;
+  bool raw = false;
+};
+
+struct DecodedTrack {
+  uint32_t rate = 0, channels = 0, bits = 0;
+  std::vector<int16_t> pcm;  // interleaved, as appended to the ring
+};
+
+// Decodes from a movie held in memory. False with a one-line reason.
+bool DecodeAudioTrack(const uint8_t* movie, size_t size, bool has_track, uint32_t track_id,
+                      DecodedTrack* track, std::string* error);
+// Reads the movie, decodes and writes the file; 0 on success, 1 with the
+// reason on stderr.
+int DecodeAudioToFile(const DecodeAudioRequest& request);
