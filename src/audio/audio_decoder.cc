@@ -1,5 +1,6 @@
 #include "audio/audio_decoder.h"
 
+#include <bit>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -72,28 +73,65 @@ struct BlockBits {
   uint32_t words;        // words fetched so far
 };
 
-uint32_t FetchWord(BlockBits* bits) {
+// Words are fetched ahead of need; the block's length is counted from the
+// bits actually consumed, not from the words fetched.
+inline uint32_t FetchWord(BlockBits* bits) {
   const size_t offset = size_t{bits->words} * 4;
   bits->words++;
-  if (offset >= bits->size) return 0;
-  const uint8_t* p = bits->start + offset;
-  const size_t have = bits->size - offset;
-  if (have >= 4) return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+  if (offset + 4 <= bits->size) {
+    const uint8_t* p = bits->start + offset;
+    return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+  }
   uint32_t word = 0;
-  for (size_t i = 0; i < have; i++) word |= uint32_t{p[i]} << (8 * i);
+  for (size_t i = offset; i < bits->size; i++) word |= uint32_t{bits->start[i]} << (8 * (i - offset));
   return word;
+}
+
+// Precondition: count < 32.
+inline void Refill(BlockBits* bits) {
+  bits->buffer |= uint64_t{FetchWord(bits)} << bits->count;
+  bits->count += 32;
 }
 
 // n <= 29.
 inline uint32_t ReadBits(BlockBits* bits, uint32_t n) {
-  if (bits->count < n) {
-    bits->buffer |= uint64_t{FetchWord(bits)} << bits->count;
-    bits->count += 32;
-  }
+  if (bits->count < n) Refill(bits);
   const uint32_t value = static_cast<uint32_t>(bits->buffer) & ((1u << n) - 1);
   bits->buffer >>= n;
   bits->count -= n;
   return value;
+}
+
+// Words the block has started: the consumed bits rounded up to words.
+inline uint32_t WordsUsed(const BlockBits* bits) {
+  const uint64_t consumed = uint64_t{bits->words} * 32 - bits->count;
+  return uint32_t((consumed + 31) / 32);
+}
+
+// One run of width 1..15: per coefficient width bits of magnitude, then a
+// sign bit only when the magnitude is not 0. Branch-free per coefficient:
+// both fields fit the 16 bits the buffer is kept above.
+void ReadRunValues(BlockBits* bits, uint32_t width, float scale, float* x, uint32_t count) {
+  const uint32_t mask = (1u << width) - 1;
+  uint64_t buffer = bits->buffer;
+  uint32_t have = bits->count;
+  for (uint32_t i = 0; i < count; i++) {
+    if (have < 16) {
+      bits->buffer = buffer;
+      bits->count = have;
+      Refill(bits);
+      buffer = bits->buffer;
+      have = bits->count;
+    }
+    const uint32_t magnitude = static_cast<uint32_t>(buffer) & mask;
+    const uint32_t nonzero = magnitude != 0;
+    const uint32_t sign = static_cast<uint32_t>(buffer >> width) & nonzero;
+    buffer >>= width + nonzero;
+    have -= width + nonzero;
+    x[i] = std::bit_cast<float>(std::bit_cast<uint32_t>(float(magnitude) * scale) | sign << 31);
+  }
+  bits->buffer = buffer;
+  bits->count = have;
 }
 
 // 2^(e - 23) for every 5-bit exponent. Exponents 24..31 lie outside the
@@ -134,15 +172,15 @@ void ReadChannel(const AudioDecoder* d, BlockBits* bits, float* x) {
       while (band < band_count && end > 2 * edges[band]) band++;
       continue;
     }
-    for (; j < end; j++) {
+    // Before each coefficient the band advances by one when the coefficient
+    // is the next band's first; between such points the scale is fixed.
+    while (j < end) {
       if (band < band_count && j == 2 * edges[band]) band++;
-      const uint32_t magnitude = ReadBits(bits, width);
-      if (magnitude == 0) {
-        x[j] = 0.0f;
-        continue;
-      }
-      const float value = float(magnitude) * scale[band ? band - 1 : 0];
-      x[j] = ReadBits(bits, 1) ? -value : value;
+      uint32_t stop = end;
+      if (band < band_count && 2 * edges[band] < stop) stop = 2 * edges[band];
+      if (stop <= j) stop = j + 1;
+      ReadRunValues(bits, width, scale[band ? band - 1 : 0], x + j, stop - j);
+      j = stop;
     }
   }
 }
@@ -255,7 +293,7 @@ AudioBlockOutput AudioDecodeBlock(AudioDecoder* d, const uint8_t* input, const u
   const uint32_t values = d->block_bytes / 2;
   const uint32_t tail = d->overlap_bytes / 2;
   std::memcpy(d->prev_tail, d->pcm + values - tail, d->overlap_bytes);
-  const size_t used = size_t{bits.words} * 4;
+  const size_t used = size_t{WordsUsed(&bits)} * 4;
   AudioBlockOutput out;
   out.pcm = d->pcm;
   out.bytes = d->block_bytes - d->overlap_bytes;
