@@ -78,14 +78,30 @@ struct Components {
   __m256i b, g, r;  // 32 bytes each, pixels in order
 };
 
-VORN_INLINE Components ColourComponents(__m256i y, const Chroma& c) {
+// The chroma offsets repeated for both pixels of each pair, in the order of
+// the luma halves; made once per row pair.
+struct PixelOffsets {
+  __m256i blue[2], green[2], red[2];
+};
+
+VORN_INLINE PixelOffsets Spread(const Chroma& c) {
+  PixelOffsets p;
+  p.blue[0] = _mm256_unpacklo_epi16(c.blue, c.blue);
+  p.blue[1] = _mm256_unpackhi_epi16(c.blue, c.blue);
+  p.green[0] = _mm256_unpacklo_epi16(c.green, c.green);
+  p.green[1] = _mm256_unpackhi_epi16(c.green, c.green);
+  p.red[0] = _mm256_unpacklo_epi16(c.red, c.red);
+  p.red[1] = _mm256_unpackhi_epi16(c.red, c.red);
+  return p;
+}
+
+VORN_INLINE Components ColourComponents(__m256i y, const PixelOffsets& c) {
   __m256i klo, khi;
   LumaSteps(y, &klo, &khi);
   __m256i llo = Luma(klo), lhi = Luma(khi);
-  auto component = [&](__m256i offset) {
-    __m256i lo = _mm256_add_epi16(llo, _mm256_unpacklo_epi16(offset, offset));
-    __m256i hi = _mm256_add_epi16(lhi, _mm256_unpackhi_epi16(offset, offset));
-    return _mm256_packus_epi16(lo, hi);
+  auto component = [&](const __m256i offset[2]) {
+    // Saturation is the clamp to 0..255.
+    return _mm256_packus_epi16(_mm256_add_epi16(llo, offset[0]), _mm256_add_epi16(lhi, offset[1]));
   };
   return {component(c.blue), component(c.green), component(c.red)};
 }
@@ -297,8 +313,8 @@ void VectorRows(const RowPairContext& ctx, uint32_t rows, uint32_t odd, uint32_t
       for (uint32_t r = 0; r < rows; ++r)
         StoreYuv<P, kDouble>(ctx.dest[r] + at * kOut, Load32(ctx.luma[r] + at), uv);
     } else {
-      Chroma chroma = {};
-      if constexpr (!kGrey) chroma = ChromaOffsets(ctx.u + at / 2, ctx.v + at / 2);
+      PixelOffsets chroma = {};
+      if constexpr (!kGrey) chroma = Spread(ChromaOffsets(ctx.u + at / 2, ctx.v + at / 2));
       for (uint32_t r = 0; r < rows; ++r) {
         __m256i y = Load32(ctx.luma[r] + at);
         Components comp = kGrey ? GreyComponents(y) : ColourComponents(y, chroma);

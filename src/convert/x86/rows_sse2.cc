@@ -75,14 +75,30 @@ struct Components {
   __m128i b, g, r;           // 16 bytes each
 };
 
-VORN_INLINE Components ColourComponents(__m128i y, const Chroma& c) {
+// The chroma offsets repeated for both pixels of each pair, in the order of
+// the luma halves; made once per row pair.
+struct PixelOffsets {
+  __m128i blue[2], green[2], red[2];
+};
+
+VORN_INLINE PixelOffsets Spread(const Chroma& c) {
+  PixelOffsets p;
+  p.blue[0] = _mm_unpacklo_epi16(c.blue, c.blue);
+  p.blue[1] = _mm_unpackhi_epi16(c.blue, c.blue);
+  p.green[0] = _mm_unpacklo_epi16(c.green, c.green);
+  p.green[1] = _mm_unpackhi_epi16(c.green, c.green);
+  p.red[0] = _mm_unpacklo_epi16(c.red, c.red);
+  p.red[1] = _mm_unpackhi_epi16(c.red, c.red);
+  return p;
+}
+
+VORN_INLINE Components ColourComponents(__m128i y, const PixelOffsets& c) {
   __m128i klo, khi;
   LumaSteps(y, &klo, &khi);
   __m128i llo = Luma(klo), lhi = Luma(khi);
-  auto component = [&](__m128i offset) {
-    __m128i lo = _mm_add_epi16(llo, _mm_unpacklo_epi16(offset, offset));
-    __m128i hi = _mm_add_epi16(lhi, _mm_unpackhi_epi16(offset, offset));
-    return _mm_packus_epi16(lo, hi);  // saturation is the clamp to 0..255
+  auto component = [&](const __m128i offset[2]) {
+    // Saturation is the clamp to 0..255.
+    return _mm_packus_epi16(_mm_add_epi16(llo, offset[0]), _mm_add_epi16(lhi, offset[1]));
   };
   return {component(c.blue), component(c.green), component(c.red)};
 }
@@ -264,8 +280,8 @@ void VectorRows(const RowPairContext& ctx, uint32_t rows, uint32_t odd, uint32_t
       for (uint32_t r = 0; r < rows; ++r)
         StoreYuv<P, kDouble>(c.dest[r] + at * kOut, Load16(c.luma[r] + at), uv);
     } else {
-      Chroma chroma = {};
-      if constexpr (!kGrey) chroma = ChromaOffsets(c.u + at / 2, c.v + at / 2);
+      PixelOffsets chroma = {};
+      if constexpr (!kGrey) chroma = Spread(ChromaOffsets(c.u + at / 2, c.v + at / 2));
       for (uint32_t r = 0; r < rows; ++r) {
         __m128i y = Load16(c.luma[r] + at);
         Components comp = kGrey ? GreyComponents(y) : ColourComponents(y, chroma);
