@@ -113,7 +113,7 @@ void Advance(const Region& r, RowPairContext& c, uint32_t& x, uint32_t n) {
 void NextRows(const Region& r, RowPairContext& c, uint32_t x, uint32_t& y, uint32_t rows,
               uint8_t*& dest_line) {
   y += rows;
-  dest_line += rows * r.dest_step;
+  dest_line += static_cast<intptr_t>(rows) * r.dest_step;
   PointAt(r, c, x, y, dest_line);
 }
 
@@ -250,7 +250,7 @@ void FamilyChangedCopy(const FamilyDescriptor& family, const CopyArgs& args,
   }
   uint32_t cells = s.width / 16, bands = s.height / 16;
   for (uint32_t band = 0; band < bands; ++band) {
-    uint8_t* band_dest = first + intptr_t{16} * band * r.dest_step;
+    uint8_t* band_dest = first + static_cast<intptr_t>(band) * 16 * r.dest_step;
     uint32_t y = s.y + 16 * band;
     for (uint32_t cell = 0; cell < cells; cell += 2) {
       bool left = CellChanged(args, s, 16 * cell, 16 * band, block_map, blocks_per_row, block_rows);
@@ -267,7 +267,7 @@ void FamilyChangedCopy(const FamilyDescriptor& family, const CopyArgs& args,
   ConvertRect(r, s.x + done_width, s.y, s.width - done_width, s.height,
               first + size_t{done_width} * r.out_bytes);
   ConvertRect(r, s.x, s.y + done_height, s.width, s.height - done_height,
-              first + intptr_t{done_height} * r.dest_step);
+              first + static_cast<intptr_t>(done_height) * r.dest_step);
 }
 
 void PlanarCopy(const CopyArgs& a, uint32_t dest_height) {
@@ -285,7 +285,7 @@ void PlanarCopy(const CopyArgs& a, uint32_t dest_height) {
 
   size_t plane = a.plane_width;
   for (uint32_t row = 0; row < height; ++row)
-    std::memcpy(a.dest + (intptr_t{dy} + row) * a.pitch + dx, a.frame + (sy + row) * plane + sx,
+    std::memcpy(a.dest + (intptr_t{dy} + static_cast<intptr_t>(row)) * a.pitch + dx, a.frame + (sy + row) * plane + sx,
                 width);
 
   intptr_t chroma_pitch = a.pitch / 2;
@@ -297,7 +297,7 @@ void PlanarCopy(const CopyArgs& a, uint32_t dest_height) {
   if (a.flags & COPY_UV_ORDER) std::swap(first_src, second_src);
   bool grey = (a.flags & COPY_GRAYSCALE) != 0;
   for (uint32_t row = 0; row < height / 2; ++row) {
-    intptr_t dest_offset = (intptr_t{dy} / 2 + row) * chroma_pitch + dx / 2;
+    intptr_t dest_offset = (intptr_t{dy} / 2 + static_cast<intptr_t>(row)) * chroma_pitch + dx / 2;
     size_t src_offset = (sy / 2 + row) * (plane / 2) + sx / 2;
     if (grey) {
       std::memset(first_dest + dest_offset, 128, width / 2);

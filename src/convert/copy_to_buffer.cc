@@ -129,7 +129,10 @@ int32_t MovieCopyToBuffer(Movie* movie, void* dest, int32_t dest_pitch, uint32_t
   }
   ReadAhead(m);
   m->copy_flags = flags;
-  UseMmx = (CpuFeatures() & CPU_SSE2) && !(flags & COPY_NO_MMX) ? 1 : 0;
+  // The movie's own no-vector flag counts too: a movie opened without vector
+  // paths gets none anywhere.
+  bool plain = (flags & COPY_NO_MMX) || (m->flags & OPEN_NO_MMX);
+  UseMmx = (CpuFeatures() & CPU_SSE2) && !plain ? 1 : 0;
 
   uint32_t shown = (m->cur_buffer & 1) ^ 1;  // the buffer decoded last
   CopyArgs args = {};

@@ -535,3 +535,25 @@ TEST(ConvertTables, ChromaTablesTruncateTowardZero) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ConvertPathChoice, NoVectorFlagsOfCopyAndMovieChooseThePlainPath) {
+  auto t = MakeTestMovie(40, 8, 18, false);
+  std::vector<uint8_t> dest(40 * 8 * 4);
+  auto copy = [&](uint32_t flags) {
+    MovieCopyToBuffer(&t->movie, dest.data(), 160, 8, 0, 0, 0, 0, 40, 8, COPY_BGRX32 | flags);
+    return UseMmx;
+  };
+  bool vector = (CpuFeatures() & CPU_SSE2) != 0;
+  EXPECT_EQ(copy(0), vector ? 1u : 0u);
+  EXPECT_EQ(copy(COPY_NO_MMX), 0u);
+  t->movie.flags = OPEN_NO_MMX;
+  EXPECT_EQ(copy(0), 0u);
+  uint32_t old = CpuSetMask(0);
+  t->movie.flags = 0;
+  EXPECT_EQ(copy(0), 0u);
+  CpuSetMask(old);
+}
+
+}  // namespace
