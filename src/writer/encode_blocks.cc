@@ -178,6 +178,15 @@ void TryRaw(const BlockContext& ctx, BlockChoice* out) {
 void TryRuns(const BlockContext& ctx, BlockChoice* out) {
   uint8_t pixels[64];
   for (int i = 0; i < 64; i++) pixels[i] = CodableColour(ctx, ctx.source[i]);
+  // Runs pay only where neighbours repeat; without many equal neighbours no
+  // scan can find long runs, so the 16 scans are not worth walking.
+  int equal_neighbours = 0;
+  for (int y = 0; y < 8; y++)
+    for (int x = 0; x < 8; x++) {
+      if (x < 7) equal_neighbours += pixels[8 * y + x] == pixels[8 * y + x + 1];
+      if (y < 7) equal_neighbours += pixels[8 * y + x] == pixels[8 * y + x + 8];
+    }
+  if (equal_neighbours < 40 && !ctx.must) return;
   const PlaneCostModel& m = *ctx.args->model;
   double best_bits = 1e300;
   int best_scan = 0;
@@ -292,7 +301,11 @@ void TryResidue(const BlockContext& ctx, MotionVector mv, const uint8_t predicti
     largest = std::max(largest, std::abs(diff[i]));
   }
   if (largest > 48 && !ctx.must) return;  // a transform codes large differences better
-  for (int shift = 0; shift <= 3; shift++) {
+  // Dropping low bits of the residue trades error for bits; the steps worth
+  // trying grow with lambda (the squared error one bit is worth).
+  int first = 0;
+  while (first < 3 && (4 << (2 * first)) < ctx.args->lambda) first++;
+  for (int shift = std::max(0, first - 1); shift <= first; shift++) {
     BlockChoice c;
     c.type = BT_RESIDUE;
     c.mv = mv;
