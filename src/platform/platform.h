@@ -23,8 +23,10 @@ bool FileSeek(PlatformFile file, uint64_t pos);
 int64_t FileTell(PlatformFile file);
 int64_t FileSize(PlatformFile file);
 void FileClose(PlatformFile file);
+// true for an existing file (not a directory).
 bool FileExists(const char* name);
-// Full path of the running executable; returns its length (0 on failure).
+// Full path of the running executable; returns its length (0 on failure,
+// also when it does not fit: a cut path is never returned).
 uint32_t ModulePath(char* dest, uint32_t size);
 
 // ---- Locks, events, threads --------------------------------------------------
@@ -35,21 +37,29 @@ void MutexLock(PlatformMutex* mutex);
 bool MutexTryLock(PlatformMutex* mutex);  // true = taken without waiting
 void MutexUnlock(PlatformMutex* mutex);
 // Waits until the caller owns both mutexes (one wait for either, then the other).
+// A null argument is skipped; the same mutex twice is taken twice. Only one
+// thread may wait for a pair this way (the player's; service threads only
+// try): two such waiters can each take one and wait for the other for ever.
 void MutexLockBoth(PlatformMutex* a, PlatformMutex* b);
+
+// Waiting without a time limit (INFINITE on Windows).
+inline constexpr uint32_t kWaitForever = 0xFFFFFFFFu;
 
 struct PlatformEvent;   // auto-reset
 PlatformEvent* EventCreate();
 void EventDestroy(PlatformEvent* event);
 void EventSet(PlatformEvent* event);
-// true when the event was set within timeout_ms (it is then reset).
+// true when the event was set within timeout_ms (it is then reset);
+// kWaitForever waits without a limit.
 bool EventWait(PlatformEvent* event, uint32_t timeout_ms);
 
 struct PlatformThread;
 using PlatformThreadFn = uint32_t (*)(void* arg);
-// The thread does not run until ThreadResume.
+// The thread does not run until ThreadResume. Null when it cannot be created.
 PlatformThread* ThreadCreateSuspended(PlatformThreadFn fn, void* arg);
 void ThreadResume(PlatformThread* thread);
-// Waits for the thread to end and releases it.
+// Waits for the thread to end and releases it. A thread never resumed ends
+// without running its function.
 void ThreadJoin(PlatformThread* thread);
 
 void SleepMs(uint32_t ms);
@@ -63,9 +73,15 @@ uint32_t TimerMs();
 
 // ---- User profile, date, shell -------------------------------------------------
 // Profile strings (Windows: the user's profile; POSIX: an INI file under the
-// user's config directory). Returns the length copied into dest.
+// user's config directory, $XDG_CONFIG_HOME or ~/.config, vorn/profile.ini).
+// Returns the length copied into dest: the value, or fallback when the key is
+// missing, cut to size - 1 characters and always terminated. Section and key
+// names ignore case.
 uint32_t ProfileGetString(const char* section, const char* key, const char* fallback,
                           char* dest, uint32_t size);
+// A null value deletes the key, a null key the whole section. Names or values
+// that would break the profile's structure (line breaks, brackets in a
+// section name, '=' in a key) are refused.
 bool ProfileWriteString(const char* section, const char* key, const char* value);
 
 struct LocalDate {
@@ -75,6 +91,13 @@ LocalDate LocalDateToday();
 
 enum MessageBoxKind { MESSAGE_INFO, MESSAGE_ERROR, MESSAGE_QUESTION };
 // Shows a modal message box (POSIX: prints to stderr; a question answers no
-// unless VORN_ANSWER=yes). Returns true for OK/Yes.
-bool MessageBoxShow(const char* text, const char* caption, MessageBoxKind kind);
+// unless VORN_ANSWER=yes). Returns true for OK/Yes. owner_window is the
+// owning window's HWND on Windows (null: none). On Windows too, a set
+// VORN_ANSWER=yes|no skips the box (printed to stderr instead) so that
+// unattended runs never block on one.
+bool MessageBoxShow(const char* text, const char* caption, MessageBoxKind kind,
+                    void* owner_window = nullptr);
+// Opens a web page with the desktop's browser without waiting for it
+// (Windows: the shell's "open" verb; POSIX: xdg-open). false when no opener
+// is available or the URL is refused.
 bool OpenUrl(const char* url);
