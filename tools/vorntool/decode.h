@@ -1,0 +1,31 @@
+// vorntool decode: what one invocation asked for. The video part lives in
+// decode.cc; the audio and pixel parts in decode_audio.cc and decode_pixels.cc.
+#pragma once
+#include <cstdint>
+
+struct DecodeOptions {
+  const char* movie_path = nullptr;
+  // --video OUT.y4m [--alpha OUT.y4m] [--map OUT]
+  const char* video_path = nullptr;
+  const char* alpha_path = nullptr;
+  const char* map_path = nullptr;
+  // --audio OUT.wav [--track ID] [--raw]
+  const char* audio_path = nullptr;
+  bool has_track = false;
+  uint32_t track_id = 0;
+  bool raw = false;
+  // --pixels FMT -o OUT [--scale MODE] [--png DIR]
+  const char* pixels_format = nullptr;
+  const char* out_path = nullptr;
+  const char* scale = nullptr;
+  const char* png_dir = nullptr;
+  // Shared: --grey (decode luma only, chroma neutral), --frames N (at most N frames).
+  bool grey = false;
+  bool has_frames = false;
+  uint32_t frames = 0;
+};
+
+// Each returns 0 on success, 1 with a one-line reason on stderr.
+int DecodeVideoToY4m(const DecodeOptions& options);
+int DecodeAudio(const DecodeOptions& options);
+int DecodePixels(const DecodeOptions& options);
