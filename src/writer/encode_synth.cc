@@ -124,10 +124,12 @@ void DrawDemo(Canvas* cv, uint32_t frame) {
         p[1] = Clamp8(80 + 60 * k);
         p[2] = Clamp8(200 - 120 * k * dusk);
       } else {  // floor: scrolling checkerboard
-        double depth = static_cast<double>(y - horizon + 4);
-        int32_t u = static_cast<int32_t>((static_cast<double>(x) - w / 2.0) * 16 / depth + 1000);
-        int32_t v = static_cast<int32_t>(400 / depth + t * 4);
-        bool dark = ((u >> 1) + v) & 1;
+        // Tiles sized for the picture height, so that the far rows do not
+        // shimmer finer than a pixel.
+        double depth = static_cast<double>(y - horizon) / h + 0.05;
+        int32_t u = static_cast<int32_t>((static_cast<double>(x) - w / 2.0) / h * 1.5 / depth + 1000);
+        int32_t v = static_cast<int32_t>(0.6 / depth + t * 2);
+        bool dark = (u + v) & 1;
         p[0] = dark ? 30 : 200;
         p[1] = dark ? 90 : 210;
         p[2] = dark ? 40 : 180;
