@@ -219,7 +219,7 @@ bool CellChanged(const CopyArgs& a, const Rect& s, uint32_t cell_x, uint32_t cel
   return false;
 }
 
-// A run of whole cells (16 or 32 pixels) over one band of 16 rows.
+// A run of whole cells over one band of 16 rows.
 void ConvertRun(const Region& r, uint32_t x, uint32_t y, uint32_t width, uint8_t* dest) {
   RowPairContext c;
   PointAt(r, c, x, y, dest);
@@ -252,15 +252,22 @@ void FamilyChangedCopy(const FamilyDescriptor& family, const CopyArgs& args,
   for (uint32_t band = 0; band < bands; ++band) {
     uint8_t* band_dest = first + static_cast<intptr_t>(band) * 16 * r.dest_step;
     uint32_t y = s.y + 16 * band;
-    for (uint32_t cell = 0; cell < cells; cell += 2) {
-      bool left = CellChanged(args, s, 16 * cell, 16 * band, block_map, blocks_per_row, block_rows);
-      bool right = cell + 1 < cells && CellChanged(args, s, 16 * (cell + 1), 16 * band, block_map,
-                                                   blocks_per_row, block_rows);
-      uint32_t start = left ? cell : cell + 1;
-      uint32_t count = (left ? 1 : 0) + (right ? 1 : 0);
-      if (count)
-        ConvertRun(r, s.x + 16 * start, y, 16 * count,
-                   band_dest + size_t{16} * start * r.out_bytes);
+    // Neighbouring changed cells go through the group converter as one run:
+    // the same pixels as cell by cell, with fewer calls.
+    uint32_t cell = 0;
+    while (cell < cells) {
+      auto changed = [&](uint32_t c) {
+        return CellChanged(args, s, 16 * c, 16 * band, block_map, blocks_per_row, block_rows);
+      };
+      if (!changed(cell)) {
+        ++cell;
+        continue;
+      }
+      uint32_t end = cell + 1;
+      while (end < cells && changed(end)) ++end;
+      ConvertRun(r, s.x + 16 * cell, y, 16 * (end - cell),
+                 band_dest + size_t{16} * cell * r.out_bytes);
+      cell = end;
     }
   }
   uint32_t done_width = cells * 16, done_height = bands * 16;
