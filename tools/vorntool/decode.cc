@@ -200,11 +200,6 @@ __attribute__((weak)) int DecodeAudio(const DecodeOptions& o) {
   return DecodeAudioToFile(request);
 }
 
-__attribute__((weak)) int DecodePixels(const DecodeOptions&) {
-  std::fprintf(stderr, "vorntool decode --pixels: not available yet\n");
-  return 1;
-}
-
 int CmdDecode(int argc, char** argv) {
   DecodeOptions options;
   if (!ParseArgs(argc, argv, &options)) {
