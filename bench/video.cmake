@@ -1,0 +1,10 @@
+# The video benchmark decodes the same picture with libjpeg-turbo when present.
+if(PkgConfig_FOUND)
+  pkg_check_modules(VORN_TURBOJPEG QUIET IMPORTED_TARGET libturbojpeg)
+endif()
+if(VORN_TURBOJPEG_FOUND)
+  target_link_libraries(bench_${n} PRIVATE PkgConfig::VORN_TURBOJPEG)
+  target_compile_definitions(bench_${n} PRIVATE VORN_HAVE_TURBOJPEG=1)
+else()
+  message(STATUS "libturbojpeg not found: bench_video runs without its comparison")
+endif()
