@@ -3,12 +3,13 @@
 namespace {
 
 bool AskYesNo(const char* text, const char* caption) {
-  return MessageBoxShow(text, caption, MESSAGE_QUESTION);
+  return MessageBoxShow(text, caption, MESSAGE_QUESTION, PlayerSystemHooks()->window);
 }
 
 PlayerSystem g_system = {
     PlayerScreenSize, ProfileGetString, ProfileWriteString, LocalDateToday, AskYesNo,
     OpenUrl,          FileExists,       ModulePath,         SleepMs,        nullptr,
+    nullptr,
 };
 
 }  // namespace

@@ -25,6 +25,8 @@ struct PlayerSystem {
   void (*sleep_ms)(uint32_t ms);
   // Destroys the player window; null while there is none.
   void (*close_window)();
+  // The player window (owner of the question box); null while there is none.
+  void* window;
 };
 
 // The table in use. The window code and tests replace entries.

@@ -6,6 +6,8 @@
 
 #include "engine/movie.h"
 #include "player/fake_system.h"
+#include "player/command_line.h"
+#include "player/names.h"
 #include "player/player_options.h"
 
 namespace {
@@ -315,6 +317,44 @@ TEST_F(ParseSwitchesTest, QuickPlayBeyondTheBufferIsRefused) {
 TEST_F(ParseSwitchesTest, SecondCopiesAndUnknownLettersStayBehind) {
   ASSERT_TRUE(Parse("m /P /p /V"));
   EXPECT_EQ(std::string(text), "m  /p /V");
+}
+
+}  // namespace
+
+namespace {
+
+// Random texts built from the characters the readers care about: every
+// reader stays inside the buffer, never lengthens the text, and a text read
+// for playing holds no '/'.
+TEST(SwitchReaders, RandomTextsStayInsideTheBuffer) {
+  FakeSystem fake;
+  FakeSystemScope scope(&fake);
+  const char alphabet[] = "/-LlFfTtDdBbAa#!\"., ;0123456789xX~\t";
+  uint32_t seed = 12345;
+  auto next = [&seed] {
+    seed = seed * 1103515245u + 12345u;
+    return seed >> 16;
+  };
+  for (int round = 0; round < 3000; ++round) {
+    char text[kCommandTextSize];
+    size_t len = next() % (round % 10 == 0 ? kCommandTextSize : 40);
+    for (size_t i = 0; i < len; ++i) text[i] = alphabet[next() % (sizeof(alphabet) - 1)];
+    text[len] = 0;
+    // No "/!": the profile value is the only thing that may lengthen the text.
+    for (size_t i = 0; i + 1 < len; ++i)
+      if (text[i] == '/' && text[i + 1] == '!') text[i + 1] = '?';
+    PlayerOptions o;
+    PlayerOptionsInit(&o);
+    char error[256];
+    StartResult r = PlayerReadCommand(text, &o, error, sizeof(error));
+    ASSERT_LE(std::strlen(text), len);
+    if (r == START_PLAY) ASSERT_EQ(std::strchr(text, '/'), nullptr) << text;
+    EXPECT_LE(o.open_flags & OPEN_SCALE_MASK, 7u << OPEN_SCALE_SHIFT);
+    EXPECT_LE(o.display_flags & 0x1F, 10u);
+    char name[kCommandTextSize];
+    int names = 0;
+    while (TakeNextName(text, name)) ASSERT_LT(++names, 1024);
+  }
 }
 
 }  // namespace
