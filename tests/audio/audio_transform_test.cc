@@ -177,10 +177,9 @@ TEST(AudioKernels, Radix4PassesMatchPlain) {
         std::vector<float> y1(2 * m + 16, 7.0f), y2(2 * m + 16, 7.0f);
         plain.radix4(x.data() + 1, y1.data() + 8, len, s, tw.data() + 1);
         vec.radix4(x.data() + 1, y2.data() + 8, len, s, tw.data() + 1);
-        for (size_t i = 0; i < y1.size(); i++) {
-          ASSERT_NEAR(y1[i], y2[i], 1e-4f * (1 + std::fabs(y1[i])))
-              << level.name << " m=" << m << " len=" << len << " i=" << i;
-        }
+        // Same operations in the same order: equal to the last bit, which
+        // keeps decoded sound identical on every processor.
+        ASSERT_EQ(y1, y2) << level.name << " m=" << m << " len=" << len;
       }
       if (m >= 2) {
         const std::vector<float> x = RandomValues(2 * m + 1, m, 10.0f);

@@ -1,6 +1,6 @@
-// AVX2 (with FMA) passes of the audio FFT: four complex points per vector.
-// Same butterflies as the plain passes; fused multiply-adds round once
-// instead of twice, which the transforms' accuracy bound allows.
+// AVX2 passes of the audio FFT: four complex points per vector. The same
+// operations in the same order as the plain passes (no fused multiply-add),
+// so every level decodes to the same samples.
 #include <immintrin.h>
 
 #include "audio/audio_transform.h"
@@ -11,7 +11,7 @@ namespace {
 // repeated in both halves of each pair.
 inline __m256 ComplexMul(__m256 t, __m256 wr, __m256 wi) {
   const __m256 swapped = _mm256_permute_ps(t, 0xB1);  // (im, re) pairs
-  return _mm256_fmaddsub_ps(t, wr, _mm256_mul_ps(swapped, wi));
+  return _mm256_addsub_ps(_mm256_mul_ps(t, wr), _mm256_mul_ps(swapped, wi));
 }
 
 // i * t: (-im, re).
