@@ -144,6 +144,8 @@ TEST_F(MovieOpenTest, WriterPadsPacketsToEvenOffsets) {
     EXPECT_EQ(bytes[start + 4 + audio], static_cast<uint8_t>(i * 31));
   }
   EXPECT_EQ(FixtureWord(bytes, 12), largest);
+  EXPECT_EQ(bytes.size() % 2, 0u);  // the end entry is even too
+  EXPECT_EQ(FixtureIndexEntry(bytes, 6), bytes.size());
   EXPECT_EQ(FixtureWord(bytes, 16), 6u);
 }
 

@@ -1,0 +1,96 @@
+// vorntool info on small movies: the stable lines, the per-frame lines, JSON
+// and the engine's refusal texts.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/movie.h"
+#include "support/movie_fixtures.h"
+#include "vorntool/commands.h"
+
+namespace {
+
+struct InfoRun {
+  int code;
+  std::string out, err;
+};
+
+InfoRun Info(std::vector<std::string> args) {
+  args.insert(args.begin(), "info");
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  const int code = CmdInfo(static_cast<int>(argv.size()), argv.data());
+  InfoRun run{code, testing::internal::GetCapturedStdout(), testing::internal::GetCapturedStderr()};
+  return run;
+}
+
+std::string TwoTrackMovie() {
+  FixtureMovie fixture = FixtureBasic(40, 320, 240, 501, 10);
+  fixture.header.video_flags = VIDEO_FLAG_ALPHA | (2u << 28);
+  FixtureAddTrack(&fixture, 0, 22050 | AUDIO_TRACK_DCT | AUDIO_TRACK_STEREO | AUDIO_TRACK_16BIT,
+                  69120, 40, 3840, 2);
+  FixtureAddTrack(&fixture, 9, 11025 | AUDIO_TRACK_RDFT, 2000, 24, 900, 1);
+  return FixtureWriteFile("info_command.vxn", FixtureBuild(fixture));
+}
+
+TEST(InfoCommand, HeaderTracksAndRates) {
+  const InfoRun run = Info({TwoTrackMovie()});
+  ASSERT_EQ(run.code, 0) << run.err;
+  for (const char* line :
+       {"version: i\n", "width: 320\n", "height: 240\n", "frames: 40\n", "rate: 30/1\n",
+        "video_flag_words: alpha scale-2\n", "tracks: 2\n", "track.0.id: 0\n",
+        "track.0.rate: 22050\n", "track.0.channels: 2\n", "track.0.bits: 16\n",
+        "track.0.variant: dct\n", "track.0.max_bytes: 69120\n", "track.1.id: 9\n",
+        "track.1.channels: 1\n", "track.1.bits: 8\n", "track.1.variant: rdft\n",
+        "key_frames: 4\n"})
+    EXPECT_NE(run.out.find(line), std::string::npos) << line << run.out;
+  EXPECT_EQ(run.out.find("frame.1:"), std::string::npos);
+}
+
+TEST(InfoCommand, FramesListAudioPacketsPerTrack) {
+  const InfoRun run = Info({TwoTrackMovie(), "--frames"});
+  ASSERT_EQ(run.code, 0) << run.err;
+  EXPECT_NE(run.out.find("frame.1: offset=232 size="), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find(" key=1 audio=40,24\n"), std::string::npos);
+  EXPECT_NE(run.out.find("frame.2: "), std::string::npos);
+  EXPECT_NE(run.out.find(" key=0 audio=0,24\n"), std::string::npos);
+  EXPECT_NE(run.out.find("frame.40: "), std::string::npos);
+}
+
+TEST(InfoCommand, JsonCarriesTheSameFacts) {
+  const InfoRun run = Info({TwoTrackMovie(), "--json", "--frames"});
+  ASSERT_EQ(run.code, 0) << run.err;
+  EXPECT_EQ(run.out.front(), '{');
+  EXPECT_NE(run.out.find("\"frames\": 40,"), std::string::npos);
+  EXPECT_NE(run.out.find("\"variant\": \"rdft\""), std::string::npos);
+  EXPECT_NE(run.out.find("\"number\": 40,"), std::string::npos);
+  EXPECT_NE(run.out.find("\"audio\": [40, 24]"), std::string::npos);
+}
+
+TEST(InfoCommand, RefusalsUseTheEngineTexts) {
+  std::vector<uint8_t> bytes = FixtureBuild(FixtureBasic(3));
+  bytes[3] = 'j';
+  InfoRun run = Info({FixtureWriteFile("info_bad.vxn", bytes)});
+  EXPECT_EQ(run.code, 1);
+  EXPECT_NE(run.err.find("Not a Vorn file."), std::string::npos);
+  EXPECT_TRUE(run.out.empty());
+  run = Info({FixtureTempPath("info_missing.vxn")});
+  EXPECT_EQ(run.code, 1);
+  EXPECT_NE(run.err.find("Error opening file."), std::string::npos);
+  run = Info({});
+  EXPECT_EQ(run.code, 1);
+}
+
+TEST(InfoCommand, TruncatedFramesAreMarked) {
+  std::vector<uint8_t> bytes = FixtureBuild(FixtureBasic(6, 64, 48, 300));
+  bytes.resize(bytes.size() - 400);
+  const InfoRun run = Info({FixtureWriteFile("info_cut.vxn", bytes), "--frames"});
+  ASSERT_EQ(run.code, 0) << run.err;
+  EXPECT_NE(run.out.find("frame.1: "), std::string::npos);
+  EXPECT_NE(run.out.find("audio=unreadable"), std::string::npos);
+}
+
+}  // namespace
