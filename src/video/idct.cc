@@ -1,5 +1,7 @@
 #include "video/idct.h"
 
+#include "platform/cpu.h"
+
 
 namespace {
 
@@ -32,10 +34,12 @@ inline void Transform8(const uint32_t* s, uint32_t stride, uint32_t* d, uint32_t
   d[7 * dstride] = a0 + a2 - b0;
 }
 
+void IdctBlockPlain(const int16_t coeffs[64], const int32_t table[64], int32_t out[64]);
+
 void IdctPutPlain(const int16_t coeffs[64], const int32_t table[64], uint8_t* dest,
                   uint32_t pitch) {
   int32_t out[64];
-  IdctBlock(coeffs, table, out);
+  IdctBlockPlain(coeffs, table, out);
   for (int y = 0; y < 8; y++, dest += pitch)
     for (int x = 0; x < 8; x++) dest[x] = static_cast<uint8_t>(out[8 * y + x]);
 }
@@ -43,21 +47,15 @@ void IdctPutPlain(const int16_t coeffs[64], const int32_t table[64], uint8_t* de
 void IdctAddPlain(const int16_t coeffs[64], const int32_t table[64], const uint8_t prediction[64],
                   uint8_t* dest, uint32_t pitch) {
   int32_t out[64];
-  IdctBlock(coeffs, table, out);
+  IdctBlockPlain(coeffs, table, out);
   for (int y = 0; y < 8; y++, dest += pitch)
     for (int x = 0; x < 8; x++)
       dest[x] = static_cast<uint8_t>(prediction[8 * y + x] + out[8 * y + x]);
 }
 
-constexpr IdctKernels kPlain = {IdctPutPlain, IdctAddPlain};
-
-const IdctKernels* ChooseKernels() {
-  return &kPlain;
-}
-
-}  // namespace
-
-void IdctBlock(const int16_t coeffs[64], const int32_t table[64], int32_t out[64]) {
+// Columns with dequantisation (skipping the butterflies of columns whose AC
+// coefficients are all 0), then rows with rounding.
+void IdctBlockPlain(const int16_t coeffs[64], const int32_t table[64], int32_t out[64]) {
   uint32_t columns[64];
   for (int j = 0; j < 8; j++) {
     uint32_t s[8];
@@ -79,11 +77,21 @@ void IdctBlock(const int16_t coeffs[64], const int32_t table[64], int32_t out[64
   }
 }
 
+constexpr IdctKernels kPlain = {IdctPutPlain, IdctAddPlain, IdctBlockPlain};
+
+}  // namespace
+
 const IdctKernels* IdctKernelsPlain() { return &kPlain; }
 
 const IdctKernels* IdctKernelsBest() {
-  static const IdctKernels* best = ChooseKernels();
-  return best;
+#if defined(VORN_X86)
+  if (CpuFeatures() & CPU_SSE2) return IdctKernelsSse2();
+#endif
+  return &kPlain;
+}
+
+void IdctBlock(const int16_t coeffs[64], const int32_t table[64], int32_t out[64]) {
+  IdctKernelsBest()->block(coeffs, table, out);
 }
 
 void IdctPut(const int16_t coeffs[64], const int32_t table[64], uint8_t* dest, uint32_t pitch) {

@@ -25,7 +25,12 @@ struct IdctKernels {
   void (*put)(const int16_t coeffs[64], const int32_t table[64], uint8_t* dest, uint32_t pitch);
   void (*add)(const int16_t coeffs[64], const int32_t table[64], const uint8_t prediction[64],
               uint8_t* dest, uint32_t pitch);
+  void (*block)(const int16_t coeffs[64], const int32_t table[64], int32_t out[64]);
 };
-// The plain kernels, and the ones chosen for this processor (CpuFeatures()).
+// The plain kernels, and the ones chosen for this processor by CpuFeatures()
+// (looked up on each call, so a changed mask takes effect at once).
 const IdctKernels* IdctKernelsPlain();
 const IdctKernels* IdctKernelsBest();
+#if defined(VORN_X86)
+const IdctKernels* IdctKernelsSse2();
+#endif

@@ -18,6 +18,7 @@ struct PlaneState {
   BitReader reader;
   uint32_t plane_bytes;  // pitch x plane_rows: the bound of every motion source
   uint32_t rows, cols;   // blocks
+  const IdctKernels* idct;
 };
 
 Bundle* Take(PlaneState* s, int bundle) { return &s->bundles.bundles[bundle]; }
@@ -94,7 +95,7 @@ void DecodeDoubled(PlaneState* s, uint8_t* dest, uint32_t row, uint32_t col) {
         return;
       }
       int32_t out[64];
-      IdctBlock(coeffs, table, out);
+      s->idct->block(coeffs, table, out);
       for (int i = 0; i < 64; i++) samples[i] = static_cast<uint8_t>(out[i]);
       break;
     }
@@ -163,7 +164,7 @@ uint32_t DecodeBlock(PlaneState* s, uint32_t type, uint32_t row, uint32_t col) {
     case BT_INTRA: {
       const int32_t* table;
       IntraCoefficients(s, coeffs, &table);
-      IdctPut(coeffs, table, dest, a.pitch);
+      s->idct->put(coeffs, table, dest, a.pitch);
       return 1;
     }
     case BT_FILL:
@@ -173,7 +174,7 @@ uint32_t DecodeBlock(PlaneState* s, uint32_t type, uint32_t row, uint32_t col) {
       PredictBlock(MotionPointer(s, offset), a.pitch, block);
       coeffs[0] = static_cast<int16_t>(BundleTakeDc(Take(s, BUNDLE_INTER_DC)));
       const int32_t* table = QUANT_INTER[ReadDctCoefficients(&s->reader, coeffs)];
-      IdctAdd(coeffs, table, block, dest, a.pitch);
+      s->idct->add(coeffs, table, block, dest, a.pitch);
       return 1;
     }
     case BT_PATTERN: {
@@ -221,6 +222,7 @@ uint32_t VideoDecodePlane(const PlaneDecodeArgs& args, const uint8_t* data, uint
   s.plane_bytes = args.pitch * args.plane_rows;
   s.rows = args.height8 / 8;
   s.cols = args.width8 / 8;
+  s.idct = IdctKernelsBest();
   BitReaderInit(&s.reader, data, size);
   BundleSetInit(&s.bundles, args.bundle_buffers, args.buffer_width, args.width8,
                 args.old_colours);

@@ -160,3 +160,51 @@ TEST(Idct, ResidueAddsAtNaturalPositionsModulo256) {
 }
 
 }  // namespace
+
+#if defined(VORN_X86)
+namespace {
+
+// The vector kernels against the plain ones on random blocks of every kind:
+// small, huge (wrapping) and sparse coefficients, odd pitches and offsets,
+// guard bytes around the destination, inputs left untouched.
+TEST(IdctKernels, Sse2MatchesPlainBitForBit) {
+  const IdctKernels* plain = IdctKernelsPlain();
+  const IdctKernels* sse2 = IdctKernelsSse2();
+  std::mt19937 rng(6);
+  for (int round = 0; round < 3000; round++) {
+    alignas(16) int16_t coeffs[64] = {};
+    int kind = round % 4;
+    for (int i = 0; i < 64; i++) {
+      if (kind == 0 && rng() % 6) continue;
+      int32_t v = kind == 2 ? static_cast<int32_t>(rng()) : static_cast<int32_t>(rng() % 257) - 128;
+      coeffs[i] = static_cast<int16_t>(v);
+    }
+    if (kind == 3) std::fill(coeffs + 8, coeffs + 64, 0);  // DC and first row only
+    const int32_t* table = (round % 2 ? QUANT_INTER : QUANT_INTRA)[rng() % 16];
+    int16_t coeffs_copy[64];
+    std::memcpy(coeffs_copy, coeffs, sizeof(coeffs));
+    int32_t out_plain[64], out_sse2[64];
+    plain->block(coeffs, table, out_plain);
+    sse2->block(coeffs, table, out_sse2);
+    ASSERT_EQ(0, std::memcmp(out_plain, out_sse2, sizeof(out_plain))) << "round " << round;
+
+    uint32_t pitch = 8 + rng() % 29, offset = 1 + rng() % 7;
+    std::vector<uint8_t> a(offset + 8 * pitch + 16), b;
+    for (uint8_t& v : a) v = static_cast<uint8_t>(rng());
+    b = a;
+    uint8_t prediction[64];
+    for (uint8_t& p : prediction) p = static_cast<uint8_t>(rng());
+    if (round % 3 == 0) {
+      plain->put(coeffs, table, a.data() + offset, pitch);
+      sse2->put(coeffs, table, b.data() + offset, pitch);
+    } else {
+      plain->add(coeffs, table, prediction, a.data() + offset, pitch);
+      sse2->add(coeffs, table, prediction, b.data() + offset, pitch);
+    }
+    ASSERT_EQ(a, b) << "round " << round;
+    ASSERT_EQ(0, std::memcmp(coeffs, coeffs_copy, sizeof(coeffs)));
+  }
+}
+
+}  // namespace
+#endif

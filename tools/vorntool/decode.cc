@@ -135,8 +135,8 @@ void WriteY4mFrame(OutputFile* out, const Y4mGeometry& g, const uint8_t* luma, c
 int DecodeVideoToY4m(const DecodeOptions& o) {
   // No sound: the track list is empty, so no driver is touched.
   MovieSetSoundTracks(0, nullptr);
-  uint32_t flags = OPEN_TRACKS | OPEN_NO_THREAD | (o.grey ? OPEN_GRAYSCALE : 0) |
-                   (o.alpha_path ? OPEN_ALPHA : 0);
+  uint32_t flags = OPEN_TRACKS | OPEN_NO_THREAD | (o.grey ? uint32_t{OPEN_GRAYSCALE} : 0u) |
+                   (o.alpha_path ? uint32_t{OPEN_ALPHA} : 0u);
   Movie* movie = MovieOpen(o.movie_path, flags);
   if (!movie) {
     std::fprintf(stderr, "vorntool decode: %s: %s\n", o.movie_path, MovieGetError());
