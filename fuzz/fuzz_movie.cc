@@ -7,7 +7,7 @@
 
 #include "convert/copy_to_buffer.h"
 #include "engine/movie.h"
-#include "sound/sound_track.h"
+#include "sound/sound_silent.h"
 
 namespace {
 
@@ -15,27 +15,6 @@ namespace {
 // are the same as for small ones.
 constexpr uint64_t kMaxPixels = 256 * 256;
 constexpr uint32_t kMaxFrames = 300;
-
-// A driver that accepts every track and never plays: the engine still decodes
-// each packet into the track's ring.
-int SilentReady(SoundTrack*) { return 0; }
-int SilentOnOff(SoundTrack*, int on) { return on; }
-int SilentPause(SoundTrack*, int on) { return on; }
-void SilentClose(SoundTrack*) {}
-int SilentTrackOpen(SoundTrack* track, uint32_t rate, uint32_t bits, uint32_t channels,
-                    uint32_t, Movie*) {
-  std::memset(static_cast<void*>(track), 0, sizeof(*track));
-  track->ready = SilentReady;
-  track->set_on = SilentOnOff;
-  track->pause = SilentPause;
-  track->close = SilentClose;
-  track->device_on = 1;
-  track->rate = rate;
-  track->bits = bits;
-  track->channels = channels;
-  return 1;
-}
-SoundTrackOpenFn SilentDriver(uint32_t) { return SilentTrackOpen; }
 
 uint32_t ReadLe32(const uint8_t* p) {
   return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t{p[3]} << 24);
@@ -59,7 +38,7 @@ void CopyFrame(Movie* movie, std::vector<uint8_t>* out, uint32_t frame) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static bool driver_selected = SoundDriverSelect(SilentDriver, 0) != 0;
+  static bool driver_selected = SoundDriverSelect(SoundSilentDriver, 0) != 0;
   (void)driver_selected;
   if (size >= 28 && uint64_t{ReadLe32(data + 20)} * ReadLe32(data + 24) > kMaxPixels) return 0;
 
