@@ -74,6 +74,26 @@ void EnsureTables(uint32_t n, uint32_t* work, float* table) {
 
 // ---- Plain kernels -------------------------------------------------------------
 
+// Folds the half spectrum F (F_0, F_m real; F_k = (fr, fi) for 0 < k < m)
+// into the m complex points whose inverse FFT gives the real signal
+// x(2j) + i x(2j + 1), where x(t) = 1/2 sum_{k<n} F_k e^{2 pi i k t / n}.
+// The pair (k, m - k) is handled together, so src may equal dst.
+struct Complex {
+  float r, i;
+};
+
+inline void UnfoldPair(Complex a, Complex b, const float* u, float* yk, float* ymk) {
+  const float sr = a.r + b.r, si = a.i - b.i;  // a + conj(b)
+  const float dr = a.r - b.r, di = a.i + b.i;  // a - conj(b)
+  const float tr = u[0] * dr - u[1] * di;      // u_k (a - conj(b))
+  const float ti = u[0] * di + u[1] * dr;
+  yk[0] = 0.5f * sr - ti;
+  yk[1] = 0.5f * si + tr;
+  ymk[0] = 0.5f * sr + ti;
+  ymk[1] = tr - 0.5f * si;
+}
+
+
 // Inverse (e^{+i}) radix-4 decimation-in-frequency butterflies, self-sorting:
 // element q + s * (p + j * n/4) of x feeds element q + s * (4p + j) of y.
 void Radix4Plain(const float* x, float* y, uint32_t n, uint32_t s, const float* tw) {
@@ -142,7 +162,16 @@ void ToPcmPlain(const float* a, const float* b, int16_t* out, uint32_t count, fl
   }
 }
 
-constexpr AudioFftKernels kPlainKernels = {Radix4Plain, Radix2Plain, ToPcmPlain};
+// F_k = R(k) - i I(k).
+void UnfoldPlain(const float* src, float* dst, uint32_t m, const float* u, uint32_t first) {
+  for (uint32_t k = first; k <= m / 2; k++) {
+    const Complex a = {src[2 * k], -src[2 * k + 1]};
+    const Complex b = {src[2 * (m - k)], -src[2 * (m - k) + 1]};
+    UnfoldPair(a, b, u + 2 * k, dst + 2 * k, dst + 2 * (m - k));
+  }
+}
+
+constexpr AudioFftKernels kPlainKernels = {Radix4Plain, Radix2Plain, UnfoldPlain, ToPcmPlain};
 
 AudioFftKernels ChooseKernels() {
   AudioFftKernels kernels = kPlainKernels;
@@ -188,25 +217,6 @@ float* ComplexFft(uint32_t m, float* a, float* b, const float* tw, const AudioFf
   return src;
 }
 
-// Folds the half spectrum F (F_0, F_m real; F_k = (fr, fi) for 0 < k < m)
-// into the m complex points whose inverse FFT gives the real signal
-// x(2j) + i x(2j + 1), where x(t) = 1/2 sum_{k<n} F_k e^{2 pi i k t / n}.
-// The pair (k, m - k) is handled together, so src may equal dst.
-struct Complex {
-  float r, i;
-};
-
-inline void UnfoldPair(Complex a, Complex b, const float* u, float* yk, float* ymk) {
-  const float sr = a.r + b.r, si = a.i - b.i;  // a + conj(b)
-  const float dr = a.r - b.r, di = a.i + b.i;  // a - conj(b)
-  const float tr = u[0] * dr - u[1] * di;      // u_k (a - conj(b))
-  const float ti = u[0] * di + u[1] * dr;
-  yk[0] = 0.5f * sr - ti;
-  yk[1] = 0.5f * si + tr;
-  ymk[0] = 0.5f * sr + ti;
-  ymk[1] = tr - 0.5f * si;
-}
-
 inline void UnfoldZero(float f0, float fm, float* y0) {
   y0[0] = 0.5f * (f0 + fm);
   y0[1] = 0.5f * (f0 - fm);
@@ -230,14 +240,10 @@ void InverseRealDft(uint32_t n, float* data, uint32_t* work, float* table) {
   float* second = (first == data) ? scratch : data;
   const float* u = table + layout.unfold;
   const float f0 = data[0], fm = data[1];
-  // F_k = R(k) - i I(k).
-  for (uint32_t k = 1; k <= m / 2; k++) {
-    const Complex a = {data[2 * k], -data[2 * k + 1]};
-    const Complex b = {data[2 * (m - k)], -data[2 * (m - k) + 1]};
-    UnfoldPair(a, b, u + 2 * k, first + 2 * k, first + 2 * (m - k));
-  }
+  const AudioFftKernels& kernels = AudioKernels();
+  kernels.unfold(data, first, m, u, 1);
   UnfoldZero(f0, fm, first);
-  ComplexFft(m, first, second, table + layout.fft, AudioKernels());
+  ComplexFft(m, first, second, table + layout.fft, kernels);
 }
 
 void InverseDct(uint32_t n, float* data, uint32_t* work, float* table) {

@@ -35,6 +35,10 @@ struct AudioFftKernels {
   void (*radix4)(const float* x, float* y, uint32_t n, uint32_t s, const float* tw);
   // The closing radix-2 pass (n = 2) at stride s.
   void (*radix2)(const float* x, float* y, uint32_t s);
+  // Folds the packed real spectrum (R(k), I(k)) pairs k and m - k, for
+  // k = first .. m/2, into the m-point complex FFT input; u_k =
+  // e^{2 pi i k / 2m} / 2 (complex). src may equal dst.
+  void (*unfold)(const float* src, float* dst, uint32_t m, const float* u, uint32_t first);
   // count values times scale, rounded to nearest (ties to even), clamped to
   // 16 bits; with b non-null the output interleaves a and b (2 * count values).
   void (*to_pcm)(const float* a, const float* b, int16_t* out, uint32_t count, float scale);

@@ -192,6 +192,25 @@ TEST(AudioKernels, Radix4PassesMatchPlain) {
   }
 }
 
+TEST(AudioKernels, UnfoldMatchesPlainExactlyInAndOutOfPlace) {
+  for (const Level& level : kLevels) {
+    if (!(CpuFeatures() & level.flag)) continue;
+    const AudioFftKernels vec = KernelsFor(level);
+    for (uint32_t m : {2u, 4u, 8u, 16u, 21u, 32u, 64u, 100u, 256u, 2048u}) {
+      const std::vector<float> src = RandomValues(2 * m + 1, m, 100.0f);
+      const std::vector<float> u = RandomValues(2 * (m / 2 + 1) + 1, m + 1, 1.0f);
+      std::vector<float> d1(2 * m + 16, 7.0f), d2(2 * m + 16, 7.0f);
+      AudioPlainKernels().unfold(src.data() + 1, d1.data() + 8, m, u.data() + 1, 1);
+      vec.unfold(src.data() + 1, d2.data() + 8, m, u.data() + 1, 1);
+      ASSERT_EQ(d1, d2) << level.name << " m=" << m;
+      std::vector<float> in_place(src);
+      vec.unfold(in_place.data() + 1, in_place.data() + 1, m, u.data() + 1, 1);
+      // Entries 0 and 1 are not the kernel's; everything else must match.
+      for (uint32_t i = 2; i < 2 * m; i++) ASSERT_EQ(in_place[1 + i], d1[8 + i]) << level.name << " m=" << m;
+    }
+  }
+}
+
 TEST(AudioKernels, PcmConversionMatchesPlainExactly) {
   for (const Level& level : kLevels) {
     if (!(CpuFeatures() & level.flag)) continue;

@@ -102,9 +102,43 @@ void Radix2Avx2(const float* x, float* y, uint32_t s) {
   }
 }
 
+// Reverses the order of the four complex values.
+inline __m256 ReverseComplex(__m256 v) {
+  return _mm256_castpd_ps(_mm256_permute4x64_pd(_mm256_castps_pd(v), 0x1B));
+}
+
+// Four pairs (k, m - k) per step, the mirrored four loaded and stored in
+// reverse; the operations are the plain ones, regrouped exactly.
+void UnfoldAvx2(const float* src, float* dst, uint32_t m, const float* u, uint32_t first) {
+  const __m256 sign_all = _mm256_set1_ps(-0.0f);
+  const __m256 sign_imag = _mm256_castsi256_ps(_mm256_set1_epi64x(int64_t(0x80000000u) << 32));
+  const __m256 half = _mm256_set1_ps(0.5f);
+  uint32_t k = first;
+  for (; 2 * k + 6 < m; k += 4) {  // the mirrored four lie above the four
+    const uint32_t mirror = m - k - 3;
+    const __m256 a = _mm256_loadu_ps(src + 2 * k);
+    const __m256 b = ReverseComplex(_mm256_loadu_ps(src + 2 * mirror));
+    // With A = conj(a), B = conj(b): A + conj(B) = (P.re, -Q.im) and
+    // A - conj(B) = (Q.re, -P.im).
+    const __m256 p = _mm256_add_ps(a, b), q = _mm256_sub_ps(a, b);
+    const __m256 h = _mm256_mul_ps(half, _mm256_blend_ps(p, _mm256_xor_ps(q, sign_all), 0xAA));
+    const __m256 d = _mm256_blend_ps(q, _mm256_xor_ps(p, sign_all), 0xAA);
+    const __m256 w = _mm256_loadu_ps(u + 2 * k);
+    const __m256 t = ComplexMul(d, _mm256_moveldup_ps(w), _mm256_movehdup_ps(w));
+    const __m256 swapped = _mm256_permute_ps(t, 0xB1);
+    _mm256_storeu_ps(dst + 2 * k, _mm256_addsub_ps(h, swapped));
+    const __m256 mirrored = _mm256_add_ps(_mm256_xor_ps(h, sign_imag), swapped);
+    _mm256_storeu_ps(dst + 2 * mirror, ReverseComplex(mirrored));
+  }
+  // The pairs around the middle by the plain kernel (this file's flags
+  // would let the compiler fuse its multiply-adds and change the rounding).
+  AudioPlainKernels().unfold(src, dst, m, u, k);
+}
+
 }  // namespace
 
 void AudioKernelsInitAvx2(AudioFftKernels* kernels) {
   kernels->radix4 = Radix4Avx2;
   kernels->radix2 = Radix2Avx2;
+  kernels->unfold = UnfoldAvx2;
 }
