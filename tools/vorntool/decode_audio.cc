@@ -4,6 +4,7 @@
 
 #include "audio/audio_decoder.h"
 #include "engine/movie.h"
+#include "vorntool/decode.h"
 #include "vorntool/encode/wav.h"
 
 namespace {
@@ -91,7 +92,7 @@ bool DecodeFrameAudio(const MovieLayout& layout, const uint8_t* packet, uint32_t
 }  // namespace
 
 bool DecodeAudioTrack(const uint8_t* movie, size_t size, bool has_track, uint32_t track_id, DecodedTrack* out,
-                      std::string* error) {
+                      std::string* error, uint32_t max_frames) {
   MovieLayout layout;
   if (!ReadLayout(movie, size, &layout, error)) return false;
   if (layout.track_count == 0) {
@@ -125,7 +126,8 @@ bool DecodeAudioTrack(const uint8_t* movie, size_t size, bool has_track, uint32_
   const uint32_t max_bytes = Le32(layout.max_bytes + 4 * track);
   const uint32_t ring_size = max_bytes > 0xFFFFFF00u ? 0xFFFFFF00u : (max_bytes + 255) & ~255u;
   bool ok = true;
-  for (uint32_t frame = 1; frame <= layout.frames && ok; frame++) {
+  const uint32_t frames = layout.frames < max_frames ? layout.frames : max_frames;
+  for (uint32_t frame = 1; frame <= frames && ok; frame++) {
     const uint32_t from = Le32(layout.index + 4 * (frame - 1)) & ~1u;
     const uint32_t to = Le32(layout.index + 4 * frame) & ~1u;
     if (to < from || to > size) {
@@ -152,7 +154,9 @@ int DecodeAudioToFile(const DecodeAudioRequest& request) {
   std::fclose(file);
   DecodedTrack track;
   std::string error;
-  if (!DecodeAudioTrack(movie.data(), movie.size(), request.has_track, request.track_id, &track, &error)) {
+  const uint32_t max_frames = request.has_frames ? request.frames : UINT32_MAX;
+  if (!DecodeAudioTrack(movie.data(), movie.size(), request.has_track, request.track_id, &track, &error,
+                        max_frames)) {
     std::fprintf(stderr, "vorntool decode: %s: %s\n", request.movie_path, error.c_str());
     return 1;
   }
@@ -181,4 +185,17 @@ int DecodeAudioToFile(const DecodeAudioRequest& request) {
     return 1;
   }
   return 0;
+}
+
+// The decode command's --audio part.
+int DecodeAudio(const DecodeOptions& options) {
+  DecodeAudioRequest request;
+  request.movie_path = options.movie_path;
+  request.out_path = options.audio_path;
+  request.has_track = options.has_track;
+  request.track_id = options.track_id;
+  request.raw = options.raw;
+  request.has_frames = options.has_frames;
+  request.frames = options.frames;
+  return DecodeAudioToFile(request);
 }

@@ -13,6 +13,8 @@ struct DecodeAudioRequest {
   bool has_track = false;  // else the first track
   uint32_t track_id = 0;
   bool raw = false;
+  bool has_frames = false;  // else every frame
+  uint32_t frames = 0;      // at most this many frames from the first
 };
 
 struct DecodedTrack {
@@ -21,8 +23,9 @@ struct DecodedTrack {
 };
 
 // Decodes from a movie held in memory. False with a one-line reason.
+// max_frames limits the frames read (from frame 1).
 bool DecodeAudioTrack(const uint8_t* movie, size_t size, bool has_track, uint32_t track_id,
-                      DecodedTrack* track, std::string* error);
+                      DecodedTrack* track, std::string* error, uint32_t max_frames = UINT32_MAX);
 // Reads the movie, decodes and writes the file; 0 on success, 1 with the
 // reason on stderr.
 int DecodeAudioToFile(const DecodeAudioRequest& request);
