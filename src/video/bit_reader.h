@@ -1,8 +1,13 @@
 // The bit reader of one plane: little-endian 32-bit words read from their
 // least significant bit upward. Reads are bounded by the bytes the caller
-// hands over: past the end every bit reads as 0, the position stops at the
-// end and `overrun` is set, so a broken plane can be abandoned by the caller
-// without anything outside the data being touched.
+// hands over: past the end every bit reads as 0 and the reader reports an
+// overrun, so a broken plane can be abandoned by the caller without anything
+// outside the data being touched.
+//
+// Bits are kept in a 64-bit cache refilled a whole number of bytes at a time
+// (eight-byte loads where eight bytes remain). A fast refill also ORs in some
+// bits beyond the bytes it counts; they are the very bits the next refill puts
+// at the same place, so the OR leaves them unchanged.
 #pragma once
 #include <cstdint>
 #include <cstring>
@@ -10,8 +15,9 @@
 struct BitReader {
   const uint8_t* data;  // first byte of the plane's first word
   uint32_t size;        // readable bytes from data
-  uint32_t pos;         // bits consumed, at most size x 8
-  uint32_t overrun;     // 1 once a read asked for bits past the end
+  uint32_t next;        // bytes loaded into the cache (past size: zero bytes)
+  uint64_t cache;       // loaded, unconsumed bits, the next one lowest
+  uint32_t cached;      // how many bits of cache are loaded
 };
 
 // Frames larger than this are not plausible; the cap keeps bit positions in 32 bits.
@@ -20,55 +26,69 @@ inline constexpr uint32_t BIT_READER_MAX_BYTES = 0x10000000;
 inline void BitReaderInit(BitReader* reader, const uint8_t* data, uint32_t size) {
   reader->data = data;
   reader->size = size < BIT_READER_MAX_BYTES ? size : BIT_READER_MAX_BYTES;
-  reader->pos = 0;
-  reader->overrun = 0;
+  reader->next = 0;
+  reader->cache = 0;
+  reader->cached = 0;
 }
 
-inline uint64_t BitReaderLoad64(const uint8_t* p) {
-  uint64_t v;
-  std::memcpy(&v, p, 8);
+inline void BitReaderRefill(BitReader* reader) {
+  if (reader->size >= 8 && reader->next <= reader->size - 8) {
+    uint64_t w;
+    std::memcpy(&w, reader->data + reader->next, 8);
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-  v = __builtin_bswap64(v);
+    w = __builtin_bswap64(w);
 #endif
-  return v;
+    reader->cache |= w << reader->cached;
+    uint32_t bytes = (63 - reader->cached) >> 3;
+    reader->next += bytes;
+    reader->cached += 8 * bytes;
+    return;
+  }
+  while (reader->cached <= 56) {
+    uint64_t byte = reader->next < reader->size ? reader->data[reader->next] : 0;
+    reader->cache |= byte << reader->cached;
+    reader->next++;
+    reader->cached += 8;
+  }
 }
 
 // The next n bits (n <= 32) without consuming them; missing bits are 0.
-inline uint32_t BitReaderPeek(const BitReader* reader, uint32_t n) {
-  uint32_t byte = reader->pos >> 3;
-  uint64_t window;
-  if (byte + 8 <= reader->size) {
-    window = BitReaderLoad64(reader->data + byte);
-  } else {
-    window = 0;
-    for (uint32_t i = 0; byte + i < reader->size && i < 8; i++)
-      window |= uint64_t{reader->data[byte + i]} << (8 * i);
-  }
-  window >>= reader->pos & 7;
-  return static_cast<uint32_t>(window & ((uint64_t{1} << n) - 1));
+inline uint32_t BitReaderPeek(BitReader* reader, uint32_t n) {
+  if (reader->cached < n) BitReaderRefill(reader);
+  return static_cast<uint32_t>(reader->cache & ((uint64_t{1} << n) - 1));
 }
 
+// Consumes n bits (n <= 32).
 inline void BitReaderSkip(BitReader* reader, uint32_t n) {
-  uint32_t limit = reader->size * 8;
-  if (n > limit - reader->pos) {
-    reader->pos = limit;
-    reader->overrun = 1;
-  } else {
-    reader->pos += n;
-  }
+  if (reader->cached < n) BitReaderRefill(reader);
+  reader->cache >>= n;
+  reader->cached -= n;
 }
 
 // The next n bits (0 <= n <= 32), the first bit read being the least significant.
 inline uint32_t ReadBits(BitReader* reader, uint32_t n) {
   uint32_t value = BitReaderPeek(reader, n);
-  BitReaderSkip(reader, n);
+  reader->cache >>= n;
+  reader->cached -= n;
   return value;
 }
 
 inline uint32_t ReadBit(BitReader* reader) { return ReadBits(reader, 1); }
 
+// Bits consumed so far.
+inline uint64_t BitReaderPosition(const BitReader* reader) {
+  return uint64_t{reader->next} * 8 - reader->cached;
+}
+
+// Whether a read went past the end of the data.
+inline bool BitReaderOverrun(const BitReader* reader) {
+  return BitReaderPosition(reader) > uint64_t{reader->size} * 8;
+}
+
 // Bytes from the start of the plane to the word after the last word any
 // consumed bit came from: where the next plane of an old-format frame starts.
 inline uint32_t BitReaderWordsEnd(const BitReader* reader) {
-  return ((reader->pos + 31) / 32) * 4;
+  uint64_t words = (BitReaderPosition(reader) + 31) / 32;
+  uint64_t bytes = words * 4;
+  return bytes < BIT_READER_MAX_BYTES ? static_cast<uint32_t>(bytes) : BIT_READER_MAX_BYTES;
 }

@@ -211,7 +211,7 @@ void KeepRest(PlaneState* s, uint32_t row, uint32_t col) {
   }
 }
 
-bool Broken(const PlaneState* s) { return s->bundles.fault || s->reader.overrun; }
+bool Broken(const PlaneState* s) { return s->bundles.fault || BitReaderOverrun(&s->reader); }
 
 }  // namespace
 

@@ -90,7 +90,7 @@ TEST(TypeReader, FillRunSymbolsAndRunBeforeAnyValue) {
   BundleRefillTypes(g.B(BUNDLE_BLOCK_TYPES), &g.reader);
   std::vector<int> want = {0, 0, 0, 0, 7, 7, 7, 7, 7, 7, 7, 7};
   EXPECT_EQ(g.TakeAll(BUNDLE_BLOCK_TYPES), want);
-  EXPECT_EQ(g.reader.pos, 10u + 1 + 12);
+  EXPECT_EQ(BitReaderPosition(&g.reader), 10u + 1 + 12);
 }
 
 TEST(ColourReader, OldFormatAndContexts) {
@@ -108,7 +108,7 @@ TEST(ColourReader, OldFormatAndContexts) {
   BundleRefillColours(&f.set, &f.reader);
   EXPECT_EQ(f.TakeAll(BUNDLE_COLOURS), (std::vector<int>{123, 133, 128}));
   EXPECT_EQ(f.set.colour_context, 8u);
-  EXPECT_FALSE(f.reader.overrun);
+  EXPECT_FALSE(BitReaderOverrun(&f.reader));
 }
 
 TEST(ColourReader, FillDecodesOneColourAndMovesTheContextOnce) {
@@ -139,7 +139,7 @@ TEST(PatternReader, LowNibbleFirstNoFillBit) {
   f.Start(&w);
   BundleRefillPattern(f.B(BUNDLE_PATTERN), &f.reader);
   EXPECT_EQ(f.TakeAll(BUNDLE_PATTERN), (std::vector<int>{0xA1, 0x0F}));
-  EXPECT_EQ(f.reader.pos, 26u);
+  EXPECT_EQ(BitReaderPosition(&f.reader), 26u);
 }
 
 TEST(OffsetReader, FillAndSigns) {
@@ -158,7 +158,7 @@ TEST(OffsetReader, FillAndSigns) {
   g.Start(&v);
   BundleRefillOffsets(g.B(BUNDLE_Y_OFFSET), &g.reader);
   EXPECT_EQ(g.TakeAll(BUNDLE_Y_OFFSET), (std::vector<int>{0, -15, 2}));
-  EXPECT_EQ(g.reader.pos, 10u + 1 + 4 + 5 + 5);
+  EXPECT_EQ(BitReaderPosition(&g.reader), 10u + 1 + 4 + 5 + 5);
 }
 
 TEST(DcReader, GroupsOfEightAndSignedStart) {
@@ -184,7 +184,7 @@ TEST(DcReader, GroupsOfEightAndSignedStart) {
   g.Start(&v);
   BundleRefillDc(g.B(BUNDLE_INTER_DC), &g.reader, true);
   EXPECT_EQ(g.TakeAll(BUNDLE_INTER_DC), (std::vector<int>{0, -32767}));
-  EXPECT_EQ(g.reader.pos, 10u + 10 + 4 + 16);
+  EXPECT_EQ(BitReaderPosition(&g.reader), 10u + 10 + 4 + 16);
 }
 
 TEST(DcReader, SumsWrapAtSixteenBits) {
@@ -212,16 +212,16 @@ TEST(Refill, LeftoversCarryOverAndCountZeroEnds) {
   f.Start(&w);
   BundleRefillRuns(runs, &f.reader);
   EXPECT_EQ(BundleTake(runs), 9u);
-  uint32_t pos = f.reader.pos;
+  uint32_t pos = BitReaderPosition(&f.reader);
   BundleRefillRuns(runs, &f.reader);  // two values left: nothing read
-  EXPECT_EQ(f.reader.pos, pos);
+  EXPECT_EQ(BitReaderPosition(&f.reader), pos);
   EXPECT_EQ(BundleTake(runs), 9u);
   EXPECT_EQ(BundleTake(runs), 9u);
   BundleRefillRuns(runs, &f.reader);
-  EXPECT_EQ(f.reader.pos, pos + bits);
+  EXPECT_EQ(BitReaderPosition(&f.reader), pos + bits);
   EXPECT_TRUE(runs->ended);
   BundleRefillRuns(runs, &f.reader);
-  EXPECT_EQ(f.reader.pos, pos + bits);
+  EXPECT_EQ(BitReaderPosition(&f.reader), pos + bits);
   EXPECT_EQ(f.set.fault, 0u);
   EXPECT_EQ(BundleTake(runs), 0u);  // taking from an ended bundle is a fault
   EXPECT_EQ(f.set.fault, 1u);
@@ -297,8 +297,8 @@ TEST(BundleWriters, RoundTripEveryKindAndMode) {
     EXPECT_EQ(f.TakeAll(BUNDLE_X_OFFSET), std::vector<int>(offsets.begin(), offsets.end()));
     EXPECT_EQ(f.TakeAll(BUNDLE_INTRA_DC), std::vector<int>(dc.begin(), dc.end()));
     EXPECT_EQ(f.TakeAll(BUNDLE_RUNS), std::vector<int>(runs.begin(), runs.end()));
-    EXPECT_EQ(f.reader.pos, written);
-    EXPECT_FALSE(f.reader.overrun);
+    EXPECT_EQ(BitReaderPosition(&f.reader), written);
+    EXPECT_FALSE(BitReaderOverrun(&f.reader));
   }
 }
 
