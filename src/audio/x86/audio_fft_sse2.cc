@@ -129,10 +129,44 @@ void Radix2Sse2(const float* x, float* y, uint32_t s) {
   }
 }
 
+// ---- Spectrum unfolding: two pairs (k, m - k) per step --------------------------------
+
+inline __m128 ReverseComplex(__m128 v) { return _mm_shuffle_ps(v, v, _MM_SHUFFLE(1, 0, 3, 2)); }
+
+// Real parts from re, imaginary parts from im.
+inline __m128 Interleave(__m128 re, __m128 im) {
+  const __m128 real_lanes = _mm_castsi128_ps(_mm_set_epi32(0, -1, 0, -1));
+  return _mm_or_ps(_mm_and_ps(real_lanes, re), _mm_andnot_ps(real_lanes, im));
+}
+
+// The operations of the plain kernel, regrouped exactly (see the AVX2 twin).
+void UnfoldSse2(const float* src, float* dst, uint32_t m, const float* u, uint32_t first) {
+  const __m128 sign_all = _mm_set1_ps(-0.0f);
+  const __m128 negate_imag = _mm_castsi128_ps(_mm_set_epi32(int(0x80000000u), 0, int(0x80000000u), 0));
+  const __m128 half = _mm_set1_ps(0.5f);
+  uint32_t k = first;
+  for (; 2 * k + 2 < m; k += 2) {  // the mirrored two lie above the two
+    const uint32_t mirror = m - k - 1;
+    const __m128 a = _mm_loadu_ps(src + 2 * k);
+    const __m128 b = ReverseComplex(_mm_loadu_ps(src + 2 * mirror));
+    const __m128 p = _mm_add_ps(a, b), q = _mm_sub_ps(a, b);
+    const __m128 h = _mm_mul_ps(half, Interleave(p, _mm_xor_ps(q, sign_all)));
+    const __m128 d = Interleave(q, _mm_xor_ps(p, sign_all));
+    const __m128 w = _mm_loadu_ps(u + 2 * k);
+    const __m128 t = TwiddleMul(d, w);
+    const __m128 swapped = SwapPairs(t);
+    // h + (-t.im, t.re) and conj(h) + (t.im, t.re).
+    _mm_storeu_ps(dst + 2 * k, _mm_add_ps(h, _mm_xor_ps(swapped, kNegateReal)));
+    _mm_storeu_ps(dst + 2 * mirror, ReverseComplex(_mm_add_ps(_mm_xor_ps(h, negate_imag), swapped)));
+  }
+  AudioPlainKernels().unfold(src, dst, m, u, k);
+}
+
 }  // namespace
 
 void AudioKernelsInitSse2(AudioFftKernels* kernels) {
   kernels->radix4 = Radix4Sse2;
   kernels->radix2 = Radix2Sse2;
+  kernels->unfold = UnfoldSse2;
   kernels->to_pcm = ToPcmSse2;
 }
