@@ -40,7 +40,8 @@ void StopClock(Movie* movie) {
   movie->clock_adjust = 0;
 }
 
-// The decode just counted (or about to be) is frame 1 of the new run.
+// A new run of the schedule starts now: the next frame waited for falls due
+// one frame time later.
 void StartClockAt(Movie* movie, uint32_t now) {
   movie->clock_start = SetTime(now);
   movie->clock_start_frames = movie->frames_decoded - 1;
