@@ -15,8 +15,8 @@ uint32_t BundleRowValues(int bundle, uint32_t w8) {
   }
 }
 
-void StoreDc(Bundle* bundle, uint32_t index, uint16_t value) {
-  std::memcpy(bundle->buffer + 2 * index, &value, 2);
+void StoreDc(uint8_t* buffer, uint32_t index, uint16_t value) {
+  std::memcpy(buffer + 2 * index, &value, 2);
 }
 
 // The common start of every refill. Returns the count of values to read, 0
@@ -37,6 +37,16 @@ uint32_t BundleRefillStart(Bundle* bundle, BitReader* reader) {
   bundle->end = count;
   return count;
 }
+
+// The reader copied into a local for the length of one refill: the byte
+// stores into a bundle buffer may alias anything, and would otherwise force
+// the reader's fields through memory on every value.
+struct LocalReader {
+  BitReader* shared;
+  BitReader r;
+  explicit LocalReader(BitReader* reader) : shared(reader), r(*reader) {}
+  ~LocalReader() { *shared = r; }
+};
 
 void FillBytes(uint8_t* dest, uint8_t value, uint32_t count) { std::memset(dest, value, count); }
 
@@ -145,22 +155,26 @@ void BundleSetReadTrees(BundleSet* set, BitReader* reader) {
 void BundleRefillTypes(Bundle* bundle, BitReader* reader) {
   uint32_t count = BundleRefillStart(bundle, reader);
   if (count == 0) return;
-  if (ReadBit(reader)) {
-    FillBytes(bundle->buffer, static_cast<uint8_t>(ReadBits(reader, 4)), count);
+  LocalReader local(reader);
+  BitReader* in = &local.r;
+  const CodeTree tree = bundle->tree;
+  uint8_t* const out = bundle->buffer;
+  if (ReadBit(in)) {
+    FillBytes(out, static_cast<uint8_t>(ReadBits(in, 4)), count);
     return;
   }
   static constexpr uint32_t kRunLengths[4] = {4, 8, 12, 32};
   uint32_t last = 0;
   uint32_t n = 0;
   while (n < count) {
-    uint32_t s = DecodeValue(reader, &bundle->tree);
+    uint32_t s = DecodeValue(in, &tree);
     if (s < 12) {
-      bundle->buffer[n++] = static_cast<uint8_t>(s);
+      out[n++] = static_cast<uint8_t>(s);
       last = s;
     } else {
       uint32_t run = kRunLengths[s - 12];
       if (run > count - n) run = count - n;  // a run past the count is cut there
-      FillBytes(bundle->buffer + n, static_cast<uint8_t>(last), run);
+      FillBytes(out + n, static_cast<uint8_t>(last), run);
       n += run;
     }
   }
@@ -170,59 +184,73 @@ void BundleRefillColours(BundleSet* set, BitReader* reader) {
   Bundle* bundle = &set->bundles[BUNDLE_COLOURS];
   uint32_t count = BundleRefillStart(bundle, reader);
   if (count == 0) return;
-  if (ReadBit(reader)) {
-    FillBytes(bundle->buffer, DecodeColour(set, reader), count);
+  LocalReader local(reader);
+  BitReader* in = &local.r;
+  uint8_t* const out = bundle->buffer;
+  if (ReadBit(in)) {
+    FillBytes(out, DecodeColour(set, in), count);
     return;
   }
-  for (uint32_t n = 0; n < count; n++) bundle->buffer[n] = DecodeColour(set, reader);
+  for (uint32_t n = 0; n < count; n++) out[n] = DecodeColour(set, in);
 }
 
 void BundleRefillPattern(Bundle* bundle, BitReader* reader) {
   uint32_t count = BundleRefillStart(bundle, reader);
+  LocalReader local(reader);
+  BitReader* in = &local.r;
+  const CodeTree tree = bundle->tree;
+  uint8_t* const out = bundle->buffer;
   for (uint32_t n = 0; n < count; n++) {
-    uint32_t lo = DecodeValue(reader, &bundle->tree);
-    uint32_t hi = DecodeValue(reader, &bundle->tree);
-    bundle->buffer[n] = static_cast<uint8_t>(hi << 4 | lo);
+    uint32_t lo = DecodeValue(in, &tree);
+    uint32_t hi = DecodeValue(in, &tree);
+    out[n] = static_cast<uint8_t>(hi << 4 | lo);
   }
 }
 
 void BundleRefillOffsets(Bundle* bundle, BitReader* reader) {
   uint32_t count = BundleRefillStart(bundle, reader);
   if (count == 0) return;
-  if (ReadBit(reader)) {
-    int32_t v = static_cast<int32_t>(ReadBits(reader, 4));
-    if (v && ReadBit(reader)) v = -v;
-    FillBytes(bundle->buffer, static_cast<uint8_t>(v), count);
+  LocalReader local(reader);
+  BitReader* in = &local.r;
+  const CodeTree tree = bundle->tree;
+  uint8_t* const out = bundle->buffer;
+  if (ReadBit(in)) {
+    int32_t v = static_cast<int32_t>(ReadBits(in, 4));
+    if (v && ReadBit(in)) v = -v;
+    FillBytes(out, static_cast<uint8_t>(v), count);
     return;
   }
   for (uint32_t n = 0; n < count; n++) {
-    int32_t v = static_cast<int32_t>(DecodeValue(reader, &bundle->tree));
-    if (v && ReadBit(reader)) v = -v;
-    bundle->buffer[n] = static_cast<uint8_t>(v);
+    int32_t v = static_cast<int32_t>(DecodeValue(in, &tree));
+    if (v && ReadBit(in)) v = -v;
+    out[n] = static_cast<uint8_t>(v);
   }
 }
 
 void BundleRefillDc(Bundle* bundle, BitReader* reader, bool signed_start) {
   uint32_t count = BundleRefillStart(bundle, reader);
   if (count == 0) return;
+  LocalReader local(reader);
+  BitReader* in = &local.r;
+  uint8_t* const out = bundle->buffer;
   uint32_t value;  // 16-bit two's complement, sums wrap
   if (signed_start) {
-    value = ReadBits(reader, 10);
-    if (value && ReadBit(reader)) value = 0u - value;
+    value = ReadBits(in, 10);
+    if (value && ReadBit(in)) value = 0u - value;
   } else {
-    value = ReadBits(reader, 11);
+    value = ReadBits(in, 11);
   }
-  StoreDc(bundle, 0, static_cast<uint16_t>(value));
+  StoreDc(out, 0, static_cast<uint16_t>(value));
   for (uint32_t n = 1; n < count;) {
     uint32_t group_end = n + 8 < count ? n + 8 : count;
-    uint32_t length = ReadBits(reader, 4);
+    uint32_t length = ReadBits(in, 4);
     for (; n < group_end; n++) {
       if (length) {
-        uint32_t d = ReadBits(reader, length);
-        if (d && ReadBit(reader)) d = 0u - d;
+        uint32_t d = ReadBits(in, length);
+        if (d && ReadBit(in)) d = 0u - d;
         value += d;
       }
-      StoreDc(bundle, n, static_cast<uint16_t>(value));
+      StoreDc(out, n, static_cast<uint16_t>(value));
     }
   }
 }
@@ -230,12 +258,16 @@ void BundleRefillDc(Bundle* bundle, BitReader* reader, bool signed_start) {
 void BundleRefillRuns(Bundle* bundle, BitReader* reader) {
   uint32_t count = BundleRefillStart(bundle, reader);
   if (count == 0) return;
-  if (ReadBit(reader)) {
-    FillBytes(bundle->buffer, static_cast<uint8_t>(ReadBits(reader, 4)), count);
+  LocalReader local(reader);
+  BitReader* in = &local.r;
+  const CodeTree tree = bundle->tree;
+  uint8_t* const out = bundle->buffer;
+  if (ReadBit(in)) {
+    FillBytes(out, static_cast<uint8_t>(ReadBits(in, 4)), count);
     return;
   }
   for (uint32_t n = 0; n < count; n++)
-    bundle->buffer[n] = static_cast<uint8_t>(DecodeValue(reader, &bundle->tree));
+    out[n] = static_cast<uint8_t>(DecodeValue(in, &tree));
 }
 
 void BundleSetRefill(BundleSet* set, BitReader* reader) {
