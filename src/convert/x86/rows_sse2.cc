@@ -112,15 +112,18 @@ VORN_INLINE Components GreyComponents(__m128i y) {
 
 // ---- Stores ------------------------------------------------------------------
 
-// Four 4-byte pixels per register, in memory order.
-VORN_INLINE void Pixels32(const Components& c, __m128i alpha, bool reversed, __m128i out[4]) {
+// Four pixels per register, in memory order.
+struct Four {
+  __m128i p0, p1, p2, p3;
+};
+
+// Sixteen 4-byte pixels as four registers of 4, in memory order.
+VORN_INLINE Four Pixels32(const Components& c, __m128i alpha, bool reversed) {
   __m128i first = reversed ? c.r : c.b, third = reversed ? c.b : c.r;
   __m128i lo_fg = _mm_unpacklo_epi8(first, c.g), hi_fg = _mm_unpackhi_epi8(first, c.g);
   __m128i lo_ta = _mm_unpacklo_epi8(third, alpha), hi_ta = _mm_unpackhi_epi8(third, alpha);
-  out[0] = _mm_unpacklo_epi16(lo_fg, lo_ta);
-  out[1] = _mm_unpackhi_epi16(lo_fg, lo_ta);
-  out[2] = _mm_unpacklo_epi16(hi_fg, hi_ta);
-  out[3] = _mm_unpackhi_epi16(hi_fg, hi_ta);
+  return {_mm_unpacklo_epi16(lo_fg, lo_ta), _mm_unpackhi_epi16(lo_fg, lo_ta),
+          _mm_unpacklo_epi16(hi_fg, hi_ta), _mm_unpackhi_epi16(hi_fg, hi_ta)};
 }
 
 // Four 4-byte pixels squeezed to 12 bytes in the low part of the register.
@@ -133,9 +136,9 @@ VORN_INLINE __m128i Squeeze24(__m128i p) {
 }
 
 // Sixteen 3-byte pixels (from four registers of 4-byte ones) as 48 bytes.
-VORN_INLINE void Store24x16(uint8_t* d, const __m128i p[4]) {
-  __m128i c0 = Squeeze24(p[0]), c1 = Squeeze24(p[1]), c2 = Squeeze24(p[2]),
-          c3 = Squeeze24(p[3]);
+VORN_INLINE void Store24x16(uint8_t* d, const Four& p) {
+  __m128i c0 = Squeeze24(p.p0), c1 = Squeeze24(p.p1), c2 = Squeeze24(p.p2),
+          c3 = Squeeze24(p.p3);
   Store16(d, _mm_or_si128(c0, _mm_slli_si128(c1, 12)));
   Store16(d + 16, _mm_or_si128(_mm_srli_si128(c1, 4), _mm_slli_si128(c2, 8)));
   Store16(d + 32, _mm_or_si128(_mm_srli_si128(c2, 8), _mm_slli_si128(c3, 4)));
@@ -196,22 +199,22 @@ VORN_INLINE void StoreRgb(uint8_t* d, const Components& c, const uint8_t* a, con
     }
   } else {
     __m128i alpha = PackHasAlpha(P) ? Load16(a) : zero;
-    __m128i p[4];
-    Pixels32(c, alpha, PackIsReversed(P), p);
+    Four p = Pixels32(c, alpha, PackIsReversed(P));
     if constexpr (kDouble) {
-      __m128i q[8];
-      for (int i = 0; i < 4; ++i) {
-        q[2 * i] = _mm_unpacklo_epi32(p[i], p[i]);
-        q[2 * i + 1] = _mm_unpackhi_epi32(p[i], p[i]);
-      }
+      Four a = {_mm_unpacklo_epi32(p.p0, p.p0), _mm_unpackhi_epi32(p.p0, p.p0),
+                _mm_unpacklo_epi32(p.p1, p.p1), _mm_unpackhi_epi32(p.p1, p.p1)};
+      Four b = {_mm_unpacklo_epi32(p.p2, p.p2), _mm_unpackhi_epi32(p.p2, p.p2),
+                _mm_unpacklo_epi32(p.p3, p.p3), _mm_unpackhi_epi32(p.p3, p.p3)};
       if constexpr (PackBytes(P) == 4) {
-        for (int i = 0; i < 8; ++i) Store16(d + 16 * i, q[i]);
+        Store16(d, a.p0), Store16(d + 16, a.p1), Store16(d + 32, a.p2), Store16(d + 48, a.p3);
+        Store16(d + 64, b.p0), Store16(d + 80, b.p1), Store16(d + 96, b.p2),
+            Store16(d + 112, b.p3);
       } else {
-        Store24x16(d, q);
-        Store24x16(d + 48, q + 4);
+        Store24x16(d, a);
+        Store24x16(d + 48, b);
       }
     } else if constexpr (PackBytes(P) == 4) {
-      for (int i = 0; i < 4; ++i) Store16(d + 16 * i, p[i]);
+      Store16(d, p.p0), Store16(d + 16, p.p1), Store16(d + 32, p.p2), Store16(d + 48, p.p3);
     } else {
       Store24x16(d, p);
     }
