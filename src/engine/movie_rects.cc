@@ -2,12 +2,12 @@
 // bounding rectangle into at most eight tight rectangles.
 #include "engine/movie_rects.h"
 
+#include "display/display_buffer.h"
+
 namespace {
 
-// Display buffer flags this code looks at.
-constexpr uint32_t kDisplayDirect = 0x4000000;  // the copy landed on the screen itself
-constexpr uint32_t kDisplayScaled = 0x8000000;  // the buffer is stretched to the window
-constexpr uint32_t kNoSkip = OPEN_NO_SKIP;      // same bit in display and movie flags
+// The no-skip bit has the same place in the display's and the movie's flags.
+constexpr uint32_t kNoSkip = OPEN_NO_SKIP;
 
 constexpr uint32_t kBlock = 16;
 
@@ -161,7 +161,7 @@ int64_t SplitRect(const MovieRect& rect, MovieRect* first, MovieRect* second, co
 }
 
 int MovieGetRects(Movie* movie, uint32_t display_flags) {
-  if (display_flags & kDisplayDirect) return 0;
+  if (display_flags & DISPLAY_DIRECT) return 0;
   if (movie->skip_blit && !((display_flags | movie->flags) & kNoSkip)) return 0;
   if (movie->rect_count != -1) return movie->rect_count;
 
@@ -170,7 +170,7 @@ int MovieGetRects(Movie* movie, uint32_t display_flags) {
   movie->rect_count = BoundChanges(movie->block_map, &movie->rects[0], movie->blocks_per_row, whole);
 
   MovieRect work[MOVIE_RECT_COUNT];
-  if ((display_flags & kDisplayScaled) || movie->rect_count == 0)
+  if ((display_flags & DISPLAY_SCALED) || movie->rect_count == 0)
     work[0] = whole;
   else
     movie->rect_count = SplitGreedy(movie, work);

@@ -4,6 +4,7 @@
 #include <random>
 #include <vector>
 
+#include "display/display_buffer.h"
 #include "engine/movie.h"
 #include "engine/movie_rects.h"
 
@@ -16,9 +17,6 @@ static void PrintTo(const MovieRect& r, std::ostream* os) {
 }
 
 namespace {
-
-constexpr uint32_t kDisplayDirect = 0x4000000;
-constexpr uint32_t kDisplayScaled = 0x8000000;
 
 // A movie record with just what the rectangles read: sizes and the map.
 struct MapMovie {
@@ -47,7 +45,7 @@ TEST(MovieRects, NoChangeGivesNoRectangle) {
   MapMovie m(320, 240);
   EXPECT_EQ(m.Rects(), 0);
   EXPECT_EQ(m.movie.rect_count, 0);
-  EXPECT_EQ(m.Rects(kDisplayScaled), 0);
+  EXPECT_EQ(m.Rects(DISPLAY_SCALED), 0);
 }
 
 TEST(MovieRects, OneBlockGivesItsOwnRectangle) {
@@ -69,7 +67,7 @@ TEST(MovieRects, OppositeCornersGiveTwoSmallRectanglesTopLeftFirst) {
 TEST(MovieRects, ScaledDisplayGetsTheWholeFrame) {
   MapMovie m(312, 236);  // plane 320 x 240, so the result is clipped to the display size
   m.Mark(3, 2);
-  ASSERT_EQ(m.Rects(kDisplayScaled), 1);
+  ASSERT_EQ(m.Rects(DISPLAY_SCALED), 1);
   EXPECT_EQ(m.Out()[0], (MovieRect{0, 0, 312, 236}));
 }
 
@@ -118,7 +116,7 @@ TEST(MovieRects, ResultIsKeptUntilTheNextDecode) {
 TEST(MovieRects, DirectAndSkippedCopiesPresentNothing) {
   MapMovie m(320, 240);
   m.Mark(3, 2);
-  EXPECT_EQ(m.Rects(kDisplayDirect), 0);
+  EXPECT_EQ(m.Rects(DISPLAY_DIRECT), 0);
   EXPECT_EQ(m.movie.rect_count, -1);  // not computed
 
   m.movie.skip_blit = 1;
