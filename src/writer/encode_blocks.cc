@@ -59,16 +59,36 @@ void ResetWriter(BitWriter* writer) {
   writer->pending_bits = 0;
 }
 
-// Quantises transform values for table `table`; returns the number of
-// non-zero AC coefficients. Values just above a rounding step go to the
-// lower level (a dead zone), which saves more bits than it costs error.
-int Quantise(const float values[64], const int32_t table[64], float dead_zone, int16_t out[64]) {
-  float steps[64];
-  ForwardDctSteps(table, steps);
+// Reciprocal quantiser steps of every table, intra then inter.
+struct StepTables {
+  float inverse[2][16][64];
+};
+
+const StepTables& Steps() {
+  static const StepTables tables = [] {
+    StepTables t;
+    for (int q = 0; q < 16; q++) {
+      float steps[64];
+      ForwardDctSteps(QUANT_INTRA[q], steps);
+      for (int k = 0; k < 64; k++) t.inverse[0][q][k] = 1.0f / steps[k];
+      ForwardDctSteps(QUANT_INTER[q], steps);
+      for (int k = 0; k < 64; k++) t.inverse[1][q][k] = 1.0f / steps[k];
+    }
+    return t;
+  }();
+  return tables;
+}
+
+// Quantises transform values with the reciprocal steps of one table;
+// returns the number of non-zero AC coefficients. Values just above a
+// rounding step go to the lower level (a dead zone), which saves more bits
+// than it costs error.
+int Quantise(const float values[64], const float inverse_steps[64], float dead_zone,
+             int16_t out[64]) {
   int nonzero = 0;
   out[0] = 0;
   for (int k = 1; k < 64; k++) {
-    float x = values[k] / steps[k];
+    float x = values[k] * inverse_steps[k];
     float mag = std::fabs(x);
     int level = static_cast<int>(mag + 0.5f - dead_zone);
     if (level < 0) level = 0;
@@ -176,17 +196,18 @@ void TryRaw(const BlockContext& ctx, BlockChoice* out) {
 }
 
 void TryRuns(const BlockContext& ctx, BlockChoice* out) {
-  uint8_t pixels[64];
-  for (int i = 0; i < 64; i++) pixels[i] = CodableColour(ctx, ctx.source[i]);
   // Runs pay only where neighbours repeat; without many equal neighbours no
   // scan can find long runs, so the 16 scans are not worth walking.
+  const uint8_t* v = ctx.source;
   int equal_neighbours = 0;
   for (int y = 0; y < 8; y++)
     for (int x = 0; x < 8; x++) {
-      if (x < 7) equal_neighbours += pixels[8 * y + x] == pixels[8 * y + x + 1];
-      if (y < 7) equal_neighbours += pixels[8 * y + x] == pixels[8 * y + x + 8];
+      if (x < 7) equal_neighbours += v[8 * y + x] == v[8 * y + x + 1];
+      if (y < 7) equal_neighbours += v[8 * y + x] == v[8 * y + x + 8];
     }
-  if (equal_neighbours < 40 && !ctx.must) return;
+  if (equal_neighbours < 56 && !ctx.must) return;
+  uint8_t pixels[64];
+  for (int i = 0; i < 64; i++) pixels[i] = CodableColour(ctx, ctx.source[i]);
   const PlaneCostModel& m = *ctx.args->model;
   double best_bits = 1e300;
   int best_scan = 0;
@@ -237,10 +258,9 @@ void TryIntra(const BlockContext& ctx, BlockScratch* scratch, BlockChoice* out) 
     BlockChoice c;
     c.type = BT_INTRA;
     c.q = static_cast<uint8_t>(q);
-    Quantise(values, QUANT_INTRA[q], 0.18f, c.coeffs);
-    float steps[64];
-    ForwardDctSteps(QUANT_INTRA[q], steps);
-    c.dc = static_cast<int16_t>(std::clamp<long>(std::lround(values[0] / steps[0]), 0, 2047));
+    const float* inverse = Steps().inverse[0][q];
+    Quantise(values, inverse, 0.18f, c.coeffs);
+    c.dc = static_cast<int16_t>(std::clamp<long>(std::lround(values[0] * inverse[0]), 0, 2047));
     c.coeffs[0] = c.dc;
     if (Doubled(ctx))
       IdctPutDoubled(c.coeffs, QUANT_INTRA[q], c.recon, 16);
@@ -277,10 +297,9 @@ void TryInter(const BlockContext& ctx, MotionVector mv, const uint8_t prediction
     c.type = BT_INTER;
     c.mv = mv;
     c.q = static_cast<uint8_t>(q);
-    Quantise(values, QUANT_INTER[q], 0.25f, c.coeffs);
-    float steps[64];
-    ForwardDctSteps(QUANT_INTER[q], steps);
-    c.dc = static_cast<int16_t>(std::clamp<long>(std::lround(values[0] / steps[0]), -1023, 1023));
+    const float* inverse = Steps().inverse[1][q];
+    Quantise(values, inverse, 0.25f, c.coeffs);
+    c.dc = static_cast<int16_t>(std::clamp<long>(std::lround(values[0] * inverse[0]), -1023, 1023));
     c.coeffs[0] = c.dc;
     IdctAdd(c.coeffs, QUANT_INTER[q], prediction, c.recon, 8);
     ResetWriter(&scratch->writer);
@@ -300,12 +319,12 @@ void TryResidue(const BlockContext& ctx, MotionVector mv, const uint8_t predicti
     diff[i] = static_cast<int8_t>(static_cast<uint8_t>(ctx.source[i] - prediction[i]));
     largest = std::max(largest, std::abs(diff[i]));
   }
-  if (largest > 48 && !ctx.must) return;  // a transform codes large differences better
+  if (largest > 32 && !ctx.must) return;  // a transform codes large differences better
   // Dropping low bits of the residue trades error for bits; the steps worth
   // trying grow with lambda (the squared error one bit is worth).
   int first = 0;
   while (first < 3 && (4 << (2 * first)) < ctx.args->lambda) first++;
-  for (int shift = std::max(0, first - 1); shift <= first; shift++) {
+  for (int shift = first; shift <= first; shift++) {
     BlockChoice c;
     c.type = BT_RESIDUE;
     c.mv = mv;

@@ -50,9 +50,14 @@ struct PlaneWalk {
         TryCopy(ctx, BT_KEEP, {}, prediction, &best);
         if (best.sse == 0) return best;  // nothing codes an unchanged block for less
       }
-      MotionVector candidates[4];
+      MotionVector candidates[5];
       uint32_t n = 0;
       candidates[n++] = VectorAt(bx, by);
+      size_t guide_index = size_t{by} * 2 * args->guide_cols + bx * 2;
+      if (args->guide && guide_index < args->guide->size()) {
+        MotionVector luma = (*args->guide)[guide_index];
+        candidates[n++] = {static_cast<int8_t>(luma.x / 2), static_cast<int8_t>(luma.y / 2)};
+      }
       if (bx > 0) candidates[n++] = VectorAt(bx - 1, by);
       if (by > 0) candidates[n++] = VectorAt(bx, by - 1);
       if (bx + 1 < cols && by > 0) candidates[n++] = VectorAt(bx + 1, by - 1);
@@ -136,6 +141,8 @@ void EmitContent(PlaneRowSyntax* row, uint8_t type, const BlockChoice& c) {
 }
 
 void Emit(PlaneRowSyntax* row, const BlockChoice& c, PlaneEncodeResult* result) {
+  result->sse += c.sse;
+  result->bits += c.bits;
   PutBlockType(row, c.type);
   result->block_types[c.type]++;
   if (c.type == BT_DOUBLED) {

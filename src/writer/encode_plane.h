@@ -39,6 +39,10 @@ struct PlaneEncodeArgs {
   // Motion offsets of the plane's blocks from the previous frame, refreshed
   // with this frame's (one per block; sized by the caller).
   std::vector<MotionVector>* vectors;
+  // Chroma planes: the luma plane's offsets of this frame (luma blocks
+  // guide_cols to a row), halved into search candidates. Null otherwise.
+  const std::vector<MotionVector>* guide = nullptr;
+  uint32_t guide_cols = 0;
 };
 
 struct PlaneEncodeResult {
@@ -46,6 +50,8 @@ struct PlaneEncodeResult {
   uint32_t sub_types[kVideoBlockTypes] = {};
   uint32_t quantisers[16] = {};  // transform blocks by quantiser number
   uint32_t reading_blocks = 0;  // blocks that read the previous frame
+  double sse = 0;               // squared error over the coded area
+  double bits = 0;              // estimated bits of the blocks (plane overhead excluded)
   uint32_t blocks = 0;
 };
 

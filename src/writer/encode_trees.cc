@@ -68,61 +68,58 @@ uint64_t ValueBits(uint32_t table, const uint8_t symbols[16], const uint32_t his
 
 }  // namespace
 
-void GatherPlaneHistograms(const PlaneSyntax& plane, PlaneHistograms* h) {
+void GatherPlaneHistograms(const PlaneSyntax& plane, const RefillPlan& plan, PlaneHistograms* h) {
   *h = PlaneHistograms{};
-  uint32_t context = 0;
-  for (const PlaneRowSyntax& row : plane.rows) {
+  for (const PlaneRowSyntax& row : plane.rows)
     for (int32_t t : row.values[BUNDLE_BLOCK_TYPES]) h->types[t & 15]++;
-    for (int b = 0; b < BUNDLE_COUNT; b++) {
-      const std::vector<int32_t>& v = row.values[b];
-      if (v.empty()) continue;
-      h->value_count[b] += v.size();
-      // Each non-empty row is one refill; a refill of equal values is a fill,
-      // whose value bypasses the tree except for colours.
-      bool fill = AllEqual(v);
-      uint64_t& fixed = h->fixed_bits[b];
-      switch (b) {
-        case BUNDLE_BLOCK_TYPES:
-        case BUNDLE_SUB_BLOCK_TYPES:
-        case BUNDLE_RUNS:
-          fixed += fill ? 5 : 1;
-          if (!fill && b == BUNDLE_RUNS)
-            for (int32_t x : v) h->values[b][x & 15]++;
-          else if (!fill)
-            CountTypeSymbols(v, h->values[b]);
-          break;
-        case BUNDLE_COLOURS:
+  uint32_t context = 0;
+  ForEachRefill(plane, plan, [&](int b, const std::vector<int32_t>& v) {
+    h->value_count[b] += v.size();
+    // A refill of equal values is a fill, whose value bypasses the tree
+    // except for colours.
+    bool fill = AllEqual(v);
+    uint64_t& fixed = h->fixed_bits[b];
+    switch (b) {
+      case BUNDLE_BLOCK_TYPES:
+      case BUNDLE_SUB_BLOCK_TYPES:
+      case BUNDLE_RUNS:
+        fixed += fill ? 5 : 1;
+        if (!fill && b == BUNDLE_RUNS)
+          for (int32_t x : v) h->values[b][x & 15]++;
+        else if (!fill)
+          CountTypeSymbols(v, h->values[b]);
+        break;
+      case BUNDLE_COLOURS:
+        fixed += 1;
+        for (size_t i = 0; i < (fill ? 1 : v.size()); i++) {
+          uint32_t coded = ColourCodeValue(static_cast<uint8_t>(v[i]), plane.old_colours);
+          h->values[b][coded & 15]++;
+          h->high[context][coded >> 4]++;
+          context = coded >> 4;
+        }
+        break;
+      case BUNDLE_PATTERN:
+        for (int32_t x : v) {
+          h->values[b][x & 15]++;
+          h->values[b][(x >> 4) & 15]++;
+        }
+        break;
+      case BUNDLE_X_OFFSET:
+      case BUNDLE_Y_OFFSET:
+        if (fill) {
+          fixed += 5 + (v[0] != 0);
+        } else {
           fixed += 1;
-          for (size_t i = 0; i < (fill ? 1 : v.size()); i++) {
-            uint32_t coded = ColourCodeValue(static_cast<uint8_t>(v[i]), plane.old_colours);
-            h->values[b][coded & 15]++;
-            h->high[context][coded >> 4]++;
-            context = coded >> 4;
-          }
-          break;
-        case BUNDLE_PATTERN:
           for (int32_t x : v) {
-            h->values[b][x & 15]++;
-            h->values[b][(x >> 4) & 15]++;
+            h->values[b][Magnitude(x) & 15]++;
+            fixed += x != 0;
           }
-          break;
-        case BUNDLE_X_OFFSET:
-        case BUNDLE_Y_OFFSET:
-          if (fill) {
-            fixed += 5 + (v[0] != 0);
-          } else {
-            fixed += 1;
-            for (int32_t x : v) {
-              h->values[b][Magnitude(x) & 15]++;
-              fixed += x != 0;
-            }
-          }
-          break;
-        default:  // the DC bundles have no tree
-          break;
-      }
+        }
+        break;
+      default:  // the DC bundles have no tree
+        break;
     }
-  }
+  });
 }
 
 CodeTree ChooseCodeTree(const uint32_t histogram[16], uint64_t* bits) {
@@ -172,9 +169,7 @@ CodeTree ChooseCodeTree(const uint32_t histogram[16], uint64_t* bits) {
   return best;
 }
 
-void ChoosePlaneTrees(PlaneSyntax* plane) {
-  PlaneHistograms h;
-  GatherPlaneHistograms(*plane, &h);
+void ChoosePlaneTrees(PlaneSyntax* plane, const PlaneHistograms& h) {
   uint64_t bits;
   for (int b = 0; b < BUNDLE_COUNT; b++)
     if (b != BUNDLE_INTRA_DC && b != BUNDLE_INTER_DC) plane->trees[b] = ChooseCodeTree(h.values[b], &bits);

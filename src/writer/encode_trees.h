@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "writer/encode_plane.h"
+#include "writer/encode_refills.h"
 #include "writer/video_syntax.h"
 
 // Value histograms of a plane as the writer will code them.
@@ -20,14 +21,15 @@ struct PlaneHistograms {
   uint32_t types[16] = {};     // block-type values by type
 };
 
-void GatherPlaneHistograms(const PlaneSyntax& plane, PlaneHistograms* histograms);
+void GatherPlaneHistograms(const PlaneSyntax& plane, const RefillPlan& plan,
+                           PlaneHistograms* histograms);
 
 // The cheapest tree (header bits included) for a histogram; *bits receives
 // header plus coded values.
 CodeTree ChooseCodeTree(const uint32_t histogram[16], uint64_t* bits);
 
 // Sets every tree of the plane from its histograms.
-void ChoosePlaneTrees(PlaneSyntax* plane);
+void ChoosePlaneTrees(PlaneSyntax* plane, const PlaneHistograms& histograms);
 
 // Average bits per block type, colour, pattern byte, offset and run value
 // under the plane's trees (fills included), folded into the model for the

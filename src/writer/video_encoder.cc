@@ -152,6 +152,7 @@ namespace {
 struct FrameWork {
   std::vector<uint8_t> coded[4];
   PlaneEncodeResult results[4];
+  double cost = 0;  // squared error + lambda x bits over all planes
 };
 
 void EncodeFramePlanes(VideoEncoder* e, bool key, FrameWork* work) {
@@ -177,15 +178,22 @@ void EncodeFramePlanes(VideoEncoder* e, bool key, FrameWork* work) {
     args.allowed_sub_types = o.allowed_sub_types;
     args.model = model;
     args.vectors = &e->vectors[index];
+    if (index == kChromaU || index == kChromaV) {
+      args.guide = &e->vectors[kLuma];
+      args.guide_cols = e->planes[kLuma].width8 / 8;
+    }
     PlaneSyntax syntax;
     work->results[index] = PlaneEncodeResult{};
     EncodePlane(args, &syntax, &work->results[index]);
-    ChoosePlaneTrees(&syntax);
+    RefillPlan plan;
+    PlanRefills(syntax, *model, &plan);
     PlaneHistograms histograms;
-    GatherPlaneHistograms(syntax, &histograms);
+    GatherPlaneHistograms(syntax, plan, &histograms);
+    ChoosePlaneTrees(&syntax, histograms);
     LearnValueCosts(syntax, histograms, model);
     work->coded[index].clear();
-    WritePlaneBytes(syntax, &work->coded[index]);
+    WritePlanePlanned(syntax, plan, &work->coded[index]);
+    work->cost += work->results[index].sse + args.lambda * 8.0 * work->coded[index].size();
   };
   encode(kLuma, e->source.data(), e->frames[e->current].data(), e->frames[next].data(),
          &e->models[0]);
@@ -224,16 +232,29 @@ bool VideoEncoderEncode(VideoEncoder* e, const VideoPicture& picture, bool force
   FrameWork work;
   EncodeFramePlanes(e, key, &work);
   if (!key) {
-    uint32_t reading = 0;
-    for (const PlaneEncodeResult& r : work.results) reading += r.reading_blocks;
-    const PlaneEncodeResult& luma = work.results[kLuma];
+    uint32_t reading = 0, blocks = 0;
+    for (const PlaneEncodeResult& r : work.results) {
+      reading += r.reading_blocks;
+      blocks += r.blocks;
+    }
     if (reading == 0) {
       key = true;  // nothing reads the previous frame: it is a key frame as it is
-    } else if (o.scene_cuts && luma.blocks >= 4 && luma.reading_blocks * 10 < luma.blocks) {
-      // Hardly any block still predicts from the previous frame: the picture
-      // has changed completely, so make it a key frame.
-      key = true;
-      EncodeFramePlanes(e, true, &work);
+    } else if (o.scene_cuts && 2 * reading < blocks) {
+      // Most of the picture no longer predicts from the previous frame, as
+      // after a cut: code it as a key frame too and keep that when it costs
+      // about the same (a key frame also lets a player start there).
+      uint32_t next = e->current ^ 1;
+      std::vector<uint8_t> inter_frame(e->frames[next].begin(), e->frames[next].end());
+      std::vector<uint8_t> inter_alpha(e->alphas[next].begin(), e->alphas[next].end());
+      FrameWork key_work;
+      EncodeFramePlanes(e, true, &key_work);
+      if (key_work.cost <= 1.05 * work.cost) {
+        key = true;
+        work = std::move(key_work);
+      } else {
+        std::copy(inter_frame.begin(), inter_frame.end(), e->frames[next].begin());
+        std::copy(inter_alpha.begin(), inter_alpha.end(), e->alphas[next].begin());
+      }
     }
   }
 

@@ -79,3 +79,24 @@ TEST(EncoderBlockTypes, FreeChoiceUsesEveryType) {
 }
 
 }  // namespace
+
+namespace {
+
+// Wide planes full of raw or run blocks fill a refill to its limit: the
+// grouping of block rows must never announce more values than a decoder's
+// bundle buffer holds, or the decoder abandons the plane.
+TEST(EncoderBlockTypes, WidePlanesStayWithinRefillLimits) {
+  for (int type : {3, 9}) {
+    SCOPED_TRACE(kNames[type]);
+    VideoEncoderOptions o;
+    o.width = 1000;
+    o.height = 24;
+    o.quality = 100;
+    o.allowed_types = 1u << type;
+    ClipResult r = EncodeClip(o, SynthScene::kNoise, 1);
+    EXPECT_EQ(r.mismatches, 0u);
+    EXPECT_GT(r.psnr_luma, 60.0);  // raw and run blocks are lossless
+  }
+}
+
+}  // namespace

@@ -1,0 +1,199 @@
+#include "writer/encode_refills.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+bool AllEqual(const int32_t* values, size_t count) {
+  for (size_t i = 1; i < count; i++)
+    if (values[i] != values[0]) return false;
+  return true;
+}
+
+// Type values after the writer's repeat symbols (4, 8, 12 or 32 more of
+// the last value) have shortened runs.
+size_t TypeSymbols(const int32_t* values, size_t count) {
+  static constexpr size_t kRunLengths[4] = {32, 12, 8, 4};
+  size_t symbols = 0;
+  int32_t last = 0;
+  for (size_t i = 0; i < count;) {
+    size_t same = 0;
+    while (i + same < count && values[i + same] == last) same++;
+    size_t run = 0;
+    for (size_t r : kRunLengths)
+      if (same >= r) {
+        run = r;
+        break;
+      }
+    symbols++;
+    if (run) {
+      i += run;
+    } else {
+      last = values[i++];
+    }
+  }
+  return symbols;
+}
+
+// Estimated bits of one refill's values (count field excluded).
+double ContentBits(int bundle, const int32_t* v, size_t n, const PlaneCostModel& m) {
+  bool fill = AllEqual(v, n);
+  switch (bundle) {
+    case BUNDLE_BLOCK_TYPES:
+    case BUNDLE_SUB_BLOCK_TYPES:
+      return fill ? 5 : 1 + 2.0 * static_cast<double>(TypeSymbols(v, n));
+    case BUNDLE_COLOURS:
+      return 1 + (fill ? 1 : static_cast<double>(n)) * m.colour_bits;
+    case BUNDLE_X_OFFSET:
+    case BUNDLE_Y_OFFSET:
+      return fill ? 6 : 1 + static_cast<double>(n) * m.offset_bits;
+    case BUNDLE_RUNS:
+      return fill ? 5 : 1 + static_cast<double>(n) * m.run_bits;
+    default:  // pattern and DC values cost the same however they are grouped
+      return 0;
+  }
+}
+
+uint32_t CountBits(int bundle, uint32_t width8) {
+  uint32_t n = RefillLimit(bundle, width8), bits = 0;
+  while (n >> bits) bits++;
+  return std::min<uint32_t>(bits, 15);
+}
+
+void AppendBits(BitWriter* out, const BitWriter& in) {
+  for (uint32_t w : in.words) BitWriterPut(out, w, 32);
+  BitWriterPut(out, static_cast<uint32_t>(in.pending), in.pending_bits);
+}
+
+bool WriteRefill(const PlaneSyntax& plane, int b, const std::vector<int32_t>& values,
+                 ColourCoder* coder, BitWriter* out) {
+  uint32_t count = static_cast<uint32_t>(values.size());
+  WriteBundleCount(out, BundleCountBits(b, plane.width8), count);
+  std::vector<uint8_t> bytes(values.begin(), values.end());
+  switch (b) {
+    case BUNDLE_BLOCK_TYPES:
+    case BUNDLE_SUB_BLOCK_TYPES:
+      return WriteTypeBundle(out, plane.trees[b], bytes.data(), count, BUNDLE_MODE_AUTO);
+    case BUNDLE_COLOURS:
+      return WriteColourBundle(out, coder, bytes.data(), count, BUNDLE_MODE_AUTO);
+    case BUNDLE_PATTERN:
+      WritePatternBundle(out, plane.trees[b], bytes.data(), count);
+      return true;
+    case BUNDLE_X_OFFSET:
+    case BUNDLE_Y_OFFSET:
+      return WriteOffsetBundle(out, plane.trees[b], reinterpret_cast<const int8_t*>(bytes.data()),
+                               count, BUNDLE_MODE_AUTO);
+    case BUNDLE_INTRA_DC:
+    case BUNDLE_INTER_DC: {
+      std::vector<int16_t> dc(values.begin(), values.end());
+      return WriteDcBundle(out, dc.data(), count, b == BUNDLE_INTER_DC);
+    }
+    default:
+      return WriteRunBundle(out, plane.trees[b], bytes.data(), count, BUNDLE_MODE_AUTO);
+  }
+}
+
+}  // namespace
+
+uint32_t RefillLimit(int bundle, uint32_t width8) {
+  uint32_t blocks = width8 / 8, n;
+  switch (bundle) {
+    case BUNDLE_SUB_BLOCK_TYPES: n = width8 / 16; break;
+    case BUNDLE_COLOURS: n = 64 * blocks; break;
+    case BUNDLE_PATTERN: n = width8; break;
+    case BUNDLE_RUNS: n = 48 * blocks; break;
+    default: n = blocks; break;
+  }
+  return std::min<uint32_t>(n + 511, 0x7FFF);
+}
+
+void PlanRefills(const PlaneSyntax& plane, const PlaneCostModel& model, RefillPlan* plan) {
+  size_t rows = plane.rows.size();
+  for (int b = 0; b < BUNDLE_COUNT; b++) {
+    plan->starts[b].assign(rows, 0);
+    // The rows that carry values, and all their values one after another.
+    std::vector<size_t> used, offset;
+    std::vector<int32_t> all;
+    for (size_t r = 0; r < rows; r++) {
+      const std::vector<int32_t>& v = plane.rows[r].values[b];
+      if (v.empty()) continue;
+      used.push_back(r);
+      offset.push_back(all.size());
+      all.insert(all.end(), v.begin(), v.end());
+    }
+    size_t n = used.size();
+    if (n == 0) continue;
+    offset.push_back(all.size());
+    // best[j]: fewest bits for the first j used rows; from[j]: where the
+    // last refill of that grouping starts.
+    double count_bits = CountBits(b, plane.width8);
+    uint32_t limit = RefillLimit(b, plane.width8);
+    std::vector<double> best(n + 1, 1e300);
+    std::vector<size_t> from(n + 1, 0);
+    best[0] = 0;
+    for (size_t j = 1; j <= n; j++) {
+      for (size_t i = j; i-- > 0;) {
+        size_t count = offset[j] - offset[i];
+        if (count > limit) break;
+        double bits = best[i] + count_bits + ContentBits(b, &all[offset[i]], count, model);
+        if (bits < best[j]) {
+          best[j] = bits;
+          from[j] = i;
+        }
+      }
+    }
+    for (size_t j = 1; j <= n; j++)
+      if (best[j] >= 1e300) {  // a row alone over the limit: cannot happen, keep rows apart
+        best[j] = best[j - 1];
+        from[j] = j - 1;
+      }
+    for (size_t j = n; j > 0; j = from[j]) plan->starts[b][used[from[j]]] = 1;
+  }
+}
+
+bool WritePlanePlanned(const PlaneSyntax& plane, const RefillPlan& plan, std::vector<uint8_t>* bytes) {
+  BitWriter out;
+  bool ok = WriteCodeTree(&out, plane.trees[BUNDLE_BLOCK_TYPES]) &&
+            WriteCodeTree(&out, plane.trees[BUNDLE_SUB_BLOCK_TYPES]);
+  for (int c = 0; c < 16; c++) ok = ok && WriteCodeTree(&out, plane.colour_high[c]);
+  for (int b : {BUNDLE_COLOURS, BUNDLE_PATTERN, BUNDLE_X_OFFSET, BUNDLE_Y_OFFSET, BUNDLE_RUNS})
+    ok = ok && WriteCodeTree(&out, plane.trees[b]);
+  ColourCoder coder;
+  std::memcpy(coder.high, plane.colour_high, sizeof(coder.high));
+  coder.low = plane.trees[BUNDLE_COLOURS];
+  coder.old_colours = plane.old_colours;
+  size_t rows = plane.rows.size();
+  size_t pending[BUNDLE_COUNT] = {};
+  size_t next_row[BUNDLE_COUNT] = {};  // first row not yet written for the bundle
+  bool ended[BUNDLE_COUNT] = {};
+  std::vector<int32_t> values;
+  for (size_t r = 0; r < rows && ok; r++) {
+    for (int b = 0; b < BUNDLE_COUNT && ok; b++) {
+      if (ended[b] || pending[b]) continue;
+      // Refill now: the next group of rows, which may start further down
+      // (its values then wait as leftovers); 0 when no row needs more.
+      size_t k = next_row[b];
+      while (k < rows && plane.rows[k].values[b].empty()) k++;
+      if (k == rows) {
+        WriteBundleCount(&out, BundleCountBits(b, plane.width8), 0);
+        ended[b] = true;
+        continue;
+      }
+      values.assign(plane.rows[k].values[b].begin(), plane.rows[k].values[b].end());
+      for (k++; k < rows && !(plan.starts[b][k] && !plane.rows[k].values[b].empty()); k++)
+        values.insert(values.end(), plane.rows[k].values[b].begin(), plane.rows[k].values[b].end());
+      next_row[b] = k;
+      ok = WriteRefill(plane, b, values, &coder, &out);
+      pending[b] = values.size();
+    }
+    for (int b = 0; b < BUNDLE_COUNT; b++) {
+      size_t used = plane.rows[r].values[b].size();
+      if (used > pending[b]) ok = false;  // cannot happen: groups are whole rows
+      pending[b] -= std::min(used, pending[b]);
+    }
+    AppendBits(&out, plane.rows[r].fields);
+  }
+  BitWriterAppendBytes(&out, bytes);
+  return ok;
+}

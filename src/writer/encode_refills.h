@@ -1,0 +1,49 @@
+// Refill grouping: which block rows' values each bundle refill carries.
+// The decoder refills a bundle only once its values are used up, so one
+// refill may serve several block rows; each refill saves a count field
+// (10 to 15 bits) but a group of rows loses the cheap fill form when its
+// values differ. The plan picks, per bundle, the grouping with the fewest
+// estimated bits, and the plane is then written with it.
+#pragma once
+#include <cstdint>
+#include <vector>
+
+#include "writer/encode_plane.h"
+#include "writer/video_syntax.h"
+
+struct RefillPlan {
+  // starts[b][r]: block row r begins a new refill of bundle b (only rows
+  // that carry values of the bundle are ever set).
+  std::vector<uint8_t> starts[BUNDLE_COUNT];
+};
+
+// Largest count one refill of bundle b may announce in a plane width8 wide:
+// a block row's worth plus 511, within every decoder's buffer.
+uint32_t RefillLimit(int bundle, uint32_t width8);
+
+void PlanRefills(const PlaneSyntax& plane, const PlaneCostModel& model, RefillPlan* plan);
+
+// Calls visit(bundle, values) for every refill of the plan, in stream order
+// per bundle (refills of different bundles are visited bundle by bundle).
+template <typename Visit>
+void ForEachRefill(const PlaneSyntax& plane, const RefillPlan& plan, Visit visit) {
+  std::vector<int32_t> values;
+  for (int b = 0; b < BUNDLE_COUNT; b++) {
+    values.clear();
+    for (size_t r = 0; r < plane.rows.size(); r++) {
+      const std::vector<int32_t>& row = plane.rows[r].values[b];
+      if (row.empty()) continue;
+      if (plan.starts[b][r] && !values.empty()) {
+        visit(b, values);
+        values.clear();
+      }
+      values.insert(values.end(), row.begin(), row.end());
+    }
+    if (!values.empty()) visit(b, values);
+  }
+}
+
+// Writes the plane (trees, then per block row the refills due and the
+// row's fields) with the plan's grouping; ends word-aligned. False if some
+// bundle content could not be coded.
+bool WritePlanePlanned(const PlaneSyntax& plane, const RefillPlan& plan, std::vector<uint8_t>* out);
