@@ -140,9 +140,6 @@ uint32_t DecodeBlock(PlaneState* s, uint32_t type, uint32_t row, uint32_t col) {
   alignas(16) uint8_t block[64];
   alignas(16) int16_t coeffs[64];
   switch (type) {
-    case BT_KEEP:
-      CopyBlock(dest, a.prev + offset, a.pitch);
-      return 1;
     case BT_DOUBLED:
       if (row % 2 == 0) DecodeDoubled(s, dest, row, col);
       return 2;
@@ -211,6 +208,26 @@ void KeepRest(PlaneState* s, uint32_t row, uint32_t col) {
   }
 }
 
+// A keep block and the keep blocks that follow it in the row, copied as one
+// stretch of 8 lines. Returns the columns consumed.
+uint32_t KeepRun(PlaneState* s, uint32_t row, uint32_t col) {
+  Bundle* types = Take(s, BUNDLE_BLOCK_TYPES);
+  uint32_t n = 1;
+  while (col + n < s->cols && types->read < types->end && types->buffer[types->read] == BT_KEEP) {
+    types->read++;
+    n++;
+  }
+  const PlaneDecodeArgs& a = *s->args;
+  uint32_t offset = row * 8 * a.pitch + col * 8;
+  if (n == 1) {
+    CopyBlock(a.dest + offset, a.prev + offset, a.pitch);
+  } else if (a.dest != a.prev) {
+    for (uint32_t y = 0; y < 8; y++)
+      std::memcpy(a.dest + offset + y * a.pitch, a.prev + offset + y * a.pitch, 8 * n);
+  }
+  return n;
+}
+
 bool Broken(const PlaneState* s) { return s->bundles.fault || BitReaderOverrun(&s->reader); }
 
 }  // namespace
@@ -234,7 +251,7 @@ uint32_t VideoDecodePlane(const PlaneDecodeArgs& args, const uint8_t* data, uint
       // A block decoded after a fault stays inside its own area and takes
       // nothing real; it is then replaced along with the rest of the plane.
       uint32_t type = BundleTake(Take(&s, BUNDLE_BLOCK_TYPES));
-      uint32_t used = DecodeBlock(&s, type, row, col);
+      uint32_t used = type == BT_KEEP ? KeepRun(&s, row, col) : DecodeBlock(&s, type, row, col);
       if (Broken(&s)) {
         KeepRest(&s, row, col);
         *ok = 0;
