@@ -283,8 +283,8 @@ TEST_F(MovieOpenTest, TruncatedFrameDataOpensAndReportsReadErrors) {
 
 TEST_F(MovieOpenTest, FromAHandleInsideAnotherFile) {
   const std::vector<uint8_t> bytes = FixtureBuild(FixtureBasic(60, 64, 48, 2000));
-  std::vector<uint8_t> executable(12345, 0x90);  // the player's own bytes, then the movie
-  executable.insert(executable.end(), bytes.begin(), bytes.end());
+  std::vector<uint8_t> executable(12345 + bytes.size(), 0x90);  // the player, then the movie
+  std::memcpy(executable.data() + 12345, bytes.data(), bytes.size());
   const std::string path = FixtureWriteFile("movie_open_appended.exe", executable);
   PlatformFile file = FileOpenRead(path.c_str(), false);
   ASSERT_NE(file, kInvalidFile);
@@ -376,7 +376,9 @@ TEST_F(MovieOpenTest, EveryFailedAllocationIsCleanlyRefused) {
     Movie* movie = MovieOpen(path_.c_str(), OPEN_NO_THREAD);
     if (movie) {
       // Only the read-ahead ring may fail without failing the open.
-      if (movie->io_buffer_size == 0) EXPECT_EQ(movie->io.buffer_size, 0u);
+      if (movie->io_buffer_size == 0) {
+        EXPECT_EQ(movie->io.buffer_size, 0u);
+      }
       for (uint32_t k = 1; k <= 90; k += 7) {
         MovieLoadFrame(movie, k);
         ExpectLoaded(movie, bytes, k);
