@@ -36,8 +36,8 @@ bool ParseArgs(int argc, char** argv, PlayArgs* args) {
       headless = true;
     } else if (!std::strcmp(a, "--frames") && i + 1 < argc) {
       args->max_frames = static_cast<uint32_t>(std::strtoul(argv[++i], nullptr, 10));
-    } else if (!args->file && FileExists(a)) {
-      args->file = a;  // an absolute POSIX path also starts with '/'
+    } else if (!args->file && (FileExists(a) || std::strchr(a + 1, '/'))) {
+      args->file = a;  // an absolute POSIX path starts with '/' like a switch
     } else if (a[0] == '/' || (a[0] == '-' && a[1] != '-' && a[1] != 0)) {
       if (!CommandTextAppend(args->switches, " ") || !CommandTextAppend(args->switches, a)) {
         std::fprintf(stderr, "vorntool play: switches too long\n");

@@ -1,0 +1,65 @@
+// vorntool play --headless: the movie is stepped through the engine the way
+// the player's loop steps it, and the playback summary is printed.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/movie_fixtures.h"
+#include "vorntool/commands.h"
+
+namespace {
+
+struct PlayRun {
+  int code;
+  std::string out, err;
+};
+
+PlayRun Play(std::vector<std::string> args) {
+  args.insert(args.begin(), "play");
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  const int code = CmdPlay(static_cast<int>(argv.size()), argv.data());
+  PlayRun run{code, testing::internal::GetCapturedStdout(), testing::internal::GetCapturedStderr()};
+  return run;
+}
+
+std::string SmallMovie(uint32_t frames) {
+  return FixtureWriteFile("play_command_" + std::to_string(frames) + ".vxn",
+                          FixtureBuild(FixtureBasic(frames, 64, 48, 80)));
+}
+
+TEST(PlayCommand, StopsAfterTheRequestedFrames) {
+  const PlayRun run = Play({"--headless", SmallMovie(20), "/F0", "--frames", "5"});
+  ASSERT_EQ(run.code, 0) << run.err;
+  EXPECT_NE(run.out.find("Video: 64 x 48 at 30.0 frames/sec\nTotal frames: 20\n"),
+            std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("Total frames played: 5\n"), std::string::npos);
+  EXPECT_NE(run.out.find("Frame rate played: As fast as possible\n"), std::string::npos);
+  EXPECT_NE(run.out.find("Blitting style: "), std::string::npos);
+}
+
+TEST(PlayCommand, LoopSwitchPlaysTheMovieAgain) {
+  const PlayRun run = Play({"--headless", SmallMovie(4), "/F0", "/L2"});
+  ASSERT_EQ(run.code, 0) << run.err;
+  EXPECT_NE(run.out.find("Total frames played: 8\n"), std::string::npos) << run.out;
+}
+
+TEST(PlayCommand, PlaysAtTheMovieRateByDefault) {
+  const PlayRun run = Play({"--headless", SmallMovie(3)});
+  ASSERT_EQ(run.code, 0) << run.err;
+  EXPECT_NE(run.out.find("Total frames played: 3\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("Frame rate played: 30.0 frames/sec\n"), std::string::npos);
+}
+
+TEST(PlayCommand, RefusesWhatItCannotPlay) {
+  EXPECT_EQ(Play({SmallMovie(3)}).code, 1);  // only headless playback exists
+  const PlayRun missing = Play({"--headless", FixtureTempPath("no_such_movie.vxn")});
+  EXPECT_EQ(missing.code, 1);
+  EXPECT_NE(missing.err.find("Error opening file."), std::string::npos) << missing.err;
+}
+
+}  // namespace
