@@ -6,6 +6,7 @@
 
 #include <cmath>
 
+#include "writer/encode_clips.h"
 #include "writer/encode_movie.h"
 #include "writer_test_util.h"
 
@@ -159,6 +160,28 @@ TEST(MovieEncode, RefusesWhatItCannotEncode) {
     return 1;
   };
   EXPECT_FALSE(MovieEncode(options, wrong, nullptr, &movie, nullptr, &error));
+}
+
+}  // namespace
+
+namespace {
+
+// The decoder benchmark's clips: one key frame then inter frames, or key
+// frames only, as the index says.
+TEST(BenchClips, KeyFramesAsAsked) {
+  for (bool all_key : {false, true}) {
+    SCOPED_TRACE(all_key);
+    BenchClipOptions options;
+    options.width = 64;
+    options.height = 48;
+    options.frames = 3;
+    options.all_key = all_key;
+    std::vector<uint8_t> movie = MakeBenchClip(options);
+    ASSERT_GT(movie.size(), 44u + 16);
+    EXPECT_EQ(Word(movie, 8), 3u);
+    EXPECT_EQ(Word(movie, 40), 0u);
+    for (uint32_t k = 0; k < 3; k++) EXPECT_EQ(Word(movie, 44 + 4 * k) & 1, k == 0 || all_key ? 1u : 0u);
+  }
 }
 
 }  // namespace
