@@ -1,33 +1,44 @@
 #!/bin/sh
 # Builds and runs every test suite: native, ASan+UBSan, and the 32-bit
-# Windows build under Wine. Usage: scripts/test.sh [native|asan|win32|tsan|fuzz]...
+# Windows build under Wine (under Xvfb when there is no display).
+# Usage: scripts/test.sh [native|asan|win32|tsan|fuzz]...   (default: native asan win32)
+# VORN_JOBS sets the build and test parallelism (default: the processor count).
 set -eu
 cd "$(dirname "$0")/.."
-JOBS=$(nproc)
+JOBS=${VORN_JOBS:-$(nproc)}
 presets=${*:-native asan win32}
+summary=""
 
-run_preset() {
+seconds_since() { echo $(( $(date +%s) - $1 )); }
+
+run_tests() {
   p=$1
-  echo "=== $p: configure and build"
-  cmake --preset "$p" >/dev/null
-  cmake --build --preset "$p" -j "$JOBS"
   case $p in
     win32)
-      . scripts/wine-env.sh
-      echo "=== win32: tests under Wine"
-      status=0
-      ctest --preset win32 -j "$JOBS" || status=$?
-      wineserver -k 2>/dev/null || true
-      [ $status -eq 0 ] || exit $status ;;
+      if [ -z "${DISPLAY:-}" ] && command -v xvfb-run >/dev/null 2>&1; then
+        xvfb-run -a -s "-screen 0 1024x768x24" scripts/wine-ctest.sh --preset win32 -j "$JOBS"
+      else
+        scripts/wine-ctest.sh --preset win32 -j "$JOBS"
+      fi ;;
     fuzz)
       scripts/fuzz.sh 60 ;;
     *)
-      echo "=== $p: tests"
       ctest --preset "$p" -j "$JOBS" ;;
   esac
 }
 
 for p in $presets; do
-  run_preset "$p"
+  case $p in
+    native|asan|win32|tsan|fuzz) ;;
+    *) echo "test.sh: unknown preset '$p' (native, asan, win32, tsan, fuzz)" >&2; exit 2 ;;
+  esac
+  t0=$(date +%s)
+  echo "=== $p: configure and build"
+  cmake --preset "$p" >/dev/null
+  cmake --build --preset "$p" -j "$JOBS"
+  t1=$(date +%s)
+  echo "=== $p: tests"
+  run_tests "$p"
+  summary="$summary $p: build $(( t1 - t0 )) s, tests $(seconds_since "$t1") s;"
 done
-echo "=== all test suites passed: $presets"
+echo "=== all test suites passed:$summary"
