@@ -67,7 +67,11 @@ MotionVector MotionSearch(const MotionSearchArgs& args, uint32_t* sad) {
     // A coarse grid finds motion the predictors did not see.
     for (int32_t gy = -12; gy <= 12; gy += 4)
       for (int32_t gx = -12; gx <= 12; gx += 4) s.Try(gx, gy);
-    s.Refine(2);
+    // Every offset near the best: periodic pictures have many local minima
+    // that stepwise refinement would stop in.
+    int32_t cx = s.best.x, cy = s.best.y;
+    for (int32_t dy = -3; dy <= 3; dy++)
+      for (int32_t dx = -3; dx <= 3; dx++) s.Try(cx + dx, cy + dy);
     s.Refine(1);
   }
   *sad = s.best_sad;
