@@ -111,6 +111,8 @@ TEST(Y4mInput, DamagedStreamsGiveClearErrors) {
       {"YUV4MPEG2 W99999 H16\n", "larger than"},
       {"YUV4MPEG2 W16 H16 F30:0\n", "frame-rate"},
       {"YUV4MPEG2 W16 H16 C422\n", "unsupported chroma"},
+      {"YUV4MPEG2 W16 H16 C420p10\n", "unsupported chroma"},
+      {"YUV4MPEG2 W16 H16 C444alpha\n", "unsupported chroma"},
       {"YUV4MPEG2 W4 H2" + std::string(8000, 'x'), "no header"},
       {"YUV4MPEG2 W4 H2\n" + std::string(8000, 'x'), "missing FRAME"},
       {Y4mText("YUV4MPEG2 W4 H2", 1, 13), "missing FRAME"},

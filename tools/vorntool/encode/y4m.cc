@@ -83,14 +83,15 @@ bool ParseHeader(const std::string& line, Y4mReader* reader, std::string* error)
              std::to_string(kY4mMaxHeight);
     return false;
   }
-  if (chroma.compare(0, 3, "420") == 0) {
+  // 8-bit layouts only: "420p10", "444p16" and the like carry two bytes a sample.
+  if (chroma == "420" || chroma == "420jpeg" || chroma == "420paldv" || chroma == "420mpeg2") {
     reader->chroma = Y4mChroma::k420;
   } else if (chroma == "444") {
     reader->chroma = Y4mChroma::k444;
   } else if (chroma == "mono") {
     reader->chroma = Y4mChroma::kMono;
   } else {
-    *error = "unsupported chroma layout '" + chroma + "' (420, 444 or mono)";
+    *error = "unsupported chroma layout '" + chroma + "' (8-bit 420, 444 or mono)";
     return false;
   }
   return true;
