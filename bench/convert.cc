@@ -46,6 +46,16 @@ struct BenchFrame {
   const uint8_t* U() const { return V() + size_t{kWidth} * kHeight / 4; }
 };
 
+// Destination memory as a display surface gives it: 64-byte aligned.
+struct Surface {
+  explicit Surface(size_t bytes) : bytes_(bytes + 64) {}
+  uint8_t* data() {
+    uintptr_t p = reinterpret_cast<uintptr_t>(bytes_.data());
+    return bytes_.data() + ((64 - (p & 63)) & 63);
+  }
+  std::vector<uint8_t> bytes_;
+};
+
 BenchFrame& Frame() {
   static BenchFrame frame;
   return frame;
@@ -73,7 +83,7 @@ void BM_Vorn(benchmark::State& state) {
   uint32_t old_mask = CpuSetMask(path == 1 ? CPU_SSE2 : ~0u);
   uint32_t bpp = CopyBytesPerPixel(format);
   int32_t pitch = int32_t(kWidth * bpp);
-  std::vector<uint8_t> dest(size_t(pitch) * kHeight * (format == COPY_YV12 ? 2 : 1));
+  Surface dest(size_t(pitch) * kHeight * (format == COPY_YV12 ? 2 : 1));
   uint32_t flags = format | (path == 0 ? COPY_NO_MMX : 0) | (changed ? 0 : COPY_ALL);
   for (auto _ : state) {
     MovieCopyToBuffer(&f.movie, dest.data(), pitch, kHeight, 0, 0, 0, 0, kWidth, kHeight, flags);
@@ -97,7 +107,8 @@ BENCHMARK(BM_Vorn)->Apply(VornArgs);
 // memcpy of the bytes one frame writes (range: bytes per pixel x 2).
 void BM_Memcpy(benchmark::State& state) {
   size_t bytes = size_t{kWidth} * kHeight * size_t(state.range(0)) / 2;
-  std::vector<uint8_t> src(bytes, 1), dest(bytes);
+  std::vector<uint8_t> src(bytes, 1);
+  Surface dest(bytes);
   for (auto _ : state) {
     std::memcpy(dest.data(), src.data(), bytes);
     benchmark::DoNotOptimize(dest.data());
@@ -114,7 +125,7 @@ using LibyuvConvert = int (*)(const uint8_t*, int, const uint8_t*, int, const ui
 template <LibyuvConvert kConvert, int kBytes>
 void BM_Libyuv(benchmark::State& state) {
   BenchFrame& f = Frame();
-  std::vector<uint8_t> dest(size_t{kWidth} * kHeight * kBytes);
+  Surface dest(size_t{kWidth} * kHeight * kBytes);
   for (auto _ : state) {
     kConvert(f.Y(), kWidth, f.U(), kWidth / 2, f.V(), kWidth / 2, dest.data(), kWidth * kBytes,
              kWidth, kHeight);
@@ -133,7 +144,7 @@ BENCHMARK(BM_Libyuv<libyuv::I420ToUYVY, 2>)->Name("BM_Libyuv/I420ToUYVY")->Compu
 
 void BM_LibyuvI420Copy(benchmark::State& state) {
   BenchFrame& f = Frame();
-  std::vector<uint8_t> dest(size_t{kWidth} * kHeight * 3 / 2);
+  Surface dest(size_t{kWidth} * kHeight * 3 / 2);
   uint8_t* y = dest.data();
   uint8_t* v = y + size_t{kWidth} * kHeight;
   uint8_t* u = v + size_t{kWidth} * kHeight / 4;

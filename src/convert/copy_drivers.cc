@@ -229,6 +229,17 @@ void ConvertRun(const Region& r, uint32_t x, uint32_t y, uint32_t width, uint8_t
   }
 }
 
+// Rows of bytes; one block when both sides are contiguous.
+void CopyRows(uint8_t* dest, intptr_t dest_pitch, const uint8_t* src, size_t src_pitch,
+              uint32_t width, uint32_t rows) {
+  if (dest_pitch == static_cast<intptr_t>(width) && src_pitch == width) {
+    std::memcpy(dest, src, size_t{width} * rows);
+    return;
+  }
+  for (uint32_t row = 0; row < rows; ++row)
+    std::memcpy(dest + static_cast<intptr_t>(row) * dest_pitch, src + row * src_pitch, width);
+}
+
 }  // namespace
 
 void FamilyFullCopy(const FamilyDescriptor& family, const CopyArgs& args) {
@@ -291,9 +302,8 @@ void PlanarCopy(const CopyArgs& a, uint32_t dest_height) {
   if (!width || !height) return;
 
   size_t plane = a.plane_width;
-  for (uint32_t row = 0; row < height; ++row)
-    std::memcpy(a.dest + (intptr_t{dy} + static_cast<intptr_t>(row)) * a.pitch + dx, a.frame + (sy + row) * plane + sx,
-                width);
+  CopyRows(a.dest + intptr_t{dy} * a.pitch + dx, a.pitch, a.frame + sy * plane + sx, plane, width,
+           height);
 
   intptr_t chroma_pitch = a.pitch / 2;
   uint8_t* first_dest = a.dest + a.pitch * static_cast<intptr_t>(dest_height);
@@ -303,16 +313,19 @@ void PlanarCopy(const CopyArgs& a, uint32_t dest_height) {
   // The destination wants V first; the frame stores V first unless UV order.
   if (a.flags & COPY_UV_ORDER) std::swap(first_src, second_src);
   bool grey = (a.flags & COPY_GRAYSCALE) != 0;
-  for (uint32_t row = 0; row < height / 2; ++row) {
-    intptr_t dest_offset = (intptr_t{dy} / 2 + static_cast<intptr_t>(row)) * chroma_pitch + dx / 2;
-    size_t src_offset = (sy / 2 + row) * (plane / 2) + sx / 2;
-    if (grey) {
-      std::memset(first_dest + dest_offset, 128, width / 2);
-      std::memset(second_dest + dest_offset, 128, width / 2);
-    } else {
-      std::memcpy(first_dest + dest_offset, first_src + src_offset, width / 2);
-      std::memcpy(second_dest + dest_offset, second_src + src_offset, width / 2);
+  intptr_t dest_offset = intptr_t{dy} / 2 * chroma_pitch + dx / 2;
+  if (grey) {
+    for (uint32_t row = 0; row < height / 2; ++row) {
+      intptr_t line = static_cast<intptr_t>(row) * chroma_pitch;
+      std::memset(first_dest + dest_offset + line, 128, width / 2);
+      std::memset(second_dest + dest_offset + line, 128, width / 2);
     }
+  } else {
+    size_t src_offset = (sy / 2) * (plane / 2) + sx / 2;
+    CopyRows(first_dest + dest_offset, chroma_pitch, first_src + src_offset, plane / 2, width / 2,
+             height / 2);
+    CopyRows(second_dest + dest_offset, chroma_pitch, second_src + src_offset, plane / 2,
+             width / 2, height / 2);
   }
 }
 

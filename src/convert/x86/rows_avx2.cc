@@ -329,7 +329,7 @@ void VectorRows(const RowPairContext& ctx, uint32_t rows, uint32_t odd, uint32_t
   }
   // RGB: chroma offsets for a chunk of the row pair first, then each row of
   // the chunk in turn, so that few memory streams are open at once.
-  constexpr uint32_t kChunk = 8;  // blocks of 32 pixels
+  constexpr uint32_t kChunk = 16;  // blocks of 32 pixels
   for (uint32_t first = 0; !kYuv && first < blocks; first += kChunk) {
     uint32_t n = blocks - first < kChunk ? blocks - first : kChunk;
     PixelOffsets chroma[kChunk];
