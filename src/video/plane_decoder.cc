@@ -64,23 +64,26 @@ void IntraCoefficients(PlaneState* s, int16_t coeffs[64], const int32_t** table)
   *table = QUANT_INTRA[ReadDctCoefficients(&s->reader, coeffs)];
 }
 
-// A doubled block's 16x16 area that would leave the decoded plane (last
-// column of an odd row of blocks, last row of an odd column of blocks) is
-// cut at its edge; the stream never asks for it, this keeps writes inside.
+// A doubled block's 16x16 area is cut where it would leave the plane's
+// memory: a doubled block in the last column of a chroma plane with an odd
+// number of block columns, or in the last row of one with an odd number of
+// block rows. The stream never asks for that; a luma plane's spare columns
+// and lines take such writes as the stream has them.
 void PutDoubledClipped(PlaneState* s, uint8_t* dest, uint32_t row, uint32_t col,
                        const uint8_t samples[64]) {
+  const PlaneDecodeArgs& a = *s->args;
   uint8_t area[256];
   PutBlockDoubled(area, 16, samples);
-  uint32_t width = (s->cols - col) * 8 < 16 ? (s->cols - col) * 8 : 16;
-  uint32_t height = (s->rows - row) * 8 < 16 ? (s->rows - row) * 8 : 16;
-  for (uint32_t y = 0; y < height; y++) std::memcpy(dest + y * s->args->pitch, area + 16 * y, width);
+  uint32_t width = a.pitch - col * 8 < 16 ? a.pitch - col * 8 : 16;
+  uint32_t height = a.plane_rows - row * 8 < 16 ? a.plane_rows - row * 8 : 16;
+  for (uint32_t y = 0; y < height; y++) std::memcpy(dest + y * a.pitch, area + 16 * y, width);
 }
 
 // The sub-type of a doubled block on an even row, written over 16x16.
 void DecodeDoubled(PlaneState* s, uint8_t* dest, uint32_t row, uint32_t col) {
   uint32_t sub = BundleTake(Take(s, BUNDLE_SUB_BLOCK_TYPES));
   uint32_t pitch = s->args->pitch;
-  bool inside = col + 2 <= s->cols && row + 2 <= s->rows;
+  bool inside = col * 8 + 16 <= s->args->pitch && row * 8 + 16 <= s->args->plane_rows;
   uint8_t samples[64];
   switch (sub) {
     case BT_RUNS:

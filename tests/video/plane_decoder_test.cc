@@ -287,7 +287,7 @@ TEST(PlaneDecoder, DoubledBlocksOnEvenAndOddRows) {
 }
 
 TEST(PlaneDecoder, DoubledBlockInTheLastColumnOrLastChromaRowStaysInside) {
-  // 40x40: luma has 5 block columns, chroma 3x3 blocks (24x24 in a 24-wide plane).
+  // 40x40: luma has 5 block columns, chroma 3x3 blocks (24x24 in a 24x24 plane).
   TestFrame f(40, 40, 0x11, 0x22);
   PlaneSyntax luma, chroma1, chroma2;
   PlaneSyntaxInit(&luma, 40, 40, false);
@@ -311,10 +311,12 @@ TEST(PlaneDecoder, DoubledBlockInTheLastColumnOrLastChromaRowStaysInside) {
   std::vector<uint8_t> c1 = PlaneBytes(chroma1), c2 = PlaneBytes(chroma2);
   f.Decode(AssembleVideoFrame(PlaneBytes(luma), &c1, &c2, nullptr, true), 0);
   EXPECT_TRUE(f.GuardsIntact());
+  // Luma has spare columns and lines (48x48 for 40x40): they take the
+  // whole 16x16 area, as a motion source may later read them.
   EXPECT_EQ(f.Y(39, 0), 77);
-  EXPECT_EQ(f.Y(40, 0), 0x11);  // a spare column of the plane: not written
-  EXPECT_EQ(f.Y(39, 39), 77);
-  EXPECT_EQ(f.Y(39, 40), 0x11);
+  EXPECT_EQ(f.Y(47, 0), 77);
+  EXPECT_EQ(f.Y(47, 47), 77);
+  EXPECT_EQ(f.Y(31, 47), 0x11);
   const uint32_t cp = f.pitch / 2;  // 24
   EXPECT_EQ(f.Chroma1()[23 * cp + 15], 55);  // last chroma row: clipped, not overflowing
   EXPECT_EQ(f.Chroma1()[23 * cp + 16], 66);
