@@ -418,4 +418,52 @@ TEST_F(FrameSchedule, HistoryHoldsTheNewestValuesFirst) {
   EXPECT_EQ(r.frame, 41u);
 }
 
+TEST_F(FrameSchedule, SummaryRecordTakesEachFigureFromItsCounter) {
+  HandMovie m(30, 1, 10);
+  uint32_t t0 = MovieClockMs();
+  m.Step();
+  ASSERT_EQ(MovieDoFrame(&m.movie), 0);
+  m->open_ms = 12;
+  m->skipped_blits = 3;
+  m->sound_skips = 4;
+  m->memory_used = 5000;
+  m->peak_rate = 60;
+  m->peak_frame = 0;
+  m->io.frame_read_time_ms = 7;
+  m->io.idle_read_time_ms = 8;
+  m->io.background_read_time_ms = 9;
+  m->io.total_bytes_read = 20000;
+  m->io.read_time_ms = 9;
+  m->io.buffer_size = 32768;
+  m->io.highest_buffered = 16384;
+  HandClock::Advance(250);
+  MovieSummary s;
+  MovieGetSummary(&m.movie, &s);
+  EXPECT_EQ(s.width, 32u);
+  EXPECT_EQ(s.total_ms, MovieClockMs() - t0);
+  EXPECT_EQ(s.file_rate_num, 30u);
+  EXPECT_EQ(s.rate_den, 1u);
+  EXPECT_EQ(s.open_ms, 12u);
+  EXPECT_EQ(s.frames, 10u);
+  EXPECT_EQ(s.frames_played, 2u);
+  EXPECT_EQ(s.skipped_frames, 0u);
+  EXPECT_EQ(s.skipped_blits, 3u);
+  EXPECT_EQ(s.sound_skips, 4u);
+  EXPECT_EQ(s.blit_ms, 250u);  // booked by the summary call itself
+  EXPECT_EQ(s.read_ms, 7u);
+  EXPECT_EQ(s.idle_read_ms, 8u);
+  EXPECT_EQ(s.background_read_ms, 9u);
+  EXPECT_EQ(s.read_speed, 2000000u);  // 20000 x 1000 / (9 + 1)
+  // D = size_less_8 - first packet offset = 112 - 8 - 100 = 12 bytes over 10 frames.
+  EXPECT_EQ(s.average_rate, 36u);  // 12 x 30 / (10 x 1)
+  EXPECT_EQ(s.average_frame_size, 1u);
+  EXPECT_EQ(s.memory_used, 5000u);
+  EXPECT_EQ(s.input_memory, 32768u);
+  EXPECT_EQ(s.highest_input, 16384u);
+  EXPECT_EQ(s.peak_rate, 60u);
+  EXPECT_EQ(s.peak_frame, 1u);  // counted from 1
+  MovieGetSummary(nullptr, &s);  // ignored
+  MovieGetSummary(&m.movie, nullptr);
+}
+
 }  // namespace
