@@ -209,7 +209,9 @@ TEST(WavInput, RandomDamageNeverCrashes) {
     bytes.resize(random() % (bytes.size() + 1));
     WavSound sound;
     std::string error = ReadWav(bytes, &sound);
-    if (error.empty()) EXPECT_LE(sound.samples.size(), bytes.size());
+    if (error.empty()) {
+      EXPECT_LE(sound.samples.size(), bytes.size());
+    }
   }
 }
 

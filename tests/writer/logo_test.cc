@@ -42,7 +42,7 @@ TEST(ClosingLogo, DecodesToTheLogoPicture) {
   double sse = 0;
   for (uint32_t y = 0; y < kLogoHeight; y++)
     for (uint32_t x = 0; x < kLogoWidth; x++) {
-      double d = double{logo.y[y * kLogoWidth + x]} - HarnessFrame(h)[y * h.pitch + x];
+      double d = static_cast<double>(logo.y[y * kLogoWidth + x]) - HarnessFrame(h)[y * h.pitch + x];
       sse += d * d;
     }
   EXPECT_GT(VideoPsnr(sse, uint64_t{kLogoWidth} * kLogoHeight), 38.0);

@@ -114,8 +114,8 @@ TEST(MovieEncode, ContainerAudioAndVideoReadBack) {
     double sse = 0, alpha_sse = 0;
     for (uint32_t y = 0; y < kHeight; y++)
       for (uint32_t x = 0; x < kWidth; x++) {
-        double d = double{picture.y[y * kWidth + x]} - HarnessFrame(harness)[y * harness.pitch + x];
-        double a = double{picture.a[y * kWidth + x]} - HarnessAlpha(harness)[y * harness.pitch + x];
+        double d = static_cast<double>(picture.y[y * kWidth + x]) - HarnessFrame(harness)[y * harness.pitch + x];
+        double a = static_cast<double>(picture.a[y * kWidth + x]) - HarnessAlpha(harness)[y * harness.pitch + x];
         sse += d * d;
         alpha_sse += a * a;
       }

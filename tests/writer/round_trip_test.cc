@@ -50,8 +50,12 @@ TEST(EncoderRoundTrip, OddSizesAlphaAndGrey) {
     ASSERT_EQ(r.frames.size(), 3u);
     EXPECT_EQ(r.mismatches, 0u);
     EXPECT_GT(r.psnr_luma, 30.0);
-    if (c.alpha) EXPECT_GT(r.psnr_alpha, 30.0);
-    if (c.grey) EXPECT_EQ(r.frames[0].plane_bits[1], 0u);
+    if (c.alpha) {
+      EXPECT_GT(r.psnr_alpha, 30.0);
+    }
+    if (c.grey) {
+      EXPECT_EQ(r.frames[0].plane_bits[1], 0u);
+    }
   }
 }
 
@@ -91,7 +95,9 @@ TEST(EncoderRoundTrip, KeyFramesAtIntervalsAndSceneCuts) {
   ASSERT_EQ(r.frames.size(), 7u);
   for (size_t k = 0; k < r.frames.size(); k++) {
     SCOPED_TRACE(k);
-    if (k % 3 == 0) EXPECT_TRUE(r.frames[k].key);
+    if (k % 3 == 0) {
+      EXPECT_TRUE(r.frames[k].key);
+    }
   }
   EXPECT_EQ(r.mismatches, 0u);
 
