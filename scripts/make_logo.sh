@@ -4,9 +4,13 @@
 # logo differs from what the encoder makes now.
 set -e
 root=$(cd "$(dirname "$0")/.." && pwd)
+# Any native build directory will do (VORN_LOGO_BUILD); a fresh one is
+# configured for just the generator.
 build=${VORN_LOGO_BUILD:-$root/build/logo}
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVORN_TESTS=OFF \
-  -DVORN_BENCH=OFF >/dev/null
+if [ ! -f "$build/CMakeCache.txt" ]; then
+  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVORN_TESTS=OFF \
+    -DVORN_BENCH=OFF >/dev/null
+fi
 cmake --build "$build" --target vorn_make_logo -- -j2 >/dev/null
 fresh="$build/logo_movie.cc"
 "$build/vorn_make_logo" "$fresh"
