@@ -106,9 +106,26 @@ double DcBits(int32_t dc) {
   return 2.0 + bits;
 }
 
-void QuantiserRange(const BlockContext& ctx, int* low, int* high) {
-  *low = std::max(0, ctx.args->base_q - 1);
-  *high = std::min(15, ctx.args->base_q + 2);
+// Tries quantiser numbers outward from the plane's usual one while the cost
+// keeps falling (it is close to convex in q): usually two or three trials
+// instead of a fixed range. cost(q) codes the block with q and offers it.
+template <typename Cost>
+void WalkQuantisers(const BlockContext& ctx, Cost cost) {
+  int base = ctx.args->base_q;
+  double best = cost(base);
+  bool rose = false;
+  for (int q = base + 1; q <= std::min(15, base + 3); q++) {
+    double c = cost(q);
+    if (c >= best) break;
+    best = c;
+    rose = true;
+  }
+  if (rose) return;
+  for (int q = base - 1; q >= std::max(0, base - 3); q--) {
+    double c = cost(q);
+    if (c >= best) break;
+    best = c;
+  }
 }
 
 }  // namespace
@@ -252,9 +269,7 @@ void TryIntra(const BlockContext& ctx, BlockScratch* scratch, BlockChoice* out) 
   for (int i = 0; i < 64; i++) samples[i] = ctx.source[i];
   float values[64];
   ForwardDctRaw(samples, values);
-  int low, high;
-  QuantiserRange(ctx, &low, &high);
-  for (int q = low; q <= high; q++) {
+  WalkQuantisers(ctx, [&](int q) {
     BlockChoice c;
     c.type = BT_INTRA;
     c.q = static_cast<uint8_t>(q);
@@ -270,7 +285,8 @@ void TryIntra(const BlockContext& ctx, BlockScratch* scratch, BlockChoice* out) 
     WriteDctCoefficients(&scratch->writer, c.coeffs, static_cast<uint32_t>(q));
     c.bits = TypeBits(ctx, BT_INTRA) + static_cast<double>(CountBits(&scratch->writer)) + 6;
     Offer(ctx, &c, out);
-  }
+    return c.cost;
+  });
 }
 
 void TryCopy(const BlockContext& ctx, uint8_t type, MotionVector mv, const uint8_t prediction[64],
@@ -290,9 +306,7 @@ void TryInter(const BlockContext& ctx, MotionVector mv, const uint8_t prediction
   for (int i = 0; i < 64; i++) diff[i] = static_cast<int16_t>(ctx.source[i] - prediction[i]);
   float values[64];
   ForwardDctRaw(diff, values);
-  int low, high;
-  QuantiserRange(ctx, &low, &high);
-  for (int q = low; q <= high; q++) {
+  WalkQuantisers(ctx, [&](int q) {
     BlockChoice c;
     c.type = BT_INTER;
     c.mv = mv;
@@ -307,7 +321,8 @@ void TryInter(const BlockContext& ctx, MotionVector mv, const uint8_t prediction
     c.bits = TypeBits(ctx, BT_INTER) + 2 * ctx.args->model->offset_bits +
              static_cast<double>(CountBits(&scratch->writer)) + DcBits(c.dc);
     Offer(ctx, &c, out);
-  }
+    return c.cost;
+  });
 }
 
 void TryResidue(const BlockContext& ctx, MotionVector mv, const uint8_t prediction[64],
