@@ -105,6 +105,19 @@ TEST_F(ProfileTest, KeepsOtherSectionsAndLinesOfTheIniFile) {
   EXPECT_LT(text.find("LastVersionCheckDate=2003-04-07"), text.find("[Other]")) << text;
 }
 
+TEST_F(ProfileTest, NeverReplacesAFileItCannotReadWhole) {
+  std::string ini = dir_.Path() + "/vorn/profile.ini";
+  ASSERT_TRUE(ProfileWriteString(kSection, "Key", "small"));
+  {
+    std::ofstream grow(ini, std::ios::app);
+    grow << "; " << std::string(2 << 20, 'x') << "\n";
+  }
+  auto size = std::filesystem::file_size(ini);
+  EXPECT_FALSE(ProfileWriteString(kSection, "Key", "other"));
+  EXPECT_EQ(std::filesystem::file_size(ini), size);
+  EXPECT_EQ(Get(kSection, "Key"), "none");
+}
+
 TEST(PlatformProfile, FallsBackToTheHomeConfigDirectory) {
   ScratchDir home;
   ScopedEnv no_xdg("XDG_CONFIG_HOME", nullptr);

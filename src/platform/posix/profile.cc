@@ -76,25 +76,30 @@ bool KeyLine(std::string_view line, std::string_view* key, std::string_view* val
   return true;
 }
 
-std::vector<std::string> ReadLines(const std::string& path) {
-  std::vector<std::string> lines;
+// Reads the profile's lines. A missing file is an empty profile; a file that
+// exists but cannot be read whole (or is too big to be ours) gives false, so
+// a write never replaces what it could not read.
+bool ReadLines(const std::string& path, std::vector<std::string>* lines) {
+  lines->clear();
   PlatformFile file = FileOpenRead(path.c_str(), false);
-  if (file == kInvalidFile) return lines;
+  if (file == kInvalidFile) return !FileExists(path.c_str());
   int64_t size = FileSize(file);
   std::string text;
-  if (size > 0 && size <= kMaxProfileBytes) {
+  bool whole = size >= 0 && size <= kMaxProfileBytes;
+  if (whole && size > 0) {
     text.resize(static_cast<size_t>(size));
-    text.resize(FileRead(file, text.data(), static_cast<uint32_t>(size)));
+    whole = FileRead(file, text.data(), static_cast<uint32_t>(size)) == static_cast<uint64_t>(size);
   }
   FileClose(file);
+  if (!whole) return false;
   size_t start = 0;
   while (start < text.size()) {
     size_t end = text.find('\n', start);
     if (end == std::string::npos) end = text.size();
-    lines.emplace_back(text, start, end - start);
+    lines->emplace_back(text, start, end - start);
     start = end + 1;
   }
-  return lines;
+  return true;
 }
 
 // The lines [begin, end) of a section: begin is its header line.
@@ -192,11 +197,11 @@ uint32_t ProfileGetString(const char* section, const char* key, const char* fall
   std::string path = ProfilePath();
   if (section && key && !path.empty()) {
     std::lock_guard<std::mutex> lock(g_profile_guard);
-    std::vector<std::string> lines = ReadLines(path);
+    std::vector<std::string> lines;
     SectionSpan span{};
     size_t index = 0;
     std::string_view name, value;
-    if (FindSection(lines, section, &span) && FindKey(lines, span, key, &index) &&
+    if (ReadLines(path, &lines) && FindSection(lines, section, &span) && FindKey(lines, span, key, &index) &&
         KeyLine(lines[index], &name, &value))
       found.assign(value);
   }
@@ -215,7 +220,8 @@ bool ProfileWriteString(const char* section, const char* key, const char* value)
   std::string path = ProfilePath();
   if (path.empty()) return false;
   std::lock_guard<std::mutex> lock(g_profile_guard);
-  std::vector<std::string> lines = ReadLines(path);
+  std::vector<std::string> lines;
+  if (!ReadLines(path, &lines)) return false;
   EditLines(lines, section, key, value);
   return WriteLines(path, lines);
 }
