@@ -1,14 +1,12 @@
-// Start-up without a window: the command text is built and read, and each
-// named movie is opened through the engine and closed again. The window and
-// the main loop take over from here once they exist.
+// The player's start-up: the command text is built and read, the window
+// class registered and the window created by the front end of this build,
+// the sound system chosen, and the names played in the main loop.
 #include "app/player_main.h"
 
-#include <cstdio>
-
-#include "engine/movie.h"
+#include "display/display_buffer.h"
 #include "player/command_line.h"
 #include "player/help_text.h"
-#include "player/names.h"
+#include "player/window_loop.h"
 
 namespace {
 
@@ -19,25 +17,10 @@ int ShowError(const char* text) {
   return 1;
 }
 
-// One pass over the list; each movie is opened and closed again.
-int OpenEach(PlayerOptions* options, const char* names) {
-  static NameList list;
-  char name[kCommandTextSize];
-  if (!NameListStart(&list, options, names, name)) return 0;
-  do {
-    Movie* movie;
-    PlatformFile file;
-    NamedOpenResult r = PlayerOpenNamed(options, name, &movie, &file);
-    if (r == NAMED_UPDATE_CHOSEN) return 1;
-    if (r == NAMED_FAILED) return ShowError(MovieGetError());
-#ifndef _WIN32
-    std::printf("%s: %ux%u, %u frames\n", name, movie->width, movie->height, movie->frames);
-#endif
-    MovieClose(movie);
-    if (file != kInvalidFile) FileClose(file);
-  } while (TakeNextName(list.text, name));
-  return 0;
-}
+// The sound system: waveOut with /Z, else DirectSound. Neither driver exists
+// in this build yet, so nothing is selected and movies play silently (the
+// engine opens no sound track without a driver).
+void SelectSound(const PlayerOptions*) {}
 
 }  // namespace
 
@@ -47,14 +30,29 @@ int PlayerMain(const char* args) {
   if (!CommandLineBuild(text, args)) return ShowError(kCommandTooLong);
   PlayerOptionsInit(&options);
   char error[256];
-  switch (PlayerReadCommand(text, &options, error, sizeof(error))) {
-    case START_ERROR:
-      return ShowError(error);
-    case START_HELP:
-      MessageBoxShow(PlayerHelpText(), kHelpCaption, MESSAGE_INFO);
-      return 1;
-    case START_PLAY:
-      break;
+  StartResult start = PlayerReadCommand(text, &options, error, sizeof(error));
+  if (start == START_ERROR) return ShowError(error);
+
+  const PlayerWindowOps* ops = PlayerFrontEnd();
+  if (!ops->register_class(&options)) return 1;
+  if (start == START_HELP) {
+    MessageBoxShow(PlayerHelpText(), kHelpCaption, MESSAGE_INFO);
+    return 1;
   }
-  return OpenEach(&options, text);
+  if (options.display_flags & kDisplayModeChangeFlag)
+    DisplaySetModeRequest(static_cast<uint32_t>(options.mode_width),
+                          static_cast<uint32_t>(options.mode_height),
+                          static_cast<uint32_t>(options.mode_depth));
+  PlayerStateInit(&options, ops);
+  void* window = ops->create(&options);
+  if (!window) {
+    MessageBoxShow("Error creating window.", "Windows", MESSAGE_ERROR);
+    return 1;
+  }
+  Player()->window = window;
+  PlayerSystemHooks()->window = window;
+  SelectSound(&options);
+  int code = PlayerRun(text);
+  PlayerSystemHooks()->window = nullptr;
+  return code;
 }
