@@ -101,7 +101,7 @@ bool MovieEncode(const MovieEncodeOptions& options, MoviePictureSource source, v
     VideoFrameStats frame_stats;
     if (!VideoEncoderEncode(video.get(), picture, false, &frame.video, &frame_stats)) {
       close_tracks();
-      *error = "a picture does not have the movie's size";
+      *error = "a picture does not have the movie's size, or its coding failed";
       return false;
     }
     frame.key = frame_stats.key;

@@ -153,6 +153,7 @@ struct FrameWork {
   std::vector<uint8_t> coded[4];
   PlaneEncodeResult results[4];
   double cost = 0;  // squared error + lambda x bits over all planes
+  bool ok = true;   // every plane could be written
 };
 
 void EncodeFramePlanes(VideoEncoder* e, bool key, FrameWork* work) {
@@ -192,7 +193,7 @@ void EncodeFramePlanes(VideoEncoder* e, bool key, FrameWork* work) {
     ChoosePlaneTrees(&syntax, histograms);
     LearnValueCosts(syntax, histograms, model);
     work->coded[index].clear();
-    WritePlanePlanned(syntax, plan, &work->coded[index]);
+    work->ok = WritePlanePlanned(syntax, plan, &work->coded[index]) && work->ok;
     work->cost += work->results[index].sse + args.lambda * 8.0 * work->coded[index].size();
   };
   encode(kLuma, e->source.data(), e->frames[e->current].data(), e->frames[next].data(),
@@ -258,13 +259,12 @@ bool VideoEncoderEncode(VideoEncoder* e, const VideoPicture& picture, bool force
     }
   }
 
-  size_t start = video->size();
+  if (!work.ok) return false;
   std::vector<uint8_t> frame = AssembleVideoFrame(
       work.coded[kLuma], o.grey ? nullptr : &work.coded[o.version <= 'g' ? kChromaU : kChromaV],
       o.grey ? nullptr : &work.coded[o.version <= 'g' ? kChromaV : kChromaU],
       o.alpha ? &work.coded[kAlpha] : nullptr, o.version == 'i');
   video->insert(video->end(), frame.begin(), frame.end());
-  (void)start;
 
   e->current ^= 1;
   e->frames_coded++;

@@ -42,6 +42,8 @@ struct VideoEncoderOptions {
 // What one frame cost and how good it is. Planes: 0 luma, 1 U, 2 V, 3 alpha.
 struct VideoFrameStats {
   bool key = false;
+  // Block-type values coded, all planes together (a doubled area counts on
+  // both of its block rows).
   uint32_t block_types[kVideoBlockTypes] = {};
   uint32_t sub_types[kVideoBlockTypes] = {};  // doubled blocks by sub-type
   uint64_t plane_bits[4] = {};
@@ -58,8 +60,9 @@ VideoEncoder* VideoEncoderCreate(const VideoEncoderOptions& options);
 void VideoEncoderDestroy(VideoEncoder* encoder);
 
 // Codes the next picture (same size as the options) and appends the frame's
-// video data to *video. force_key asks for a key frame. Returns false only
-// for a picture of the wrong size.
+// video data to *video. force_key asks for a key frame. Returns false for a
+// picture of the wrong size, or should a plane ever fail to be written
+// (nothing is appended then).
 bool VideoEncoderEncode(VideoEncoder* encoder, const VideoPicture& picture, bool force_key,
                         std::vector<uint8_t>* video, VideoFrameStats* stats);
 
