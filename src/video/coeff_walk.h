@@ -25,64 +25,65 @@ enum CoeffListMode : uint8_t {
 struct CoeffList {
   // Every index is coded in a group exactly once, so at most 64 entries are
   // prepended and 9 appended to the first few: the bounds hold for any input.
-  uint8_t index[80];
-  uint8_t mode[80];
+  // Entries are index | mode << 8; 16-bit stores, unlike byte stores, cannot
+  // alias the bit reader's fields, which keeps them in registers.
+  uint16_t entry[80];
   uint32_t start, end;
 };
+
+inline constexpr uint16_t CoeffEntry(uint32_t index, uint32_t mode) {
+  return static_cast<uint16_t>(index | mode << 8);
+}
 
 inline void CoeffListInit(CoeffList* list) { list->start = list->end = 64; }
 
 inline void CoeffListAppend(CoeffList* list, uint32_t index, uint32_t mode) {
-  list->index[list->end] = static_cast<uint8_t>(index);
-  list->mode[list->end++] = static_cast<uint8_t>(mode);
+  list->entry[list->end++] = CoeffEntry(index, mode);
 }
 
 // One pass over the list at `plane`. Returns false if the source stopped it.
 template <class Source>
-bool CoeffListPass(CoeffList* list, Source& source, uint32_t plane) {
+__attribute__((always_inline)) inline bool CoeffListPass(CoeffList* list, Source& source,
+                                                         uint32_t plane) {
   // A group of four: each coefficient is either below this plane (and waits
   // at the list's start for a later pass) or has its value coded now.
   auto code_four = [&](uint32_t k) {
     for (uint32_t j = k; j < k + 4; j++) {
-      if (source.BelowBit(j, plane)) {
-        list->start--;
-        list->index[list->start] = static_cast<uint8_t>(j);
-        list->mode[list->start] = LIST_SINGLE;
-      } else if (!source.Value(j, plane)) {
+      if (source.BelowBit(j, plane))
+        list->entry[--list->start] = CoeffEntry(j, LIST_SINGLE);
+      else if (!source.Value(j, plane))
         return false;
-      }
     }
     return true;
   };
+  constexpr uint16_t kEmpty = CoeffEntry(0, LIST_GROUP20);
   uint32_t i = list->start;
   while (i < list->end) {  // entries appended during the pass are visited too
-    uint32_t k = list->index[i];
-    uint32_t mode = list->mode[i];
-    if ((k == 0 && mode == LIST_GROUP20) || !source.EntryBit(k, mode, plane)) {
+    uint32_t entry = list->entry[i];
+    uint32_t k = entry & 0xFF;
+    uint32_t mode = entry >> 8;
+    if (entry == kEmpty || !source.EntryBit(k, mode, plane)) {
       i++;
       continue;
     }
     switch (mode) {
       case LIST_GROUP20:
-        list->index[i] = static_cast<uint8_t>(k + 4);
-        list->mode[i] = LIST_GROUP16;
+        list->entry[i] = CoeffEntry(k + 4, LIST_GROUP16);
         if (!code_four(k)) return false;
         break;  // the same entry is examined again
       case LIST_GROUP16:
-        list->mode[i] = LIST_GROUP4;
+        list->entry[i] = CoeffEntry(k, LIST_GROUP4);
         CoeffListAppend(list, k + 4, LIST_GROUP4);
         CoeffListAppend(list, k + 8, LIST_GROUP4);
         CoeffListAppend(list, k + 12, LIST_GROUP4);
         break;
       case LIST_GROUP4:
-        list->index[i] = 0;
-        list->mode[i] = LIST_GROUP20;
+        list->entry[i] = kEmpty;
         if (!code_four(k)) return false;
         i++;
         break;
       default:
-        list->index[i] = 0;
-        list->mode[i] = LIST_GROUP20;
+        list->entry[i] = kEmpty;
         if (!source.Value(k, plane)) return false;
         i++;
         break;

@@ -1,6 +1,7 @@
 #include "video/idct.h"
 
 #include "platform/cpu.h"
+#include "video/block_ops.h"
 
 
 namespace {
@@ -107,12 +108,9 @@ void IdctPutDoubled(const int16_t coeffs[64], const int32_t table[64], uint8_t* 
                     uint32_t pitch) {
   int32_t out[64];
   IdctBlock(coeffs, table, out);
-  for (int y = 0; y < 8; y++, dest += 2 * pitch) {
-    for (int x = 0; x < 8; x++) {
-      uint8_t v = static_cast<uint8_t>(out[8 * y + x]);
-      dest[2 * x] = dest[2 * x + 1] = dest[pitch + 2 * x] = dest[pitch + 2 * x + 1] = v;
-    }
-  }
+  uint8_t samples[64];
+  for (int i = 0; i < 64; i++) samples[i] = static_cast<uint8_t>(out[i]);
+  PutBlockDoubled(dest, pitch, samples);
 }
 
 void ResidueAdd(const int8_t residue[64], const uint8_t prediction[64], uint8_t* dest,

@@ -22,7 +22,7 @@ inline __m128i Mul(__m128i x, __m128i k) { return _mm_srai_epi32(MulLow32(x, k),
 inline __m128i Add(__m128i a, __m128i b) { return _mm_add_epi32(a, b); }
 inline __m128i Sub(__m128i a, __m128i b) { return _mm_sub_epi32(a, b); }
 
-void Transform8(const __m128i s[8], __m128i d[8]) {
+__attribute__((always_inline)) inline void Transform8(const __m128i s[8], __m128i d[8]) {
   const __m128i k2896 = _mm_set1_epi32(2896), k3784 = _mm_set1_epi32(3784);
   const __m128i k5352 = _mm_set1_epi32(-5352), k2217 = _mm_set1_epi32(2217);
   __m128i a0 = Add(s[0], s[4]), a1 = Sub(s[0], s[4]), a2 = Add(s[2], s[6]);
@@ -53,7 +53,7 @@ inline void Transpose4(__m128i& r0, __m128i& r1, __m128i& r2, __m128i& r3) {
 }
 
 // m[row][half] <-> m[column][half]: the 8x8 matrix of 32-bit values transposed.
-void Transpose8(__m128i m[8][2]) {
+__attribute__((always_inline)) inline void Transpose8(__m128i m[8][2]) {
   for (int q = 0; q < 2; q++) Transpose4(m[4 * q][q], m[4 * q + 1][q], m[4 * q + 2][q], m[4 * q + 3][q]);
   Transpose4(m[0][1], m[1][1], m[2][1], m[3][1]);
   Transpose4(m[4][0], m[5][0], m[6][0], m[7][0]);
