@@ -647,3 +647,41 @@ TEST(FindPeakRateTest, AverageWhenNoWindowFits) {
 }
 
 }  // namespace
+
+// ---- Damaged movies ---------------------------------------------------------------
+
+// Random damage to the header, tables and index: every open either refuses
+// with a text or yields a movie whose every frame loads, and nothing leaks.
+TEST_F(MovieOpenTest, RandomlyDamagedTablesNeverMisbehave) {
+  FixtureMovie fixture = FixtureBasic(12, 48, 32, 700, 4);
+  FixtureAddTrack(&fixture, 0, 22050 | AUDIO_TRACK_DCT | AUDIO_TRACK_STEREO, 4000, 20, 100, 2);
+  const std::vector<uint8_t> good = FixtureBuild(fixture);
+  const size_t tables_end = FixtureIndexEntry(good, 0) & ~1u;
+  uint32_t seed = 12345;
+  auto next = [&seed] {
+    seed = seed * 1103515245u + 12345u;
+    return seed >> 8;
+  };
+  int opened = 0, refused = 0;
+  for (int round = 0; round < 400; round++) {
+    std::vector<uint8_t> bytes = good;
+    const int damage = 1 + static_cast<int>(next() % 4);
+    for (int d = 0; d < damage; d++) {
+      const size_t at = 4 + next() % (tables_end - 4);
+      bytes[at] = next() % 3 == 0 ? static_cast<uint8_t>(next()) : bytes[at] ^ (1u << (next() % 8));
+    }
+    if (next() % 4 == 0) bytes.resize(tables_end + next() % (bytes.size() - tables_end));
+    Movie* movie = OpenBytes(bytes);
+    if (!movie) {
+      refused++;
+      EXPECT_NE(MovieGetError()[0], 0);
+    } else {
+      opened++;
+      for (uint32_t k = 1; k <= movie->frames && k <= 64; k++) MovieLoadFrame(movie, k);
+      MovieClose(movie);
+    }
+    ASSERT_TRUE(g_ledger.live.empty()) << "round " << round;
+  }
+  EXPECT_GT(opened, 0);
+  EXPECT_GT(refused, 0);
+}
