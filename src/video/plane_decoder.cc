@@ -89,15 +89,11 @@ void DecodeDoubled(PlaneState* s, uint8_t* dest, uint32_t row, uint32_t col) {
     case BT_RUNS:
       DecodeRuns(s, samples);
       break;
-    case BT_INTRA: {
+    case BT_INTRA: {  // as IdctPutDoubled does, with this plane's kernels
       alignas(16) int16_t coeffs[64];
       const int32_t* table;
       IntraCoefficients(s, coeffs, &table);
-      if (inside) {
-        IdctPutDoubled(coeffs, table, dest, pitch);
-        return;
-      }
-      int32_t out[64];
+      alignas(16) int32_t out[64];
       s->idct->block(coeffs, table, out);
       for (int i = 0; i < 64; i++) samples[i] = static_cast<uint8_t>(out[i]);
       break;
