@@ -116,7 +116,13 @@ void BM_Memcpy(benchmark::State& state) {
   }
   SetPixels(state);
 }
-BENCHMARK(BM_Memcpy)->Arg(8)->Arg(6)->Arg(4)->Arg(3)->ArgName("bytes_x2")->ComputeStatistics("best", Best);
+BENCHMARK(BM_Memcpy)
+    ->Arg(8)
+    ->Arg(6)
+    ->Arg(4)
+    ->Arg(3)
+    ->ArgName("bytes_x2")
+    ->ComputeStatistics("best", Best);
 
 #if defined(VORN_HAVE_LIBYUV)
 using LibyuvConvert = int (*)(const uint8_t*, int, const uint8_t*, int, const uint8_t*, int,
@@ -134,13 +140,27 @@ void BM_Libyuv(benchmark::State& state) {
   }
   SetPixels(state);
 }
-BENCHMARK(BM_Libyuv<libyuv::I420ToARGB, 4>)->Name("BM_Libyuv/I420ToARGB")->ComputeStatistics("best", Best);
-BENCHMARK(BM_Libyuv<libyuv::I420ToRGB565, 2>)->Name("BM_Libyuv/I420ToRGB565")->ComputeStatistics("best", Best);
-BENCHMARK(BM_Libyuv<libyuv::I420ToARGB1555, 2>)->Name("BM_Libyuv/I420ToARGB1555")->ComputeStatistics("best", Best);
-BENCHMARK(BM_Libyuv<libyuv::I420ToARGB4444, 2>)->Name("BM_Libyuv/I420ToARGB4444")->ComputeStatistics("best", Best);
-BENCHMARK(BM_Libyuv<libyuv::I420ToRGB24, 3>)->Name("BM_Libyuv/I420ToRGB24")->ComputeStatistics("best", Best);
-BENCHMARK(BM_Libyuv<libyuv::I420ToYUY2, 2>)->Name("BM_Libyuv/I420ToYUY2")->ComputeStatistics("best", Best);
-BENCHMARK(BM_Libyuv<libyuv::I420ToUYVY, 2>)->Name("BM_Libyuv/I420ToUYVY")->ComputeStatistics("best", Best);
+BENCHMARK(BM_Libyuv<libyuv::I420ToARGB, 4>)
+    ->Name("BM_Libyuv/I420ToARGB")
+    ->ComputeStatistics("best", Best);
+BENCHMARK(BM_Libyuv<libyuv::I420ToRGB565, 2>)
+    ->Name("BM_Libyuv/I420ToRGB565")
+    ->ComputeStatistics("best", Best);
+BENCHMARK(BM_Libyuv<libyuv::I420ToARGB1555, 2>)
+    ->Name("BM_Libyuv/I420ToARGB1555")
+    ->ComputeStatistics("best", Best);
+BENCHMARK(BM_Libyuv<libyuv::I420ToARGB4444, 2>)
+    ->Name("BM_Libyuv/I420ToARGB4444")
+    ->ComputeStatistics("best", Best);
+BENCHMARK(BM_Libyuv<libyuv::I420ToRGB24, 3>)
+    ->Name("BM_Libyuv/I420ToRGB24")
+    ->ComputeStatistics("best", Best);
+BENCHMARK(BM_Libyuv<libyuv::I420ToYUY2, 2>)
+    ->Name("BM_Libyuv/I420ToYUY2")
+    ->ComputeStatistics("best", Best);
+BENCHMARK(BM_Libyuv<libyuv::I420ToUYVY, 2>)
+    ->Name("BM_Libyuv/I420ToUYVY")
+    ->ComputeStatistics("best", Best);
 
 void BM_LibyuvI420Copy(benchmark::State& state) {
   BenchFrame& f = Frame();
@@ -149,8 +169,8 @@ void BM_LibyuvI420Copy(benchmark::State& state) {
   uint8_t* v = y + size_t{kWidth} * kHeight;
   uint8_t* u = v + size_t{kWidth} * kHeight / 4;
   for (auto _ : state) {
-    libyuv::I420Copy(f.Y(), kWidth, f.U(), kWidth / 2, f.V(), kWidth / 2, y, kWidth, u,
-                     kWidth / 2, v, kWidth / 2, kWidth, kHeight);
+    libyuv::I420Copy(f.Y(), kWidth, f.U(), kWidth / 2, f.V(), kWidth / 2, y, kWidth, u, kWidth / 2,
+                     v, kWidth / 2, kWidth, kHeight);
     benchmark::DoNotOptimize(dest.data());
     benchmark::ClobberMemory();
   }

@@ -101,14 +101,20 @@ uint32_t GreyValue(uint32_t y) {
 Layout16 Layout16ForFormat(uint32_t format) {
   // {bits blue, green, red}, {shift blue, green, red}
   switch (format) {
-    case 7: return {{4, 4, 4}, {0, 4, 8}};
+    case 7:
+      return {{4, 4, 4}, {0, 4, 8}};
     case 8:
-    case 9: return {{5, 5, 5}, {0, 5, 10}};
-    case 10: return {{5, 6, 5}, {0, 5, 11}};
+    case 9:
+      return {{5, 5, 5}, {0, 5, 10}};
+    case 10:
+      return {{5, 6, 5}, {0, 5, 11}};
     // 11 and 12 take the layouts of the display surfaces that ask for them.
-    case 11: return {{5, 5, 6}, {0, 5, 10}};
-    case 12: return {{4, 6, 6}, {0, 4, 10}};
-    default: return {};
+    case 11:
+      return {{5, 5, 6}, {0, 5, 10}};
+    case 12:
+      return {{4, 6, 6}, {0, 4, 10}};
+    default:
+      return {};
   }
 }
 

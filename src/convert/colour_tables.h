@@ -22,8 +22,8 @@ extern uint32_t PackedBlueFromU[256];
 extern uint32_t PackedRedFromV[256];
 extern uint32_t PackedGreenFromU[256];
 extern uint32_t PackedGreenFromV[256];
-extern uint32_t ClampTable[kClampEntries];       // component in the low byte
-extern const uint32_t* LumaClampPointer[256];   // &ClampTable[bias + L[y]]
+extern uint32_t ClampTable[kClampEntries];     // component in the low byte
+extern const uint32_t* LumaClampPointer[256];  // &ClampTable[bias + L[y]]
 
 enum ComponentIndex { COMPONENT_BLUE, COMPONENT_GREEN, COMPONENT_RED, COMPONENT_COUNT };
 enum ComponentVariant {

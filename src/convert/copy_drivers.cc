@@ -324,8 +324,8 @@ void PlanarCopy(const CopyArgs& a, uint32_t dest_height) {
     size_t src_offset = (sy / 2) * (plane / 2) + sx / 2;
     CopyRows(first_dest + dest_offset, chroma_pitch, first_src + src_offset, plane / 2, width / 2,
              height / 2);
-    CopyRows(second_dest + dest_offset, chroma_pitch, second_src + src_offset, plane / 2,
-             width / 2, height / 2);
+    CopyRows(second_dest + dest_offset, chroma_pitch, second_src + src_offset, plane / 2, width / 2,
+             height / 2);
   }
 }
 

@@ -91,7 +91,7 @@ void Dispatch(Movie* m, const CopyArgs& args, uint32_t dest_height) {
 
 uint32_t CopyBytesPerPixel(uint32_t format) {
   static constexpr uint8_t kBytes[COPY_FORMAT_COUNT] = {0, 3, 3, 4, 4, 4, 4, 2,
-                                                         2, 2, 2, 2, 2, 2, 2, 1};
+                                                        2, 2, 2, 2, 2, 2, 2, 1};
   return format < COPY_FORMAT_COUNT ? kBytes[format] : 0;
 }
 

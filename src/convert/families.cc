@@ -12,9 +12,9 @@ struct FamilyShape {
 };
 
 constexpr FamilyShape kShapes[FAMILY_COUNT] = {
-    {"16", 2, false},   {"4444", 2, false}, {"5551", 2, false}, {"32", 4, false},
-    {"32A", 4, false},  {"32R", 4, false},  {"32RA", 4, false}, {"24", 3, false},
-    {"24R", 3, false},  {"YUY2", 2, true},  {"UYVY", 2, true},
+    {"16", 2, false},  {"4444", 2, false}, {"5551", 2, false}, {"32", 4, false},
+    {"32A", 4, false}, {"32R", 4, false},  {"32RA", 4, false}, {"24", 3, false},
+    {"24R", 3, false}, {"YUY2", 2, true},  {"UYVY", 2, true},
 };
 
 FamilyDescriptor g_families[FAMILY_COUNT];
@@ -42,8 +42,8 @@ void BuildPlain() {
     FillGroups(d.groups[PATH_PLAIN], k, 2, 2);
     // Single-row converters are called for one row, edge converters for two;
     // the plain kernels serve both.
-    const RowsConverter rows[ROW_KIND_COUNT] = {k.colour,    k.grey,    k.colour_x2,
-                                                k.grey_x2,   k.colour_ld, k.grey_ld,
+    const RowsConverter rows[ROW_KIND_COUNT] = {k.colour,       k.grey,      k.colour_x2,
+                                                k.grey_x2,      k.colour_ld, k.grey_ld,
                                                 k.colour_x2_ld, k.grey_x2_ld};
     for (int r = 0; r < ROW_KIND_COUNT; ++r) d.rows[r] = {rows[r], rows[r]};
   }
@@ -75,21 +75,33 @@ void FillVector(uint32_t features) {
 
 FamilyId FamilyForFormat(uint32_t format, bool has_alpha) {
   switch (format) {
-    case COPY_BGR24: return FAMILY_24;
-    case COPY_RGB24: return FAMILY_24R;
-    case COPY_BGRX32: return FAMILY_32;
-    case COPY_RGBX32: return FAMILY_32R;
-    case COPY_BGRA32: return has_alpha ? FAMILY_32A : FAMILY_32;
-    case COPY_RGBA32: return has_alpha ? FAMILY_32RA : FAMILY_32R;
-    case COPY_ARGB4444: return has_alpha ? FAMILY_4444 : FAMILY_16;
-    case COPY_ARGB1555: return has_alpha ? FAMILY_5551 : FAMILY_16;
+    case COPY_BGR24:
+      return FAMILY_24;
+    case COPY_RGB24:
+      return FAMILY_24R;
+    case COPY_BGRX32:
+      return FAMILY_32;
+    case COPY_RGBX32:
+      return FAMILY_32R;
+    case COPY_BGRA32:
+      return has_alpha ? FAMILY_32A : FAMILY_32;
+    case COPY_RGBA32:
+      return has_alpha ? FAMILY_32RA : FAMILY_32R;
+    case COPY_ARGB4444:
+      return has_alpha ? FAMILY_4444 : FAMILY_16;
+    case COPY_ARGB1555:
+      return has_alpha ? FAMILY_5551 : FAMILY_16;
     case COPY_RGB555:
     case COPY_RGB565:
     case COPY_RGB655:
-    case COPY_RGB664: return FAMILY_16;
-    case COPY_YUY2: return FAMILY_YUY2;
-    case COPY_UYVY: return FAMILY_UYVY;
-    default: return FAMILY_COUNT;
+    case COPY_RGB664:
+      return FAMILY_16;
+    case COPY_YUY2:
+      return FAMILY_YUY2;
+    case COPY_UYVY:
+      return FAMILY_UYVY;
+    default:
+      return FAMILY_COUNT;
   }
 }
 

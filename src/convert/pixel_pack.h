@@ -9,10 +9,13 @@ constexpr uint32_t PackBytes(Pack p) {
     case Pack::k32:
     case Pack::k32R:
     case Pack::k32A:
-    case Pack::k32RA: return 4;
+    case Pack::k32RA:
+      return 4;
     case Pack::k24:
-    case Pack::k24R: return 3;
-    default: return 2;
+    case Pack::k24R:
+      return 3;
+    default:
+      return 2;
   }
 }
 constexpr bool PackHasAlpha(Pack p) {

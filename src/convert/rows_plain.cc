@@ -82,8 +82,10 @@ uint32_t RgbPixel(uint8_t* d, uint8_t y, uint8_t a, const ChromaOffsets& c) {
       rgb = ColourPixel(y, c);
     }
     for (uint32_t i = 0; i < (kDouble ? 2u : 1u); ++i) {
-      if constexpr (kBytes == 4) Store32(d + i * 4, Word32(P, rgb, a));
-      else Store24(P, d + i * 3, rgb);
+      if constexpr (kBytes == 4)
+        Store32(d + i * 4, Word32(P, rgb, a));
+      else
+        Store24(P, d + i * 3, rgb);
     }
     return kBytes * (kDouble ? 2 : 1);
   }

@@ -28,13 +28,19 @@ int RefGrey(int y) {
 
 RefLayout RefLayoutFor(uint32_t format) {
   switch (format) {
-    case COPY_ARGB4444: return {{4, 4, 4}, {0, 4, 8}};
+    case COPY_ARGB4444:
+      return {{4, 4, 4}, {0, 4, 8}};
     case COPY_ARGB1555:
-    case COPY_RGB555: return {{5, 5, 5}, {0, 5, 10}};
-    case COPY_RGB565: return {{5, 6, 5}, {0, 5, 11}};
-    case COPY_RGB655: return {{5, 5, 6}, {0, 5, 10}};
-    case COPY_RGB664: return {{4, 6, 6}, {0, 4, 10}};
-    default: return {};
+    case COPY_RGB555:
+      return {{5, 5, 5}, {0, 5, 10}};
+    case COPY_RGB565:
+      return {{5, 6, 5}, {0, 5, 11}};
+    case COPY_RGB655:
+      return {{5, 5, 6}, {0, 5, 10}};
+    case COPY_RGB664:
+      return {{4, 6, 6}, {0, 4, 10}};
+    default:
+      return {};
   }
 }
 
@@ -101,12 +107,20 @@ void StorePixel(uint8_t* p, uint32_t format, int y, int u, int v, int a, bool gr
                 bool second_of_pair) {
   RefRgb c = grey ? RefRgb{RefGrey(y), RefGrey(y), RefGrey(y)} : RefColour(y, u, v);
   switch (format) {
-    case COPY_BGR24: p[0] = c.b, p[1] = c.g, p[2] = c.r; break;
-    case COPY_RGB24: p[0] = c.r, p[1] = c.g, p[2] = c.b; break;
+    case COPY_BGR24:
+      p[0] = c.b, p[1] = c.g, p[2] = c.r;
+      break;
+    case COPY_RGB24:
+      p[0] = c.r, p[1] = c.g, p[2] = c.b;
+      break;
     case COPY_BGRX32:
-    case COPY_BGRA32: p[0] = c.b, p[1] = c.g, p[2] = c.r, p[3] = alpha ? a : 0; break;
+    case COPY_BGRA32:
+      p[0] = c.b, p[1] = c.g, p[2] = c.r, p[3] = alpha ? a : 0;
+      break;
     case COPY_RGBX32:
-    case COPY_RGBA32: p[0] = c.r, p[1] = c.g, p[2] = c.b, p[3] = alpha ? a : 0; break;
+    case COPY_RGBA32:
+      p[0] = c.r, p[1] = c.g, p[2] = c.b, p[3] = alpha ? a : 0;
+      break;
     case COPY_YUY2:
     case COPY_UYVY: {
       int chroma = grey ? 128 : (second_of_pair ? v : u);
@@ -146,9 +160,12 @@ void RefCopy(TestMovie& t, uint8_t* dest, intptr_t pitch, int32_t dest_x, int32_
     uint32_t luma_row = mode == 6 ? 2 * row : row;
     uint32_t chroma_row = mode == 6 ? 2 * (row / 2) : row / 2;
     std::vector<int32_t> lines;
-    if (mode == 0 || mode == 3 || mode == 7) lines = {int32_t(i)};
-    else if (mode == 1 || mode == 4) lines = {int32_t(2 * i), int32_t(2 * i + 1)};
-    else lines = {int32_t(2 * i)};
+    if (mode == 0 || mode == 3 || mode == 7)
+      lines = {int32_t(i)};
+    else if (mode == 1 || mode == 4)
+      lines = {int32_t(2 * i), int32_t(2 * i + 1)};
+    else
+      lines = {int32_t(2 * i)};
     for (uint32_t j = 0; j < width; ++j) {
       uint32_t x = src_x + j;
       int y = t.Luma()[luma_row * P + x];

@@ -1,4 +1,6 @@
 // MovieCopyToBuffer against the pixel-by-pixel model, per CPU level.
+#include "convert/copy_to_buffer.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -6,7 +8,6 @@
 #include <vector>
 
 #include "convert/colour_tables.h"
-#include "convert/copy_to_buffer.h"
 #include "convert_reference.h"
 #include "engine/movie_clock.h"
 #include "platform/cpu.h"
@@ -18,9 +19,7 @@ constexpr uint8_t kGuard = 0xA5;
 // Runs a test body once per processor level the machine has.
 class CpuLevels : public ::testing::TestWithParam<uint32_t> {
  protected:
-  void SetUp() override {
-    old_mask_ = CpuSetMask(GetParam());
-  }
+  void SetUp() override { old_mask_ = CpuSetMask(GetParam()); }
   void TearDown() override { CpuSetMask(old_mask_); }
   uint32_t old_mask_ = 0;
 };
@@ -37,7 +36,10 @@ struct Canvas {
   intptr_t pitch;
   std::vector<uint8_t> bytes;
   Canvas(uint32_t w, uint32_t h, uint32_t bytes_per_pixel, uint32_t slack = 13)
-      : width(w), height(h), bpp(bytes_per_pixel), pitch(intptr_t(w) * bytes_per_pixel + slack),
+      : width(w),
+        height(h),
+        bpp(bytes_per_pixel),
+        pitch(intptr_t(w) * bytes_per_pixel + slack),
         bytes(size_t(pitch) * h + 64, kGuard) {}
   uint8_t* At(uint32_t x, uint32_t y) { return bytes.data() + y * pitch + x * bpp; }
 };
@@ -64,8 +66,9 @@ TEST_P(CpuLevels, WorkedColourValues) {
     uint8_t y, u, v;
     int b, g, r;
   } cases[] = {
-      {128, 128, 128, 130, 130, 130}, {81, 90, 240, 0, 0, 253},  {235, 128, 128, 254, 254, 254},
-      {255, 128, 128, 254, 254, 254}, {16, 128, 128, 0, 0, 0},    {0, 128, 128, 0, 0, 0},
+      {128, 128, 128, 130, 130, 130}, {81, 90, 240, 0, 0, 253},
+      {235, 128, 128, 254, 254, 254}, {255, 128, 128, 254, 254, 254},
+      {16, 128, 128, 0, 0, 0},        {0, 128, 128, 0, 0, 0},
       {16, 0, 128, 0, 50, 0},         {255, 255, 255, 255, 102, 255},
   };
   for (const Case& k : cases) {
@@ -213,9 +216,8 @@ struct Geometry {
 
 TEST_P(CpuLevels, EveryFormatAndModeMatchesTheModel) {
   const Geometry shapes[] = {
-      {64, 48, 0, 0, 64, 48, 0, 0},  {37, 23, 3, 1, 31, 21, 5, 2},
-      {50, 33, 1, 3, 48, 29, 0, 1},  {19, 9, 0, 0, 19, 9, 1, 0},
-      {41, 17, 2, 2, 3, 14, 2, 3},   {100, 40, 6, 0, 77, 40, 3, 0},
+      {64, 48, 0, 0, 64, 48, 0, 0}, {37, 23, 3, 1, 31, 21, 5, 2}, {50, 33, 1, 3, 48, 29, 0, 1},
+      {19, 9, 0, 0, 19, 9, 1, 0},   {41, 17, 2, 2, 3, 14, 2, 3},  {100, 40, 6, 0, 77, 40, 3, 0},
       {20, 10, 5, 1, 3, 8, 1, 0},
   };
   uint32_t seed = 100;
@@ -231,8 +233,8 @@ TEST_P(CpuLevels, EveryFormatAndModeMatchesTheModel) {
             uint32_t bpp = CopyBytesPerPixel(format);
             Canvas got((g.src_w + 8) * wide, (g.src_h + 4) * tall, bpp);
             Canvas want = got;
-            MovieCopyToBuffer(&t->movie, got.bytes.data(), int32_t(got.pitch), got.height,
-                              g.dest_x, g.dest_y, g.src_x, g.src_y, g.src_w, g.src_h, flags);
+            MovieCopyToBuffer(&t->movie, got.bytes.data(), int32_t(got.pitch), got.height, g.dest_x,
+                              g.dest_y, g.src_x, g.src_y, g.src_w, g.src_h, flags);
             RefCopy(*t, want.bytes.data(), want.pitch, g.dest_x, g.dest_y, g.src_x, g.src_y,
                     g.src_w, g.src_h, flags);
             ASSERT_EQ(got.bytes, want.bytes)
@@ -248,11 +250,11 @@ TEST_P(CpuLevels, EveryFormatAndModeMatchesTheModel) {
 TEST_P(CpuLevels, NegativePitchWritesAnUprightPicture) {
   auto t = MakeTestMovie(29, 13, 11, false);
   Canvas top_down(33, 17, 4, 0), bottom_up(33, 17, 4, 0);
-  MovieCopyToBuffer(&t->movie, top_down.bytes.data(), int32_t(top_down.pitch), 17, 2, 3, 0, 0,
-                    29, 13, COPY_BGRX32 | COPY_ALL);
+  MovieCopyToBuffer(&t->movie, top_down.bytes.data(), int32_t(top_down.pitch), 17, 2, 3, 0, 0, 29,
+                    13, COPY_BGRX32 | COPY_ALL);
   // A bottom-up buffer: its first byte is the lowest line of the picture.
-  MovieCopyToBuffer(&t->movie, bottom_up.bytes.data(),
-                    -int32_t(bottom_up.pitch), 17, 2, 3, 0, 0, 29, 13, COPY_BGRX32 | COPY_ALL);
+  MovieCopyToBuffer(&t->movie, bottom_up.bytes.data(), -int32_t(bottom_up.pitch), 17, 2, 3, 0, 0,
+                    29, 13, COPY_BGRX32 | COPY_ALL);
   for (uint32_t line = 0; line < 17; ++line)
     EXPECT_EQ(std::memcmp(top_down.At(0, line), bottom_up.At(0, 16 - line), 33 * 4), 0) << line;
 }
@@ -261,11 +263,11 @@ TEST_P(CpuLevels, SourceRectangleIsMappedAndClipped) {
   auto t = MakeTestMovie(40, 20, 12, false);
   Canvas c(40, 20, 4);
   std::vector<uint8_t> untouched = c.bytes;
-  EXPECT_EQ(MovieCopyToBuffer(&t->movie, c.bytes.data(), int32_t(c.pitch), 20, 0, 0, 41, 0, 5,
-                              5, COPY_BGRX32 | COPY_ALL),
+  EXPECT_EQ(MovieCopyToBuffer(&t->movie, c.bytes.data(), int32_t(c.pitch), 20, 0, 0, 41, 0, 5, 5,
+                              COPY_BGRX32 | COPY_ALL),
             0);
-  EXPECT_EQ(MovieCopyToBuffer(&t->movie, c.bytes.data(), int32_t(c.pitch), 20, 0, 0, 0, 0, 0,
-                              5, COPY_BGRX32 | COPY_ALL),
+  EXPECT_EQ(MovieCopyToBuffer(&t->movie, c.bytes.data(), int32_t(c.pitch), 20, 0, 0, 0, 0, 0, 5,
+                              COPY_BGRX32 | COPY_ALL),
             0);
   EXPECT_EQ(MovieCopyToBuffer(nullptr, c.bytes.data(), 4, 1, 0, 0, 0, 0, 1, 1, 3), 0);
   EXPECT_EQ(Copy(*t, c, COPY_NONE | COPY_ALL), 0);
@@ -280,8 +282,8 @@ TEST_P(CpuLevels, SourceRectangleIsMappedAndClipped) {
   t->movie.width = 80;
   t->movie.height = 40;
   Canvas mapped(40, 20, 4);
-  MovieCopyToBuffer(&t->movie, mapped.bytes.data(), int32_t(mapped.pitch), 20, 0, 0, 10, 6, 40,
-                    20, COPY_BGRX32 | COPY_ALL);
+  MovieCopyToBuffer(&t->movie, mapped.bytes.data(), int32_t(mapped.pitch), 20, 0, 0, 10, 6, 40, 20,
+                    COPY_BGRX32 | COPY_ALL);
   Canvas mapped_want(40, 20, 4);
   RefCopy(*t, mapped_want.bytes.data(), mapped_want.pitch, 0, 0, 5, 3, 20, 10, COPY_BGRX32);
   EXPECT_EQ(mapped.bytes, mapped_want.bytes);
@@ -337,7 +339,8 @@ TEST_P(CpuLevels, ChangedBlockPathMatchesFullCopyOnChangedCells) {
           bool in_strip = x >= 80 || row >= 48 || (mode == 6 && row >= 16);
           bool written = in_strip;
           if (!in_strip && mode == 6)
-            written = t->map[(2 * (row / 16)) * 6 + column] || t->map[(2 * (row / 16) + 1) * 6 + column];
+            written =
+                t->map[(2 * (row / 16)) * 6 + column] || t->map[(2 * (row / 16) + 1) * 6 + column];
           else if (!in_strip)
             written = t->map[(row / 16) * 6 + column];
           if (mode == 6 && (y & 1)) written = false;  // interlaced lines keep their bytes

@@ -29,10 +29,13 @@ uint32_t FamilyBytes(int family) {
     case FAMILY_32:
     case FAMILY_32A:
     case FAMILY_32R:
-    case FAMILY_32RA: return 4;
+    case FAMILY_32RA:
+      return 4;
     case FAMILY_24:
-    case FAMILY_24R: return 3;
-    default: return 2;
+    case FAMILY_24R:
+      return 3;
+    default:
+      return 2;
   }
 }
 
@@ -59,7 +62,7 @@ struct Planes {
 
 // Runs one kernel into fresh guarded lines; returns both lines with guards.
 std::vector<uint8_t> RunKernel(RowsConverter kernel, const Planes& p, uint32_t start, uint32_t rows,
-                         uint32_t count, uint32_t out_bytes) {
+                               uint32_t count, uint32_t out_bytes) {
   size_t line = kGuardBytes * 2 + size_t{count} * out_bytes;
   std::vector<uint8_t> out(2 * line, kGuard);
   RowPairContext c = {};

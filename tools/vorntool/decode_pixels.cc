@@ -150,7 +150,7 @@ struct PixelJob {
 };
 
 int RunPixelJob(const PixelJob& job) {
-  uint32_t open_flags = OPEN_NO_THREAD | OPEN_TRACKS | (job.grey ? OPEN_GRAYSCALE : 0);
+  uint32_t open_flags = OPEN_NO_THREAD | OPEN_TRACKS | (job.grey ? uint32_t{OPEN_GRAYSCALE} : 0u);
   // A mode given on the command line replaces the movie's; 7 forces none.
   if (job.has_scale) open_flags |= job.scale << OPEN_SCALE_SHIFT;
   MovieSetSoundTracks(0, nullptr);  // pictures only
@@ -166,7 +166,7 @@ int RunPixelJob(const PixelJob& job) {
     MovieClose(movie);
     return 1;
   }
-  uint32_t extra = job.grey ? COPY_GRAYSCALE : 0;
+  uint32_t extra = job.grey ? COPY_GRAYSCALE : 0u;
   uint64_t count = job.frames < 0 ? movie->frames : std::min<uint64_t>(job.frames, movie->frames);
   std::vector<uint8_t> pixels, picture;
   int result = 0;
@@ -187,8 +187,7 @@ int RunPixelJob(const PixelJob& job) {
     if (!job.png_dir.empty()) {
       Destination rgb;
       CopyFrame(movie, COPY_RGB24, extra, picture, &rgb);
-      if (!WritePng(PngPath(job.png_dir, uint32_t(i + 1)), picture.data(), rgb.width,
-                    rgb.height)) {
+      if (!WritePng(PngPath(job.png_dir, uint32_t(i + 1)), picture.data(), rgb.width, rgb.height)) {
         std::fprintf(stderr, "vorntool decode: cannot write %s\n",
                      PngPath(job.png_dir, uint32_t(i + 1)).c_str());
         result = 1;

@@ -65,8 +65,8 @@ VORN_INLINE Chroma ChromaOffsets(const uint8_t* u, const uint8_t* v) {
 // k = clamp(y - 16, 0, 219): lo holds pixels 0-7 | 16-23, hi 8-15 | 24-31,
 // which is where unpacklo/hi put chroma samples 0-3 | 8-11 and 4-7 | 12-15.
 VORN_INLINE void LumaSteps(__m256i y, __m256i* lo, __m256i* hi) {
-  __m256i k = _mm256_min_epu8(_mm256_subs_epu8(y, _mm256_set1_epi8(16)),
-                              _mm256_set1_epi8(char(219)));
+  __m256i k =
+      _mm256_min_epu8(_mm256_subs_epu8(y, _mm256_set1_epi8(16)), _mm256_set1_epi8(char(219)));
   *lo = _mm256_unpacklo_epi8(k, _mm256_setzero_si256());
   *hi = _mm256_unpackhi_epi8(k, _mm256_setzero_si256());
 }
@@ -359,9 +359,14 @@ void VectorRows(const RowPairContext& ctx, uint32_t rows, uint32_t odd, uint32_t
 
 template <FamilyId F, Pack P>
 FamilyKernels Kernels() {
-  return {VectorRows<F, P, false, false>, VectorRows<F, P, false, true>,
-          VectorRows<F, P, true, false>, VectorRows<F, P, true, true>,
-          nullptr, nullptr, nullptr, nullptr};
+  return {VectorRows<F, P, false, false>,
+          VectorRows<F, P, false, true>,
+          VectorRows<F, P, true, false>,
+          VectorRows<F, P, true, true>,
+          nullptr,
+          nullptr,
+          nullptr,
+          nullptr};
 }
 
 }  // namespace

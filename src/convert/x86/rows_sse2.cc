@@ -18,9 +18,15 @@ namespace {
 
 FamilyKernels g_plain[FAMILY_COUNT];
 
-VORN_INLINE __m128i Load8(const uint8_t* p) { return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)); }
-VORN_INLINE __m128i Load16(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
-VORN_INLINE void Store16(uint8_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
+VORN_INLINE __m128i Load8(const uint8_t* p) {
+  return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+}
+VORN_INLINE __m128i Load16(const uint8_t* p) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+VORN_INLINE void Store16(uint8_t* p, __m128i v) {
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
+}
 
 VORN_INLINE __m128i ApplySign(__m128i magnitude, __m128i sign) {
   return _mm_sub_epi16(_mm_xor_si128(magnitude, sign), sign);
@@ -45,8 +51,8 @@ VORN_INLINE Chroma ChromaOffsets(const uint8_t* u, const uint8_t* v) {
   au = _mm_add_epi16(au, au);
   av = _mm_add_epi16(av, av);
   Chroma c;
-  c.blue = _mm_add_epi16(_mm_add_epi16(du, du),
-                         ApplySign(_mm_mulhi_epu16(au, _mm_set1_epi16(565)), su));
+  c.blue =
+      _mm_add_epi16(_mm_add_epi16(du, du), ApplySign(_mm_mulhi_epu16(au, _mm_set1_epi16(565)), su));
   c.red = ApplySign(_mm_mulhi_epu16(av, _mm_set1_epi16(short(52299))), sv);
   __m128i gu = ApplySign(_mm_mulhi_epu16(au, _mm_set1_epi16(12837)), su);
   __m128i gv = ApplySign(_mm_mulhi_epu16(av, _mm_set1_epi16(26639)), sv);
@@ -68,11 +74,13 @@ VORN_INLINE __m128i Luma(__m128i k) {
 
 // g = (255 k) / 219 = k + (12 k) / 73, the latter the high half of k x 10774
 // (exact for k up to 219).
-VORN_INLINE __m128i Grey(__m128i k) { return _mm_add_epi16(k, _mm_mulhi_epu16(k, _mm_set1_epi16(10774))); }
+VORN_INLINE __m128i Grey(__m128i k) {
+  return _mm_add_epi16(k, _mm_mulhi_epu16(k, _mm_set1_epi16(10774)));
+}
 
 // Clamped components of 16 pixels, as bytes and as 16-bit halves.
 struct Components {
-  __m128i b, g, r;           // 16 bytes each
+  __m128i b, g, r;  // 16 bytes each
 };
 
 // The chroma offsets repeated for both pixels of each pair, in the order of
@@ -137,8 +145,7 @@ VORN_INLINE __m128i Squeeze24(__m128i p) {
 
 // Sixteen 3-byte pixels (from four registers of 4-byte ones) as 48 bytes.
 VORN_INLINE void Store24x16(uint8_t* d, const Four& p) {
-  __m128i c0 = Squeeze24(p.p0), c1 = Squeeze24(p.p1), c2 = Squeeze24(p.p2),
-          c3 = Squeeze24(p.p3);
+  __m128i c0 = Squeeze24(p.p0), c1 = Squeeze24(p.p1), c2 = Squeeze24(p.p2), c3 = Squeeze24(p.p3);
   Store16(d, _mm_or_si128(c0, _mm_slli_si128(c1, 12)));
   Store16(d + 16, _mm_or_si128(_mm_srli_si128(c1, 4), _mm_slli_si128(c2, 8)));
   Store16(d + 32, _mm_or_si128(_mm_srli_si128(c2, 8), _mm_slli_si128(c3, 4)));
@@ -178,7 +185,8 @@ VORN_INLINE __m128i Pixels16(const Components& c, const Layout16Counts& k, int h
 // ---- Row kernels ---------------------------------------------------------------
 
 template <Pack P, bool kDouble>
-VORN_INLINE void StoreRgb(uint8_t* d, const Components& c, const uint8_t* a, const Layout16Counts& k) {
+VORN_INLINE void StoreRgb(uint8_t* d, const Components& c, const uint8_t* a,
+                          const Layout16Counts& k) {
   const __m128i zero = _mm_setzero_si128();
   if constexpr (PackBytes(P) == 2) {
     __m128i lo = Pixels16(c, k, 0), hi = Pixels16(c, k, 1);
@@ -207,8 +215,7 @@ VORN_INLINE void StoreRgb(uint8_t* d, const Components& c, const uint8_t* a, con
                 _mm_unpacklo_epi32(p.p3, p.p3), _mm_unpackhi_epi32(p.p3, p.p3)};
       if constexpr (PackBytes(P) == 4) {
         Store16(d, a.p0), Store16(d + 16, a.p1), Store16(d + 32, a.p2), Store16(d + 48, a.p3);
-        Store16(d + 64, b.p0), Store16(d + 80, b.p1), Store16(d + 96, b.p2),
-            Store16(d + 112, b.p3);
+        Store16(d + 64, b.p0), Store16(d + 80, b.p1), Store16(d + 96, b.p2), Store16(d + 112, b.p3);
       } else {
         Store24x16(d, a);
         Store24x16(d + 48, b);
@@ -302,9 +309,14 @@ void VectorRows(const RowPairContext& ctx, uint32_t rows, uint32_t odd, uint32_t
 
 template <FamilyId F, Pack P>
 FamilyKernels Kernels() {
-  return {VectorRows<F, P, false, false>, VectorRows<F, P, false, true>,
-          VectorRows<F, P, true, false>, VectorRows<F, P, true, true>,
-          nullptr, nullptr, nullptr, nullptr};
+  return {VectorRows<F, P, false, false>,
+          VectorRows<F, P, false, true>,
+          VectorRows<F, P, true, false>,
+          VectorRows<F, P, true, true>,
+          nullptr,
+          nullptr,
+          nullptr,
+          nullptr};
 }
 
 }  // namespace
