@@ -2,6 +2,8 @@
 // counter, kept in step with the millisecond timer and never running back.
 #include "engine/movie_clock.h"
 
+#include <atomic>
+
 #include "engine/movie.h"
 #include "platform/platform.h"
 #include "sound/sound_track.h"
@@ -14,8 +16,10 @@ constexpr MovieClockSources kPlatformSources = {HighResFrequency, HighResCounter
 // follows the millisecond timer instead.
 constexpr int32_t kMaxDriftMs = 200;
 
-// Used only from the user-interface thread; the first call happens during
-// the first open, before any service thread exists, so no lock is needed.
+// Mostly read from the user-interface thread, but the reader times its
+// chunk reads with this clock on the background reading thread too, so the
+// state is updated under a short spin lock: a torn update could make the
+// clock jump or run backwards.
 struct ClockState {
   MovieClockSources sources = kPlatformSources;
   bool first_call = true;
@@ -27,6 +31,16 @@ struct ClockState {
 };
 
 ClockState clock_state;
+std::atomic_flag clock_busy = ATOMIC_FLAG_INIT;
+
+class ClockLock {
+ public:
+  ClockLock() {
+    while (clock_busy.test_and_set(std::memory_order_acquire)) {
+    }
+  }
+  ~ClockLock() { clock_busy.clear(std::memory_order_release); }
+};
 
 // (counter - base) x 1000 / frequency without overflowing 64 bits however
 // long the counter has run; a counter below its base gives a negative value.
@@ -40,11 +54,13 @@ int64_t CounterMs(uint64_t counter, uint64_t base, uint64_t frequency) {
 }  // namespace
 
 void MovieClockSetSources(const MovieClockSources* sources) {
+  ClockLock lock;
   clock_state = ClockState{};
   if (sources) clock_state.sources = *sources;
 }
 
 uint32_t MovieClockMs() {
+  ClockLock lock;
   ClockState& c = clock_state;
   if (c.first_call) {
     c.first_call = false;
