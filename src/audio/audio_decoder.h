@@ -4,8 +4,10 @@
 
 struct AudioDecoder;
 
-// rate: the track's own sample rate; channels 1 or 2. Null when out of memory.
-// The decoder is one EngineAlloc block; AudioDecoderClose frees it.
+// rate: the track's own sample rate (1..65535); channels 1 or 2. Null when
+// out of memory or for anything else (no track can be played with it).
+// The decoder is one block of the memory functions below; AudioDecoderClose
+// frees it.
 AudioDecoder* AudioDecoderOpen(uint32_t rate, uint32_t channels, int use_dct);
 void AudioDecoderClose(AudioDecoder* decoder);
 
@@ -16,13 +18,15 @@ struct AudioBlockOutput {
 };
 
 // Decodes one block starting at input; never reads at or past input_end
-// (missing bits read as zeros).
+// (missing bits read as zeros). A block that runs past input_end reports
+// next = input_end (next = input when input is already at the end).
+// Allocates nothing.
 AudioBlockOutput AudioDecodeBlock(AudioDecoder* decoder, const uint8_t* input,
                                   const uint8_t* input_end);
-// A block that runs past input_end reports next = input_end.
 
 // ---- Whole packets -------------------------------------------------------------
-// Receives each decoded block's PCM in order (bytes even, never 0).
+// Receives each decoded block's PCM in order; bytes is never 0 and is even
+// except for the last piece of a packet whose decoded_bytes is odd.
 using AudioPcmSink = void (*)(void* context, const int16_t* pcm, uint32_t bytes);
 
 // Decodes one audio packet payload (the decoded_bytes word, then blocks) the
