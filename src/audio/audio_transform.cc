@@ -74,14 +74,14 @@ void EnsureTables(uint32_t n, uint32_t* work, float* table) {
 
 // ---- Plain kernels -------------------------------------------------------------
 
-// Folds the half spectrum F (F_0, F_m real; F_k = (fr, fi) for 0 < k < m)
-// into the m complex points whose inverse FFT gives the real signal
-// x(2j) + i x(2j + 1), where x(t) = 1/2 sum_{k<n} F_k e^{2 pi i k t / n}.
-// The pair (k, m - k) is handled together, so src may equal dst.
 struct Complex {
   float r, i;
 };
 
+// Folds the half spectrum F (F_0, F_m real; F_k = (fr, fi) for 0 < k < m)
+// into the m complex points whose inverse FFT gives the real signal
+// x(2j) + i x(2j + 1), where x(t) = 1/2 sum_{k<n} F_k e^{2 pi i k t / n}.
+// The pair (k, m - k) is handled together, so src may equal dst.
 inline void UnfoldPair(Complex a, Complex b, const float* u, float* yk, float* ymk) {
   const float sr = a.r + b.r, si = a.i - b.i;  // a + conj(b)
   const float dr = a.r - b.r, di = a.i + b.i;  // a - conj(b)
@@ -93,6 +93,11 @@ inline void UnfoldPair(Complex a, Complex b, const float* u, float* yk, float* y
   ymk[1] = tr - 0.5f * si;
 }
 
+// The pair (0, m): F_0 and F_m are both real.
+inline void UnfoldZero(float f0, float fm, float* y0) {
+  y0[0] = 0.5f * (f0 + fm);
+  y0[1] = 0.5f * (f0 - fm);
+}
 
 // Inverse (e^{+i}) radix-4 decimation-in-frequency butterflies, self-sorting:
 // element q + s * (p + j * n/4) of x feeds element q + s * (4p + j) of y.
@@ -215,11 +220,6 @@ float* ComplexFft(uint32_t m, float* a, float* b, const float* tw, const AudioFf
     src = dst;
   }
   return src;
-}
-
-inline void UnfoldZero(float f0, float fm, float* y0) {
-  y0[0] = 0.5f * (f0 + fm);
-  y0[1] = 0.5f * (f0 - fm);
 }
 
 }  // namespace
