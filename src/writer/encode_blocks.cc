@@ -9,6 +9,7 @@
 #include "video/idct.h"
 #include "video/video_tables.h"
 #include "writer/encode_dct.h"
+#include "writer/encode_kernels.h"
 
 namespace {
 
@@ -131,12 +132,7 @@ void WalkQuantisers(const BlockContext& ctx, Cost cost) {
 }  // namespace
 
 double BlockSse(const uint8_t* a, const uint8_t* b, uint32_t count) {
-  uint32_t sum = 0;
-  for (uint32_t i = 0; i < count; i++) {
-    int32_t d = static_cast<int32_t>(a[i]) - b[i];
-    sum += static_cast<uint32_t>(d * d);
-  }
-  return sum;
+  return EncodeKernelsBest()->sse(a, b, count);
 }
 
 void TryFill(const BlockContext& ctx, BlockChoice* out) {

@@ -40,6 +40,7 @@ struct BlockScratch {
   BitWriter writer;
 };
 
+// count: 64 or 256.
 double BlockSse(const uint8_t* a, const uint8_t* b, uint32_t count);
 
 // Each function fills *out when its coding beats out->cost. `prediction` is

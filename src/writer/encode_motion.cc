@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "writer/encode_kernels.h"
+
 namespace {
 
 struct Search {
@@ -44,10 +46,7 @@ struct Search {
 }  // namespace
 
 uint32_t BlockSad(const uint8_t* a, uint32_t a_pitch, const uint8_t* b, uint32_t b_pitch) {
-  uint32_t sum = 0;
-  for (int y = 0; y < 8; y++, a += a_pitch, b += b_pitch)
-    for (int x = 0; x < 8; x++) sum += static_cast<uint32_t>(std::abs(a[x] - b[x]));
-  return sum;
+  return EncodeKernelsBest()->sad8x8(a, a_pitch, b, b_pitch);
 }
 
 MotionVector MotionSearch(const MotionSearchArgs& args, uint32_t* sad) {

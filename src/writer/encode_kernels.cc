@@ -1,0 +1,36 @@
+#include "writer/encode_kernels.h"
+
+#include <cstdlib>
+
+#include "platform/cpu.h"
+
+namespace {
+
+uint32_t Sad8x8Plain(const uint8_t* a, uint32_t a_pitch, const uint8_t* b, uint32_t b_pitch) {
+  uint32_t sum = 0;
+  for (int y = 0; y < 8; y++, a += a_pitch, b += b_pitch)
+    for (int x = 0; x < 8; x++) sum += static_cast<uint32_t>(std::abs(a[x] - b[x]));
+  return sum;
+}
+
+uint32_t SsePlain(const uint8_t* a, const uint8_t* b, uint32_t count) {
+  uint32_t sum = 0;
+  for (uint32_t i = 0; i < count; i++) {
+    int32_t d = static_cast<int32_t>(a[i]) - b[i];
+    sum += static_cast<uint32_t>(d * d);
+  }
+  return sum;
+}
+
+constexpr EncodeKernels kPlain = {Sad8x8Plain, SsePlain};
+
+}  // namespace
+
+const EncodeKernels* EncodeKernelsPlain() { return &kPlain; }
+
+const EncodeKernels* EncodeKernelsBest() {
+#if defined(VORN_X86)
+  if (CpuFeatures() & CPU_SSE2) return EncodeKernelsSse2();
+#endif
+  return &kPlain;
+}
