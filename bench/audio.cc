@@ -29,15 +29,17 @@ std::vector<float> RandomInput(uint32_t n) {
 }
 
 // range(1): 0 = plain kernels, 1 = SSE2 at most, 2 = everything detected.
-void SetLevel(int64_t level) {
-  CpuSetMask(level == 0 ? 0 : level == 1 ? CPU_SSE2 : ~0u);
+// Returns the mask to restore (VORN_CPU's, for the decoding benchmarks).
+uint32_t SetLevel(int64_t level) {
+  const uint32_t old = CpuSetMask(level == 0 ? 0 : level == 1 ? CPU_SSE2 : ~0u);
   AudioKernelsRefresh();
+  return old;
 }
 
 template <bool kDct>
 void BM_Vorn(benchmark::State& state) {
   const uint32_t n = uint32_t(state.range(0));
-  SetLevel(state.range(1));
+  const uint32_t old_mask = SetLevel(state.range(1));
   const std::vector<float> input = RandomInput(n);
   std::vector<float> storage(n + AudioTransformTableFloats(n) + 16);
   float* data = reinterpret_cast<float*>((reinterpret_cast<uintptr_t>(storage.data()) + 31) & ~uintptr_t{31});
@@ -53,7 +55,8 @@ void BM_Vorn(benchmark::State& state) {
     benchmark::DoNotOptimize(data);
     benchmark::ClobberMemory();
   }
-  SetLevel(2);
+  CpuSetMask(old_mask);
+  AudioKernelsRefresh();
 }
 
 #if defined(VORN_HAVE_FFTW3F)
