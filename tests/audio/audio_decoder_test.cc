@@ -397,6 +397,36 @@ TEST(AudioPacket, LastBlockCutToTheBytesOwedAndTheFadeGoesOn) {
   EXPECT_EQ(got.pcm[2421], (200 * 127 + 300) / 128);
 }
 
+TEST(AudioPacket, SilenceShortcutEqualsDecodingEveryBlock) {
+  // Random payloads owing more than they code: the packet helper stops
+  // decoding once the input is used up; decoding every block must agree.
+  std::mt19937 rng(11);
+  for (int trial = 0; trial < 24; trial++) {
+    const uint32_t rate = trial % 2 ? 22050 : 11025;
+    const uint32_t channels = 1 + (trial / 2) % 2;
+    const int dct = (trial / 4) % 2;
+    std::vector<uint8_t> payload(4 + rng() % 3000);
+    for (auto& b : payload) b = uint8_t(rng());
+    const uint32_t wanted = 2 * (5000 + rng() % 40000) + (trial % 3 == 0);  // sometimes odd
+    std::memcpy(payload.data(), &wanted, 4);
+    DecoderPtr a = Open(rate, channels, dct), b = Open(rate, channels, dct);
+    Collected fast;
+    EXPECT_EQ(AudioDecodePacket(a.get(), payload.data(), payload.data() + payload.size(), ~0u, Collect, &fast), wanted);
+    std::vector<int16_t> slow;
+    const uint8_t* in = payload.data() + 4;
+    for (uint32_t made = 0; made < wanted;) {
+      const AudioBlockOutput out = AudioDecodeBlock(b.get(), in, payload.data() + payload.size());
+      const uint32_t take = std::min(out.bytes, wanted - made);
+      slow.insert(slow.end(), out.pcm, out.pcm + take / 2);
+      made += take;
+      in = out.next;
+    }
+    ASSERT_EQ(fast.pcm, slow) << "trial " << trial;
+    // Both decoders must carry the same tail into the next packet.
+    EXPECT_EQ(0, std::memcmp(a->prev_tail, b->prev_tail, a->overlap_bytes));
+  }
+}
+
 TEST(AudioPacket, ExhaustedPacketFadesOutAndBoundsItsSilence) {
   DecoderPtr d = Open(22050, 2, 1);
   const std::vector<uint8_t> b1 = ConstantBlock(d.get(), 23, 16 * 100, false);
