@@ -54,9 +54,22 @@ bool ReadLayout(const uint8_t* movie, size_t size, MovieLayout* layout, std::str
   return true;
 }
 
+// A WAV file holds at most 4 GB of samples; a damaged movie can announce
+// more, which is refused rather than gathered.
+constexpr uint64_t kMaxOutputBytes = 0xFFFFFFFFull - 44;
+
+struct PcmCollector {
+  std::vector<int16_t>* pcm;
+  bool overflow;
+};
+
 void AppendPcm(void* context, const int16_t* pcm, uint32_t bytes) {
-  auto* out = static_cast<std::vector<int16_t>*>(context);
-  out->insert(out->end(), pcm, pcm + bytes / 2);
+  auto* out = static_cast<PcmCollector*>(context);
+  if (out->overflow || out->pcm->size() * 2 + bytes > kMaxOutputBytes) {
+    out->overflow = true;
+    return;
+  }
+  out->pcm->insert(out->pcm->end(), pcm, pcm + bytes / 2);
 }
 
 // Walks one frame packet's audio packets; decodes the chosen track's.
@@ -82,7 +95,12 @@ bool DecodeFrameAudio(const MovieLayout& layout, const uint8_t* packet, uint32_t
         std::fprintf(stderr, "vorntool decode: frame %u: the audio packet decodes to %u bytes, more than the "
                      "track's ring holds; the oldest are dropped as in playback\n", frame, wanted);
       }
-      AudioDecodePacket(decoder, payload, payload + length, ring_size, AppendPcm, &out->pcm);
+      PcmCollector collector = {&out->pcm, false};
+      AudioDecodePacket(decoder, payload, payload + length, ring_size, AppendPcm, &collector);
+      if (collector.overflow) {
+        *error = Format("Frame %u: the track's sound grows beyond the 4 GB a sound file can hold.", frame);
+        return false;
+      }
     }
     at += length;
   }
