@@ -105,9 +105,11 @@ BENCHMARK(BM_VideoDecode)
     ->ArgNames({"w", "h", "key", "vec"})
     ->Args({640, 480, 0, 0})
     ->Args({640, 480, 0, 1})
+    ->Args({640, 480, 1, 0})
     ->Args({640, 480, 1, 1})
     ->Args({1280, 720, 0, 0})
     ->Args({1280, 720, 0, 1})
+    ->Args({1280, 720, 1, 0})
     ->Args({1280, 720, 1, 1})
     ->Unit(benchmark::kMillisecond);
 

@@ -1,6 +1,7 @@
 // vorntool decode FILE --video OUT.y4m [--frames N] [--alpha OUT.y4m] [--grey]
 // [--map OUT]: decodes the frames in order through the engine and writes
-// them as YUV4MPEG2 4:2:0 (C420jpeg). Also dispatches --audio and --pixels.
+// them as YUV4MPEG2 4:2:0 (C420jpeg). Also dispatches --audio and --pixels
+// to decode_audio.cc and decode_pixels.cc.
 #include "vorntool/decode.h"
 
 #include <cstdio>
@@ -10,7 +11,6 @@
 
 #include "engine/movie.h"
 #include "vorntool/commands.h"
-#include "vorntool/decode_audio.h"
 
 namespace {
 
@@ -186,18 +186,6 @@ int DecodeVideoToY4m(const DecodeOptions& o) {
   if (alpha.file) ok = alpha.Close() && ok;
   if (map.file) ok = map.Close() && ok;
   return ok ? 0 : 1;
-}
-
-// Stand-ins until the audio and pixel parts are linked in; the real
-// definitions in decode_audio.cc and decode_pixels.cc take precedence.
-__attribute__((weak)) int DecodeAudio(const DecodeOptions& o) {
-  DecodeAudioRequest request;
-  request.movie_path = o.movie_path;
-  request.out_path = o.audio_path;
-  request.has_track = o.has_track;
-  request.track_id = o.track_id;
-  request.raw = o.raw;
-  return DecodeAudioToFile(request);
 }
 
 int CmdDecode(int argc, char** argv) {
