@@ -267,8 +267,10 @@ VORN_INLINE void StoreYuv(uint8_t* d, __m256i y, __m256i uv) {
     Store32(d + 96, Highs(c, e));
   } else {
     __m256i a = lo(y, uv), b = hi(y, uv);  // 0-7 | 16-23 and 8-15 | 24-31
-    Store32(d, Lows(a, b));
-    Store32(d + 32, Highs(a, b));
+    Store16(d, _mm256_castsi256_si128(a));
+    Store16(d + 16, _mm256_castsi256_si128(b));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 32), _mm256_extracti128_si256(a, 1));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 48), _mm256_extracti128_si256(b, 1));
   }
 }
 
