@@ -49,21 +49,30 @@ const Basis& GetBasis() {
 
 }  // namespace
 
+// Even basis vectors are symmetric and odd ones antisymmetric (the
+// butterfly's outputs pair up as d[n] and d[7 - n]), so each 1-D pass needs
+// only the sums and differences of mirrored samples: half the products.
+template <typename T>
+void ForwardPass(const T* in, int in_step, float* out, int out_step, const Basis& b) {
+  float even[4], odd[4];
+  for (int n = 0; n < 4; n++) {
+    float first = static_cast<float>(in[n * in_step]), last = static_cast<float>(in[(7 - n) * in_step]);
+    even[n] = first + last;
+    odd[n] = first - last;
+  }
+  for (int k = 0; k < 8; k++) {
+    const float* half = k % 2 ? odd : even;
+    float sum = 0;
+    for (int n = 0; n < 4; n++) sum += half[n] * b.analysis[k][n];
+    out[k * out_step] = sum;
+  }
+}
+
 void ForwardDctRaw(const int16_t samples[64], float values[64]) {
   const Basis& b = GetBasis();
   float rows[64];
-  for (int i = 0; i < 8; i++)  // rows: horizontal frequencies
-    for (int k = 0; k < 8; k++) {
-      float sum = 0;
-      for (int n = 0; n < 8; n++) sum += samples[8 * i + n] * b.analysis[k][n];
-      rows[8 * i + k] = sum;
-    }
-  for (int j = 0; j < 8; j++)  // columns: vertical frequencies
-    for (int k = 0; k < 8; k++) {
-      float sum = 0;
-      for (int n = 0; n < 8; n++) sum += rows[8 * n + j] * b.analysis[k][n];
-      values[8 * k + j] = sum;
-    }
+  for (int i = 0; i < 8; i++) ForwardPass(samples + 8 * i, 1, rows + 8 * i, 1, b);  // horizontal
+  for (int j = 0; j < 8; j++) ForwardPass(rows + j, 8, values + j, 8, b);          // vertical
 }
 
 void ForwardDctSteps(const int32_t table[64], float steps[64]) {
