@@ -26,10 +26,10 @@
 // a stretch of code allocates nothing: through the sanitizer's allocation
 // hook when the address sanitizer owns the heap, else by replacing operator
 // new (which the sanitizer's own operator new must not meet).
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define VORN_TEST_ASAN 1
 #elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
 #define VORN_TEST_ASAN 1
 #endif
 #endif
