@@ -48,8 +48,9 @@ void PrintEncodeStats(std::FILE* out, const MovieEncodeOptions& options,
     }
     keys += f.key;
   }
-  std::fprintf(out, "total: %zu frames (%u key), %zu bytes\n", stats.frames.size(), keys,
-               movie_bytes);
+  double seconds = static_cast<double>(stats.frames.size()) * options.rate_den / options.rate_num;
+  std::fprintf(out, "total: %zu frames (%u key), %zu bytes, %.1f kbit/s\n", stats.frames.size(),
+               keys, movie_bytes, seconds > 0 ? movie_bytes * 8 / seconds / 1000 : 0.0);
   for (int p = 0; p < 4; p++) {
     if (!samples[p]) continue;
     std::fprintf(out, "  plane %s: %llu bits, PSNR %.2f dB\n", kPlaneNames[p],
