@@ -176,7 +176,29 @@ void UnfoldPlain(const float* src, float* dst, uint32_t m, const float* u, uint3
   }
 }
 
-constexpr AudioFftKernels kPlainKernels = {Radix4Plain, Radix2Plain, UnfoldPlain, ToPcmPlain};
+// F_k = r_k (X(k) - i X(n - k)).
+inline Complex DctSpectrum(const float* x, uint32_t n, const float* r, uint32_t k) {
+  const float c = r[2 * k], s = r[2 * k + 1];
+  const float xr = x[k], xi = -x[n - k];
+  return Complex{c * xr - s * xi, c * xi + s * xr};
+}
+
+void DctUnfoldPlain(const float* x, float* dst, uint32_t n, const float* u, const float* r, uint32_t first) {
+  const uint32_t m = n / 2;
+  for (uint32_t k = first; k <= m / 2; k++) {
+    UnfoldPair(DctSpectrum(x, n, r, k), DctSpectrum(x, n, r, m - k), u + 2 * k, dst + 2 * k, dst + 2 * (m - k));
+  }
+}
+
+void DctReorderPlain(const float* v, float* out, uint32_t n, uint32_t first) {
+  for (uint32_t j = first; j < n / 2; j++) {
+    out[2 * j] = v[j];
+    out[2 * j + 1] = v[n - 1 - j];
+  }
+}
+
+constexpr AudioFftKernels kPlainKernels = {Radix4Plain,    Radix2Plain,     UnfoldPlain,
+                                           DctUnfoldPlain, DctReorderPlain, ToPcmPlain};
 
 AudioFftKernels ChooseKernels() {
   AudioFftKernels kernels = kPlainKernels;
@@ -256,18 +278,9 @@ void InverseDct(uint32_t n, float* data, uint32_t* work, float* table) {
   const float* rot = table + layout.rotate;
   // The DCT is the real inverse DFT of F_k = r_k (X(k) - i X(n - k)) with
   // F_0 = 2 X(0) and F_m = sqrt(2) X(m), read at even/odd reordered times.
-  auto spectrum = [&](uint32_t k) {
-    const float c = rot[2 * k], s = rot[2 * k + 1];
-    const float xr = data[k], xi = -data[n - k];
-    return Complex{c * xr - s * xi, c * xi + s * xr};
-  };
-  for (uint32_t k = 1; k <= m / 2; k++) {
-    UnfoldPair(spectrum(k), spectrum(m - k), u + 2 * k, first + 2 * k, first + 2 * (m - k));
-  }
+  const AudioFftKernels& kernels = AudioKernels();
+  kernels.dct_unfold(data, first, n, u, rot, 1);
   UnfoldZero(2.0f * data[0], float(std::sqrt(2.0)) * data[m], first);
-  const float* v = ComplexFft(m, first, second, table + layout.fft, AudioKernels());
-  for (uint32_t j = 0; j < m; j++) {
-    data[2 * j] = v[j];
-    data[2 * j + 1] = v[n - 1 - j];
-  }
+  const float* v = ComplexFft(m, first, second, table + layout.fft, kernels);
+  kernels.dct_reorder(v, data, n, 0);
 }

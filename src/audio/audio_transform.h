@@ -39,6 +39,13 @@ struct AudioFftKernels {
   // k = first .. m/2, into the m-point complex FFT input; u_k =
   // e^{2 pi i k / 2m} / 2 (complex). src may equal dst.
   void (*unfold)(const float* src, float* dst, uint32_t m, const float* u, uint32_t first);
+  // The DCT's version: the half spectrum F_k = r_k (X(k) - i X(n - k)) of
+  // the n coefficients x, r_k = e^{i pi k / 2n} (complex), folded likewise
+  // for pairs k = first .. n/4 into dst.
+  void (*dct_unfold)(const float* x, float* dst, uint32_t n, const float* u, const float* r, uint32_t first);
+  // The DCT's closing reorder: out[2j] = v[j], out[2j + 1] = v[n - 1 - j]
+  // for j = first .. n/2 - 1.
+  void (*dct_reorder)(const float* v, float* out, uint32_t n, uint32_t first);
   // count values times scale, rounded to nearest (ties to even), clamped to
   // 16 bits; with b non-null the output interleaves a and b (2 * count values).
   void (*to_pcm)(const float* a, const float* b, int16_t* out, uint32_t count, float scale);

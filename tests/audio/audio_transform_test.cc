@@ -211,6 +211,27 @@ TEST(AudioKernels, UnfoldMatchesPlainExactlyInAndOutOfPlace) {
   }
 }
 
+TEST(AudioKernels, DctWrappingMatchesPlainExactly) {
+  for (const Level& level : kLevels) {
+    if (!(CpuFeatures() & level.flag)) continue;
+    const AudioFftKernels vec = KernelsFor(level);
+    for (uint32_t n : {4u, 8u, 16u, 32u, 42u, 64u, 100u, 512u, 4096u}) {
+      const uint32_t m = n / 2;
+      const std::vector<float> x = RandomValues(n + 1, n, 100.0f);
+      const std::vector<float> u = RandomValues(2 * (m / 2 + 1) + 1, n + 1, 1.0f);
+      const std::vector<float> r = RandomValues(2 * m + 1, n + 2, 1.0f);
+      std::vector<float> d1(n + 16, 7.0f), d2(n + 16, 7.0f);
+      AudioPlainKernels().dct_unfold(x.data() + 1, d1.data() + 8, n, u.data() + 1, r.data() + 1, 1);
+      vec.dct_unfold(x.data() + 1, d2.data() + 8, n, u.data() + 1, r.data() + 1, 1);
+      ASSERT_EQ(d1, d2) << level.name << " unfold n=" << n;
+      std::vector<float> o1(n + 16, 7.0f), o2(n + 16, 7.0f);
+      AudioPlainKernels().dct_reorder(x.data() + 1, o1.data() + 8, n, 0);
+      vec.dct_reorder(x.data() + 1, o2.data() + 8, n, 0);
+      ASSERT_EQ(o1, o2) << level.name << " reorder n=" << n;
+    }
+  }
+}
+
 TEST(AudioKernels, PcmConversionMatchesPlainExactly) {
   for (const Level& level : kLevels) {
     if (!(CpuFeatures() & level.flag)) continue;

@@ -7,11 +7,23 @@
 
 namespace {
 
+// This file is built with FMA enabled, and the compiler may fuse a product
+// with the sum it feeds, which rounds differently from the plain kernels;
+// the empty asm makes each product a value of its own.
+inline __m128 Rounded(__m128 product) {
+  asm("" : "+x"(product));
+  return product;
+}
+inline __m256 Rounded(__m256 product) {
+  asm("" : "+x"(product));
+  return product;
+}
+
 // t * w for four complex values, w given as its real and imaginary parts
 // repeated in both halves of each pair.
 inline __m256 ComplexMul(__m256 t, __m256 wr, __m256 wi) {
   const __m256 swapped = _mm256_permute_ps(t, 0xB1);  // (im, re) pairs
-  return _mm256_addsub_ps(_mm256_mul_ps(t, wr), _mm256_mul_ps(swapped, wi));
+  return _mm256_addsub_ps(Rounded(_mm256_mul_ps(t, wr)), Rounded(_mm256_mul_ps(swapped, wi)));
 }
 
 // i * t: (-im, re).
@@ -121,7 +133,7 @@ void UnfoldAvx2(const float* src, float* dst, uint32_t m, const float* u, uint32
     // With A = conj(a), B = conj(b): A + conj(B) = (P.re, -Q.im) and
     // A - conj(B) = (Q.re, -P.im).
     const __m256 p = _mm256_add_ps(a, b), q = _mm256_sub_ps(a, b);
-    const __m256 h = _mm256_mul_ps(half, _mm256_blend_ps(p, _mm256_xor_ps(q, sign_all), 0xAA));
+    const __m256 h = Rounded(_mm256_mul_ps(half, _mm256_blend_ps(p, _mm256_xor_ps(q, sign_all), 0xAA)));
     const __m256 d = _mm256_blend_ps(q, _mm256_xor_ps(p, sign_all), 0xAA);
     const __m256 w = _mm256_loadu_ps(u + 2 * k);
     const __m256 t = ComplexMul(d, _mm256_moveldup_ps(w), _mm256_movehdup_ps(w));
@@ -135,10 +147,66 @@ void UnfoldAvx2(const float* src, float* dst, uint32_t m, const float* u, uint32
   AudioPlainKernels().unfold(src, dst, m, u, k);
 }
 
+// ---- DCT wrapping ------------------------------------------------------------------
+
+inline __m128 Reverse4(__m128 v) { return _mm_shuffle_ps(v, v, _MM_SHUFFLE(0, 1, 2, 3)); }
+
+// F_j = r_j (X(j) - i X(n - j)) for four neighbouring j, given X(j) and
+// X(n - j) lane by lane: (c X(j) + s X(n - j), s X(j) - c X(n - j)), the
+// plain kernel's products and sums with the negations moved, exactly.
+inline __m256 DctSpectrum4(__m128 xj, __m128 xnj, const float* r) {
+  const __m128 lo = _mm_loadu_ps(r), hi = _mm_loadu_ps(r + 4);
+  const __m128 c = _mm_shuffle_ps(lo, hi, _MM_SHUFFLE(2, 0, 2, 0));
+  const __m128 s = _mm_shuffle_ps(lo, hi, _MM_SHUFFLE(3, 1, 3, 1));
+  const __m128 re = _mm_add_ps(Rounded(_mm_mul_ps(c, xj)), Rounded(_mm_mul_ps(s, xnj)));
+  const __m128 im = _mm_sub_ps(Rounded(_mm_mul_ps(s, xj)), Rounded(_mm_mul_ps(c, xnj)));
+  return _mm256_set_m128(_mm_unpackhi_ps(re, im), _mm_unpacklo_ps(re, im));
+}
+
+void DctUnfoldAvx2(const float* x, float* dst, uint32_t n, const float* u, const float* r, uint32_t first) {
+  const uint32_t m = n / 2;
+  const __m256 half = _mm256_set1_ps(0.5f);
+  const __m256 sign_imag = _mm256_castsi256_ps(_mm256_set1_epi64x(int64_t(0x80000000u) << 32));
+  uint32_t k = first;
+  for (; 2 * k + 6 < m; k += 4) {  // the mirrored four lie above the four
+    const uint32_t mirror = m - k - 3;
+    const __m256 a = DctSpectrum4(_mm_loadu_ps(x + k), Reverse4(_mm_loadu_ps(x + n - k - 3)), r + 2 * k);
+    // F at mirror .. mirror + 3, then in the order of a's lanes.
+    const __m256 b = ReverseComplex(
+        DctSpectrum4(_mm_loadu_ps(x + mirror), Reverse4(_mm_loadu_ps(x + m + k)), r + 2 * mirror));
+    // a + conj(b) = (P.re, Q.im), a - conj(b) = (Q.re, P.im).
+    const __m256 p = _mm256_add_ps(a, b), q = _mm256_sub_ps(a, b);
+    const __m256 h = Rounded(_mm256_mul_ps(half, _mm256_blend_ps(p, q, 0xAA)));
+    const __m256 d = _mm256_blend_ps(q, p, 0xAA);
+    const __m256 w = _mm256_loadu_ps(u + 2 * k);
+    const __m256 t = ComplexMul(d, _mm256_moveldup_ps(w), _mm256_movehdup_ps(w));
+    const __m256 swapped = _mm256_permute_ps(t, 0xB1);
+    _mm256_storeu_ps(dst + 2 * k, _mm256_addsub_ps(h, swapped));
+    const __m256 mirrored = _mm256_add_ps(_mm256_xor_ps(h, sign_imag), swapped);
+    _mm256_storeu_ps(dst + 2 * mirror, ReverseComplex(mirrored));
+  }
+  AudioPlainKernels().dct_unfold(x, dst, n, u, r, k);
+}
+
+void DctReorderAvx2(const float* v, float* out, uint32_t n, uint32_t first) {
+  const __m256i reverse = _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0);
+  uint32_t j = first;
+  for (; j + 8 <= n / 2; j += 8) {
+    const __m256 a = _mm256_loadu_ps(v + j);
+    const __m256 b = _mm256_permutevar8x32_ps(_mm256_loadu_ps(v + n - 8 - j), reverse);
+    const __m256 lo = _mm256_unpacklo_ps(a, b), hi = _mm256_unpackhi_ps(a, b);
+    _mm256_storeu_ps(out + 2 * j, _mm256_permute2f128_ps(lo, hi, 0x20));
+    _mm256_storeu_ps(out + 2 * j + 8, _mm256_permute2f128_ps(lo, hi, 0x31));
+  }
+  AudioPlainKernels().dct_reorder(v, out, n, j);
+}
+
 }  // namespace
 
 void AudioKernelsInitAvx2(AudioFftKernels* kernels) {
   kernels->radix4 = Radix4Avx2;
   kernels->radix2 = Radix2Avx2;
   kernels->unfold = UnfoldAvx2;
+  kernels->dct_unfold = DctUnfoldAvx2;
+  kernels->dct_reorder = DctReorderAvx2;
 }
