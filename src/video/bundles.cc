@@ -2,8 +2,8 @@
 
 namespace {
 
-// Bundle element counts per block row for a plane w8 wide (the N of each
-// count field) and the element size.
+// Values of a bundle per block row of a plane w8 wide: the N whose width,
+// plus 511, sizes the bundle's count field.
 uint32_t BundleRowValues(int bundle, uint32_t w8) {
   uint32_t blocks = w8 / 8;
   switch (bundle) {
