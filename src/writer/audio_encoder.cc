@@ -253,7 +253,8 @@ uint32_t AudioEncoderTrackFormat(const AudioEncoder* enc, bool sixteen_bit) {
 std::vector<uint8_t> AudioEncodePacket(AudioEncoder* enc, const int16_t* pcm, uint32_t frames,
                                        const int16_t* following, uint32_t following_frames) {
   std::vector<uint8_t> payload;
-  if (frames == 0 || !pcm) return payload;
+  // decoded_bytes is a 32-bit word: larger packets cannot be described.
+  if (frames == 0 || !pcm || uint64_t{frames} * enc->channels * 2 > 0xFFFFFFFFull) return payload;
   const uint32_t values = frames * enc->channels;
   const uint32_t decoded_bytes = values * 2;
   for (int i = 0; i < 4; i++) payload.push_back(uint8_t(decoded_bytes >> (8 * i)));
