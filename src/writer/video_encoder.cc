@@ -172,8 +172,12 @@ void EncodeFramePlanes(VideoEncoder* e, bool key, FrameWork* work) {
     args.pitch = g.pitch;
     args.key = key;
     args.old_colours = o.version != 'i';
-    // Chroma errors are seen less; a larger lambda moves bits to luma.
-    args.lambda = index == kChromaU || index == kChromaV ? e->lambda * 1.5 : e->lambda;
+    // Chroma errors are seen less; a larger lambda moves bits to luma. Key
+    // frames get a smaller one (unless every frame is a key frame): the
+    // frames after them predict from their picture, so their quality pays
+    // off again and again.
+    double plane_lambda = index == kChromaU || index == kChromaV ? e->lambda * 1.5 : e->lambda;
+    args.lambda = key && o.keyint != 1 ? plane_lambda * 0.5 : plane_lambda;
     args.base_q = model->base_q;
     args.allowed_types = o.allowed_types;
     args.allowed_sub_types = o.allowed_sub_types;
@@ -194,7 +198,8 @@ void EncodeFramePlanes(VideoEncoder* e, bool key, FrameWork* work) {
     LearnValueCosts(syntax, histograms, model);
     work->coded[index].clear();
     work->ok = WritePlanePlanned(syntax, plan, &work->coded[index]) && work->ok;
-    work->cost += work->results[index].sse + args.lambda * 8.0 * work->coded[index].size();
+    // The cost that decides between key and inter coding weighs bits alike.
+    work->cost += work->results[index].sse + plane_lambda * 8.0 * work->coded[index].size();
   };
   encode(kLuma, e->source.data(), e->frames[e->current].data(), e->frames[next].data(),
          &e->models[0]);
