@@ -48,6 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   MovieSetFrameRate(0, 1);
   const uint32_t flags = OPEN_FROM_MEMORY | OPEN_NO_THREAD | OPEN_FRAME_RATE | OPEN_TRACKS |
                          OPEN_ALPHA | OPEN_NO_SKIP;
+  MovieSetMemorySize(static_cast<uint32_t>(image.size()));
   Movie* movie = MovieOpen(image.data(), flags);
   if (!movie) return 0;
   std::vector<uint8_t> out;

@@ -131,6 +131,10 @@ void MovieSetReadSpeed(int32_t bytes_per_second);
 void MovieSetIoBufferSize(int32_t bytes);
 using IoOpenFunction = int (*)(IoReader* io, const void* source, uint32_t flags);
 void MovieSetIoOpen(IoOpenFunction open);
+// The byte length of the image the next OPEN_FROM_MEMORY open reads; the open
+// then refuses a movie that claims more and reads nothing outside the image.
+// Without it (0) the caller vouches that the image is as long as its header says.
+void MovieSetMemorySize(uint32_t bytes);
 
 // ---- Frame stepping -------------------------------------------------------------
 uint32_t MovieClockMs();

@@ -29,6 +29,8 @@ inline constexpr char MOVIE_ERROR_INDEX_ORDER[] =
     "The movie's frame index is damaged: a frame starts before the previous one.";
 inline constexpr char MOVIE_ERROR_INDEX_END[] =
     "The movie's frame index is damaged: a frame lies past the end of the movie.";
+inline constexpr char MOVIE_ERROR_IMAGE_SHORT[] =
+    "The movie is longer than the memory image holding it.";
 inline constexpr char MOVIE_ERROR_LARGEST[] =
     "The movie has a frame larger than its header allows.";
 

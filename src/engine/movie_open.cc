@@ -12,6 +12,7 @@
 #include "engine/engine_memory.h"
 #include "engine/movie.h"
 #include "engine/movie_header.h"
+#include "engine/movie_service.h"
 #include "platform/platform.h"
 #include "sound/sound_track.h"
 #include "video/video_decoder.h"
@@ -35,6 +36,7 @@ uint32_t g_requested_ids[kMaxRequestedTracks];
 int32_t g_read_speed = kUnset;
 int32_t g_io_buffer_size = kUnset;
 IoOpenFunction g_io_open = nullptr;
+uint32_t g_memory_size = 0;  // 0 = the caller vouches for the image
 
 void ResetRequestedTracks() {
   g_requested_count = 1;
@@ -302,8 +304,15 @@ Movie* OpenSteps(OpenJob* job, const void* source, uint32_t open_start) {
   Movie* m = &job->local;
   uint8_t header[MOVIE_HEADER_SIZE] = {};
   uint32_t header_bytes = MOVIE_HEADER_SIZE;
+  const uint32_t image_size = g_memory_size;  // consumed by every open
+  g_memory_size = 0;
   if (job->from_memory) {
-    std::memcpy(header, job->image, MOVIE_HEADER_SIZE);
+    // With a known image length nothing outside the image is ever read.
+    if (image_size) {
+      header_bytes = std::min(image_size, MOVIE_HEADER_SIZE);
+      job->source_length = image_size;
+    }
+    std::memcpy(header, job->image, header_bytes);
   } else {
     if (!OpenReader(job, source)) return nullptr;
     header_bytes = m->io.read_header(&m->io, 0, header, MOVIE_HEADER_SIZE);
@@ -315,6 +324,8 @@ Movie* OpenSteps(OpenJob* job, const void* source, uint32_t open_start) {
   ApplyVersionAndFlags(m, info.version, job->open_flags);
   ApplyFrameRate(job);
   if (const char* refusal = MovieCheckLayout(m, job->source_length)) return FailOpen(job, refusal);
+  if (job->from_memory && job->source_length && uint64_t{m->size_less_8} + 8 > job->source_length)
+    return FailOpen(job, MOVIE_ERROR_IMAGE_SHORT);
 
   RegisterRecordArrays(job);
   if (!AllocateRecord(job)) return FailOpen(job, MOVIE_ERROR_MEMORY);
@@ -356,16 +367,9 @@ Movie* OpenSteps(OpenJob* job, const void* source, uint32_t open_start) {
 
   SelectTracks(job);
   SoundTracksOpen(m, job->forced_num, job->forced_den);
-  if (m->selected_count) {
-    // The sound thread comes with the service threads; the mutex that guards
-    // the rings is needed now already.
-    m->sound_on = 1;
-    m->sound_node.mutex = MutexCreate();
-  }
-  // No reading thread yet either; the reader's mutex still guards its ring
-  // against the engine's own read-ahead attempts.
-  if (!m->preload && !(m->flags & OPEN_NO_THREAD)) m->io.service_node.mutex = MutexCreate();
+  // The hooks go in before the reading thread can call the reader.
   FillReaderHooks(&m->io);
+  MovieServiceAttach(m);
   if (!m->preload && !(m->flags & OPEN_NO_FILL)) FillReadAhead(m);
   return m;
 }
@@ -392,6 +396,7 @@ void MovieSetSoundTracks(uint32_t count, const uint32_t* ids) {
 void MovieSetReadSpeed(int32_t bytes_per_second) { g_read_speed = bytes_per_second; }
 void MovieSetIoBufferSize(int32_t bytes) { g_io_buffer_size = bytes; }
 void MovieSetIoOpen(IoOpenFunction open) { g_io_open = open; }
+void MovieSetMemorySize(uint32_t bytes) { g_memory_size = bytes; }
 
 Movie* MovieOpen(const void* source, uint32_t flags) {
   if (!(flags & OPEN_TRACKS)) ResetRequestedTracks();
@@ -419,16 +424,10 @@ void MovieClose(Movie* movie) {
   for (uint32_t i = 0; i < movie->selected_count; i++)
     if (movie->tracks[i].pause) movie->tracks[i].pause(&movie->tracks[i], 1);
   movie->paused = 1;
-  // The service nodes' mutexes go first; the reader's hooks then do nothing.
-  if (movie->io.service_node.mutex) {
-    MutexDestroy(movie->io.service_node.mutex);
-    movie->io.service_node.mutex = nullptr;
-  }
+  // The service threads let go of the movie first (and end with their last
+  // movie); the reader's hooks then do nothing.
+  MovieServiceDetach(movie);
   SoundTracksClose(movie);
-  if (movie->sound_node.mutex) {
-    MutexDestroy(movie->sound_node.mutex);
-    movie->sound_node.mutex = nullptr;
-  }
   ConvertReleaseScratch();
   const bool from_memory = (movie->flags & OPEN_FROM_MEMORY) != 0;
   if (movie->preload) {

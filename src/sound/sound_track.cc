@@ -42,6 +42,17 @@ void ResetRecord(SoundTrack* track) {
   track->speed_factor = SOUND_SPEED_NOMINAL;
 }
 
+// The ring holds the track's largest frame of PCM, but never more than
+// kMaxRingSeconds of it: a header may claim gigabytes, and a frame that
+// really decodes to more simply loses its oldest audio, as any overflow does.
+constexpr uint32_t kMaxRingSeconds = 16;
+
+uint32_t RingSize(uint32_t max_bytes, uint32_t rate, uint32_t channels) {
+  const uint32_t cap = rate * channels * 2 * kMaxRingSeconds;  // at most 4 MiB
+  const uint32_t bytes = std::min(max_bytes, cap);
+  return (bytes + SOUND_RING_ALIGN - 1) & ~(SOUND_RING_ALIGN - 1);
+}
+
 // Opens file track `file_track` into `track`; false drops the track.
 bool OpenOneTrack(Movie* movie, SoundTrack* track, uint32_t file_track, uint32_t forced_num,
                   uint32_t forced_den) {
@@ -58,7 +69,7 @@ bool OpenOneTrack(Movie* movie, SoundTrack* track, uint32_t file_track, uint32_t
     return false;
 
   if (track->feed_mask == 0) track->feed_mask = UINT32_MAX;
-  track->ring_size = (max_bytes + SOUND_RING_ALIGN - 1) & ~(SOUND_RING_ALIGN - 1);
+  track->ring_size = RingSize(max_bytes, rate, channels);
   track->ring_start = static_cast<uint8_t*>(EngineAlloc(track->ring_size));
   if (!track->ring_start) {
     if (track->close) track->close(track);
