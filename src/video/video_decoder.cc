@@ -82,8 +82,12 @@ void VideoDecodeFrame(uint32_t pitch, uint32_t width, uint32_t height, uint8_t* 
     // The alpha section's size locates everything after it; a size that
     // does not fit the data leaves the whole frame as it was.
     uint32_t alpha_size = data_size >= 4 ? LoadLe32(data) : 0;
-    if (alpha_size < 4 || alpha_size > data_size) return keep_all(true);
-    if ((flags & kAlpha) && dest_alpha && prev_alpha) {
+    bool wanted = (flags & kAlpha) && dest_alpha && prev_alpha;
+    if (alpha_size < 4 || alpha_size > data_size) {
+      if (wanted) KeepPlane(dest_alpha, prev_alpha, luma.width8, luma.height8, luma.pitch);
+      return keep_all(true);
+    }
+    if (wanted) {
       PlaneDecodeArgs alpha = luma;
       alpha.dest = dest_alpha;
       alpha.prev = prev_alpha;

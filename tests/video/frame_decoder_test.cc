@@ -119,6 +119,7 @@ TEST(FrameDecoder, SizeWordsThatDoNotFitKeepTheFrame) {
     TestFrame f(32, 32, 1, 2);
     f.Decode(data, kAlpha, video_flags, true);
     ExpectPlane(f.Luma(), 32, 32, 32, 2);
+    if (video_flags) ExpectPlane(f.alpha_cur.data(), 32, 32, 32, 2);
     ExpectPlane(f.Chroma2(), 16, 16, 16, 2);
     for (size_t i = 0; i < f.map.size; i++) EXPECT_EQ(f.map.data()[i], 0);
     EXPECT_TRUE(f.GuardsIntact());
