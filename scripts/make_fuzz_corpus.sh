@@ -1,0 +1,58 @@
+#!/bin/sh
+# Regenerates the fuzzers' seed corpora in fuzz/corpus/ from movies made by
+# vorntool (demo, then re-encoded in every version, grey and with alpha).
+# Usage: scripts/make_fuzz_corpus.sh [path/to/vorntool]
+set -eu
+cd "$(dirname "$0")/.."
+T=${1:-build/native/tools/vorntool/vorntool}
+W=$(mktemp -d)
+trap 'rm -rf "$W"' EXIT
+
+$T demo -o "$W/demo.vxn" --size 64x48 --seconds 1
+$T decode "$W/demo.vxn" --video "$W/demo.y4m" --frames 8 --alpha "$W/alpha.y4m" 2>/dev/null ||
+  $T decode "$W/demo.vxn" --video "$W/demo.y4m" --frames 8
+$T decode "$W/demo.vxn" --audio "$W/demo.wav"
+cp "$W/demo.y4m" "$W/alpha.y4m"
+$T encode "$W/demo.y4m" --audio "$W/demo.wav" -o "$W/i.vxn" --keyint 4 --quality 40
+$T encode "$W/demo.y4m" -o "$W/g_grey.vxn" --version g --grey --keyint 3
+$T encode "$W/demo.y4m" --audio "$W/demo.wav" --audio-variant rdft -o "$W/h_alpha.vxn" \
+  --version h --alpha "$W/alpha.y4m" --keyint 5
+$T encode "$W/demo.y4m" -o "$W/f.vxn" --version f --quality 90 --frames 3
+
+python3 - "$W" <<'PY'
+import os, struct, sys
+work = sys.argv[1]
+def word(b, o): return struct.unpack_from("<I", b, o)[0]
+rates = [11025, 22050, 44100, 8000, 48000, 32000, 1, 65535]
+for d in ("fuzz_movie", "fuzz_video_frame", "fuzz_audio_packet", "fuzz_command_line"):
+    os.makedirs(os.path.join("fuzz/corpus", d), exist_ok=True)
+for name in sorted(os.listdir(work)):
+    if not name.endswith(".vxn"): continue
+    movie = open(os.path.join(work, name), "rb").read()
+    open(os.path.join("fuzz/corpus/fuzz_movie", name), "wb").write(movie)
+    version = chr(movie[3]); frames = word(movie, 8); w = word(movie, 20); h = word(movie, 24)
+    vflags = word(movie, 36); n = word(movie, 40)
+    formats = [word(movie, 44 + 4 * n + 4 * t) for t in range(n)]
+    index = 44 + 12 * n
+    for f in range(min(frames, 4)):
+        start = word(movie, index + 4 * f) & ~1; end = word(movie, index + 4 * f + 4) & ~1
+        pos = start
+        for t in range(n):
+            size = word(movie, pos); payload = movie[pos + 4: pos + 4 + size]; pos += 4 + size
+            if size > 4:
+                fmt = formats[t]
+                kind = rates.index(fmt & 0xFFFF) if (fmt & 0xFFFF) in rates else 1
+                kind |= 8 if fmt & 0x20000000 else 0
+                kind |= 16 if (fmt & 0x10000000) and not (fmt & 0x80000000) else 0
+                open(f"fuzz/corpus/fuzz_audio_packet/{name}-{f}-{t}", "wb").write(bytes([kind]) + payload[4:])
+        if (w, h) == (64, 48):
+            mode = 3 | (0x08 if vflags & 0x100000 else 0) | (0x10 if vflags & 0x20000 else 0)
+            mode |= 0x20 if version in "fgh" else 0
+            open(f"fuzz/corpus/fuzz_video_frame/{name}-{f}", "wb").write(bytes([mode]) + movie[pos:end])
+texts = ["film", "/L /P film.vxn", ":141824 /l /c /a4", "/F12.5 /W /H a.vxn,b", "/F2.5;1.5 \"my movie\"",
+         "/-L /L2 x", "/T0 /M0 /E-1 m", "film.vxn|1024", "/D640x480x16 /B3 /Q /S z", "/!",
+         "~~~~\n/X", "/Z /K /N /C movie, \"two words\", three"]
+for i, t in enumerate(texts):
+    open(f"fuzz/corpus/fuzz_command_line/seed{i}", "wb").write(t.encode())
+PY
+du -sh fuzz/corpus/*
