@@ -128,6 +128,24 @@ TEST(Y4mInput, DamagedStreamsGiveClearErrors) {
   EXPECT_EQ(ReadAllY4m(Y4mText("YUV4MPEG2 W4 H2", 3, 12)), "");
 }
 
+TEST(Y4mInput, RandomDamageNeverCrashes) {
+  std::mt19937 random(11);
+  std::string good = Y4mText("YUV4MPEG2 W6 H4 F30:1 C420jpeg", 3, 6 * 4 + 2 * 3 * 2);
+  for (int round = 0; round < 200; round++) {
+    std::string text = good;
+    for (int i = 0; i < 3; i++) text[random() % text.size()] = static_cast<char>(random());
+    text.resize(random() % (text.size() + 1));
+    // Any outcome but a crash or a read outside the data (the sanitizer
+    // build watches for those) is fine; a stream that reads cleanly must
+    // still have whole pictures.
+    uint32_t pictures = 0;
+    std::string error = ReadAllY4m(text, &pictures);
+    if (error.empty()) {
+      EXPECT_LT(pictures, 100u);
+    }
+  }
+}
+
 std::string WavBytes(uint16_t format, uint16_t channels, uint32_t rate, uint16_t bits,
                      const std::string& data, bool data_first = false) {
   auto le = [](uint32_t v, int n) {
