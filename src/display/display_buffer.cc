@@ -39,7 +39,7 @@ const DisplayBackend* Backend() { return g_backend ? g_backend : DisplaySystemBa
 
 void SetError(const char* text) { std::snprintf(g_error, sizeof(g_error), "%s", text); }
 
-uint32_t CapsNeeded(const DisplayBuffer* b) { return b->flags & DISPLAY_CAP_MASK; }
+uint32_t CapsNeeded(const DisplayBuffer* b) { return b->required_caps; }
 
 // Fills a freshly made surface with black through a lock of its own.
 void ClearSurface(DisplayBuffer* b) {
@@ -51,9 +51,8 @@ void ClearSurface(DisplayBuffer* b) {
   Backend()->unlock(b);
 }
 
-// Result flags keep the required capabilities until the record is built.
 void SetFormat(DisplayBuffer* b, int32_t format, uint32_t extra) {
-  b->flags = (b->flags & DISPLAY_CAP_MASK) | static_cast<uint32_t>(format) | extra;
+  b->flags = static_cast<uint32_t>(format) | extra;
 }
 
 bool TryPrimary(DisplayBuffer* b) {
@@ -160,7 +159,6 @@ void ReleaseReferences(DisplayBuffer* b) {
 void BuildRecord(DisplayBuffer* b) {
   const DisplayBackend* be = Backend();
   const DisplayScreen* screen = be->screen();
-  b->flags &= ~DISPLAY_CAP_MASK;
   b->screen_width = screen->width;
   b->screen_height = screen->height;
   b->screen_bits = screen->bits;
@@ -204,7 +202,7 @@ DisplayBuffer* DisplayBufferOpen(void* window, uint32_t width, uint32_t height, 
   b->width = width;
   b->height = height;
   b->window = window;
-  b->flags = flags & DISPLAY_CAP_MASK;
+  b->required_caps = flags & DISPLAY_CAP_MASK;
   const uint32_t style = (flags & DISPLAY_STYLE_MASK) < STYLE_COUNT ? flags & DISPLAY_STYLE_MASK : 0;
   const int mode_switch = (flags & DISPLAY_MODE_CHANGE) ? 1 : 0;
   const DisplayBackend* be = Backend();

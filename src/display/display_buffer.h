@@ -82,6 +82,8 @@ struct DisplayBuffer {
   void* old_bitmap;
   // Back-end data that has no place above (the SDL front end's texture...).
   void* extra;
+  // The scaling the open was asked to support (CAP_* bits of its flags).
+  uint32_t required_caps;
 };
 
 // ---- Operations -------------------------------------------------------------------
