@@ -35,10 +35,6 @@ VORN_INLINE void Store16(uint8_t* p, __m128i v) {
 VORN_INLINE __m256i Lows(__m256i a, __m256i b) { return _mm256_permute2x128_si256(a, b, 0x20); }
 VORN_INLINE __m256i Highs(__m256i a, __m256i b) { return _mm256_permute2x128_si256(a, b, 0x31); }
 
-VORN_INLINE __m256i ApplySign(__m256i magnitude, __m256i sign) {
-  return _mm256_sub_epi16(_mm256_xor_si256(magnitude, sign), sign);
-}
-
 struct Chroma {
   __m256i blue, green, red;  // 16 chroma samples in order
 };
@@ -48,16 +44,16 @@ VORN_INLINE Chroma ChromaOffsets(const uint8_t* u, const uint8_t* v) {
   const __m256i bias = _mm256_set1_epi16(128);
   __m256i du = _mm256_sub_epi16(_mm256_cvtepu8_epi16(Load16(u)), bias);
   __m256i dv = _mm256_sub_epi16(_mm256_cvtepu8_epi16(Load16(v)), bias);
-  __m256i su = _mm256_srai_epi16(du, 15), sv = _mm256_srai_epi16(dv, 15);
   __m256i au = _mm256_abs_epi16(du), av = _mm256_abs_epi16(dv);
   au = _mm256_add_epi16(au, au);
   av = _mm256_add_epi16(av, av);
+  // sign(m, d) gives m with the sign of d (0 for d = 0, where m is 0 anyway).
   Chroma c;
   c.blue = _mm256_add_epi16(_mm256_add_epi16(du, du),
-                            ApplySign(_mm256_mulhi_epu16(au, _mm256_set1_epi16(565)), su));
-  c.red = ApplySign(_mm256_mulhi_epu16(av, _mm256_set1_epi16(short(52299))), sv);
-  __m256i gu = ApplySign(_mm256_mulhi_epu16(au, _mm256_set1_epi16(12837)), su);
-  __m256i gv = ApplySign(_mm256_mulhi_epu16(av, _mm256_set1_epi16(26639)), sv);
+                            _mm256_sign_epi16(_mm256_mulhi_epu16(au, _mm256_set1_epi16(565)), du));
+  c.red = _mm256_sign_epi16(_mm256_mulhi_epu16(av, _mm256_set1_epi16(short(52299))), dv);
+  __m256i gu = _mm256_sign_epi16(_mm256_mulhi_epu16(au, _mm256_set1_epi16(12837)), du);
+  __m256i gv = _mm256_sign_epi16(_mm256_mulhi_epu16(av, _mm256_set1_epi16(26639)), dv);
   c.green = _mm256_sub_epi16(zero, _mm256_add_epi16(gu, gv));
   return c;
 }
