@@ -11,15 +11,17 @@ struct PlatformMutex;
 
 inline constexpr uint32_t IO_CHUNK_SIZE = 16384;
 
-// A client of a background service thread: one per movie and thread.
+// A client of a background service thread: one per movie and thread
+// (input/service_thread.h). next is read by the thread while the player's
+// thread links and unlinks nodes, so both access it atomically.
 struct ServiceNode {
   ServiceNode* next;
-  PlatformMutex* mutex;
-  ServiceNode* sort_next;
-  uint32_t last_priority;
-  uint32_t (*poll)(ServiceNode* node);
-  void (*service)(ServiceNode* node);
-  uint32_t last_service_tick;
+  PlatformMutex* mutex;  // the client's re-entrant mutex, guarding its data
+  ServiceNode* sort_next;  // the thread's per-pass priority list
+  uint32_t priority;       // last value returned by poll
+  uint32_t (*poll)(ServiceNode* node, uint32_t tick);  // 0 = nothing to do
+  void (*service)(ServiceNode* node, uint32_t tick);
+  uint32_t idle_tick;  // pass in which the service last found nothing to do
   void* owner;  // the IoReader or the Movie the node serves
 };
 
