@@ -1,6 +1,7 @@
 // One audio packet payload against each track kind: the first input byte
 // picks the rate, channel count and transform variant; the rest is decoded
 // block after block the way the engine consumes a packet.
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 

@@ -1,6 +1,7 @@
 // The player's command text: an embedded command line and the user's text
 // composed, switches cancelled and read, names split and classified, the
 // way the player starts. Nothing is opened.
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <vector>

@@ -1,6 +1,7 @@
 // A whole movie from memory: open, then decode every frame (audio into the
 // rings of a silent driver, video into the frame buffers) and convert each
 // into a few destination formats and scaling modes.
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <vector>

@@ -1,6 +1,7 @@
 // One or two video frames against a small fixed picture: the first input
 // byte picks the size and the header flags, the rest is the frame data,
 // decoded once as a key frame and again predicting from the first result.
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <vector>
