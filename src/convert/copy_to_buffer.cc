@@ -1,5 +1,7 @@
 #include "convert/copy_to_buffer.h"
 
+#include <algorithm>
+
 #include "convert/colour_tables.h"
 #include "convert/copy_drivers.h"
 #include "convert/families.h"
@@ -104,10 +106,13 @@ int32_t MovieCopyToBuffer(Movie* movie, void* dest, int32_t dest_pitch, uint32_t
   uint32_t y = ToDecoded(src_y, m->decoded_height, m->height);
   uint32_t width = ToDecoded(src_width, m->decoded_width, m->width);
   uint32_t height = ToDecoded(src_height, m->decoded_height, m->height);
-  if (x > m->decoded_width) x = m->decoded_width;
-  if (y > m->decoded_height) y = m->decoded_height;
-  if (width > m->decoded_width - x) width = m->decoded_width - x;
-  if (height > m->decoded_height - y) height = m->decoded_height - y;
+  // The frame never reaches past its padded planes, whatever the record says.
+  uint32_t frame_width = std::min(m->decoded_width, m->plane_width);
+  uint32_t frame_height = std::min(m->decoded_height, m->plane_height);
+  if (x > frame_width) x = frame_width;
+  if (y > frame_height) y = frame_height;
+  if (width > frame_width - x) width = frame_width - x;
+  if (height > frame_height - y) height = frame_height - y;
   if (width == 0 || height == 0) return 0;
 
   flags |= m->flags & COPY_MOVIE_FLAG_MASK;

@@ -592,3 +592,21 @@ TEST_P(CpuLevels, RandomCopiesMatchTheModel) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ConvertRecordLimits, NeverReadsPastThePaddedPlanes) {
+  auto t = MakeTestMovie(20, 20, 19, false);  // planes of 32 x 32
+  t->movie.width = t->movie.decoded_width = 4000;
+  t->movie.height = t->movie.decoded_height = 3000;
+  std::vector<uint8_t> dest(size_t{4000} * 4 * 40, kGuard);
+  MovieCopyToBuffer(&t->movie, dest.data(), 4000 * 4, 40, 0, 0, 0, 0, 4000, 3000,
+                    COPY_BGRX32 | COPY_ALL);
+  // Only the 32 x 32 padded frame was converted.
+  EXPECT_EQ(dest[31 * 4 + 3], 0);
+  EXPECT_EQ(dest[32 * 4], kGuard);
+  EXPECT_EQ(dest[size_t{31} * 4000 * 4 + 3], 0);
+  EXPECT_EQ(dest[size_t{32} * 4000 * 4], kGuard);
+}
+
+}  // namespace
