@@ -1,6 +1,7 @@
 #include "player/names.h"
 
 #include <cstdio>
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -96,8 +97,9 @@ bool NameListStart(NameList* list, PlayerOptions* options, const char* names, ch
 
 bool NameListAdvance(NameList* list, PlayerOptions* options, char* name) {
   if (!list->text[0]) {
-    // 0 meant endless: it goes negative and never reaches 0 again.
-    options->list_plays_left -= 1;
+    // 0 meant endless: it goes negative and never reaches 0 again. The most
+    // negative count stays put rather than wrapping round to positive.
+    if (options->list_plays_left != INT32_MIN) options->list_plays_left -= 1;
     if (options->list_plays_left == 0) return false;
     std::memcpy(list->text, list->saved, sizeof(list->text));
   }

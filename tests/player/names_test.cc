@@ -115,6 +115,9 @@ TEST(NameList, LoopCountMovesToTheWholeList) {
   EXPECT_EQ(PlayOrder("a", 2), (Names{"a", "a"}));
   EXPECT_EQ(PlayOrder("a b", 0, 6), (Names{"a", "b", "a", "b", "a", "b"}));  // endless
   EXPECT_EQ(PlayOrder("  ", 1), Names{});
+  // A loop count at the bottom of the range stays endless instead of
+  // overflowing into a positive count (found by fuzzing).
+  EXPECT_EQ(PlayOrder("a b", INT32_MIN, 6), (Names{"a", "b", "a", "b", "a", "b"}));
 }
 
 }  // namespace
