@@ -76,14 +76,15 @@ bool OpenOneTrack(Movie* movie, SoundTrack* track, uint32_t file_track, uint32_t
     return false;
   }
   // The decoder works at the track's own rate; only the device plays faster.
-  track->decoder = AudioDecoderOpen(rate, channels, !(format & AUDIO_TRACK_RDFT));
+  const int use_dct = !(format & AUDIO_TRACK_RDFT);
+  track->decoder = AudioDecoderOpen(rate, channels, use_dct);
   if (!track->decoder) {
     if (track->close) track->close(track);
     EngineFree(track->ring_start);
     return false;
   }
   g_tracks_opened++;
-  movie->memory_used += track->ring_size;
+  movie->memory_used += track->ring_size + AudioDecoderMemorySize(rate, channels, use_dct);
   track->to_8bit = format & AUDIO_TRACK_16BIT ? 0 : 1;
   track->ring_end = track->ring_start + track->ring_size;
   track->ring_write = track->ring_read = track->ring_start;
@@ -172,6 +173,8 @@ void SoundDriverReset() {
 uint32_t SoundTracksOpened() { return g_tracks_opened; }
 
 void SoundTracksOpen(Movie* movie, uint32_t forced_num, uint32_t forced_den) {
+  // Decoders come from the engine's allocator like the rest of the movie.
+  AudioSetMemoryFunctions(EngineAlloc, EngineFree);
   uint32_t kept = 0;
   for (uint32_t i = 0; i < movie->selected_count; i++) {
     const uint32_t file_track = movie->selected_tracks[i];
