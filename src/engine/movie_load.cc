@@ -21,9 +21,12 @@ void MovieLoadFrame(Movie* movie, uint32_t frame) {
     // Coming back to frame 1 long after the last time: the sound devices
     // are cycled at the next decode, which bounds their drift.
     const uint32_t now = MovieClockMs();
-    if (movie->restart_time == 0) movie->restart_time = now;
-    if (now - movie->restart_time > kSoundRestartMs) {
-      movie->restart_time = now;
+    // 0 means "not yet", so a first load in the clock's first millisecond
+    // is noted as 1.
+    const uint32_t noted = now ? now : 1;
+    if (movie->restart_time == 0) movie->restart_time = noted;
+    if (static_cast<int32_t>(now - movie->restart_time) > static_cast<int32_t>(kSoundRestartMs)) {
+      movie->restart_time = noted;
       movie->restart_sound = 1;
     }
   }

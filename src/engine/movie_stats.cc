@@ -80,7 +80,9 @@ void MovieGetSummary(Movie* movie, MovieSummary* out) {
   MovieSummary s{};
   s.width = movie->width;
   s.height = movie->height;
-  s.total_ms = MovieClockMs() - movie->first_frame_time;
+  // The first decode may be noted as 1 while the clock still reads 0.
+  const uint32_t since_first = MovieClockMs() - movie->first_frame_time;
+  s.total_ms = static_cast<int32_t>(since_first) < 0 ? 0 : since_first;
   s.file_rate_num = movie->file_rate_num;
   s.file_rate_den = movie->file_rate_den;
   s.rate_num = movie->rate_num;

@@ -35,6 +35,12 @@ void ServiceSound(Movie* movie) {
 // so that it still counts as set.
 uint32_t SetTime(uint32_t now) { return now ? now : 1; }
 
+// Milliseconds from a time stored with SetTime to now: a time stored as 1
+// and read back while the clock still says 0 is no time at all, not 4294967295.
+uint32_t SinceSetTime(uint32_t now, uint32_t since) {
+  return static_cast<int32_t>(now - since) < 0 ? 0 : now - since;
+}
+
 void StopClock(Movie* movie) {
   movie->clock_start = 0;
   movie->clock_adjust = 0;
@@ -213,13 +219,13 @@ void MovieStartClock(Movie* movie) {
 
 void MovieBookBlitTime(Movie* movie, uint32_t now) {
   if (movie->frame_end_time == 0) return;
-  movie->blit_ms += now - movie->frame_end_time;
+  movie->blit_ms += SinceSetTime(now, movie->frame_end_time);
   movie->frame_end_time = 0;
 }
 
 void MovieNoteFrameTime(Movie* movie, uint32_t now) {
   if (movie->slow_frame_start == 0) return;
-  uint32_t d = now - movie->slow_frame_start;
+  uint32_t d = SinceSetTime(now, movie->slow_frame_start);
   movie->slow_frame_start = 0;
   uint32_t frame = static_cast<uint32_t>(movie->frame_num);
   if (d > movie->slowest_ms) {

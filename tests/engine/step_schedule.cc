@@ -155,6 +155,25 @@ TEST_F(FrameSchedule, TimesTakenWhenTheClockReadsZeroStillCount) {
   EXPECT_EQ(m->first_frame_time, 1u);
 }
 
+TEST_F(FrameSchedule, TimesNotedAsOneAreNotAheadOfAClockStillAtZero) {
+  // Decode, wait and summary all in the clock's first millisecond: the
+  // times noted as 1 must book nothing, not 4294967295 ms.
+  HandClock::counter = 0;
+  HandClock::timer = 0;
+  static constexpr MovieClockSources sources = {HandClock::Frequency, HandClock::Counter,
+                                                HandClock::Timer};
+  MovieClockSetSources(&sources);
+  HandMovie m(30, 1, 10);
+  ASSERT_EQ(MovieDoFrame(&m.movie), 0);
+  MovieNextFrame(&m.movie);
+  m.Wait();
+  EXPECT_EQ(m->blit_ms, 0u);
+  EXPECT_EQ(m->slowest_ms, 0u);
+  MovieSummary summary;
+  MovieGetSummary(&m.movie, &summary);
+  EXPECT_EQ(summary.total_ms, 0u);
+}
+
 TEST_F(FrameSchedule, NullMovieIsAccepted) {
   EXPECT_EQ(MovieWait(nullptr), 0);
   EXPECT_EQ(MovieDoFrame(nullptr), 0);
