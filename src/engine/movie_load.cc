@@ -1,5 +1,7 @@
 // Loading one frame's packet: from the preload block, or through the reader
 // into the frame-data buffer.
+#include <atomic>
+
 #include "engine/movie.h"
 #include "engine/movie_header.h"
 #include "sound/sound_track.h"
@@ -38,5 +40,6 @@ void MovieLoadFrame(Movie* movie, uint32_t frame) {
     io->read_frame(io, k - 1, offset, movie->frame_data, MovieFrameSize(movie, k));
   }
   if (sound) SoundService(movie);
-  movie->frame_num = static_cast<int32_t>(k);
+  // The sound thread reads frame_num while it feeds (the closing flush).
+  std::atomic_ref<int32_t>(movie->frame_num).store(static_cast<int32_t>(k), std::memory_order_relaxed);
 }

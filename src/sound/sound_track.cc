@@ -1,6 +1,7 @@
 #include "sound/sound_track.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 
@@ -118,7 +119,10 @@ void CopyOutOfRing(SoundTrack* track, uint8_t* out, uint32_t amount) {
 
 void FeedTrack(const Movie* movie, SoundTrack* track) {
   while (track->ready && track->ready(track)) {
-    const bool flushing = movie->frame_num > track->last_refill_frame;
+    // The player's thread moves frame_num while the sound thread feeds.
+    const int32_t frame = std::atomic_ref<int32_t>(const_cast<int32_t&>(movie->frame_num))
+                              .load(std::memory_order_relaxed);
+    const bool flushing = frame > track->last_refill_frame;
     if (track->ring_fill <= track->min_feed_bytes && !(flushing && track->ring_fill > 0)) return;
     void* buffer = nullptr;
     uint32_t size = 0;

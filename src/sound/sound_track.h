@@ -22,8 +22,11 @@ struct SoundTrack {
   int (*pause)(SoundTrack* track, int on);
   int (*set_on)(SoundTrack* track, int on);
   void (*close)(SoundTrack* track);
-  void (*driver_op9)(SoundTrack* track);   // used only by the DirectSound driver
-  void (*driver_op10)(SoundTrack* track);  // used only by the DirectSound driver
+  // Used only by the DirectSound driver, never by the engine: up to 8
+  // speaker channels, and a level (0..32767) for each; stored, not applied.
+  void (*set_channels)(SoundTrack* track, const uint32_t* channels, uint32_t count);
+  void (*set_channel_levels)(SoundTrack* track, const uint32_t* channels, const uint32_t* levels,
+                             uint32_t count);
 
   // The engine's ring of 16-bit PCM.
   uint32_t ring_size;
