@@ -27,18 +27,33 @@ run_tests() {
   esac
 }
 
+# Every preset runs even when an earlier one failed, so one run shows all
+# failures; the exit status is non-zero when any build or suite failed.
+failed=""
 for p in $presets; do
   case $p in
     native|asan|win32|tsan|fuzz) ;;
     *) echo "test.sh: unknown preset '$p' (native, asan, win32, tsan, fuzz)" >&2; exit 2 ;;
   esac
+done
+for p in $presets; do
   t0=$(date +%s)
   echo "=== $p: configure and build"
-  cmake --preset "$p" >/dev/null
-  cmake --build --preset "$p" -j "$JOBS"
+  if ! { cmake --preset "$p" >/dev/null && cmake --build --preset "$p" -j "$JOBS"; }; then
+    failed="$failed $p(build)"
+    summary="$summary $p: build FAILED after $(seconds_since "$t0") s;"
+    continue
+  fi
   t1=$(date +%s)
   echo "=== $p: tests"
-  run_tests "$p"
-  summary="$summary $p: build $(( t1 - t0 )) s, tests $(seconds_since "$t1") s;"
+  result=passed
+  run_tests "$p" || { result=FAILED; failed="$failed $p(tests)"; }
+  summary="$summary $p: build $(( t1 - t0 )) s, tests $(seconds_since "$t1") s $result;"
 done
-echo "=== all test suites passed:$summary"
+if [ -n "$failed" ]; then
+  echo "=== FAILED:$failed ==="
+  echo "=== timings:$summary"
+  exit 1
+fi
+echo "=== all test suites passed: $presets"
+echo "=== timings:$summary"
