@@ -84,6 +84,7 @@ namespace {
 
 uint32_t ServiceThreadBody(void* arg) {
   auto* thread = static_cast<ServiceThread*>(arg);
+  thread->alive.store(1, std::memory_order_release);
   if (EventWait(thread->stop_event, thread->period_ms)) return 0;
   for (;;) {
     MutexLock(thread->state_mutex);
@@ -207,10 +208,13 @@ ServiceThread* ServiceThreadCreate(uint32_t rate) {
 void ServiceThreadStart(ServiceThread* thread) {
   if (!thread) return;
   const uint32_t was = thread->state.exchange(SERVICE_RUNNING, std::memory_order_acq_rel);
-  if (was == SERVICE_CREATED)
+  if (was == SERVICE_CREATED) {
     ThreadResume(thread->thread);
-  else if (was == SERVICE_HELD)
+    for (uint32_t spins = 0; !thread->alive.load(std::memory_order_acquire); spins++)
+      SleepMs(spins < 64 ? 0 : 1);
+  } else if (was == SERVICE_HELD) {
     MutexUnlock(thread->state_mutex);
+  }
 }
 
 void ServiceThreadHold(ServiceThread* a, ServiceThread* b) {

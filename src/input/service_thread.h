@@ -37,6 +37,7 @@ struct ServiceThread {
   PlatformThread* thread;
   PlatformMutex* state_mutex;
   std::atomic<ServiceNode*> head;
+  std::atomic<uint32_t> alive;  // set by the thread as it begins
   uint32_t tick;        // pass counter, only the thread itself touches it
   uint32_t node_count;  // only the player's thread touches it
 };
@@ -44,7 +45,9 @@ struct ServiceThread {
 // A suspended thread with `rate` passes a second, or null when the record,
 // the thread, its mutex or its event cannot be had.
 ServiceThread* ServiceThreadCreate(uint32_t rate);
-// created -> running (resumes the thread), held -> running (releases state_mutex).
+// created -> running (resumes the thread, and returns once it runs, so that
+// its start-up is not charged to the frames that follow), held -> running
+// (releases state_mutex).
 void ServiceThreadStart(ServiceThread* thread);
 // Parks both threads (either may be null) outside any pass: the caller owns
 // their state mutexes afterwards, until ServiceThreadStart.

@@ -296,6 +296,7 @@ TEST(ServiceThreadLife, HoldParksBothThreadsOutsideAnyPass) {
   // A held thread can be destroyed as well.
   ServiceThreadHold(nullptr, b);
   ServiceThreadDestroy(b);
+  MutexDestroy(cb.node.mutex);  // the client's, not the thread's
 }
 
 // ---- With movies ---------------------------------------------------------------------
