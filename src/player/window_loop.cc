@@ -178,7 +178,14 @@ int PlayerRun(const char* names) {
           continue;
         }
       }
-      if (p.movie) PlayerFrameStep();
+      if (p.movie) {
+        // A movie of one frame that loops (the logo) decodes nothing new and
+        // is always due: without a pause here the loop would spin the
+        // processor until the logo's time is up.
+        const uint32_t decoded = p.movie->frames_decoded;
+        PlayerFrameStep();
+        if (p.movie && p.movie->frames_decoded == decoded) idle_ms += 1;
+      }
     }
     if (p.user_paused || (!p.has_focus && !p.options->keep_playing_unfocused)) idle_ms += 5;
     SleepSlice(&idle_ms);
