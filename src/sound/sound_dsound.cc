@@ -243,6 +243,8 @@ void Start(DsState* s, bool from_head) {
       Sleep(1);
     }
   }
+  // The next check measures from here, not from cursors of before a stop.
+  StableCursors(s, &s->last_play_cursor, &s->last_write_cursor);
   s->last_check_ms = TimerMs();
 }
 
