@@ -85,6 +85,24 @@ void SleepSlice(int32_t* idle_ms) {
   *idle_ms = PlayerIdleAfterSleep(*idle_ms, MovieClockMs() - before);
 }
 
+// Everything the player holds, in the reverse order of taking it; closing
+// the display buffers also restores a changed screen mode.
+void ReleaseAll(PlayerState& p) {
+  MovieClose(p.movie);
+  p.movie = nullptr;
+  CloseFileHandle(p);
+  DisplayBufferClose(p.display);
+  DisplayBufferClose(p.previous_display);
+  p.display = p.previous_display = nullptr;
+}
+
+// Lets the destroyed window's quit message through, then gives everything back.
+int EndWithError(PlayerState& p, int exit_code) {
+  while (p.ops->pump()) {}
+  ReleaseAll(p);
+  return exit_code;
+}
+
 int Shutdown(PlayerState& p) {
   static char summary_text[4096];
   PlayerOptions* o = p.options;
@@ -96,12 +114,7 @@ int Shutdown(PlayerState& p) {
     if (!PlayerBuildSummary(p.summary, shown, summary_text, sizeof(summary_text)))
       o->show_summary = 0;
   }
-  MovieClose(p.movie);
-  p.movie = nullptr;
-  CloseFileHandle(p);
-  DisplayBufferClose(p.display);
-  DisplayBufferClose(p.previous_display);
-  p.display = p.previous_display = nullptr;
+  ReleaseAll(p);
   if (o->show_summary) {
     p.ops->update_all();
     PlayerSystemHooks()->sleep_ms(10);
@@ -156,10 +169,7 @@ int PlayerRun(const char* names) {
   static char name[kCommandTextSize];
   if (!NameListStart(&p.names, p.options, names, name)) return 0;
   int exit_code = OpenNamed(p, name);
-  if (exit_code) {
-    while (p.ops->pump()) {}  // let the destroyed window's quit message through
-    return exit_code;
-  }
+  if (exit_code) return EndWithError(p, exit_code);
   int32_t idle_ms = 0;
   for (;;) {
     if (!p.ops->pump()) return Shutdown(p);
@@ -169,10 +179,7 @@ int PlayerRun(const char* names) {
     } else {
       if (p.advance_request || p.quit_request == 1) {
         StepResult r = Advance(p, name, &exit_code);
-        if (r == STEP_EXIT) {
-          while (p.ops->pump()) {}
-          return exit_code;
-        }
+        if (r == STEP_EXIT) return EndWithError(p, exit_code);
         if (r == STEP_NEXT_FILE) {
           idle_ms = 0;
           continue;

@@ -28,6 +28,7 @@ struct Rig {
   std::vector<uint32_t> locks_by_width;        // the buffer width of every frame's lock
   int layouts = 0;
   int strips = 0;
+  int buffers_alive = 0;
 };
 Rig* g_rig;
 
@@ -75,7 +76,12 @@ constexpr PlayerWindowOps kOps = {OpsRegister, OpsCreate, OpsPump,     OpsLayout
 
 int RecordingDib(DisplayBuffer* b) {
   g_rig->opened_widths.push_back(b->width);
+  g_rig->buffers_alive += 1;
   return DisplayMemoryDibCreate(b);
+}
+void RecordingDestroy(DisplayBuffer* b) {
+  g_rig->buffers_alive -= 1;
+  DisplayMemoryDestroy(b);
 }
 int RecordingLock(DisplayBuffer* b, uint8_t** memory, int32_t* pitch) {
   g_rig->locks_by_width.push_back(b->width);
@@ -92,6 +98,7 @@ class PlayerLoop : public ::testing::Test {
     backend = *DisplayMemoryBackend();
     backend.dib_create = RecordingDib;
     backend.lock = RecordingLock;
+    backend.surface_destroy = RecordingDestroy;
     DisplaySetBackend(&backend);
     MovieClockSetSources(&kFakeClock);
     scope = new FakeSystemScope(&system);
@@ -143,6 +150,7 @@ TEST_F(PlayerLoop, PlaysEveryFrameAtItsRateThenTheLogoFor2250Ms) {
   EXPECT_LE(took, 200u + 2250u + 10u);
   EXPECT_FALSE(rig.window_alive);
   EXPECT_EQ(Player()->summary.frames_played, 6u);
+  EXPECT_EQ(rig.buffers_alive, 0);
 }
 
 TEST_F(PlayerLoop, LoopCountPlaysTheMovieThatManyTimes) {
@@ -215,6 +223,15 @@ TEST_F(PlayerLoop, StatisticsStripIsDrawnAfterEveryFrameAndNotForTheLogo) {
   EXPECT_EQ(rig.strips, 5);
   EXPECT_EQ(Player()->strip_top, 0);
   EXPECT_EQ(Player()->strip_bottom, 12);
+}
+
+TEST_F(PlayerLoop, MissingSecondFileEndsWithOneAndGivesEverythingBack) {
+  std::string a = MovieFile("first_ok.vxn", 3, 64, 48);
+  EXPECT_EQ(Run(a + " " + FixtureTempPath("second_missing.vxn")), 1);
+  EXPECT_EQ(Count(64), 3u);
+  EXPECT_EQ(rig.buffers_alive, 0);
+  EXPECT_EQ(Player()->movie, nullptr);
+  EXPECT_FALSE(rig.window_alive);
 }
 
 TEST_F(PlayerLoop, MissingMovieIsAnErrorAndExitCodeOne) {
