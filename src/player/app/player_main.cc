@@ -7,6 +7,7 @@
 #include "player/command_line.h"
 #include "player/help_text.h"
 #include "player/window_loop.h"
+#include "sound/sound_drivers.h"
 
 namespace {
 
@@ -17,10 +18,15 @@ int ShowError(const char* text) {
   return 1;
 }
 
-// The sound system: waveOut with /Z, else DirectSound. Neither driver exists
-// in this build yet, so nothing is selected and movies play silently (the
-// engine opens no sound track without a driver).
-void SelectSound(const PlayerOptions*) {}
+// The sound system: waveOut with /Z, else DirectSound (Windows only; other
+// systems play movies silently).
+void SelectSound(const PlayerOptions* options) {
+#ifdef _WIN32
+  SoundDriverSelect(options->use_wave_out ? SoundWaveOutDriver : SoundDirectSoundDriver, 0);
+#else
+  (void)options;
+#endif
+}
 
 }  // namespace
 
