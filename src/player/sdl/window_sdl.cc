@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "display/display_memory.h"
+#include "engine/engine_memory.h"
 #include "engine/movie.h"
 #include "player/window_loop.h"
 
@@ -42,20 +43,89 @@ int SdlDibCreate(DisplayBuffer* b) {
 void SdlDestroy(DisplayBuffer* b) {
   if (b->extra) SDL_DestroyTexture(static_cast<SDL_Texture*>(b->extra));
   b->extra = nullptr;
+  b->surface = nullptr;
   DisplayMemoryDestroy(b);
 }
+
+void UploadTexture(DisplayBuffer* b, SDL_Texture* texture);
 
 // The whole picture is presented each time: the renderer keeps no earlier frame.
 void SdlPresent(DisplayBuffer* b, const MovieRect*, int) {
   auto* texture = static_cast<SDL_Texture*>(b->extra);
   if (!texture || !g_renderer) return;
-  SDL_UpdateTexture(texture, nullptr, b->dib_bits, b->dib_pitch);
+  UploadTexture(b, texture);
   SDL_Rect dst = {b->x_offset, b->y_offset, static_cast<int>(b->presented_width),
                   static_cast<int>(b->presented_height)};
   SDL_SetRenderDrawColor(g_renderer, 0, 0, 0, 255);
   SDL_RenderClear(g_renderer);
   SDL_RenderCopy(g_renderer, texture, nullptr, &dst);
   SDL_RenderPresent(g_renderer);
+}
+
+// The off-screen styles as textures: YV12, YUY2 and UYVY (6 to 8) and RGB
+// (9, 10), each written by the copy in its own format and scaled by the
+// renderer. There is no screen surface to write into and no overlay.
+int g_texture_refs = 0;
+int TexturesOpen(void*, int) {
+  ++g_texture_refs;
+  return 1;
+}
+void TexturesRelease() { --g_texture_refs; }
+int TextureRefs() { return g_texture_refs; }
+int NotLockable(DisplayBuffer*) { return 0; }
+
+constexpr uint32_t FourCc(char a, char b, char c, char d) {
+  return static_cast<uint32_t>(static_cast<uint8_t>(a)) | static_cast<uint32_t>(static_cast<uint8_t>(b)) << 8 |
+         static_cast<uint32_t>(static_cast<uint8_t>(c)) << 16 | static_cast<uint32_t>(static_cast<uint8_t>(d)) << 24;
+}
+
+int SdlSurfaceCreate(DisplayBuffer* b, uint32_t style, DisplayPixelFormat* pf) {
+  if (style < STYLE_YV12_OFFSCREEN || b->width % 2 || b->height % 2) return 0;
+  Uint32 format;
+  uint32_t pitch, bytes;
+  *pf = {};
+  if (style == STYLE_YV12_OFFSCREEN) {
+    format = SDL_PIXELFORMAT_YV12;
+    pf->fourcc = FourCc('Y', 'V', '1', '2');
+    pitch = (b->width + 7) & ~7u;
+    bytes = pitch * b->height * 3 / 2;
+  } else if (style <= STYLE_UYVY_OFFSCREEN) {
+    const bool yuy2 = style == STYLE_YUY2_OFFSCREEN;
+    format = yuy2 ? SDL_PIXELFORMAT_YUY2 : SDL_PIXELFORMAT_UYVY;
+    pf->fourcc = yuy2 ? FourCc('Y', 'U', 'Y', '2') : FourCc('U', 'Y', 'V', 'Y');
+    pitch = (b->width * 2 + 7) & ~7u;
+    bytes = pitch * b->height;
+  } else {
+    format = SDL_PIXELFORMAT_RGB888;
+    *pf = {0, 32, 0xFF0000, 0xFF00, 0xFF, 0};
+    pitch = b->width * 4;
+    bytes = pitch * b->height;
+  }
+  SDL_Texture* texture = SDL_CreateTexture(g_renderer, format, SDL_TEXTUREACCESS_STREAMING,
+                                           static_cast<int>(b->width), static_cast<int>(b->height));
+  auto* memory = texture ? static_cast<uint8_t*>(EngineAlloc(bytes)) : nullptr;
+  if (!memory) {
+    if (texture) SDL_DestroyTexture(texture);
+    return 0;
+  }
+  b->extra = texture;
+  b->surface = texture;
+  b->dib_bits = memory;
+  b->dib_pitch = static_cast<int32_t>(pitch);
+  return 1;
+}
+
+void UploadTexture(DisplayBuffer* b, SDL_Texture* texture) {
+  if (b->style != STYLE_YV12_OFFSCREEN) {
+    SDL_UpdateTexture(texture, nullptr, b->dib_bits, b->dib_pitch);
+    return;
+  }
+  // Luma, then the V plane, then the U plane, at half the pitch.
+  const int pitch = b->dib_pitch, half = pitch / 2;
+  const uint8_t* y = b->dib_bits;
+  const uint8_t* v = y + static_cast<size_t>(pitch) * b->height;
+  const uint8_t* u = v + static_cast<size_t>(half) * (b->height / 2);
+  SDL_UpdateYUVTexture(texture, nullptr, y, pitch, u, half, v, half);
 }
 
 void SdlAttach(DisplayBuffer* b) {
@@ -72,6 +142,11 @@ void SdlOrigin(void*, int32_t* x, int32_t* y) {
 
 void InstallBackend() {
   g_backend = *DisplayMemoryBackend();
+  g_backend.direct_draw_open = TexturesOpen;
+  g_backend.direct_draw_release = TexturesRelease;
+  g_backend.direct_draw_refs = TextureRefs;
+  g_backend.primary_lockable = NotLockable;
+  g_backend.surface_create = SdlSurfaceCreate;
   g_backend.dib_create = SdlDibCreate;
   g_backend.surface_destroy = SdlDestroy;
   g_backend.present = SdlPresent;
@@ -79,7 +154,8 @@ void InstallBackend() {
   g_backend.client_origin = SdlOrigin;
   SDL_DisplayMode mode;
   if (SDL_GetDesktopDisplayMode(0, &mode) == 0 && mode.w > 0 && mode.h > 0)
-    DisplayMemorySetScreen({static_cast<uint32_t>(mode.w), static_cast<uint32_t>(mode.h), 32, 4, 0, 0});
+    DisplayMemorySetScreen(
+        {static_cast<uint32_t>(mode.w), static_cast<uint32_t>(mode.h), 32, 4, 0, CAP_ALL});
   DisplaySetBackend(&g_backend);
 }
 
