@@ -44,7 +44,8 @@ uint32_t MovieReaderPoll(ServiceNode* node, uint32_t tick) {
   IoReader* io = NodeReader(node);
   const Movie* movie = static_cast<const Movie*>(io->owner);
   const uint64_t buffered = io->buffered.load(std::memory_order_relaxed);
-  const uint64_t target = std::atomic_ref<uint32_t>(io->fill_target).load(std::memory_order_relaxed);
+  const uint64_t target =
+      std::atomic_ref<uint32_t>(io->fill_target).load(std::memory_order_relaxed);
   const auto fill = static_cast<uint32_t>((buffered + 1) * 100 / (target + 1));
   if (fill < 50 && node->idle_tick != tick) return 0xFFFFFFFFu - fill;
   if (movie->reader_service_tick == tick) return 0;

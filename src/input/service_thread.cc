@@ -42,7 +42,8 @@ void InsertByPriority(ServiceNode** list, ServiceNode* node) {
 // leave its pass.
 bool PollNodes(ServiceThread* thread, ServiceNode** list) {
   *list = nullptr;
-  for (ServiceNode* node = thread->head.load(std::memory_order_acquire); node; node = LoadNext(node)) {
+  for (ServiceNode* node = thread->head.load(std::memory_order_acquire); node;
+       node = LoadNext(node)) {
     if (!Running(thread)) return false;
     node->priority = node->poll ? node->poll(node, thread->tick) : 0;
     if (node->priority) InsertByPriority(list, node);
@@ -54,7 +55,8 @@ bool PollNodes(ServiceThread* thread, ServiceNode** list) {
 // taken; null when all are busy.
 ServiceNode* TakeMostUrgent(ServiceNode* list) {
   uint32_t tried = 0;
-  for (ServiceNode* node = list; node && tried < SERVICE_PASS_NODES; node = node->sort_next, ++tried)
+  for (ServiceNode* node = list; node && tried < SERVICE_PASS_NODES;
+       node = node->sort_next, ++tried)
     if (ServiceNodeTryLock(node)) return node;
   return nullptr;
 }
@@ -237,7 +239,8 @@ void ServiceThreadDestroy(ServiceThread* thread) {
   FreeRecord(thread);
 }
 
-bool ServiceNodeAdd(ServiceThread* thread, ServiceNode* node, uint32_t (*poll)(ServiceNode*, uint32_t),
+bool ServiceNodeAdd(ServiceThread* thread, ServiceNode* node,
+                    uint32_t (*poll)(ServiceNode*, uint32_t),
                     void (*service)(ServiceNode*, uint32_t)) {
   if (!thread || !node) return false;
   node->poll = poll;

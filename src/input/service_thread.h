@@ -20,7 +20,7 @@ struct PlatformThread;
 
 inline constexpr uint32_t SERVICE_READING_RATE = 5;  // passes a second
 inline constexpr uint32_t SERVICE_SOUND_RATE = 20;
-inline constexpr uint32_t SERVICE_PASS_NODES = 16;   // nodes tried at once in a pass
+inline constexpr uint32_t SERVICE_PASS_NODES = 16;  // nodes tried at once in a pass
 
 enum : uint32_t {
   SERVICE_CREATED = 0,   // exists, suspended
@@ -38,8 +38,8 @@ struct ServiceThread {
   PlatformMutex* state_mutex;
   std::atomic<ServiceNode*> head;
   std::atomic<uint32_t> alive;  // set by the thread as it begins
-  uint32_t tick;        // pass counter, only the thread itself touches it
-  uint32_t node_count;  // only the player's thread touches it
+  uint32_t tick;                // pass counter, only the thread itself touches it
+  uint32_t node_count;          // only the player's thread touches it
 };
 
 // A suspended thread with `rate` passes a second, or null when the record,

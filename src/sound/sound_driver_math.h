@@ -46,12 +46,13 @@ constexpr uint32_t WaveOutVolumeWord(uint32_t volume, uint32_t pan) {
   if (pan <= 32767)
     right = static_cast<uint32_t>(uint64_t{volume} * pan / 32767);
   else
-    left = static_cast<uint32_t>(uint64_t{volume} * (65536 - std::min<uint32_t>(pan, 65536)) / 32769);
+    left =
+        static_cast<uint32_t>(uint64_t{volume} * (65536 - std::min<uint32_t>(pan, 65536)) / 32769);
   return (left & 0xFFFF) | (right & 0xFFFF) << 16;
 }
 
 // ---- DirectSound ----------------------------------------------------------------------
-inline constexpr uint32_t DSOUND_MIN_GAP = 1024;     // bytes kept clear before the play cursor
+inline constexpr uint32_t DSOUND_MIN_GAP = 1024;  // bytes kept clear before the play cursor
 inline constexpr uint32_t DSOUND_STALE_MS = 540;
 inline constexpr uint32_t DSOUND_CHECK_MS = 12;
 

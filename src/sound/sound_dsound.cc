@@ -123,7 +123,8 @@ bool Acquire() {
     g_ds.object = nullptr;
     return false;
   }
-  g_ds.primary_pending = SUCCEEDED(g_ds.object->SetCooperativeLevel(PlayerWindow(), DSSCL_PRIORITY));
+  g_ds.primary_pending =
+      SUCCEEDED(g_ds.object->SetCooperativeLevel(PlayerWindow(), DSSCL_PRIORITY));
   return true;
 }
 
@@ -271,7 +272,8 @@ int DsReady(SoundTrack* track) {
     StableCursors(s, &play, &write);
     const uint32_t play_moved = sm::DsMoved(play, s->last_play_cursor, B);
     const uint32_t write_moved = sm::DsMoved(write, s->last_write_cursor, B);
-    const uint32_t differ = play_moved > write_moved ? play_moved - write_moved : write_moved - play_moved;
+    const uint32_t differ =
+        play_moved > write_moved ? play_moved - write_moved : write_moved - play_moved;
     if (differ > B / 2) return 0;  // an unreliable reading
     underrun = now - s->last_check_ms >= s->stale_ms;
     s->last_play_cursor = play;
@@ -396,17 +398,19 @@ void DsSetChannelLevels(SoundTrack* track, const uint32_t* channels, const uint3
                         uint32_t count) {
   DsSetChannels(track, levels ? channels : nullptr, count);
   DsState* s = State(track);
-  for (uint32_t i = 0; i < s->channel_count; i++) s->channel_levels[i] = sm::DsAttenuation(levels[i]);
+  for (uint32_t i = 0; i < s->channel_count; i++)
+    s->channel_levels[i] = sm::DsAttenuation(levels[i]);
 }
 
 bool CreateSecondary(DsState* s) {
   DSBUFFERDESC desc{};
   desc.dwSize = sizeof(desc);
-  desc.dwFlags = DSBCAPS_CTRLVOLUME | DSBCAPS_CTRLPAN | DSBCAPS_CTRLFREQUENCY | DSBCAPS_GLOBALFOCUS |
-                 DSBCAPS_GETCURRENTPOSITION2;
+  desc.dwFlags = DSBCAPS_CTRLVOLUME | DSBCAPS_CTRLPAN | DSBCAPS_CTRLFREQUENCY |
+                 DSBCAPS_GLOBALFOCUS | DSBCAPS_GETCURRENTPOSITION2;
   desc.dwBufferBytes = s->buffer_bytes;
   desc.lpwfxFormat = &s->format;
-  return SUCCEEDED(g_ds.object->CreateSoundBuffer(&desc, &s->sound_buffer, nullptr)) && s->sound_buffer;
+  return SUCCEEDED(g_ds.object->CreateSoundBuffer(&desc, &s->sound_buffer, nullptr)) &&
+         s->sound_buffer;
 }
 
 int DsTrackOpen(SoundTrack* track, uint32_t rate, uint32_t bits, uint32_t channels, uint32_t,
@@ -426,11 +430,13 @@ int DsTrackOpen(SoundTrack* track, uint32_t rate, uint32_t bits, uint32_t channe
   s->buffer_bytes = sm::DsBufferBytes(bps);
   s->chunk_bytes = sm::DsChunkBytes(bps);
   s->underrun_bytes = sm::DsUnderrunBytes(s->buffer_bytes);
-  const uint32_t movie_sound_bytes =
-      movie ? sm::MovieSoundBytes(movie->frames, movie->rate_num, movie->rate_den, bps, s->chunk_bytes)
-            : s->chunk_bytes;
+  const uint32_t movie_sound_bytes = movie
+                                         ? sm::MovieSoundBytes(movie->frames, movie->rate_num,
+                                                               movie->rate_den, bps, s->chunk_bytes)
+                                         : s->chunk_bytes;
   // Whole sample frames, so that the pre-fill never splits one.
-  const uint32_t prestart = movie_sound_bytes < s->buffer_bytes ? movie_sound_bytes : s->buffer_bytes;
+  const uint32_t prestart =
+      movie_sound_bytes < s->buffer_bytes ? movie_sound_bytes : s->buffer_bytes;
   s->prestart_bytes = prestart - prestart % s->format.nBlockAlign;
   if (!s->prestart_bytes) s->prestart_bytes = s->format.nBlockAlign;
   s->stale_ms = sm::DSOUND_STALE_MS;

@@ -22,7 +22,7 @@ namespace {
 using sound_math::WAVEOUT_BUFFERS;
 
 struct WaveOutState {
-  Movie* movie;  // for its sound mutex, which pause takes itself
+  Movie* movie;           // for its sound mutex, which pause takes itself
   uint32_t volume;        // 0..32767
   uint32_t pan_position;  // 0..65536
   uint32_t playing;
@@ -132,7 +132,8 @@ int WaveOutReady(SoundTrack* track) {
       s->offered = s->last_filled = -1;
     }
   }
-  const auto candidate = static_cast<int32_t>((s->last_filled + 1) % static_cast<int32_t>(WAVEOUT_BUFFERS));
+  const auto candidate =
+      static_cast<int32_t>((s->last_filled + 1) % static_cast<int32_t>(WAVEOUT_BUFFERS));
   if (Done(s->headers[candidate])) {
     s->offered = candidate;
     return 1;
@@ -239,7 +240,8 @@ int WaveOutTrackOpen(SoundTrack* track, uint32_t rate, uint32_t bits, uint32_t c
   const uint32_t bps = sound_math::BytesPerSecond(rate, bits, channels);
   s->movie = movie;
   s->movie_sound_bytes =
-      movie ? sound_math::MovieSoundBytes(movie->frames, movie->rate_num, movie->rate_den, bps, bps) : bps;
+      movie ? sound_math::MovieSoundBytes(movie->frames, movie->rate_num, movie->rate_den, bps, bps)
+            : bps;
   s->volume = s->pan_position = 32767;
   s->paused = 0;
   track->device_on = 1;

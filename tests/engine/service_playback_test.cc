@@ -225,7 +225,8 @@ void PlayToEnd(Movie* movie, bool pause_halfway) {
   bool paused_once = false;
   while (Step(movie)) {
     if (movie->frame_num == 6) g_run_dry = true;
-    if (pause_halfway && !paused_once && static_cast<uint32_t>(movie->frame_num) > movie->frames / 2) {
+    if (pause_halfway && !paused_once &&
+        static_cast<uint32_t>(movie->frame_num) > movie->frames / 2) {
       paused_once = true;
       MovieSetPause(movie, 1);
       SleepMs(60);

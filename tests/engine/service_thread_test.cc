@@ -39,7 +39,8 @@ void FakeService(ServiceNode* node, uint32_t tick) {
   if (c->on_service) EventSet(c->on_service);
 }
 
-void AddClient(ServiceThread* thread, FakeClient* c, char name, uint32_t priority, std::string* log) {
+void AddClient(ServiceThread* thread, FakeClient* c, char name, uint32_t priority,
+               std::string* log) {
   c->name = name;
   c->priority = priority;
   c->log = log;
@@ -85,7 +86,8 @@ TEST(ServicePass, MostUrgentFirstEachOncePerPass) {
   log.clear();
   t.Pass();
   EXPECT_EQ(log, "bc12");
-  for (FakeClient* f : {&b, &c, &d1, &d2, &idle}) ServiceNodesRemove(nullptr, t.thread, nullptr, &f->node, false);
+  for (FakeClient* f : {&b, &c, &d1, &d2, &idle})
+    ServiceNodesRemove(nullptr, t.thread, nullptr, &f->node, false);
   EXPECT_EQ(t.thread->node_count, 0u);
 }
 

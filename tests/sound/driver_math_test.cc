@@ -31,8 +31,9 @@ TEST(WaveOutSizes, SixteenthSecondBuffersAndHalfSecondStart) {
         const uint32_t bps = sm::BytesPerSecond(rate, bits, channels);
         const uint32_t buffer = sm::WaveOutBufferBytes(bps);
         EXPECT_EQ(buffer % 32, 0u);
-        if (bps >= 16) EXPECT_LE(sm::WaveOutStartBytes(bps, UINT32_MAX), sm::WAVEOUT_BUFFERS * buffer)
-            << rate << " Hz " << bits << " bits " << channels;
+        if (bps >= 16)
+          EXPECT_LE(sm::WaveOutStartBytes(bps, UINT32_MAX), sm::WAVEOUT_BUFFERS * buffer)
+              << rate << " Hz " << bits << " bits " << channels;
       }
 }
 
@@ -80,7 +81,7 @@ TEST(DirectSoundLevels, VolumeAndPanInHundredthsOfADecibel) {
   EXPECT_EQ(sm::DsPan(32768), 0);
   EXPECT_EQ(sm::DsPan(65536), 10000);
   EXPECT_EQ(sm::DsPan(70000), 10000);
-  EXPECT_EQ(sm::DsPan(32767), 0);   // truncated towards zero
+  EXPECT_EQ(sm::DsPan(32767), 0);  // truncated towards zero
   EXPECT_EQ(sm::DsPan(16384), -5000);
 }
 

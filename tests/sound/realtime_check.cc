@@ -100,14 +100,18 @@ void PlayAndMeasure(SoundDriverEntry entry, const char* name, uint32_t rate, uin
   const uint64_t end_bytes = g_submitted.load();
   const uint32_t bps = track->rate * track->bits / 8 * track->channels;
   const double taken = double(end_bytes - mark_bytes) * 1000.0 / double(end_ms - mark_ms);
-  std::printf("%s%s %u Hz %u-bit %s: played %u frames in %u ms (movie %u ms); driver took %.0f B/s "
-              "over the last %u ms, track rate %u B/s (%.3f); %u bytes in all; sound skips %u\n",
-              name, stall_ms ? " (stalled)" : "", track->rate, track->bits, channels == 2 ? "stereo" : "mono", movie->frames_decoded,
-              end_ms - start, kFrames * 1000 / kFps, taken, end_ms - mark_ms, bps, taken / bps,
-              static_cast<uint32_t>(end_bytes), movie->sound_skips);
+  std::printf(
+      "%s%s %u Hz %u-bit %s: played %u frames in %u ms (movie %u ms); driver took %.0f B/s "
+      "over the last %u ms, track rate %u B/s (%.3f); %u bytes in all; sound skips %u\n",
+      name, stall_ms ? " (stalled)" : "", track->rate, track->bits,
+      channels == 2 ? "stereo" : "mono", movie->frames_decoded, end_ms - start,
+      kFrames * 1000 / kFps, taken, end_ms - mark_ms, bps, taken / bps,
+      static_cast<uint32_t>(end_bytes), movie->sound_skips);
   EXPECT_EQ(movie->frames_decoded, kFrames);
-  if (stall_ms) EXPECT_GE(movie->sound_skips, 1u);
-  else EXPECT_EQ(movie->sound_skips, 0u);
+  if (stall_ms)
+    EXPECT_GE(movie->sound_skips, 1u);
+  else
+    EXPECT_EQ(movie->sound_skips, 0u);
   MovieClose(movie);
   SoundDriverReset();
   // The engine feeds ahead by a bounded amount, so over seconds the rate at
@@ -141,8 +145,12 @@ TEST(SoundDrivers, MoviePlaysWithOrWithoutADevice) {
   SoundDriverReset();
 }
 
-TEST(DISABLED_RealTime, WaveOutStereo16) { PlayAndMeasure(SoundWaveOutDriver, "waveOut", 22050, 2, true); }
-TEST(DISABLED_RealTime, WaveOutMono8) { PlayAndMeasure(SoundWaveOutDriver, "waveOut", 11025, 1, false); }
+TEST(DISABLED_RealTime, WaveOutStereo16) {
+  PlayAndMeasure(SoundWaveOutDriver, "waveOut", 22050, 2, true);
+}
+TEST(DISABLED_RealTime, WaveOutMono8) {
+  PlayAndMeasure(SoundWaveOutDriver, "waveOut", 11025, 1, false);
+}
 TEST(DISABLED_RealTime, DirectSoundStereo16) {
   PlayAndMeasure(SoundDirectSoundDriver, "DirectSound", 22050, 2, true);
 }
