@@ -109,6 +109,8 @@ class HostileFiles : public testing::Test {
   Outcome Play(const std::vector<uint8_t>& bytes, const std::string& what) {
     const std::string path = FixtureWriteFile("hostile.vxn", bytes);
     const Outcome from_file = PlayFrom(path.c_str(), bytes.size(), 0, what + " (file)");
+    // An image length of 0 means "as long as the header says": no use here.
+    if (bytes.empty()) return from_file;
     // A heap copy of exactly the right size, so ASan sees any read past it.
     std::unique_ptr<uint8_t[]> image(new uint8_t[bytes.size() + 1]);
     std::copy(bytes.begin(), bytes.end(), image.get());

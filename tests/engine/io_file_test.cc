@@ -7,13 +7,14 @@
 #include "engine/movie.h"
 #include "input/io_reader.h"
 #include "platform/platform.h"
+#include "support/movie_fixtures.h"
 
 namespace {
 
 uint8_t PatternByte(uint32_t i) { return static_cast<uint8_t>(i * 7 + (i >> 8) + (i >> 16)); }
 
 std::string WritePatternFile(const char* name, uint32_t size, uint32_t pattern_offset = 0) {
-  std::string path = testing::TempDir() + name;
+  std::string path = FixtureTempPath(name);
   std::vector<uint8_t> bytes(size);
   for (uint32_t i = 0; i < size; i++) bytes[i] = PatternByte(i + pattern_offset);
   FILE* f = std::fopen(path.c_str(), "wb");
@@ -337,7 +338,7 @@ TEST(IoFileOpenTest, GivenHandleIsAMovieInsideAnotherFile) {
 
 TEST(IoFileOpenTest, MissingFileFails) {
   IoReader io{};
-  const std::string path = testing::TempDir() + "no_such_movie.vxn";
+  const std::string path = FixtureTempPath("no_such_movie.vxn");
   EXPECT_EQ(IoFileOpen(&io, path.c_str(), 0), 0);
   EXPECT_EQ(IoFileOpen(&io, nullptr, 0), 0);
   EXPECT_EQ(IoFileOpen(&io, IoHandleSource(kInvalidFile), OPEN_FILE_HANDLE), 0);

@@ -12,13 +12,14 @@
 
 #include "input/io_reader.h"
 #include "platform/platform.h"
+#include "support/movie_fixtures.h"
 
 namespace {
 
 uint8_t FileByte(uint32_t i) { return static_cast<uint8_t>((i * 131) ^ (i >> 9)); }
 
 std::string WriteFile(uint32_t size) {
-  std::string path = testing::TempDir() + "io_ring_threads.bin";
+  std::string path = FixtureTempPath("io_ring_threads.bin");
   std::vector<uint8_t> bytes(size);
   for (uint32_t i = 0; i < size; i++) bytes[i] = FileByte(i);
   FILE* f = std::fopen(path.c_str(), "wb");

@@ -21,6 +21,7 @@
 #include "writer/encode_synth.h"
 #include "writer/movie_writer.h"
 #include "writer/video_encoder.h"
+#include "support/movie_fixtures.h"
 
 // Every allocation of the test program is counted, so a test can prove that
 // a stretch of code allocates nothing: through the sanitizer's allocation
@@ -156,7 +157,7 @@ const TestMovie& SharedMovie() {
 }
 
 std::string WriteTemp(const std::vector<uint8_t>& bytes, const char* name) {
-  std::string path = testing::TempDir() + name;
+  std::string path = FixtureTempPath(name);
   std::FILE* f = std::fopen(path.c_str(), "wb");
   EXPECT_NE(f, nullptr);
   if (!f) return path;

@@ -56,7 +56,16 @@ void FixtureSetIndexEntry(std::vector<uint8_t>* bytes, uint32_t i, uint32_t valu
   FixtureSetWord(bytes, FixtureIndexPos(*bytes) + 4 * size_t{i}, value);
 }
 
-std::string FixtureTempPath(const std::string& name) { return testing::TempDir() + name; }
+// CTest runs every test in its own process, several at once: the running
+// test's name keeps their files apart.
+std::string FixtureTempPath(const std::string& name) {
+  std::string prefix = "vorn_";
+  if (const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info())
+    prefix += std::string(test->test_suite_name()) + "_" + test->name() + "_";
+  for (char& c : prefix)
+    if (c == '/') c = '_';  // parameterised tests carry slashes
+  return testing::TempDir() + prefix + name;
+}
 
 std::string FixtureWriteFile(const std::string& name, const std::vector<uint8_t>& bytes) {
   const std::string path = FixtureTempPath(name);
