@@ -26,7 +26,7 @@ for target in build/fuzz/fuzz/*; do
   [ -f "fuzz/$name.dict" ] && dict="-dict=fuzz/$name.dict"
   echo "=== fuzz: $name for ${SECONDS_EACH} s"
   # shellcheck disable=SC2086
-  "$target" -max_total_time="$SECONDS_EACH" -print_final_stats=1 \
+  "$target" -max_total_time="$SECONDS_EACH" -timeout=20 -print_final_stats=1 \
     -artifact_prefix="build/fuzz/crashes/$name/" $dict "$@"
 done
 if [ "$found" -eq 0 ]; then

@@ -1,12 +1,14 @@
 #!/bin/sh
-# Builds and runs every test suite: native, ASan+UBSan, and the 32-bit
-# Windows build under Wine (under Xvfb when there is no display).
-# Usage: scripts/test.sh [native|asan|win32|tsan|fuzz]...   (default: native asan win32)
+# Builds and runs every test suite: native, ASan+UBSan, the 32-bit Windows
+# build under Wine (under Xvfb when there is no display), ThreadSanitizer on
+# the suites where threads meet (reader ring, service threads, sound rings),
+# and every fuzzer for 60 s on its seed corpus.
+# Usage: scripts/test.sh [native|asan|win32|tsan|fuzz]...   (default: all five)
 # VORN_JOBS sets the build and test parallelism (default: the processor count).
 set -eu
 cd "$(dirname "$0")/.."
 JOBS=${VORN_JOBS:-$(nproc)}
-presets=${*:-native asan win32}
+presets=${*:-native asan win32 tsan fuzz}
 summary=""
 
 seconds_since() { echo $(( $(date +%s) - $1 )); }
@@ -22,6 +24,8 @@ run_tests() {
       fi ;;
     fuzz)
       scripts/fuzz.sh 60 ;;
+    tsan)
+      build/tsan/tests/test_engine && build/tsan/tests/test_sound ;;
     *)
       ctest --preset "$p" -j "$JOBS" ;;
   esac
@@ -39,7 +43,10 @@ done
 for p in $presets; do
   t0=$(date +%s)
   echo "=== $p: configure and build"
-  if ! { cmake --preset "$p" >/dev/null && cmake --build --preset "$p" -j "$JOBS"; }; then
+  targets=""
+  [ "$p" = tsan ] && targets="--target test_engine test_sound"
+  # shellcheck disable=SC2086
+  if ! { cmake --preset "$p" >/dev/null && cmake --build --preset "$p" -j "$JOBS" $targets; }; then
     failed="$failed $p(build)"
     summary="$summary $p: build FAILED after $(seconds_since "$t0") s;"
     continue
