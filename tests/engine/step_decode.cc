@@ -17,6 +17,7 @@
 #include "engine/movie.h"
 #include "engine/movie_audio.h"
 #include "engine/movie_stats.h"
+#include "sound/sound_silent.h"
 #include "sound/sound_track.h"
 #include "writer/encode_synth.h"
 #include "writer/movie_writer.h"
@@ -61,27 +62,6 @@ void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 #endif
 
 namespace {
-
-// A driver that accepts every track and never takes sound: what the engine
-// decodes stays in the ring for the test to look at.
-int SilentReady(SoundTrack*) { return 0; }
-int SilentOnOff(SoundTrack*, int on) { return on; }
-int SilentPause(SoundTrack*, int on) { return on; }
-void SilentClose(SoundTrack*) {}
-int SilentTrackOpen(SoundTrack* track, uint32_t rate, uint32_t bits, uint32_t channels, uint32_t,
-                    Movie*) {
-  std::memset(static_cast<void*>(track), 0, sizeof(*track));
-  track->ready = SilentReady;
-  track->set_on = SilentOnOff;
-  track->pause = SilentPause;
-  track->close = SilentClose;
-  track->device_on = 1;
-  track->rate = rate;
-  track->bits = bits;
-  track->channels = channels;
-  return 1;
-}
-SoundTrackOpenFn SilentDriver(uint32_t) { return SilentTrackOpen; }
 
 std::atomic<uint32_t> g_engine_allocs{0};
 void* CountingAlloc(uint32_t) {
@@ -170,7 +150,7 @@ class StepDecode : public ::testing::Test {
  protected:
   void SetUp() override {
     SoundDriverReset();
-    ASSERT_EQ(SoundDriverSelect(SilentDriver, 0), 1);
+    ASSERT_EQ(SoundDriverSelect(SoundSilentDriver, 0), 1);
   }
   void TearDown() override {
     EngineSetHooks(nullptr, nullptr);
