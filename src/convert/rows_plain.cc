@@ -165,7 +165,9 @@ template <RowKernel kRow, uint32_t kOutBytes>
 void RowsDoubled(const RowPairContext& c, uint32_t rows, uint32_t odd, uint32_t count) {
   for (uint32_t r = 0; r < rows; ++r) {
     kRow(c.dest[r], c.luma[r], c.u, c.v, c.alpha[r], odd, count);
-    std::memcpy(c.dest[r] + c.line_pitch, c.dest[r], size_t{count} * kOutBytes);
+    // memmove: a caller's pitch narrower than a doubled row makes the two
+    // lines overlap; the picture is then wrong, but the copy stays defined.
+    std::memmove(c.dest[r] + c.line_pitch, c.dest[r], size_t{count} * kOutBytes);
   }
 }
 
