@@ -116,7 +116,28 @@ bool WavRead(const char* path, WavSound* sound, std::string* error) {
 }
 
 bool WavWrite(const char* path, const WavSound& sound, std::string* error) {
+  std::vector<uint8_t> out;
+  if (!WavEncode(sound, &out)) {
+    *error = std::string("too much sound for one file: '") + path + "'";
+    return false;
+  }
+  std::FILE* file = std::fopen(path, "wb");
+  if (!file || std::fwrite(out.data(), 1, out.size(), file) != out.size()) {
+    if (file) std::fclose(file);
+    *error = std::string("cannot write '") + path + "'";
+    return false;
+  }
+  if (std::fclose(file) != 0) {
+    *error = std::string("cannot write '") + path + "'";
+    return false;
+  }
+  return true;
+}
+
+bool WavEncode(const WavSound& sound, std::vector<uint8_t>* file_bytes) {
   uint32_t bytes_per_sample = sound.bits == 8 ? 1 : 2;
+  // The RIFF size field counts data bytes plus 36 in 32 bits.
+  if (sound.samples.size() > (UINT32_MAX - 64) / bytes_per_sample) return false;
   uint32_t data_bytes = static_cast<uint32_t>(sound.samples.size()) * bytes_per_sample;
   std::vector<uint8_t> out;
   out.insert(out.end(), {'R', 'I', 'F', 'F'});
@@ -137,11 +158,6 @@ bool WavWrite(const char* path, const WavSound& sound, std::string* error) {
     else
       Put16(&out, static_cast<uint16_t>(s));
   }
-  std::FILE* file = std::fopen(path, "wb");
-  if (!file || std::fwrite(out.data(), 1, out.size(), file) != out.size()) {
-    if (file) std::fclose(file);
-    *error = std::string("cannot write '") + path + "'";
-    return false;
-  }
-  return std::fclose(file) == 0;
+  *file_bytes = std::move(out);
+  return true;
 }

@@ -18,3 +18,5 @@ bool WavRead(const char* path, WavSound* sound, std::string* error);
 bool WavReadMemory(const uint8_t* data, size_t size, WavSound* sound, std::string* error);
 // Writes sound.samples with sound.bits (8 or 16) per sample.
 bool WavWrite(const char* path, const WavSound& sound, std::string* error);
+// The bytes WavWrite writes; false when the sound does not fit the 32-bit sizes.
+bool WavEncode(const WavSound& sound, std::vector<uint8_t>* file_bytes);
