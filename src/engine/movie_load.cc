@@ -34,7 +34,9 @@ void MovieLoadFrame(Movie* movie, uint32_t frame) {
   }
   const uint32_t offset = MovieFrameOffset(movie, k);
   if (movie->preload) {
-    movie->frame_data = movie->preload + (offset - MovieFrameOffset(movie, 1));
+    const uint32_t from_first = offset - MovieFrameOffset(movie, 1);
+    movie->frame_data = movie->preload + from_first;
+    if (uint64_t{from_first} + MovieFrameSize(movie, k) > movie->preload_bytes) movie->read_error = 1;
   } else {
     IoReader* io = &movie->io;
     io->read_frame(io, k - 1, offset, movie->frame_data, MovieFrameSize(movie, k));

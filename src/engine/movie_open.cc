@@ -254,7 +254,11 @@ bool Preload(OpenJob* job) {
   IoReader* io = &m->io;
   io->set_info(io, nullptr, 0, length, job->read_speed);
   const uint32_t got = io->read_frame(io, 0, first, m->preload, bytes);
-  if (got < bytes) std::memset(m->preload + got, 0, bytes - got);  // read_error is set
+  // A short read keeps what arrived: the frames wholly inside it play, the
+  // first frame reaching past it meets the read error (MovieLoadFrame).
+  if (got < bytes) std::memset(m->preload + got, 0, bytes - got);
+  m->preload_bytes = got;
+  io->read_error = 0;
   io->close(io);
   job->reader_open = false;
   io->frame_read_time_ms = 0;
@@ -324,8 +328,6 @@ Movie* OpenSteps(OpenJob* job, const void* source, uint32_t open_start) {
   ApplyVersionAndFlags(m, info.version, job->open_flags);
   ApplyFrameRate(job);
   if (const char* refusal = MovieCheckLayout(m, job->source_length)) return FailOpen(job, refusal);
-  if (job->from_memory && job->source_length && uint64_t{m->size_less_8} + 8 > job->source_length)
-    return FailOpen(job, MOVIE_ERROR_IMAGE_SHORT);
 
   RegisterRecordArrays(job);
   if (!AllocateRecord(job)) return FailOpen(job, MOVIE_ERROR_MEMORY);
@@ -345,7 +347,11 @@ Movie* OpenSteps(OpenJob* job, const void* source, uint32_t open_start) {
     g_read_speed = kUnset;
   }
   if (job->from_memory) {
-    m->preload = const_cast<uint8_t*>(job->image) + (m->frame_index[0] & ~1u);
+    const uint32_t first = m->frame_index[0] & ~1u;
+    m->preload = const_cast<uint8_t*>(job->image) + first;
+    uint64_t image_end = uint64_t{m->size_less_8} + 8;
+    if (job->source_length) image_end = std::min<uint64_t>(image_end, job->source_length);
+    m->preload_bytes = static_cast<uint32_t>(image_end - first);  // tables end <= image end
   } else {
     m->io_buffer_size = m->io.get_buffer_size(&m->io, m->io_buffer_size);
     if (m->io_buffer_size >= uint64_t{m->size_less_8} * 9 / 10) m->flags |= OPEN_PRELOAD;

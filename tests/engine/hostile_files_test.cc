@@ -300,17 +300,31 @@ TEST_F(HostileFiles, CodedDataAtExtremes) {
 
 namespace {
 
-TEST(HostileImages, AnImageShorterThanItsMovieIsRefusedNotRead) {
-  std::vector<uint8_t> movie = BaseMovie();
-  movie.resize(movie.size() - 1);
-  MovieSetMemorySize(static_cast<uint32_t>(movie.size()));
-  EXPECT_EQ(MovieOpen(movie.data(), OPEN_FROM_MEMORY | OPEN_NO_THREAD), nullptr);
-  EXPECT_STREQ(MovieGetError(), "The movie is longer than the memory image holding it.");
-  // The length is consumed by that open: the next one trusts the header again.
-  movie = BaseMovie();
-  Movie* opened = MovieOpen(movie.data(), OPEN_FROM_MEMORY | OPEN_NO_THREAD);
-  ASSERT_NE(opened, nullptr);
+TEST(HostileImages, AnImageShorterThanItsMovieIsNotReadPastItsEnd) {
+  const std::vector<uint8_t> whole = BaseMovie();
+  // A heap block of exactly the cut length, so ASan sees any read past it.
+  const size_t cut = whole.size() - 1;
+  std::unique_ptr<uint8_t[]> image(new uint8_t[cut]);
+  std::copy(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cut), image.get());
+  MovieSetMemorySize(static_cast<uint32_t>(cut));
+  Movie* opened = MovieOpen(image.get(), OPEN_FROM_MEMORY | OPEN_NO_THREAD);
+  ASSERT_NE(opened, nullptr) << MovieGetError();
+  for (uint32_t f = 1; f < opened->frames; f++) {
+    EXPECT_EQ(MovieDoFrame(opened), 0) << f;  // whole frames play
+    MovieNextFrame(opened);
+  }
+  EXPECT_EQ(MovieDoFrame(opened), 1);  // the cut one is missing
+  EXPECT_EQ(opened->damaged_frames, 1u);
+  EXPECT_EQ(opened->first_damaged_frame, opened->frames);
   MovieClose(opened);
+  // Tables cut by the image's end are refused.
+  MovieSetMemorySize(50);
+  EXPECT_EQ(MovieOpen(whole.data(), OPEN_FROM_MEMORY | OPEN_NO_THREAD), nullptr);
+  EXPECT_STRNE(MovieGetError(), "");
+  // The length is consumed by each open: the next one trusts the header again.
+  Movie* again = MovieOpen(whole.data(), OPEN_FROM_MEMORY | OPEN_NO_THREAD);
+  ASSERT_NE(again, nullptr);
+  MovieClose(again);
 }
 
 TEST(HostileImages, AHugeTrackSizeGetsABoundedRing) {

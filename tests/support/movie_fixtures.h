@@ -35,6 +35,7 @@ size_t FixtureIndexPos(const std::vector<uint8_t>& bytes);  // 44 + 12N
 uint32_t FixtureIndexEntry(const std::vector<uint8_t>& bytes, uint32_t i);
 void FixtureSetIndexEntry(std::vector<uint8_t>* bytes, uint32_t i, uint32_t value);
 
-// A fresh path in the test temporary directory, and writing bytes there.
+// A path in the running test's own folder (support/test_folder.h), and
+// writing bytes there.
 std::string FixtureTempPath(const std::string& name);
 std::string FixtureWriteFile(const std::string& name, const std::vector<uint8_t>& bytes);
