@@ -10,7 +10,9 @@
 
 #include "engine/movie.h"
 #include "engine/movie_header.h"
+#include "engine/movie_stats.h"
 #include "platform/platform.h"
+#include "sound/sound_silent.h"
 #include "vorntool/commands.h"
 
 namespace {
@@ -19,6 +21,13 @@ struct InfoArgs {
   const char* file = nullptr;
   bool frames = false;
   bool json = false;
+  bool check = false;
+};
+
+// What decoding the whole movie found.
+struct CheckResult {
+  uint32_t damaged_frames = 0, first_damaged_frame = 0;
+  char text[96] = {};  // the summary's damage line
 };
 
 struct FrameInfo {
@@ -32,21 +41,25 @@ uint32_t Le32(const uint8_t* p) {
   return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
 }
 
-bool ParseArgs(int argc, char** argv, InfoArgs* args) {
-  for (int i = 1; i < argc; i++) {
-    if (!std::strcmp(argv[i], "--frames")) {
-      args->frames = true;
-    } else if (!std::strcmp(argv[i], "--json")) {
-      args->json = true;
-    } else if (!args->file && argv[i][0] != '-') {
-      args->file = argv[i];
-    } else {
-      std::fprintf(stderr, "vorntool info: unexpected argument '%s'\n", argv[i]);
-      return false;
-    }
+enum InfoOption { kOptFrames, kOptJson, kOptCheck };
+constexpr OptionSpec kInfoOptions[] = {
+    {kOptFrames, "--frames", nullptr, "also list each frame: offset, size, key flag, audio bytes per track"},
+    {kOptJson, "--json", nullptr, "print JSON instead of \"key: value\" lines"},
+    {kOptCheck, "--check", nullptr, "decode the whole movie; report its damaged or missing frames"},
+};
+
+int ParseArgs(int argc, char** argv, InfoArgs* args) {
+  ParsedCommand parsed;
+  if (int code = ParseCommand(kInfoCommand, argc, argv, &parsed)) return code;
+  for (const ParsedOption& option : parsed.options) {
+    if (option.spec->id == kOptFrames) args->frames = true;
+    if (option.spec->id == kOptJson) args->json = true;
+    if (option.spec->id == kOptCheck) args->check = true;
   }
-  if (!args->file) std::fprintf(stderr, "usage: vorntool info FILE [--frames] [--json]\n");
-  return args->file != nullptr;
+  if (parsed.operands.size() != 1)
+    return UsageError(kInfoCommand, "%s", parsed.operands.empty() ? "no movie named" : "one movie at a time");
+  args->file = parsed.operands[0];
+  return kExitOk;
 }
 
 // The version letter is not kept by the engine (only its consequences).
@@ -88,7 +101,7 @@ std::vector<FrameInfo> CollectFrames(Movie* movie) {
     FrameInfo f{k, MovieFrameOffset(movie, k), MovieFrameSize(movie, k),
                 (movie->frame_index[k - 1] & 1) != 0, false, {}};
     MovieLoadFrame(movie, k);
-    f.readable = !movie->io.read_error;
+    f.readable = !movie->io.read_error && !movie->read_error;
     uint32_t pos = 0;
     for (uint32_t t = 0; f.readable && t < movie->track_count; t++) {
       if (f.size - pos < 4) {
@@ -116,7 +129,8 @@ uint64_t AverageRate(const Movie* movie) {
   return bytes * movie->file_rate_num / (uint64_t{movie->frames} * movie->file_rate_den);
 }
 
-void PrintText(std::FILE* out, const Movie* movie, char version, const std::vector<FrameInfo>* frames) {
+void PrintText(std::FILE* out, const Movie* movie, char version, const std::vector<FrameInfo>* frames,
+               const CheckResult* check) {
   std::fprintf(out, "version: %c\n", version);
   std::fprintf(out, "width: %" PRIu32 "\n", movie->decoded_width);
   std::fprintf(out, "height: %" PRIu32 "\n", movie->decoded_height);
@@ -141,6 +155,10 @@ void PrintText(std::FILE* out, const Movie* movie, char version, const std::vect
   std::fprintf(out, "peak_rate: %" PRIu32 "\n", movie->peak_rate);
   std::fprintf(out, "peak_first_frame: %" PRIu32 "\n", movie->peak_frame + 1);
   std::fprintf(out, "average_rate: %" PRIu64 "\n", AverageRate(movie));
+  if (check) {
+    std::fprintf(out, "damaged_frames: %" PRIu32 "\n", check->damaged_frames);
+    std::fprintf(out, "first_damaged_frame: %" PRIu32 "\n", check->first_damaged_frame);
+  }
   if (!frames) return;
   for (const FrameInfo& f : *frames) {
     std::fprintf(out, "frame.%" PRIu32 ": offset=%" PRIu32 " size=%" PRIu32 " key=%d audio=", f.number,
@@ -152,7 +170,8 @@ void PrintText(std::FILE* out, const Movie* movie, char version, const std::vect
   }
 }
 
-void PrintJson(std::FILE* out, const Movie* movie, char version, const std::vector<FrameInfo>* frames) {
+void PrintJson(std::FILE* out, const Movie* movie, char version, const std::vector<FrameInfo>* frames,
+               const CheckResult* check) {
   std::fprintf(out, "{\n  \"version\": \"%c\",\n", version);
   std::fprintf(out, "  \"width\": %" PRIu32 ",\n  \"height\": %" PRIu32 ",\n", movie->decoded_width,
               movie->decoded_height);
@@ -177,7 +196,12 @@ void PrintJson(std::FILE* out, const Movie* movie, char version, const std::vect
   std::fprintf(out, "  \"key_frames\": %" PRIu32 ",\n", KeyFrames(movie));
   std::fprintf(out, "  \"peak_rate\": %" PRIu32 ",\n  \"peak_first_frame\": %" PRIu32 ",\n", movie->peak_rate,
               movie->peak_frame + 1);
-  std::fprintf(out, "  \"average_rate\": %" PRIu64 "%s\n", AverageRate(movie), frames ? "," : "");
+  std::fprintf(out, "  \"average_rate\": %" PRIu64 "%s\n", AverageRate(movie),
+               frames || check ? "," : "");
+  if (check) {
+    std::fprintf(out, "  \"damaged_frames\": %" PRIu32 ",\n  \"first_damaged_frame\": %" PRIu32 "%s\n",
+                 check->damaged_frames, check->first_damaged_frame, frames ? "," : "");
+  }
   if (frames) {
     std::fprintf(out, "  \"frame_list\": [");
     for (size_t i = 0; i < frames->size(); i++) {
@@ -199,29 +223,67 @@ void PrintJson(std::FILE* out, const Movie* movie, char version, const std::vect
   std::fprintf(out, "}\n");
 }
 
+// Decodes every frame (video, alpha and the first track's sound, into a
+// silent driver) and counts what could not be shown as stored. False when
+// the movie cannot be opened.
+bool CheckMovie(const char* file, CheckResult* result) {
+  SoundDriverSelect(SoundSilentDriver, 0);
+  MovieSetFrameRate(0, 1);
+  Movie* movie = MovieOpen(file, OPEN_NO_THREAD | OPEN_ALPHA | OPEN_NO_SKIP | OPEN_FRAME_RATE);
+  if (!movie) return false;
+  for (uint32_t f = 1; f <= movie->frames; f++) {
+    MovieDoFrame(movie);
+    if (f < movie->frames) MovieNextFrame(movie);
+  }
+  MovieSummary summary;
+  MovieGetSummary(movie, &summary);
+  MovieClose(movie);
+  result->damaged_frames = summary.damaged_frames;
+  result->first_damaged_frame = summary.first_damaged_frame;
+  DamageText(summary, result->text, sizeof result->text);
+  return true;
+}
+
 }  // namespace
 
-int InfoWrite(const char* file, bool frame_list, bool json, std::FILE* out, std::FILE* err) {
+const CommandSpec kInfoCommand = {
+    "info", "FILE [--frames] [--json] [--check]", "header, tracks and index of a movie", CmdInfo,
+    kInfoOptions, Complete::kMovie,
+    false,
+    "  With --check the exit status is 0 for a clean movie, 3 for a damaged one.\n"};
+
+int InfoWrite(const char* file, bool frame_list, bool json, bool check, std::FILE* out,
+              std::FILE* err) {
+  CheckResult checked;
+  if (check && !CheckMovie(file, &checked)) {
+    std::fprintf(err, "vorntool info: %s: %s\n", file, MovieGetError());
+    return kExitFailed;
+  }
   // Without a ring nothing is read ahead; frames come straight from the file.
   MovieSetIoBufferSize(0);
   Movie* movie = MovieOpen(file, OPEN_NO_THREAD | OPEN_NO_FILL | OPEN_IO_SIZE);
   if (!movie) {
     std::fprintf(err, "vorntool info: %s: %s\n", file, MovieGetError());
-    return 1;
+    return kExitFailed;
   }
   const char version = ReadVersion(file);
   std::vector<FrameInfo> frames;
   if (frame_list) frames = CollectFrames(movie);
+  const CheckResult* report_check = check ? &checked : nullptr;
   if (json)
-    PrintJson(out, movie, version, frame_list ? &frames : nullptr);
+    PrintJson(out, movie, version, frame_list ? &frames : nullptr, report_check);
   else
-    PrintText(out, movie, version, frame_list ? &frames : nullptr);
+    PrintText(out, movie, version, frame_list ? &frames : nullptr, report_check);
   MovieClose(movie);
-  return 0;
+  if (check && checked.damaged_frames) {
+    std::fprintf(err, "vorntool info: %s: movie damaged: %s\n", file, checked.text);
+    return kExitDamaged;
+  }
+  return kExitOk;
 }
 
 int CmdInfo(int argc, char** argv) {
   InfoArgs args;
-  if (!ParseArgs(argc, argv, &args)) return 1;
-  return InfoWrite(args.file, args.frames, args.json, stdout, stderr);
+  if (int code = ParseArgs(argc, argv, &args)) return ParseExitCode(code);
+  return InfoWrite(args.file, args.frames, args.json, args.check, stdout, stderr);
 }
