@@ -36,6 +36,8 @@ struct PlayerWindowOps {
   void (*draw_strip)(const char* text, int32_t left, int32_t top, int32_t right, int32_t bottom);
   // Lets pending paints happen before a message box.
   void (*update_all)();
+  // One warning line for a console; null where there is none (Windows).
+  void (*warn)(const char* text);
 };
 
 // The front end of this build (app/window_win32.cc, sdl/window_sdl.cc or
@@ -64,6 +66,7 @@ struct PlayerState {
   uint32_t force_full_copy;  // COPY_ALL after a paint
   int32_t strip_left, strip_top, strip_right, strip_bottom;
   MovieSummary summary;
+  char movie_name[kCommandTextSize];  // the name the current movie was opened by
 };
 
 // The process-wide player state (one player window per process).

@@ -20,7 +20,7 @@ std::string g_first_folder;  // left by the first test for the second to look at
 TEST(TestFolder, IsTheTestsOwnAndTheProcesssOwn) {
   const std::string folder = TestFolder();
   EXPECT_TRUE(std::filesystem::is_directory(folder));
-  EXPECT_NE(folder.find("TestFolder.IsTheTestsOwnAndTheProcesssOwn_" + std::to_string(getpid())),
+  EXPECT_NE(folder.find("TestFolder_IsTheTestsOwnAndTheProcesssOwn_" + std::to_string(getpid())),
             std::string::npos)
       << folder;
   EXPECT_EQ(TestFolder(), folder);  // stable within the test

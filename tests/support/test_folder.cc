@@ -41,7 +41,7 @@ class FolderCleaner : public testing::EmptyTestEventListener {
 
 std::string CurrentTestName() {
   const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
-  std::string name = test ? std::string(test->test_suite_name()) + "." + test->name() : "process";
+  std::string name = test ? std::string(test->test_suite_name()) + "_" + test->name() : "process";
   // Parameterised names carry slashes; keep the name one path component.
   for (char& c : name)
     if (c == '/' || c == '\\' || c == ':') c = '_';

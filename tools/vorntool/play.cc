@@ -137,5 +137,11 @@ int CmdPlay(int argc, char** argv) {
     std::fputs(text, stdout);
   else
     std::puts("No frame was played.");
-  return 0;
+  char damage[96];
+  DamageText(summary, damage, sizeof damage);
+  if (damage[0]) {
+    std::fprintf(stderr, "vorntool play: %s: movie damaged: %s\n", args.file, damage);
+    return kExitDamaged;
+  }
+  return kExitOk;
 }

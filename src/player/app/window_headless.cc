@@ -2,6 +2,7 @@
 // "window" exists only as state, the display is the memory back end, and
 // the movies play through at their own pace with nothing shown. Useful for
 // checking a movie plays to its end.
+#include <cstdio>
 #include <cstring>
 
 #include "player/window_loop.h"
@@ -38,9 +39,11 @@ void TextExtent(const char* text, int32_t* width, int32_t* height) {
 void DrawStrip(const char*, int32_t, int32_t, int32_t, int32_t) {}
 void UpdateAll() {}
 
+void WarnOnStderr(const char* text) { std::fprintf(stderr, "%s\n", text); }
+
 const PlayerWindowOps kHeadlessOps = {
     RegisterClass, Create,    Pump,    Layout,     Show,      Hide,      Destroy,
-    FillBlack,     Invalidate, TopLeft, TextExtent, DrawStrip, UpdateAll,
+    FillBlack,     Invalidate, TopLeft, TextExtent, DrawStrip, UpdateAll, WarnOnStderr,
 };
 
 }  // namespace

@@ -313,9 +313,11 @@ void DrawStrip(const char* text, int32_t, int32_t, int32_t, int32_t) {
 
 void UpdateAll() {}
 
+void WarnOnStderr(const char* text) { std::fprintf(stderr, "%s\n", text); }
+
 const PlayerWindowOps kSdlOps = {
     RegisterClass, Create,     Pump,    Layout,     Show,      Hide,      Destroy,
-    FillBlack,     Invalidate, TopLeft, TextExtent, DrawStrip, UpdateAll,
+    FillBlack,     Invalidate, TopLeft, TextExtent, DrawStrip, UpdateAll, WarnOnStderr,
 };
 
 }  // namespace
