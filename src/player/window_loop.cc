@@ -47,6 +47,7 @@ int OpenNamed(PlayerState& p, const char* name) {
   if (r == NAMED_FAILED) return Fail(p, MovieGetError());
   p.movie = movie;
   p.file_handle = file;
+  PlayerApplyVolume();
   return PlayerSetUpMovie() ? 0 : 1;
 }
 
@@ -133,6 +134,7 @@ void PlayerStateInit(PlayerOptions* options, const PlayerWindowOps* ops) {
   g_player.ops = ops;
   g_player.file_handle = kInvalidFile;
   g_player.no_black_fill = 1;
+  g_player.volume_percent = 100;
 }
 
 int32_t PlayerIdleAfterSleep(int32_t idle_ms, uint32_t slept_ms) {

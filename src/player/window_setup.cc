@@ -186,6 +186,7 @@ void PlayerOnChar(int key) {
       MovieSetPause(p.movie, 0);
       return;
     default:
+      PlayerOnVolumeChar(key);
       return;
   }
 }
