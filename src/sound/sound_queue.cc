@@ -17,7 +17,8 @@ void ApplyLevels(const SoundQueue* q, uint8_t* data, uint32_t bytes, uint32_t fi
   uint32_t channel = (first_byte / sample_bytes) % q->channels;
   for (uint32_t i = 0; i + sample_bytes <= bytes; i += sample_bytes) {
     const int32_t level = static_cast<int32_t>(channel == 1 ? q->right_level : q->left_level);
-    if (q->bits == 16) {
+    if (level >= 32767) {  // the full level is exactly unity
+    } else if (q->bits == 16) {
       int16_t s;
       std::memcpy(&s, data + i, 2);
       s = static_cast<int16_t>((int32_t{s} * level) >> 15);
@@ -64,7 +65,7 @@ void SoundQueueRestart(SoundQueue* q) {
 }
 
 int SoundQueueReady(SoundQueue* q) {
-  if (q->count >= SOUND_QUEUE_BLOCKS) return 0;
+  if (q->paused || q->count >= SOUND_QUEUE_BLOCKS) return 0;
   q->offered = static_cast<int32_t>((q->head + q->count) % SOUND_QUEUE_BLOCKS);
   return 1;
 }
@@ -97,6 +98,10 @@ uint32_t SoundQueueBytes(const SoundQueue* q) {
 }
 
 void SoundQueuePull(SoundQueue* q, uint8_t* out, uint32_t len) {
+  if (q->paused) {
+    std::memset(out, Silence(q), len);
+    return;
+  }
   while (len && q->playing && q->count) {
     const uint32_t length = q->lengths[q->head];
     const uint32_t piece = std::min(len, length - q->head_offset);
@@ -121,6 +126,8 @@ void SoundQueuePull(SoundQueue* q, uint8_t* out, uint32_t len) {
   }
   std::memset(out, Silence(q), len);
 }
+
+void SoundQueuePause(SoundQueue* q, int on) { q->paused = on ? 1 : 0; }
 
 void SoundQueueSetLevels(SoundQueue* q, uint32_t volume, uint32_t pan) {
   const uint32_t word = sound_math::WaveOutVolumeWord(std::min<uint32_t>(volume, 32767), pan);

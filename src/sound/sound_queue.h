@@ -26,6 +26,7 @@ struct SoundQueue {
   int32_t offered;       // block ready() chose, -1 = none
   uint32_t queued_bytes; // submitted since the queue (re)started
   uint32_t playing;      // the device takes queued sound
+  uint32_t paused;       // nothing offered, nothing played
   uint32_t underrun;     // the device ran dry while playing (cleared by ready)
   uint64_t played_bytes; // queued sound the device has taken
   uint32_t left_level, right_level;  // 0..32767; both 32767 = unchanged
@@ -53,5 +54,7 @@ uint32_t SoundQueueBytes(const SoundQueue* q);
 // The device side: fills out with the next len bytes, silence where there
 // is nothing to play.
 void SoundQueuePull(SoundQueue* q, uint8_t* out, uint32_t len);
+// Pauses (1) or resumes (0); the queue keeps what it holds.
+void SoundQueuePause(SoundQueue* q, int on);
 // Levels from a volume (0..32767) and a pan (0..65536, centre 32768).
 void SoundQueueSetLevels(SoundQueue* q, uint32_t volume, uint32_t pan);

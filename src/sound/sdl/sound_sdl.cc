@@ -25,7 +25,6 @@ namespace {
 struct SdlSoundState {
   Movie* movie;  // for its sound mutex, which pause takes itself
   SDL_AudioDeviceID device;
-  uint32_t paused;
   uint32_t volume;        // 0..32767
   uint32_t pan_position;  // 0..65536
   SoundQueue queue;
@@ -79,7 +78,7 @@ class DeviceLock {
 
 int SdlReady(SoundTrack* track) {
   SdlSoundState* s = State(track);
-  if (s->paused || !track->device_on) return 0;
+  if (!track->device_on) return 0;
   DeviceLock lock(s->device);
   if (s->queue.underrun) {
     s->queue.underrun = 0;
@@ -123,9 +122,12 @@ int SdlPause(SoundTrack* track, int on) {
   SdlSoundState* s = State(track);
   PlatformMutex* mutex = s->movie ? s->movie->sound_node.mutex : nullptr;
   if (mutex) MutexLock(mutex);
-  s->paused = on ? 1 : 0;
+  {
+    DeviceLock lock(s->device);
+    SoundQueuePause(&s->queue, on);
+  }
   if (s->device) SDL_PauseAudioDevice(s->device, on ? 1 : 0);
-  const int paused = static_cast<int>(s->paused);
+  const int paused = static_cast<int>(s->queue.paused);
   if (mutex) MutexUnlock(mutex);
   return paused;
 }
