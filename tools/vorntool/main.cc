@@ -17,7 +17,7 @@ constexpr Command kCommands[] = {
     {"decode", CmdDecode, "FILE [--video OUT.y4m] [--audio OUT.wav] [--pixels FMT -o OUT] ..."},
     {"encode", CmdEncode, "IN.y4m [--audio IN.wav]... -o OUT.vxn [...]   write a movie"},
     {"demo", CmdDemo, "-o demo.vxn [--size WxH] [--seconds S]   procedural demo movie"},
-    {"switches", CmdSwitches, "TEXT | --help-text     the player's reading of a command text"},
+    {"switches", CmdSwitches, "TEXT | --posix ARGS... | --help-text   how the player reads its command"},
     {"bundle", CmdBundle, "PLAYER.exe MOVIE.vxn -o OUT.exe [--switches TEXT]"},
     {"play", CmdPlay, "--headless FILE [--frames N] [/switches]   real-time playback, no window"},
 };

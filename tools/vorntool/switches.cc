@@ -6,6 +6,7 @@
 #include "player/command_line.h"
 #include "player/help_text.h"
 #include "player/names.h"
+#include "player/posix_args.h"
 #include "vorntool/commands.h"
 
 namespace {
@@ -64,9 +65,44 @@ void PrintName(const char* name) {
     std::printf("name: %s\n", name);
 }
 
+// --posix ARGS...: the Linux player's reading, each argument one item.
+int PosixSwitches(int argc, char** argv) {
+  static PosixArgs args;
+  // argv[0] is "--posix", in the place of the program's name.
+  switch (PosixArgsRead(argc, argv, &args)) {
+    case POSIX_ARGS_HELP:
+      std::fputs(PosixUsageText(), stdout);
+      return 0;
+    case POSIX_ARGS_VERSION:
+      std::puts("version");
+      return 0;
+    case POSIX_ARGS_MISSING:
+      std::fprintf(stderr, "vorntool switches: cannot open '%s': %s\n", args.bad,
+                   PosixOpenFailure(args.bad));
+      return 1;
+    case POSIX_ARGS_ERROR:
+      std::fprintf(stderr, "vorntool switches: %s\n", args.error);
+      return 1;
+    case POSIX_ARGS_PLAY:
+      break;
+  }
+  static PlayerOptions options;
+  static char names[kCommandTextSize];
+  PlayerOptionsInit(&options);
+  if (!PosixCommandRead(&args, "", &options, names)) {
+    std::fprintf(stderr, "vorntool switches: %s\n", args.error);
+    return 1;
+  }
+  std::printf("switches: %s\n", args.switches);
+  PrintOptions(options);
+  for (const char* n = names; *n; n += std::strlen(n) + 1) std::printf("name: %s\n", n);
+  return 0;
+}
+
 }  // namespace
 
 int CmdSwitches(int argc, char** argv) {
+  if (argc >= 2 && !std::strcmp(argv[1], "--posix")) return PosixSwitches(argc - 1, argv + 1);
   if (argc == 2 && !std::strcmp(argv[1], "--help-text")) {
     std::fputs(PlayerHelpText(), stdout);
     return 0;
