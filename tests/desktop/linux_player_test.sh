@@ -101,11 +101,19 @@ PYEOF
 
 cat >"$W/compare.py" <<'PYEOF'
 # compare.py REF SHOT...: the window's picture (the non-black box) equals REF
-# in one of the shots; or with --fill: a shot is non-black over the whole screen.
+# in one of the shots; --fill SHOT...: a shot is non-black over the whole
+# screen; --box WxH SHOT: the picture in the shot has that size.
 import sys
 import numpy as np
 from PIL import Image
 args = sys.argv[1:]
+if args[0] == "--box":
+    want = tuple(int(v) for v in args[1].split("x"))
+    s = np.asarray(Image.open(args[2]).convert("RGB")).astype(int)
+    ys, xs = np.where(s.max(axis=2) > 24)
+    got = (xs.max() + 1 - xs.min(), ys.max() + 1 - ys.min()) if len(xs) else (0, 0)
+    print("%s: picture %dx%d" % (args[2], got[0], got[1]))
+    sys.exit(0 if got == want else "picture %dx%d, not %dx%d" % (got + want))
 if args[0] == "--fill":
     for shot in args[1:]:
         s = np.asarray(Image.open(shot).convert("RGB")).astype(int)
@@ -133,6 +141,34 @@ PYEOF
 xvfb-run -a -s "-screen 0 800x600x24" sh "$W/inside.sh" "$W" "$P" "$W/still movie.vxn" full 1 --fullscreen
 "$PY" "$W/compare.py" --fill "$W/full1.png" "$W/full2.png" "$W/full3.png" \
     && pass "--fullscreen fills an 800x600 screen" || fail "full screen"
+
+# ---- Keys and a resized window: the picture keeps its proportions ------------------------
+if command -v xdotool >/dev/null 2>&1; then
+    cat >"$W/keys.sh" <<'INEOF'
+#!/bin/sh
+# keys.sh W PLAYER MOVIE: resize the window, f, f, q; a screenshot after each.
+W=$1 P=$2 M=$3
+"$P" --loop "$M" >"$W/keys.out" 2>"$W/keys.err" & pid=$!
+wid=$(xdotool search --sync --onlyvisible --name "still movie.vxn" | head -n 1)
+xdotool getwindowname "$wid" >"$W/keys.title"
+xdotool windowsize "$wid" 480 480; sleep 0.6; import -window root "$W/key1.png"
+xdotool key --window "$wid" f; sleep 0.6; import -window root "$W/key2.png"
+xdotool key --window "$wid" f; sleep 0.6; import -window root "$W/key3.png"
+xdotool key --window "$wid" q
+wait $pid
+echo $? >"$W/keys.rc"
+INEOF
+    xvfb-run -a -s "-screen 0 1024x768x24" sh "$W/keys.sh" "$W" "$P" "$W/still movie.vxn"
+    grep -qx "still movie.vxn - Vorn Video Player" "$W/keys.title" \
+        && pass "title shows the file name" || fail "title: $(cat "$W/keys.title")"
+    "$PY" "$W/compare.py" --box 480x360 "$W/key1.png" && "$PY" "$W/compare.py" --fill "$W/key2.png" \
+        && "$PY" "$W/compare.py" --box 480x360 "$W/key3.png" \
+        && pass "a 480x480 window shows 480x360 with bars; f fills the screen and comes back" \
+        || fail "resize and full-screen toggle"
+    [ "$(cat "$W/keys.rc")" = 0 ] && pass "q quits an endless loop" || fail "q: exit $(cat "$W/keys.rc")"
+else
+    echo "note: xdotool is not installed: keys and resizing not checked"
+fi
 
 # ---- Messages and exit codes ----------------------------------------------------------------
 "$P" --help >"$W/help.out" 2>&1; rc=$?

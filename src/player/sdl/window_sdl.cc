@@ -256,21 +256,40 @@ void Paint() {
 void Destroy();
 
 // A borderless window over the whole desktop and back; the logical size
-// keeps the picture's proportions either way.
+// keeps the picture's proportions either way. The window itself is made
+// borderless and moved over the display: window managers treat such a
+// window as full screen, and without a window manager (a bare X server)
+// it is the only way that works, where a full-screen request goes
+// unanswered. The window comes back where it was and as large as it was.
+int g_windowed_x = 0, g_windowed_y = 0, g_windowed_width = 0, g_windowed_height = 0;
+
 void SetFullscreen(bool on) {
   if (!g_window || on == g_fullscreen) return;
-  if (SDL_SetWindowFullscreen(g_window, on ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0) != 0) return;
-  g_fullscreen = on;
-  if (!on) {
-    // A window laid out at the screen's size (/W-1 /H-1) comes back at the
-    // movie's own size rather than as a framed copy of the full screen.
-    const ScreenSize screen = SdlScreenSize();
-    const DisplayBuffer* d = Player()->display;
-    if (d && g_layout_width >= screen.width && g_layout_height >= screen.height)
-      SDL_SetWindowSize(g_window, static_cast<int>(d->width), static_cast<int>(d->height));
-    else
-      SDL_SetWindowSize(g_window, g_layout_width, g_layout_height);
+  if (on) {
+    SDL_Rect bounds;
+    const int index = SDL_GetWindowDisplayIndex(g_window);
+    if (SDL_GetDisplayBounds(index < 0 ? 0 : index, &bounds) != 0) return;
+    SDL_GetWindowPosition(g_window, &g_windowed_x, &g_windowed_y);
+    SDL_GetWindowSize(g_window, &g_windowed_width, &g_windowed_height);
+    g_fullscreen = true;
+    SDL_SetWindowBordered(g_window, SDL_FALSE);
+    SDL_SetWindowPosition(g_window, bounds.x, bounds.y);
+    SDL_SetWindowSize(g_window, bounds.w, bounds.h);
+    SDL_RaiseWindow(g_window);
+    return;
+  }
+  g_fullscreen = false;
+  SDL_SetWindowBordered(g_window, Player()->options->window_style == 0 ? SDL_TRUE : SDL_FALSE);
+  // A window as large as the screen (/W-1 /H-1) comes back at the movie's
+  // own size rather than as a framed copy of the full screen.
+  const ScreenSize screen = SdlScreenSize();
+  const DisplayBuffer* d = Player()->display;
+  if (d && g_windowed_width >= screen.width && g_windowed_height >= screen.height) {
+    SDL_SetWindowSize(g_window, static_cast<int>(d->width), static_cast<int>(d->height));
     SDL_SetWindowPosition(g_window, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED);
+  } else {
+    SDL_SetWindowSize(g_window, g_windowed_width, g_windowed_height);
+    SDL_SetWindowPosition(g_window, g_windowed_x, g_windowed_y);
   }
 }
 
