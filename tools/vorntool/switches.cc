@@ -65,6 +65,13 @@ void PrintName(const char* name) {
     std::printf("name: %s\n", name);
 }
 
+enum SwitchesOption { kOptHelpText, kOptPosix };
+constexpr OptionSpec kSwitchesOptions[] = {
+    {kOptHelpText, "--help-text", nullptr, "print the player's own help text"},
+    {kOptPosix, "--posix", nullptr,
+     "the rest are the Linux player's arguments, each one item (vornplay --help)"},
+};
+
 // --posix ARGS...: the Linux player's reading, each argument one item.
 int PosixSwitches(int argc, char** argv) {
   static PosixArgs args;
@@ -72,17 +79,16 @@ int PosixSwitches(int argc, char** argv) {
   switch (PosixArgsRead(argc, argv, &args)) {
     case POSIX_ARGS_HELP:
       std::fputs(PosixUsageText(), stdout);
-      return 0;
+      return kExitOk;
     case POSIX_ARGS_VERSION:
-      std::puts("version");
-      return 0;
+      return kExitOk;
     case POSIX_ARGS_MISSING:
       std::fprintf(stderr, "vorntool switches: cannot open '%s': %s\n", args.bad,
                    PosixOpenFailure(args.bad));
-      return 1;
+      return kExitFailed;
     case POSIX_ARGS_ERROR:
       std::fprintf(stderr, "vorntool switches: %s\n", args.error);
-      return 1;
+      return kExitUsage;
     case POSIX_ARGS_PLAY:
       break;
   }
@@ -91,29 +97,36 @@ int PosixSwitches(int argc, char** argv) {
   PlayerOptionsInit(&options);
   if (!PosixCommandRead(&args, "", &options, names)) {
     std::fprintf(stderr, "vorntool switches: %s\n", args.error);
-    return 1;
+    return kExitUsage;
   }
   std::printf("switches: %s\n", args.switches);
   PrintOptions(options);
   for (const char* n = names; *n; n += std::strlen(n) + 1) std::printf("name: %s\n", n);
-  return 0;
+  return kExitOk;
 }
 
 }  // namespace
 
+const CommandSpec kSwitchesCommand = {
+    "switches", "TEXT...\n--posix ARGS...\n--help-text", "the player's reading of a command text (switches and names)",
+    CmdSwitches, kSwitchesOptions, Complete::kMovie, /*dash_operands=*/true};
+
 int CmdSwitches(int argc, char** argv) {
+  // Everything after --posix is the player's, long options included.
   if (argc >= 2 && !std::strcmp(argv[1], "--posix")) return PosixSwitches(argc - 1, argv + 1);
-  if (argc == 2 && !std::strcmp(argv[1], "--help-text")) {
+  ParsedCommand parsed;
+  if (int code = ParseCommand(kSwitchesCommand, argc, argv, &parsed)) return ParseExitCode(code);
+  if (!parsed.options.empty()) {
     std::fputs(PlayerHelpText(), stdout);
-    return 0;
+    return kExitOk;
   }
-  // The arguments joined by blanks form the command text.
+  // The operands joined by blanks form the command text.
   static char text[kCommandTextSize];
   text[0] = 0;
-  for (int i = 1; i < argc; ++i) {
-    if ((i > 1 && !CommandTextAppend(text, " ")) || !CommandTextAppend(text, argv[i])) {
+  for (size_t i = 0; i < parsed.operands.size(); ++i) {
+    if ((i > 0 && !CommandTextAppend(text, " ")) || !CommandTextAppend(text, parsed.operands[i])) {
       std::fprintf(stderr, "vorntool switches: %s\n", kCommandTooLong);
-      return 1;
+      return kExitUsage;
     }
   }
   static PlayerOptions options;
