@@ -158,14 +158,22 @@ TEST_F(QueueClock, PauseOffersNothingAndPlaysSilenceKeepingTheQueue) {
   EXPECT_TRUE(HeardIsPatternFrom(0, heard.size(), 6400)) << "resumes where it stopped";
 }
 
-TEST_F(QueueClock, RestartDropsTheQueue) {
+TEST_F(QueueClock, RestartDropsTheQueueAndKeepsAPause) {
   Feed(10);
   Play(100);
+  SoundQueuePause(&q, 1);
   SoundQueueRestart(&q);
   EXPECT_EQ(SoundQueueBytes(&q), 0u);
   EXPECT_FALSE(q.playing);
+  EXPECT_TRUE(q.paused) << "a flushed track stays paused";
+  SoundQueuePause(&q, 0);
+  heard.clear();
   Play(100);
   EXPECT_EQ(q.underrun, 0u);
+  EXPECT_EQ(heard, std::vector<uint8_t>(heard.size(), 0)) << "nothing of the old queue is heard";
+  Feed(8);
+  Play(10);
+  EXPECT_TRUE(HeardIsPatternFrom(heard.size() - 640, 640, 40000)) << "the new sound from its start";
 }
 
 TEST_F(QueueClock, SubmitKeepsWholeFramesAndNeedsAnOfferedBlock) {

@@ -143,6 +143,15 @@ int SdlSetOn(SoundTrack* track, int on) {
   return static_cast<int>(track->device_on);
 }
 
+// A seek: nothing queued is heard, and playback waits for the start amount
+// again; a paused track stays paused.
+void SdlFlush(SoundTrack* track) {
+  SdlSoundState* s = State(track);
+  DeviceLock lock(s->device);
+  SoundQueueRestart(&s->queue);
+  s->queue.underrun = 0;
+}
+
 void SdlClose(SoundTrack* track) {
   SdlSoundState* s = State(track);
   // Closing waits for a running callback, so the memory goes afterwards.
@@ -189,6 +198,7 @@ int SdlTrackOpen(SoundTrack* track, uint32_t rate, uint32_t bits, uint32_t chann
   track->pause = SdlPause;
   track->set_on = SdlSetOn;
   track->close = SdlClose;
+  track->flush = SdlFlush;
   // The engine counts 16-bit bytes: one block of the played format.
   track->min_feed_bytes = bits == 16 ? block : block * 2;
   // Whole frames of 16-bit samples, so no feed splits a frame.
