@@ -6,6 +6,8 @@
 #include <vector>
 
 inline bool IsStdio(const char* path) { return path && path[0] == '-' && path[1] == 0; }
+// How messages name an input.
+inline const char* InputName(const char* path) { return IsStdio(path) ? "standard input" : path; }
 
 // Null when the file cannot be opened. Standard streams are switched to
 // binary and never closed by CloseInput/CloseOutput.

@@ -148,18 +148,18 @@ int ReadPicture(void* user, uint32_t, VideoPicture* picture) {
 }
 
 void PrintNotes(const char* path, const std::vector<std::string>& notes) {
-  for (const std::string& note : notes) std::fprintf(stderr, "vorntool encode: %s: %s\n", path, note.c_str());
+  for (const std::string& note : notes) std::fprintf(stderr, "vorntool encode: %s: %s\n", InputName(path), note.c_str());
 }
 
 int OpenPictures(const EncodeArgs& a, PictureInput* input) {
   if (!Y4mOpen(a.input, &input->video, &input->error)) {
-    std::fprintf(stderr, "vorntool encode: %s: %s\n", a.input, input->error.c_str());
+    std::fprintf(stderr, "vorntool encode: %s: %s\n", InputName(a.input), input->error.c_str());
     return kExitFailed;
   }
   PrintNotes(a.input, input->video.notes);
   if (!a.alpha) return kExitOk;
   if (!Y4mOpen(a.alpha, &input->alpha, &input->error)) {
-    std::fprintf(stderr, "vorntool encode: %s: %s\n", a.alpha, input->error.c_str());
+    std::fprintf(stderr, "vorntool encode: %s: %s\n", InputName(a.alpha), input->error.c_str());
     return kExitFailed;
   }
   // Alpha is a plain 0-255 coverage, whatever range the stream claims.
@@ -177,11 +177,11 @@ int ReadSound(const EncodeArgs& a, MovieEncodeOptions* options) {
     WavSound sound;
     std::string error;
     if (!WavRead(t.path, &sound, &error)) {
-      std::fprintf(stderr, "vorntool encode: %s: %s\n", t.path, error.c_str());
+      std::fprintf(stderr, "vorntool encode: %s: %s\n", InputName(t.path), error.c_str());
       return kExitFailed;
     }
     for (const std::string& note : sound.notes)
-      std::fprintf(stderr, "vorntool encode: %s: note: %s\n", t.path, note.c_str());
+      std::fprintf(stderr, "vorntool encode: %s: note: %s\n", InputName(t.path), note.c_str());
     MovieAudioInput track;
     track.samples = std::move(sound.samples);
     track.rate = sound.rate;
@@ -214,7 +214,7 @@ void ReportLength(const EncodeArgs& a, const MovieEncodeOptions& options,
     std::fprintf(stderr,
                  "vorntool encode: warning: %.2f s of %s's sound dropped: the pictures end first "
                  "(%s)\n",
-                 seconds, a.audio[t].path,
+                 seconds, InputName(a.audio[t].path),
                  a.shortest ? "--shortest" : "at --frames; without it the last picture is held");
   }
 }

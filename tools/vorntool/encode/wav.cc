@@ -81,12 +81,12 @@ double SampleValue(const uint8_t* p, const Layout& layout) {
       float f;
       uint32_t word = Le32(p);
       std::memcpy(&f, &word, 4);
-      return std::isfinite(f) ? double{f} * 32768.0 : 0.0;
+      return std::isnan(f) ? 0.0 : double{f} * 32768.0;  // infinities clip
     }
     uint64_t word = Le32(p) | uint64_t{Le32(p + 4)} << 32;
     double d;
     std::memcpy(&d, &word, 8);
-    return std::isfinite(d) ? d * 32768.0 : 0.0;
+    return std::isnan(d) ? 0.0 : d * 32768.0;
   }
   switch (layout.bits) {
     case 8: return WavSampleFrom8Bit(p[0]);
