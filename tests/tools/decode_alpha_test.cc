@@ -2,6 +2,7 @@
 // alpha pixel formats of decode --pixels, RGBA PNGs, and info's "alpha" line.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -112,6 +113,14 @@ INSTANTIATE_TEST_SUITE_P(Formats, AlphaPixels, testing::ValuesIn(kAlphaFormats),
                            return std::string(info.param.name);
                          });
 
+// A fresh folder of this test's own (CTest runs tests side by side).
+std::string PngDir() {
+  const std::string dir = FixtureTempPath("png");
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  return dir;
+}
+
 uint32_t Be32(const uint8_t* p) { return uint32_t{p[0]} << 24 | p[1] << 16 | p[2] << 8 | p[3]; }
 
 // A PNG as the tool writes it (zlib stored blocks, no filters): colour type
@@ -153,7 +162,7 @@ TEST(AlphaPng, MoviesWithAlphaGiveRgbaPngsWithTheirAlphaPlane) {
   const std::string movie = EncodedMovie("alpha_png.vxn", true);
   const auto planes = DecodedAlpha(movie);
   ASSERT_EQ(planes.size(), 2u);
-  const std::string dir = testing::TempDir();
+  const std::string dir = PngDir();
   const std::string raw = FixtureTempPath("rgba.raw");
   ASSERT_EQ(RunCommand(CmdDecode, {"decode", movie, "--pixels", "rgba32", "-o", raw, "--png", dir}), 0);
   const std::vector<uint8_t> rgba = ReadAll(raw);
@@ -171,7 +180,7 @@ TEST(AlphaPng, MoviesWithAlphaGiveRgbaPngsWithTheirAlphaPlane) {
 
 TEST(AlphaPng, MoviesWithoutAlphaGiveRgbPngs) {
   const std::string movie = EncodedMovie("opaque_png.vxn", false);
-  const std::string dir = testing::TempDir();
+  const std::string dir = PngDir();
   ASSERT_EQ(RunCommand(CmdDecode, {"decode", movie, "--pixels", "rgb24", "-o", FixtureTempPath("rgb.raw"),
                                    "--png", dir}),
             0);
