@@ -8,6 +8,8 @@
 // window size, so the picture scales to any window or to the desktop's full
 // screen keeping its aspect ratio, with black bars.
 #include <SDL.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -186,9 +188,25 @@ constexpr const char* kNoDisplay =
 // A display failure ends the player: SDL's off-screen drivers, which it
 // falls back on when nothing else works, are used only when asked for by
 // name (SDL_VIDEODRIVER=dummy or offscreen).
+// SDL_Init with the complaints of the display libraries it tries on the
+// way held back: the player says in one line of its own what went wrong.
+int InitVideoQuietly() {
+  std::fflush(stderr);
+  const int saved = dup(2);
+  const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (saved >= 0 && null >= 0) dup2(null, 2);
+  if (null >= 0) close(null);
+  const int result = SDL_Init(SDL_INIT_VIDEO);
+  if (saved >= 0) {
+    dup2(saved, 2);
+    close(saved);
+  }
+  return result;
+}
+
 bool RegisterClass(const PlayerOptions*) {
   const char* asked = std::getenv("SDL_VIDEODRIVER");
-  if (SDL_Init(SDL_INIT_VIDEO) != 0) {
+  if (InitVideoQuietly() != 0) {
     std::fprintf(stderr, kNoDisplay, SDL_GetError());
     return false;
   }
