@@ -130,6 +130,9 @@ struct Movie {
   // Bytes of the preload block (or memory image) that hold movie data from
   // frame 1 on: a frame reaching past them is missing.
   uint32_t preload_bytes;
+  // Bytes of the frame-data buffer: the largest frame the index holds, and no
+  // more than the file has, whatever the header claims.
+  uint32_t frame_data_size;
   // Where each played track's sound stands in its decoded stream: for played
   // track j, sound_positions[j * (frames + 1) + f - 1] is the number of PCM
   // bytes the packets before frame f decode to. Filled by seeks as far as

@@ -203,14 +203,14 @@ MoviePacket MovieLoadedPacket(const Movie* movie) {
   if (end <= start) return p;
   uint32_t size = end - start;
   if (movie->preload) {
+    // What the image really holds: a cut image ends before the header says.
     uint32_t first = movie->frame_index[0] & kOffsetMask;
-    uint64_t image = uint64_t{movie->size_less_8} + 8;
     uint64_t offset = uint64_t{start} - first;
-    uint64_t available = image > uint64_t{first} + offset ? image - first - offset : 0;
+    uint64_t available = movie->preload_bytes > offset ? movie->preload_bytes - offset : 0;
     if (start < first) available = 0;
     if (size > available) size = static_cast<uint32_t>(available);
-  } else if (size > movie->largest_frame) {
-    size = movie->largest_frame;
+  } else if (size > movie->frame_data_size) {
+    size = movie->frame_data_size;
   }
   p.size = size;
   return p;

@@ -210,6 +210,39 @@ TEST_F(HostileFiles, EveryHeaderFieldAtExtremes) {
   }
 }
 
+// Found by the info fuzzer: a 499-byte file whose header claims a 4 GB movie
+// with a 2 GB largest frame, and one index entry far out, made the open ask
+// for a 2 GB frame buffer. Buffers follow the file, not the claims.
+TEST_F(HostileFiles, AHeaderClaimingGigabytesGetsBuffersTheSizeOfTheFile) {
+  std::vector<uint8_t> bent = BaseMovie();
+  const uint32_t frames = FixtureWord(bent, 8);
+  FixtureSetWord(&bent, 4, 0xFF000890u);   // size less 8
+  FixtureSetWord(&bent, 12, 0x800025C8u);  // largest frame
+  FixtureSetIndexEntry(&bent, frames, 0x80000000u);  // the last frame spans 2 GB
+  for (uint32_t io_size : {0u, 1u << 20}) {
+    MovieSetIoBufferSize(static_cast<int32_t>(io_size));
+    const uint64_t live_before = g_live_bytes;
+    g_peak_bytes = g_live_bytes;
+    const std::string path = FixtureWriteFile("claims.vxn", bent);
+    Movie* movie = MovieOpen(path.c_str(), OPEN_NO_THREAD | OPEN_IO_SIZE);
+    ASSERT_NE(movie, nullptr) << MovieGetError();
+    for (uint32_t f = 1; f <= frames; f++) {
+      EXPECT_EQ(MovieDoFrame(movie), f < frames ? 0 : 1) << f;  // the last one is missing
+      MovieNextFrame(movie);
+    }
+    MovieClose(movie);
+    EXPECT_EQ(g_live_bytes, live_before);
+    EXPECT_LT(g_peak_bytes - live_before, (4u << 20) + 64 * uint64_t{bent.size()});
+  }
+  // Preloaded, the block is the file's size too.
+  g_peak_bytes = g_live_bytes;
+  const uint64_t live_before = g_live_bytes;
+  Movie* movie = MovieOpen(FixtureWriteFile("claims_p.vxn", bent).c_str(), OPEN_NO_THREAD | OPEN_PRELOAD);
+  ASSERT_NE(movie, nullptr) << MovieGetError();
+  MovieClose(movie);
+  EXPECT_LT(g_peak_bytes - live_before, (4u << 20) + 64 * uint64_t{bent.size()});
+}
+
 TEST_F(HostileFiles, TrackTablesLie) {
   const uint32_t values[] = {0, 1, 0xFFFF, 0x10000000, 0x7FFFFFFF, 0xFFFFFFFFu, 0xF000AC44u};
   for (size_t slot = 44; slot < 44 + 24; slot += 4) {

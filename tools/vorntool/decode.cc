@@ -11,12 +11,13 @@
 #include "engine/movie.h"
 #include "engine/movie_stats.h"
 #include "vorntool/commands.h"
+#include "vorntool/stdio_files.h"
 
 namespace {
 
 enum DecodeOption {
   kOptVideo, kOptAlpha, kOptMap, kOptAudio, kOptTrack, kOptRaw,
-  kOptPixels, kOptOut, kOptScale, kOptPng, kOptGrey, kOptFrames,
+  kOptPixels, kOptOut, kOptScale, kOptPng, kOptGrey, kOptFrames, kOptStart,
 };
 constexpr OptionSpec kDecodeOptions[] = {
     {kOptVideo, "--video", "OUT.y4m", "write the pictures as YUV4MPEG2 4:2:0", Complete::kY4m},
@@ -33,6 +34,7 @@ constexpr OptionSpec kDecodeOptions[] = {
     {kOptPng, "--png", "DIR", "with --pixels: also each frame as DIR/frame_NNNNN.png", Complete::kDir},
     {kOptGrey, "--grey", nullptr, "decode luma only (neutral chroma)"},
     {kOptFrames, "--frames", "N", "at most N frames"},
+    {kOptStart, "--start", "SECONDS", "begin at that time (its frame, and the sound from there)"},
 };
 
 bool ParseNumber(const char* text, uint32_t* value) {
@@ -68,6 +70,11 @@ int ParseArgs(int argc, char** argv, DecodeOptions* o) {
           return UsageError(kDecodeCommand, "--frames wants a number, not '%s'", value);
         o->has_frames = true;
         break;
+      case kOptStart:
+        if (!ParseSeconds(value, &o->start_ms))
+          return UsageError(kDecodeCommand, "--start wants seconds such as 12 or 83.5, not '%s'", value);
+        o->has_start = true;
+        break;
     }
   }
   if (parsed.operands.size() != 1)
@@ -93,6 +100,12 @@ int ParseArgs(int argc, char** argv, DecodeOptions* o) {
   };
   for (const Needs& n : needs)
     if (n.given && !n.has_base) return UsageError(kDecodeCommand, "%s needs %s", n.option, n.base);
+  if (IsStdio(o->movie_path))
+    return UsageError(kDecodeCommand, "the movie is read by name, not from standard input");
+  int to_stdout = IsStdio(o->video_path) + IsStdio(o->alpha_path) + IsStdio(o->map_path) +
+                  IsStdio(o->audio_path) + IsStdio(o->out_path);
+  if (to_stdout > 1)
+    return UsageError(kDecodeCommand, "only one output can go to standard output ('-')");
   uint32_t format = 0, mode = 0;
   if (o->pixels_format && !DecodeParsePixelFormat(o->pixels_format, &format))
     return UsageError(kDecodeCommand, "--pixels wants a format 1-15 or one of %s", kPixelFormatWords);
@@ -106,11 +119,11 @@ struct OutputFile {
   const char* path = nullptr;
   bool failed = false;
   ~OutputFile() {
-    if (file) std::fclose(file);
+    if (file) CloseOutput(file);
   }
   bool Open(const char* name) {
     path = name;
-    file = std::fopen(name, "wb");
+    file = OpenOutput(name);
     if (!file) std::fprintf(stderr, "vorntool decode: cannot write %s\n", name);
     return file != nullptr;
   }
@@ -118,7 +131,7 @@ struct OutputFile {
     if (!failed && size && std::fwrite(data, 1, size, file) != size) failed = true;
   }
   bool Close() {
-    bool ok = !failed && std::fclose(file) == 0;
+    bool ok = CloseOutput(file) && !failed;
     file = nullptr;
     if (!ok) std::fprintf(stderr, "vorntool decode: error writing %s\n", path);
     return ok;
@@ -159,6 +172,24 @@ void WriteY4mFrame(OutputFile* out, const Y4mGeometry& g, const uint8_t* luma, c
 
 }  // namespace
 
+bool DecodeSeekStart(Movie* movie, const DecodeOptions& o, uint32_t* first) {
+  *first = 1;
+  if (!o.has_start) return true;
+  const uint64_t frame = FrameAtMs(o.start_ms, movie->file_rate_num, movie->file_rate_den);
+  if (frame > movie->frames) {
+    std::fprintf(stderr, "vorntool decode: %s: --start %llu.%03llu s lies past the end (%u frames)\n",
+                 o.movie_path, static_cast<unsigned long long>(o.start_ms / 1000),
+                 static_cast<unsigned long long>(o.start_ms % 1000), movie->frames);
+    return false;
+  }
+  if (!MovieSeek(movie, static_cast<uint32_t>(frame), SEEK_EXACT)) {
+    std::fprintf(stderr, "vorntool decode: %s: %s\n", o.movie_path, MovieGetError());
+    return false;
+  }
+  *first = static_cast<uint32_t>(frame);
+  return true;
+}
+
 int DecodeVideoToY4m(const DecodeOptions& o) {
   // No sound: the track list is empty, so no driver is touched.
   MovieSetSoundTracks(0, nullptr);
@@ -188,7 +219,10 @@ int DecodeVideoToY4m(const DecodeOptions& o) {
   // The first chroma plane of the stream drives red (V), the second blue (U);
   // versions f and g store them the other way round.
   bool uv_swapped = movie->flags & OPEN_UV_ORDER;
-  uint32_t count = o.has_frames && o.frames < movie->frames ? o.frames : movie->frames;
+  uint32_t first_frame = 1;
+  if (ok && !DecodeSeekStart(movie, o, &first_frame)) ok = false;
+  const uint32_t left = movie->frames - first_frame + 1;
+  uint32_t count = o.has_frames && o.frames < left ? o.frames : left;
   size_t chroma_offset = size_t{movie->plane_width} * movie->plane_height;
   size_t chroma_size = size_t{movie->plane_width / 2} * (movie->plane_height / 2);
   for (uint32_t frame = 1; ok && frame <= count; frame++) {
@@ -223,7 +257,8 @@ const CommandSpec kDecodeCommand = {
     "FILE --audio OUT.wav [--track ID] [--raw]\n"
     "FILE --pixels FMT -o OUT [--scale MODE] [--grey] [--frames N] [--png DIR]",
     "decode a movie's pictures to Y4M, its sound to WAV or its frames to raw pixels",
-    CmdDecode, kDecodeOptions, Complete::kMovie};
+    CmdDecode, kDecodeOptions, Complete::kMovie, false,
+    "Any one output may be '-', standard output: vorntool decode m.vxn --video - | ...\n"};
 
 int DecodeReportDamage(Movie* movie, const char* movie_path) {
   MovieSummary summary;

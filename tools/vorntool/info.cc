@@ -139,6 +139,7 @@ void PrintText(std::FILE* out, const Movie* movie, char version, const std::vect
   std::fprintf(out, "rate: %" PRIu32 "/%" PRIu32 "\n", movie->file_rate_num, movie->file_rate_den);
   std::fprintf(out, "video_flags: 0x%08" PRIx32 "\n", movie->video_flags);
   std::fprintf(out, "video_flag_words: %s\n", VideoFlagWords(movie->video_flags).c_str());
+  std::fprintf(out, "alpha: %s\n", movie->video_flags & VIDEO_FLAG_ALPHA ? "yes" : "no");
   std::fprintf(out, "largest_frame: %" PRIu32 "\n", movie->largest_frame);
   std::fprintf(out, "movie_bytes: %" PRIu64 "\n", uint64_t{movie->size_less_8} + 8);
   std::fprintf(out, "tracks: %" PRIu32 "\n", movie->track_count);
@@ -181,6 +182,7 @@ void PrintJson(std::FILE* out, const Movie* movie, char version, const std::vect
               movie->file_rate_den);
   std::fprintf(out, "  \"video_flags\": %" PRIu32 ",\n", movie->video_flags);
   std::fprintf(out, "  \"video_flag_words\": \"%s\",\n", VideoFlagWords(movie->video_flags).c_str());
+  std::fprintf(out, "  \"alpha\": %s,\n", movie->video_flags & VIDEO_FLAG_ALPHA ? "true" : "false");
   std::fprintf(out, "  \"largest_frame\": %" PRIu32 ",\n", movie->largest_frame);
   std::fprintf(out, "  \"movie_bytes\": %" PRIu64 ",\n", uint64_t{movie->size_less_8} + 8);
   std::fprintf(out, "  \"tracks\": [");

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/player_main.h"
+
 #include "player/window_loop.h"
 
 namespace {
@@ -43,9 +45,14 @@ void WarnOnStderr(const char* text) { std::fprintf(stderr, "%s\n", text); }
 
 const PlayerWindowOps kHeadlessOps = {
     RegisterClass, Create,    Pump,    Layout,     Show,      Hide,      Destroy,
-    FillBlack,     Invalidate, TopLeft, TextExtent, DrawStrip, UpdateAll, WarnOnStderr,
+    FillBlack,     Invalidate, TopLeft, TextExtent, DrawStrip, UpdateAll, nullptr,   WarnOnStderr,
 };
 
 }  // namespace
 
 const PlayerWindowOps* PlayerFrontEnd() { return &kHeadlessOps; }
+
+const char* PlayerSelectSoundPosix(const char* program) {
+  std::fprintf(stderr, "%s: built without SDL2: playing without sound\n", program);
+  return "none";
+}
