@@ -297,3 +297,24 @@ void Win32ClipperAttach(DisplayBuffer* b) {
   clipper->SetHWnd(0, static_cast<HWND>(b->window));
   b->clipper = clipper;
 }
+
+// The primary surface is the screen itself: what the window's DC draws there
+// may be overwritten by the next unlock of the primary (an emulated primary
+// presents its own copy of the screen), so text beside the picture is drawn
+// through the surface's DC instead, at the client rectangle's screen place.
+int Win32DrawText(DisplayBuffer* b, const char* text, int32_t left, int32_t top, int32_t right,
+                  int32_t bottom) {
+  IDirectDrawSurface* primary = Win32Display().primary;
+  if (!b->is_primary || !primary) return 0;
+  HDC dc = nullptr;
+  if (FAILED(primary->GetDC(&dc)) || !dc) return 0;
+  const int32_t client_x = b->screen_x - b->x_offset, client_y = b->screen_y - b->y_offset;
+  RECT r = {left + client_x, top + client_y, right + client_x, bottom + client_y};
+  SetTextColor(dc, RGB(255, 255, 0));
+  SetBkColor(dc, RGB(0, 0, 0));
+  SetTextAlign(dc, TA_CENTER | TA_TOP);
+  ExtTextOutA(dc, client_x + right / 2, r.top, ETO_OPAQUE, &r, text,
+              static_cast<UINT>(std::strlen(text)), nullptr);
+  primary->ReleaseDC(dc);
+  return 1;
+}

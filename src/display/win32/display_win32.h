@@ -38,3 +38,7 @@ void Win32SurfacePresent(DisplayBuffer* b, const MovieRect* rects, int count);
 void Win32OverlayPlace(DisplayBuffer* b, int show);
 void Win32ClipperAttach(DisplayBuffer* b);
 int Win32CursorProbe(DisplayBuffer* b);
+// How many probes really ran (the others were answered from the cache).
+uint32_t Win32CursorProbeRuns();
+int Win32DrawText(DisplayBuffer* b, const char* text, int32_t left, int32_t top, int32_t right,
+                  int32_t bottom);
