@@ -5,6 +5,7 @@
 
 #include "display/display_buffer.h"
 #include "player/command_line.h"
+#include "player/help_box.h"
 #include "player/help_text.h"
 #include "player/window_loop.h"
 #include "sound/sound_drivers.h"
@@ -42,7 +43,7 @@ int PlayerMain(const char* args) {
   const PlayerWindowOps* ops = PlayerFrontEnd();
   if (!ops->register_class(&options)) return 1;
   if (start == START_HELP) {
-    MessageBoxShow(PlayerHelpText(), kHelpCaption, MESSAGE_INFO);
+    HelpBoxShow(PlayerHelpText(), kHelpCaption);
     return 1;
   }
   if (options.display_flags & kDisplayModeChangeFlag)
