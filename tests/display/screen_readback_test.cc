@@ -165,6 +165,38 @@ INSTANTIATE_TEST_SUITE_P(Styles, StyleReadBack,
                                            STYLE_UYVY_OFFSCREEN, STYLE_RGB_VIDEO_OFFSCREEN,
                                            STYLE_RGB_SYSTEM_OFFSCREEN));
 
+// Overlays are chosen only where the device says it shows them: elsewhere an
+// explicit overlay style fails with the text of a failed choice, and the
+// automatic choice takes something that shows.
+TEST_F(ScreenReadBack, OverlaysOnlyWhereTheDeviceShowsThem) {
+  DisplayBuffer* holder = DisplayBufferOpen(window, 8, 8, STYLE_PRIMARY);
+  if (!holder) GTEST_SKIP() << "no DirectDraw: " << DisplayLastError();
+  DDCAPS caps;
+  std::memset(&caps, 0, sizeof(caps));
+  caps.dwSize = sizeof(caps);
+  ASSERT_TRUE(SUCCEEDED(Win32Display().direct_draw->GetCaps(&caps, nullptr)));
+  const bool shows = (caps.dwCaps & DDCAPS_OVERLAY) && caps.dwMaxVisibleOverlays > 0 &&
+                     (caps.dwCKeyCaps & DDCKEYCAPS_DESTOVERLAY);
+  for (uint32_t style : {STYLE_YV12_OVERLAY, STYLE_YUY2_OVERLAY, STYLE_UYVY_OVERLAY}) {
+    display = DisplayBufferOpen(window, 64, 48, style);
+    if (shows) {
+      EXPECT_NE(display, nullptr) << style << ": " << DisplayLastError();
+    } else {
+      EXPECT_EQ(display, nullptr) << style;
+      EXPECT_STREQ(DisplayLastError(), Win32Display().screen.bits <= 8
+                                           ? "256 color mode not supported."
+                                           : "No capable blitting style available.");
+    }
+    DisplayBufferClose(display);
+    display = nullptr;
+  }
+  // The automatic choice takes no overlay that never shows.
+  display = DisplayBufferOpen(window, 64, 48, STYLE_AUTOMATIC);
+  ASSERT_NE(display, nullptr) << DisplayLastError();
+  if (!shows) EXPECT_FALSE(display->is_overlay);
+  DisplayBufferClose(holder);
+}
+
 TEST_F(ScreenReadBack, CursorProbeRunsOnceForTheSameScreenAndCursor) {
   const uint32_t before = Win32CursorProbeRuns();
   for (int i = 0; i < 3; i++) {

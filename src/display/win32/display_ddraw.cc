@@ -59,7 +59,15 @@ void Probe(DisplayWin32State& s) {
   DDCAPS caps;
   std::memset(&caps, 0, sizeof(caps));
   caps.dwSize = sizeof(caps);
-  DWORD fx = SUCCEEDED(s.direct_draw->GetCaps(&caps, nullptr)) ? caps.dwFXCaps : 0;
+  const bool have_caps = SUCCEEDED(s.direct_draw->GetCaps(&caps, nullptr));
+  DWORD fx = have_caps ? caps.dwFXCaps : 0;
+  // A device may create overlay surfaces that it never shows (only the
+  // colour key would be seen): overlays count only when the device says so.
+  s.overlays_shown = have_caps && (caps.dwCaps & DDCAPS_OVERLAY) && caps.dwMaxVisibleOverlays > 0 &&
+                     (caps.dwCKeyCaps & DDCKEYCAPS_DESTOVERLAY);
+  s.fourcc_count = 32;
+  if (FAILED(s.direct_draw->GetFourCCCodes(&s.fourcc_count, s.fourcc)) || s.fourcc_count > 32)
+    s.fourcc_count = 0;
   s.screen.overlay_caps =
       CapWord(fx, DDFXCAPS_OVERLAYSTRETCHX, DDFXCAPS_OVERLAYSTRETCHXN, DDFXCAPS_OVERLAYSHRINKX,
               DDFXCAPS_OVERLAYSHRINKXN, DDFXCAPS_OVERLAYSTRETCHY, DDFXCAPS_OVERLAYSTRETCHYN,
@@ -96,6 +104,15 @@ void ReadFormat(IDirectDrawSurface* surface, DisplayPixelFormat* out) {
   out->green = pf.dwGBitMask;
   out->blue = pf.dwBBitMask;
   out->alpha = (pf.dwFlags & DDPF_ALPHAPIXELS) ? pf.dwRGBAlphaBitMask : 0;
+}
+
+// A YUV surface only in a format the device lists. A device that lists none
+// at all is given the benefit of the doubt: the surface's creation decides.
+bool FourCcListed(const DisplayWin32State& s, DWORD code) {
+  if (s.fourcc_count == 0) return true;
+  for (DWORD i = 0; i < s.fourcc_count; i++)
+    if (s.fourcc[i] == code) return true;
+  return false;
 }
 
 IDirectDrawSurface* Surface(DisplayBuffer* b) { return static_cast<IDirectDrawSurface*>(b->surface); }
@@ -191,7 +208,9 @@ int Win32SurfaceCreate(DisplayBuffer* b, uint32_t style, DisplayPixelFormat* for
   else
     desc.ddsCaps.dwCaps = DDSCAPS_OFFSCREENPLAIN |
                           (style == STYLE_RGB_SYSTEM_OFFSCREEN ? DDSCAPS_SYSTEMMEMORY : DDSCAPS_VIDEOMEMORY);
+  if (StyleIsOverlay(style) && !s.overlays_shown) return 0;
   if (style <= STYLE_UYVY_OFFSCREEN) {
+    if (!FourCcListed(s, kFourCc[(style - STYLE_YV12_OVERLAY) % 3])) return 0;
     desc.dwFlags |= DDSD_PIXELFORMAT;
     desc.ddpfPixelFormat.dwSize = sizeof(DDPIXELFORMAT);
     desc.ddpfPixelFormat.dwFlags = DDPF_FOURCC;

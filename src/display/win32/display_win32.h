@@ -15,6 +15,11 @@ struct DisplayWin32State {
   IDirectDrawSurface* primary;
   int direct_draw_refs;
   uint32_t colour_key;
+  // What the device says it can show: an overlay at all (with a destination
+  // colour key, which is how ours is shown), and which FourCC formats.
+  bool overlays_shown;
+  DWORD fourcc[32];
+  DWORD fourcc_count;
   // GDI mode switch.
   int gdi_refs;
   bool gdi_mode_changed;
