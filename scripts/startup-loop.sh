@@ -29,6 +29,7 @@ while [ "$i" -lt "$count" ]; do
     failed=$((failed + 1))
     { echo "launch $i: exit $code"; grep -v '^ALSA' "$work/run.log"; } >>"$work/failures.log"
   fi
+  [ $((i % 20)) = 0 ] && echo "$i launches, $failed not ending normally"
 done
 [ "$VORN_WINE_STARTED" = 1 ] && wineserver -k 2>/dev/null
 echo "$count launches, $failed not ending normally"
