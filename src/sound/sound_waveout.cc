@@ -239,10 +239,10 @@ int WaveOutSetOn(SoundTrack* track, int on) {
 void WaveOutFlush(SoundTrack* track) {
   WaveOutState* s = State(track);
   if (!s->wave_out || !s->headers) return;
-  waveOutReset(s->wave_out);
+  g_device->reset(s->wave_out);
   // A reset device plays the next buffer written at once: a paused track
   // must stay paused.
-  if (s->paused) waveOutPause(s->wave_out);
+  if (s->paused) g_device->pause(s->wave_out);
   for (uint32_t i = 0; i < WAVEOUT_BUFFERS; i++) {
     s->headers[i]->dwBufferLength = s->buffer_bytes;
     SetDone(s->headers[i]);

@@ -216,6 +216,21 @@ TEST_F(WaveOutStates, SwitchingOffClosesTheDeviceAndOnOpensItAgain) {
   EXPECT_EQ(track.ready(&track), 0);
 }
 
+TEST_F(WaveOutStates, FlushTakesEverythingBackAndQueuesAfresh) {
+  ASSERT_TRUE(open(&track, 22050, 16, 2, 0, movie.get()));
+  for (int i = 0; i < 10; i++) Feed();
+  track.pause(&track, 1);
+  track.flush(&track);
+  EXPECT_EQ(device.resets, 1);
+  EXPECT_EQ(device.pauses, 2) << "a paused track stays paused after the reset";
+  EXPECT_TRUE(device.headers[9]->lpData[0] == 0) << "the buffers hold silence again";
+  track.pause(&track, 0);
+  device.writes.clear();
+  for (int i = 0; i < 8; i++) Feed();
+  EXPECT_EQ(Written(), (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7})) << "held back, from buffer 0";
+  EXPECT_EQ(track.underrun, 0u);
+}
+
 TEST_F(WaveOutStates, DeviceThatCannotOpenFailsTheTrack) {
   device.fail_open = true;
   EXPECT_EQ(open(&track, 22050, 16, 2, 0, movie.get()), 0);
@@ -496,6 +511,19 @@ TEST_F(DirectSoundStates, OffSilencesAndRewindsOnPreFillsAgain) {
   EXPECT_EQ(Feed(), static_cast<int>(kBuffer)) << "the pre-fill again, from the head";
   EXPECT_TRUE(Buffer().playing);
   EXPECT_EQ(Buffer().plays, 2);
+}
+
+TEST_F(DirectSoundStates, FlushRewindsSilencesAndPreFillsAgain) {
+  OpenAndStart();
+  Play(20, 8192);
+  Feed();
+  track.flush(&track);
+  EXPECT_FALSE(Buffer().playing);
+  EXPECT_EQ(Buffer().play, 0u);
+  EXPECT_TRUE(Buffer().AllOf(0, kBuffer, 0));
+  EXPECT_EQ(track.device_on, 1u);
+  EXPECT_EQ(Feed(), static_cast<int>(kBuffer));
+  EXPECT_TRUE(Buffer().playing);
 }
 
 TEST_F(DirectSoundStates, LostBufferIsRestoredAndTheLockRetried) {
