@@ -57,11 +57,8 @@ int OpenNamed(PlayerState& p, const char* name) {
   if (r == NAMED_FAILED) return Fail(p, MovieGetError());
   p.movie = movie;
   p.file_handle = file;
-<<<<<<< HEAD
   p.missing_track = PlayerMissingTrack(p.options, movie);
-=======
   NoteTitleName(p, name);
->>>>>>> main
   return PlayerSetUpMovie() ? 0 : 1;
 }
 
@@ -122,21 +119,15 @@ int Shutdown(PlayerState& p) {
   static char summary_text[4096];
   PlayerOptions* o = p.options;
   if (o->show_summary) {
-<<<<<<< HEAD
-    if (PlayerBuildSummary(p.summary, p.summary_display, summary_text, sizeof(summary_text)))
-      SummaryNoteMissingTrack(p.missing_track, summary_text, sizeof(summary_text));
-    else
-=======
-    SummaryDisplay shown = {DisplayBufferStyleName(p.display),
-                            p.display ? p.display->screen_width : 0,
-                            p.display ? p.display->screen_height : 0,
-                            p.display ? p.display->screen_bits : 0};
-    if (!PlayerBuildSummary(p.summary, shown, summary_text, sizeof(summary_text))) {
->>>>>>> main
+    if (!PlayerBuildSummary(p.summary, p.summary_display, summary_text, sizeof(summary_text))) {
       o->show_summary = 0;
-    } else if (p.sound_note) {
-      const size_t used = std::strlen(summary_text);
-      std::snprintf(summary_text + used, sizeof(summary_text) - used, "Sound: %s\n", p.sound_note);
+    } else {
+      SummaryNoteMissingTrack(p.missing_track, summary_text, sizeof(summary_text));
+      if (p.sound_note) {
+        const size_t used = std::strlen(summary_text);
+        std::snprintf(summary_text + used, sizeof(summary_text) - used, "Sound: %s\n",
+                      p.sound_note);
+      }
     }
   }
   ReleaseAll(p);

@@ -66,20 +66,17 @@ struct PlayerState {
   uint32_t force_full_copy;  // COPY_ALL after a paint
   int32_t strip_left, strip_top, strip_right, strip_bottom;
   MovieSummary summary;
-<<<<<<< HEAD
   // The display the summarised movie was shown with (not the logo's), and
   // the /T track it did not have (0 = none missing).
   SummaryDisplay summary_display;
   char summary_style[64];
   uint32_t missing_track;
-=======
   // The file name of the movie playing, for the title (front ends with set_title).
   char title_name[256];
   // With q: the closing logo ends at once, as after Esc pressed twice.
   int32_t quit_now;
   // The sound line of the summary ("Sound: ..."); null leaves it out.
   const char* sound_note;
->>>>>>> main
 };
 
 // The process-wide player state (one player window per process).
