@@ -18,7 +18,7 @@ enum EncodeOption {
 };
 constexpr OptionSpec kEncodeOptions[] = {
     {kOptOut, "-o", "OUT.vxn", "the movie to write (required; - for standard output)", Complete::kMovie},
-    {kOptAudio, "--audio", "IN.wav", "a sound track (repeat for more tracks)", Complete::kWav},
+    {kOptAudio, "--audio", "IN.wav", "a sound track (repeat for more tracks; - standard input)", Complete::kWav},
     {kOptTrackId, "--track-id", "N", "identifier of the track named just before (default its position)"},
     {kOptQuality, "--quality", "1-100", "picture quality (default 75)"},
     {kOptAudioQuality, "--audio-quality", "0-100", "sound quality (default 75)"},
