@@ -61,14 +61,18 @@ bool AllKept(const VideoFrameStats& stats) {
   return !stats.key;
 }
 
-// Frames at the movie's rate that cover the longest track's sound.
+// Frames at the movie's rate that cover the longest track's sound, at most
+// kMaxHeldMovieFrames (hours of sound at a huge frame rate would otherwise
+// grow the movie without bound; the sound past it is dropped and counted).
+constexpr double kMaxHeldMovieFrames = 10000000;
+
 uint64_t FramesCoveringSound(const MovieEncodeOptions& options) {
   double frames = 0;
   for (const MovieAudioInput& track : options.audio) {
     const double seconds = double(track.samples.size() / track.channels) / track.rate;
     frames = std::max(frames, std::ceil(seconds * options.rate_num / options.rate_den - 1e-9));
   }
-  return static_cast<uint64_t>(frames);
+  return static_cast<uint64_t>(std::min(frames, kMaxHeldMovieFrames));
 }
 
 }  // namespace

@@ -215,7 +215,9 @@ void ReportLength(const EncodeArgs& a, const MovieEncodeOptions& options,
                  "vorntool encode: warning: %.2f s of %s's sound dropped: the pictures end first "
                  "(%s)\n",
                  seconds, InputName(a.audio[t].path),
-                 a.shortest ? "--shortest" : "at --frames; without it the last picture is held");
+                 a.shortest ? "--shortest"
+                 : a.frames ? "at --frames; without it the last picture is held"
+                            : "a held picture stops at 10000000 frames");
   }
 }
 
