@@ -18,7 +18,7 @@ enum EncodeOption {
 };
 constexpr OptionSpec kEncodeOptions[] = {
     {kOptOut, "-o", "OUT.vxn", "the movie to write (required; - for standard output)", Complete::kMovie},
-    {kOptAudio, "--audio", "IN.wav", "a sound track (repeat for more tracks)", Complete::kWav},
+    {kOptAudio, "--audio", "IN.wav", "a sound track (repeat for more tracks; - standard input)", Complete::kWav},
     {kOptTrackId, "--track-id", "N", "identifier of the track named just before (default its position)"},
     {kOptQuality, "--quality", "1-100", "picture quality (default 75)"},
     {kOptAudioQuality, "--audio-quality", "0-100", "sound quality (default 75)"},
@@ -215,7 +215,9 @@ void ReportLength(const EncodeArgs& a, const MovieEncodeOptions& options,
                  "vorntool encode: warning: %.2f s of %s's sound dropped: the pictures end first "
                  "(%s)\n",
                  seconds, InputName(a.audio[t].path),
-                 a.shortest ? "--shortest" : "at --frames; without it the last picture is held");
+                 a.shortest ? "--shortest"
+                 : a.frames ? "at --frames; without it the last picture is held"
+                            : "a held picture stops at 10000000 frames");
   }
 }
 
