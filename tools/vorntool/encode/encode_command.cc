@@ -12,11 +12,27 @@
 
 namespace {
 
-constexpr const char* kUsage =
-    "usage: vorntool encode IN.y4m [--audio IN.wav [--track-id N]]... -o OUT.vxn\n"
-    "         [--quality 1-100] [--keyint N] [--version f|g|h|i] [--grey]\n"
-    "         [--alpha ALPHA.y4m] [--audio-variant dct|rdft] [--audio-quality 0-100]\n"
-    "         [--rate N/D] [--frames N] [--stats]\n";
+enum EncodeOption {
+  kOptOut, kOptAudio, kOptTrackId, kOptQuality, kOptAudioQuality, kOptKeyint, kOptFrames,
+  kOptVersion, kOptGrey, kOptStats, kOptAlpha, kOptAudioVariant, kOptRate,
+};
+constexpr OptionSpec kEncodeOptions[] = {
+    {kOptOut, "-o", "OUT.vxn", "the movie to write (required)", Complete::kMovie},
+    {kOptAudio, "--audio", "IN.wav", "a sound track (repeat for more tracks)", Complete::kWav},
+    {kOptTrackId, "--track-id", "N", "identifier of the track named just before (default its position)"},
+    {kOptQuality, "--quality", "1-100", "picture quality (default 75)"},
+    {kOptAudioQuality, "--audio-quality", "0-100", "sound quality (default 75)"},
+    {kOptKeyint, "--keyint", "N", "a key frame at least every N frames (default 300, 0 only the first)"},
+    {kOptFrames, "--frames", "N", "take at most N pictures"},
+    {kOptVersion, "--version", "f|g|h|i", "movie format version to write (default i)", Complete::kWords,
+     "f g h i"},
+    {kOptGrey, "--grey", nullptr, "store luma only (a grey movie)"},
+    {kOptStats, "--stats", nullptr, "print block types, bits and PSNR per frame and the sound's SNR"},
+    {kOptAlpha, "--alpha", "ALPHA.y4m", "an alpha plane from the luma of this Y4M", Complete::kY4m},
+    {kOptAudioVariant, "--audio-variant", "dct|rdft", "sound coding variant (default dct)",
+     Complete::kWords, "dct rdft"},
+    {kOptRate, "--rate", "N/D", "frame rate (default the Y4M's, else 30/1)"},
+};
 
 struct EncodeArgs {
   const char* input = nullptr;
@@ -34,91 +50,70 @@ struct EncodeArgs {
   uint32_t rate_num = 0, rate_den = 0;
 };
 
-bool ParseNumber(const char* text, long low, long high, long* value) {
-  char* end = nullptr;
-  long v = std::strtol(text, &end, 10);
-  if (!*text || *end || v < low || v > high) return false;
-  *value = v;
-  return true;
-}
-
-bool ParseArgs(int argc, char** argv, EncodeArgs* a) {
-  for (int i = 1; i < argc; i++) {
-    std::string arg = argv[i];
-    bool has_value = i + 1 < argc;
-    const char* value = has_value ? argv[i + 1] : "";
-    long n = 0;
-    auto need = [&](bool ok, const char* what) {
-      if (!ok) std::fprintf(stderr, "vorntool encode: %s\n", what);
-      return ok;
-    };
-    if (arg == "-o" && has_value) {
-      a->output = value;
-      i++;
-    } else if (arg == "--audio" && has_value) {
-      a->audio.push_back({value, static_cast<uint32_t>(a->audio.size())});
-      i++;
-    } else if (arg == "--track-id" && has_value) {
-      if (!need(!a->audio.empty(), "--track-id must follow an --audio") ||
-          !need(ParseNumber(value, 0, 0x7FFFFFFF, &n), "bad --track-id"))
-        return false;
-      a->audio.back().id = static_cast<uint32_t>(n);
-      i++;
-    } else if (arg == "--quality" && has_value) {
-      if (!need(ParseNumber(value, 1, 100, &n), "--quality must be 1..100")) return false;
-      a->quality = static_cast<int>(n);
-      i++;
-    } else if (arg == "--audio-quality" && has_value) {
-      if (!need(ParseNumber(value, 0, 100, &n), "--audio-quality must be 0..100")) return false;
-      a->audio_quality = static_cast<int>(n);
-      i++;
-    } else if (arg == "--keyint" && has_value) {
-      if (!need(ParseNumber(value, 0, 1000000, &n), "bad --keyint")) return false;
-      a->keyint = static_cast<uint32_t>(n);
-      i++;
-    } else if (arg == "--frames" && has_value) {
-      if (!need(ParseNumber(value, 1, 10000000, &n), "bad --frames")) return false;
-      a->frames = static_cast<uint32_t>(n);
-      i++;
-    } else if (arg == "--version" && has_value) {
-      if (!need(std::strlen(value) == 1 && value[0] >= 'f' && value[0] <= 'i',
-                "--version must be f, g, h or i"))
-        return false;
-      a->version = value[0];
-      i++;
-    } else if (arg == "--grey") {
-      a->grey = true;
-    } else if (arg == "--stats") {
-      a->stats = true;
-    } else if (arg == "--alpha" && has_value) {
-      a->alpha = value;
-      i++;
-    } else if (arg == "--audio-variant" && has_value) {
-      std::string v = value;
-      if (!need(v == "dct" || v == "rdft", "--audio-variant must be dct or rdft")) return false;
-      a->rdft = v == "rdft";
-      i++;
-    } else if (arg == "--rate" && has_value) {
-      unsigned num = 0, den = 0;
-      char extra;
-      if (!need(std::sscanf(value, "%u/%u%c", &num, &den, &extra) == 2 && num && den,
-                "--rate must be N/D with both positive"))
-        return false;
-      a->rate_num = num;
-      a->rate_den = den;
-      i++;
-    } else if (arg[0] != '-' && !a->input) {
-      a->input = argv[i];
-    } else {
-      std::fprintf(stderr, "vorntool encode: unexpected argument '%s'\n", argv[i]);
-      return false;
+int ParseArgs(int argc, char** argv, EncodeArgs* a) {
+  ParsedCommand parsed;
+  if (int code = ParseCommand(kEncodeCommand, argc, argv, &parsed)) return code;
+  for (const ParsedOption& option : parsed.options) {
+    const char* value = option.value;
+    const std::string text = value ? value : "";
+    uint64_t n = 0;
+    auto number = [&](uint64_t low, uint64_t high) { return ParseUnsigned(value, low, high, &n); };
+    switch (option.spec->id) {
+      case kOptOut: a->output = value; break;
+      case kOptAlpha: a->alpha = value; break;
+      case kOptGrey: a->grey = true; break;
+      case kOptStats: a->stats = true; break;
+      case kOptAudio:
+        a->audio.push_back({value, static_cast<uint32_t>(a->audio.size())});
+        break;
+      case kOptTrackId:
+        if (a->audio.empty()) return UsageError(kEncodeCommand, "--track-id must follow an --audio");
+        if (!number(0, 0x7FFFFFFF)) return UsageError(kEncodeCommand, "bad --track-id '%s'", value);
+        a->audio.back().id = static_cast<uint32_t>(n);
+        break;
+      case kOptQuality:
+        if (!number(1, 100)) return UsageError(kEncodeCommand, "--quality must be 1..100");
+        a->quality = static_cast<int>(n);
+        break;
+      case kOptAudioQuality:
+        if (!number(0, 100)) return UsageError(kEncodeCommand, "--audio-quality must be 0..100");
+        a->audio_quality = static_cast<int>(n);
+        break;
+      case kOptKeyint:
+        if (!number(0, 1000000)) return UsageError(kEncodeCommand, "bad --keyint '%s'", value);
+        a->keyint = static_cast<uint32_t>(n);
+        break;
+      case kOptFrames:
+        if (!number(1, 10000000)) return UsageError(kEncodeCommand, "bad --frames '%s'", value);
+        a->frames = static_cast<uint32_t>(n);
+        break;
+      case kOptVersion:
+        if (text.size() != 1 || text[0] < 'f' || text[0] > 'i')
+          return UsageError(kEncodeCommand, "--version must be f, g, h or i");
+        a->version = text[0];
+        break;
+      case kOptAudioVariant:
+        if (text != "dct" && text != "rdft")
+          return UsageError(kEncodeCommand, "--audio-variant must be dct or rdft");
+        a->rdft = text == "rdft";
+        break;
+      case kOptRate: {
+        unsigned num = 0, den = 0;
+        char extra;
+        if (std::sscanf(value, "%u/%u%c", &num, &den, &extra) != 2 || !num || !den)
+          return UsageError(kEncodeCommand, "--rate must be N/D with both positive");
+        a->rate_num = num;
+        a->rate_den = den;
+        break;
+      }
     }
   }
-  if (!a->input || !a->output) {
-    std::fputs(kUsage, stderr);
-    return false;
-  }
-  return true;
+  if (parsed.operands.size() > 1)
+    return UsageError(kEncodeCommand, "one picture input at a time, not '%s'", parsed.operands[1]);
+  if (parsed.operands.empty()) return UsageError(kEncodeCommand, "no picture input IN.y4m named");
+  a->input = parsed.operands[0];
+  if (!a->output) return UsageError(kEncodeCommand, "no output named (-o OUT.vxn)");
+  return kExitOk;
 }
 
 struct PictureInput {
@@ -156,9 +151,13 @@ bool WriteFile(const char* path, const std::vector<uint8_t>& bytes) {
 
 }  // namespace
 
+const CommandSpec kEncodeCommand = {
+    "encode", "IN.y4m [--audio IN.wav [--track-id N]]... -o OUT.vxn [options]",
+    "write a movie from Y4M pictures and WAV sound", CmdEncode, kEncodeOptions, Complete::kY4m};
+
 int CmdEncode(int argc, char** argv) {
   EncodeArgs a;
-  if (!ParseArgs(argc, argv, &a)) return 1;
+  if (int code = ParseArgs(argc, argv, &a)) return ParseExitCode(code);
   PictureInput input;
   if (!Y4mOpen(a.input, &input.video, &input.error)) {
     std::fprintf(stderr, "vorntool encode: %s: %s\n", a.input, input.error.c_str());
