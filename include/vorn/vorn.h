@@ -195,9 +195,10 @@ VORN_API size_t vorn_frame_buffer_size(const vorn_movie* movie, int format, int3
 #define VORN_COPY_GREY 0x20000u  /* write grey: luma only */
 
 /* Copies the whole frame the last step decoded into dest (display size;
- * format 15 writes its chroma planes after height lines). pitch is the byte
- * distance between lines, negative for a bottom-up buffer; dest must hold
- * vorn_frame_buffer_size bytes at that pitch. */
+ * format 15 writes its chroma planes after height lines). dest is the
+ * buffer's first (lowest) byte and must hold vorn_frame_buffer_size bytes at
+ * the given pitch; pitch is the byte distance between lines, negative for a
+ * bottom-up buffer (the picture's top line then goes to the buffer's last). */
 VORN_API int vorn_copy_frame(vorn_movie* movie, int format, void* dest, int32_t pitch, uint32_t flags);
 
 /* ---- Sound ----------------------------------------------------------------------- */

@@ -165,7 +165,13 @@ int vorn_open_file(const char* path, uint32_t flags, vorn_movie** out) {
   MovieSetSoundTracks(0, nullptr);
   Movie* movie = MovieOpen(path, EngineFlags(flags));
   if (!movie) return FailOpen(ResultForEngineError(MovieGetError()), MovieGetError());
-  return Adopt(movie, nullptr, length, flags, out);
+  if (CompleteFrames(movie, length) == movie->frames) return Adopt(movie, nullptr, length, flags, out);
+  // A cut-short file: the engine's reader would preload it and fail on the
+  // missing end; the callback reader reads frame by frame up to the cut.
+  MovieClose(movie);
+  VornSource* source = VornFileSource(path);
+  if (!source) return FailOpen(VORN_ERROR_OPEN, MOVIE_ERROR_OPEN);
+  return OpenThroughSource(source, flags, out);
 }
 
 int vorn_open_memory(const void* data, size_t size, uint32_t flags, vorn_movie** out) {
