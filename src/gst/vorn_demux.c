@@ -186,6 +186,10 @@ static GstBuffer* picture_buffer(GstVornDemux* demux) {
   GstMapInfo map;
   gst_buffer_map(buffer, &map, GST_MAP_WRITE);
   guint8* base = map.data;
+  /* Rows may be padded to a stride: the padding is not left as stale heap bytes. */
+  if (GST_VIDEO_INFO_PLANE_STRIDE(info, 0) != (gint)planes.width ||
+      GST_VIDEO_INFO_PLANE_STRIDE(info, 1) != (gint)planes.chroma_width)
+    memset(base, 0, map.size);
 #define PLANE(i) (base + GST_VIDEO_INFO_PLANE_OFFSET(info, i)), GST_VIDEO_INFO_PLANE_STRIDE(info, i)
   copy_plane(PLANE(0), planes.y, planes.y_pitch, planes.width, planes.height);
   copy_plane(PLANE(1), planes.u, planes.uv_pitch, planes.chroma_width, planes.chroma_height);
