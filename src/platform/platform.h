@@ -25,6 +25,9 @@ int64_t FileSize(PlatformFile file);
 void FileClose(PlatformFile file);
 // true for an existing file (not a directory).
 bool FileExists(const char* name);
+// Standard input and output carry bytes unchanged (Windows would otherwise
+// translate line ends); tools call it before piping media through them.
+void StdioSetBinary();
 // Full path of the running executable; returns its length (0 on failure,
 // also when it does not fit: a cut path is never returned).
 uint32_t ModulePath(char* dest, uint32_t size);
