@@ -213,7 +213,6 @@ uint32_t vorn_frame_number(const vorn_movie* m) { return m ? m->decoded : 0; }
 
 int vorn_seek(vorn_movie* m, uint32_t frame, uint32_t flags, uint32_t* landed) {
   if (!m || flags & ~VORN_SEEK_KEY) return VORN_ERROR_ARGUMENT;
-  if (m->read_failed) return VORN_ERROR_READ;
   std::lock_guard<std::mutex> hold(VornLock());
   Movie* movie = m->movie;
   const uint32_t target = std::clamp<uint32_t>(frame, 1, m->frames);
@@ -221,24 +220,29 @@ int vorn_seek(vorn_movie* m, uint32_t frame, uint32_t flags, uint32_t* landed) {
   while (key > 1 && !(movie->frame_index[key - 1] & 1u)) key--;
   const uint32_t land = flags & VORN_SEEK_KEY ? key : target;
   if (landed) *landed = land;
-
-  // The picture: frames from the key frame up to the landed one decode in
-  // order, continuing from the current picture when it lies on the way.
-  uint32_t video_from = key;
-  if (m->decoded >= key && m->decoded < land) video_from = m->decoded + 1;
   m->decoded = 0;
-  movie->last_decoded = -1;
+  m->audio_pending = false;
+  for (VornTrack& t : m->tracks) t.pcm.clear();
+
+  // The picture: the engine decodes from the key frame (or the picture on
+  // the way) up to the landed frame, which the next step then hands out.
+  // A seek also starts the reader afresh after a read failure.
+  if (!MovieSeek(movie, land, SEEK_EXACT)) {
+    m->read_failed = true;
+    m->message = MovieGetError();
+    return VORN_ERROR_READ;
+  }
+  m->read_failed = false;
 
   // The sound: per track from the frame whose PCM covers the landed frame's
   // time, the decoder primed on the last sounding frame before that one.
   if (!MeasureUpTo(m, land)) return VORN_ERROR_READ;
   const uint64_t time_ns = vorn_frame_time_ns(m, land);
-  uint32_t first = std::min(video_from, land);
+  uint32_t first = land;
   const size_t n = m->tracks.size();
   std::vector<uint32_t> keep_from(n, land), prime_from(n, land);
   for (size_t i = 0; i < n; i++) {
     VornTrack& t = m->tracks[i];
-    t.pcm.clear();
     if (!t.decodable) continue;
     const uint64_t sample = VornMulDiv(time_ns, t.rate, 1000000000u);
     keep_from[i] = FrameCovering(t, sample * FrameBytes(t), land);
@@ -251,14 +255,10 @@ int vorn_seek(vorn_movie* m, uint32_t frame, uint32_t flags, uint32_t* landed) {
   std::vector<uint8_t> modes(n);
   for (uint32_t f = first; f < land; f++) {
     if (!Load(m, f)) return VORN_ERROR_READ;
-    if (f >= video_from && MovieDoFrame(movie) != 0) {
-      m->read_failed = true;
-      SetMessage(m, "The movie's data could not be read at frame %u.", f);
-      return VORN_ERROR_READ;
-    }
     for (size_t i = 0; i < n; i++) modes[i] = f < prime_from[i] ? kMeasure : f < keep_from[i] ? kPrime : kKeep;
     WalkAudio(m, f, modes);
   }
+  // Back to the landed frame's packet; its picture is already decoded.
   if (!Load(m, land)) return VORN_ERROR_READ;
   m->next = land;
   m->audio_pending = true;
