@@ -380,6 +380,13 @@ TEST(LibvornFailures, AReadFailureEndsSteppingWithAReadError) {
   EXPECT_LT(steps, 24u);
   EXPECT_NE(std::string(vorn_error_text(movie)).find("could not be read"), std::string::npos);
   EXPECT_EQ(vorn_step(movie), VORN_ERROR_READ);  // and stays ended
+
+  // Once the source reads again, a seek starts afresh from there.
+  c.fail_from = UINT64_MAX;
+  uint32_t landed = 0;
+  ASSERT_EQ(vorn_seek(movie, 20, VORN_SEEK_ACCURATE, &landed), VORN_OK) << vorn_error_text(movie);
+  EXPECT_EQ(vorn_step(movie), VORN_OK);
+  EXPECT_EQ(vorn_frame_number(movie), 20u);
   vorn_close(movie);
   EXPECT_EQ(c.closes, 1);
 }
