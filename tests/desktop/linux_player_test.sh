@@ -56,9 +56,12 @@ REF=$(ls "$W"/frames/*.png | head -n 1)
 [ -n "$REF" ] || { echo "no converted frame"; exit 1; }
 
 # ---- The audio server, stopped whatever happens ------------------------------------------
-AUDIO=$W/audio
+# A short path: the server's socket paths must stay within the system's limit.
+AUDIO=$(mktemp -d /tmp/vorn-audio.XXXXXX) || exit 1
+REC=""
+trap '[ -n "$REC" ] && kill "$REC" 2>/dev/null; sh "$SRC/scripts/pw-null-sink.sh" stop "$AUDIO" >/dev/null 2>&1; rm -rf "$AUDIO"' EXIT INT TERM
 eval "$(sh "$SRC/scripts/pw-null-sink.sh" start "$AUDIO")" || skip "the PipeWire null sink did not start"
-trap 'kill "$REC" 2>/dev/null; sh "$SRC/scripts/pw-null-sink.sh" stop "$AUDIO" >/dev/null 2>&1' EXIT INT TERM
+
 unset SDL_VIDEODRIVER SDL_AUDIODRIVER
 
 # ---- Play by absolute path, recording the sink and taking screenshots ------------------
@@ -76,9 +79,9 @@ INEOF
 parec -d nullsink.monitor --format=s16le --rate=48000 --channels=2 --raw --latency-msec=100 \
     >"$W/rec.raw" & REC=$!
 sleep 0.5
-xvfb-run -a -s "-screen 0 1024x768x24" sh "$W/inside.sh" "$W" "$P" "$W/still movie.vxn" shot 1 --summary
+timeout 120 xvfb-run -a -s "-screen 0 1024x768x24" sh "$W/inside.sh" "$W" "$P" "$W/still movie.vxn" shot 1 --summary
 sleep 0.7
-kill "$REC"; wait "$REC" 2>/dev/null
+kill "$REC"; wait "$REC" 2>/dev/null; REC=""
 [ "$(cat "$W/shot.rc")" = 0 ] && pass "played by absolute path" || fail "player exit $(cat "$W/shot.rc"): $(cat "$W/shot.err")"
 grep -q "^Sound: SDL" "$W/shot.err" && pass "summary names the sound" || fail "summary sound line: $(grep Sound: "$W/shot.err")"
 
@@ -138,7 +141,7 @@ PYEOF
     && pass "window shows the converted frame" || fail "screenshot"
 
 # ---- Full screen is the real screen (not a nominal 1024x768) -------------------------
-xvfb-run -a -s "-screen 0 800x600x24" sh "$W/inside.sh" "$W" "$P" "$W/still movie.vxn" full 1 --fullscreen
+timeout 120 xvfb-run -a -s "-screen 0 800x600x24" sh "$W/inside.sh" "$W" "$P" "$W/still movie.vxn" full 1 --fullscreen
 "$PY" "$W/compare.py" --fill "$W/full1.png" "$W/full2.png" "$W/full3.png" \
     && pass "--fullscreen fills an 800x600 screen" || fail "full screen"
 
@@ -158,7 +161,7 @@ xdotool key --window "$wid" q
 wait $pid
 echo $? >"$W/keys.rc"
 INEOF
-    xvfb-run -a -s "-screen 0 1024x768x24" sh "$W/keys.sh" "$W" "$P" "$W/still movie.vxn"
+    timeout 120 xvfb-run -a -s "-screen 0 1024x768x24" sh "$W/keys.sh" "$W" "$P" "$W/still movie.vxn"
     grep -qx "still movie.vxn 00:00 / 00:0$SECONDS_LONG - Vorn Video Player" "$W/keys.title" \
         && pass "title shows the file name" || fail "title: $(cat "$W/keys.title")"
     "$PY" "$W/compare.py" --box 480x360 "$W/key1.png" && "$PY" "$W/compare.py" --fill "$W/key2.png" \

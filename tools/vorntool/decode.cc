@@ -20,15 +20,15 @@ enum DecodeOption {
   kOptPixels, kOptOut, kOptScale, kOptPng, kOptGrey, kOptFrames, kOptStart,
 };
 constexpr OptionSpec kDecodeOptions[] = {
-    {kOptVideo, "--video", "OUT.y4m", "write the pictures as YUV4MPEG2 4:2:0", Complete::kY4m},
+    {kOptVideo, "--video", "OUT.y4m", "write the pictures as YUV4MPEG2 4:2:0 (- standard output)", Complete::kY4m},
     {kOptAlpha, "--alpha", "OUT.y4m", "with --video: write the alpha plane as a grey Y4M", Complete::kY4m},
     {kOptMap, "--map", "OUT", "with --video: write each frame's changed-block map", Complete::kFile},
-    {kOptAudio, "--audio", "OUT.wav", "write one sound track as WAV", Complete::kWav},
+    {kOptAudio, "--audio", "OUT.wav", "write one sound track as WAV (- standard output)", Complete::kWav},
     {kOptTrack, "--track", "ID", "with --audio: the track with this identifier (default the first)"},
     {kOptRaw, "--raw", nullptr, "with --audio: headerless signed 16-bit PCM instead of WAV"},
     {kOptPixels, "--pixels", "FMT", "convert each frame to a destination format (1-15 or a name)",
      Complete::kWords, kPixelFormatWords},
-    {kOptOut, "-o", "OUT", "with --pixels: the raw output, frames back to back", Complete::kFile},
+    {kOptOut, "-o", "OUT", "with --pixels: the raw output, frames back to back (- standard output)", Complete::kFile},
     {kOptScale, "--scale", "MODE", "with --pixels: scaling mode 0-7 (7 forces none)", Complete::kWords,
      "0 1 2 3 4 5 6 7"},
     {kOptPng, "--png", "DIR", "with --pixels: also each frame as DIR/frame_NNNNN.png", Complete::kDir},
