@@ -20,7 +20,7 @@ gstreamer1.0-plugins-good gstreamer1.0-plugins-base-apps"
 PACKAGES_WINDOWS="g++-mingw-w64-i686 wine wine32:i386 xvfb xauth"
 # Installed without recommends: screenshots, the null sink, media peers.
 PACKAGES_PLAIN="imagemagick x11-apps pipewire pipewire-pulse wireplumber pulseaudio-utils \
-mjpegtools vpx-tools libtheora-bin sox python3-numpy python3-pil"
+mjpegtools mpeg2dec vpx-tools libtheora-bin sox python3-numpy python3-pil mate-backgrounds"
 
 FORBIDDEN="ffmpeg libavcodec* libavformat* libavfilter* libavdevice* libavutil* libswscale* \
 libswresample* libpostproc* libasound2-plugins gstreamer1.0-libav mplayer mencoder"

@@ -113,20 +113,27 @@ double DcBits(int32_t dc) {
 template <typename Cost>
 void WalkQuantisers(const BlockContext& ctx, Cost cost) {
   int base = ctx.args->base_q;
+  int span = ctx.args->speed.quantiser_span;
   double best = cost(base);
   bool rose = false;
-  for (int q = base + 1; q <= std::min(15, base + 3); q++) {
+  for (int q = base + 1; q <= std::min(15, base + span); q++) {
     double c = cost(q);
     if (c >= best) break;
     best = c;
     rose = true;
   }
   if (rose) return;
-  for (int q = base - 1; q >= std::max(0, base - 3); q--) {
+  for (int q = base - 1; q >= std::max(0, base - span); q--) {
     double c = cost(q);
     if (c >= best) break;
     best = c;
   }
+}
+
+// True when a coding that needs at least `bits` cannot beat the best so far
+// even without any error: it is then not worth building.
+bool Hopeless(const BlockContext& ctx, double bits, const BlockChoice* out) {
+  return !ctx.must && ctx.args->lambda * bits >= out->cost;
 }
 
 }  // namespace
@@ -150,6 +157,9 @@ void TryFill(const BlockContext& ctx, BlockChoice* out) {
 }
 
 void TryPattern(const BlockContext& ctx, BlockChoice* out) {
+  const PlaneCostModel& model = *ctx.args->model;
+  if (Hopeless(ctx, TypeBits(ctx, BT_PATTERN) + 2 * model.colour_bits + 8 * model.pattern_bits, out))
+    return;
   const uint8_t* v = ctx.source;
   int lo = 255, hi = 0;
   for (int i = 0; i < 64; i++) {
@@ -200,6 +210,7 @@ void TryPattern(const BlockContext& ctx, BlockChoice* out) {
 }
 
 void TryRaw(const BlockContext& ctx, BlockChoice* out) {
+  if (Hopeless(ctx, TypeBits(ctx, BT_RAW) + 64 * ctx.args->model->colour_bits, out)) return;
   BlockChoice c;
   c.type = BT_RAW;
   for (int i = 0; i < 64; i++) c.pixels[i] = CodableColour(ctx, ctx.source[i]);
@@ -209,6 +220,9 @@ void TryRaw(const BlockContext& ctx, BlockChoice* out) {
 }
 
 void TryRuns(const BlockContext& ctx, BlockChoice* out) {
+  // Even one run of 64 costs its scan number, a flag, a run and a colour.
+  const PlaneCostModel& model = *ctx.args->model;
+  if (Hopeless(ctx, TypeBits(ctx, BT_RUNS) + 5 + model.run_bits + model.colour_bits, out)) return;
   // Runs pay only where neighbours repeat; without many equal neighbours no
   // scan can find long runs, so the 16 scans are not worth walking.
   const uint8_t* v = ctx.source;
@@ -261,6 +275,8 @@ void TryRuns(const BlockContext& ctx, BlockChoice* out) {
 }
 
 void TryIntra(const BlockContext& ctx, BlockScratch* scratch, BlockChoice* out) {
+  // DC, bit-plane count and quantiser number at the least.
+  if (Hopeless(ctx, TypeBits(ctx, BT_INTRA) + 6 + 8, out)) return;
   int16_t samples[64];
   for (int i = 0; i < 64; i++) samples[i] = ctx.source[i];
   float values[64];
@@ -298,6 +314,8 @@ void TryCopy(const BlockContext& ctx, uint8_t type, MotionVector mv, const uint8
 
 void TryInter(const BlockContext& ctx, MotionVector mv, const uint8_t prediction[64],
               BlockScratch* scratch, BlockChoice* out) {
+  if (Hopeless(ctx, TypeBits(ctx, BT_INTER) + 2 * ctx.args->model->offset_bits + 8 + 2, out))
+    return;
   int16_t diff[64];
   for (int i = 0; i < 64; i++) diff[i] = static_cast<int16_t>(ctx.source[i] - prediction[i]);
   float values[64];

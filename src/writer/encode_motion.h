@@ -18,6 +18,10 @@ struct MotionSearchArgs {
   uint32_t width8, height8;
   const MotionVector* candidates;  // predictors worth trying first
   uint32_t candidate_count;
+  // 0 every offset of the range; 1 a coarse grid, every offset near the best
+  // and steps; 2 predictors and steps, the grid only when they match poorly;
+  // 3 predictors and steps.
+  int mode = 1;
 };
 
 // The offset with the smallest SAD plus a small charge for its size; *sad

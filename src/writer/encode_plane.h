@@ -25,6 +25,22 @@ struct PlaneCostModel {
   int base_q = 8;             // centre of the quantiser numbers tried
 };
 
+// How hard the block decisions work, from the encoder's speed setting
+// (0 = best rate-distortion ... 9 = fastest).
+struct SpeedPlan {
+  // Motion search: 0 every offset of the range; 1 a coarse grid, every offset
+  // near the best and steps; 2 predictors and steps, the grid only when they
+  // match poorly; 3 predictors and steps.
+  int search = 1;
+  int quantiser_span = 3;      // quantiser numbers tried each way from the usual one
+  bool residue = true;         // pixel residues tried
+  bool picture_codings = true; // two-colour, run and raw blocks tried (else only when needed)
+  // A prediction with at most this squared error per sample, cheap enough,
+  // ends the block's decision before the picture codings are tried.
+  double good_prediction = 1.0;
+};
+SpeedPlan SpeedPlanFor(int speed);
+
 struct PlaneEncodeArgs {
   const uint8_t* source;   // padded source plane, `pitch` apart, width8 x height8 valid
   const uint8_t* prev;     // previous reconstruction of the plane (decoder layout)
@@ -43,6 +59,8 @@ struct PlaneEncodeArgs {
   // guide_cols to a row), halved into search candidates. Null otherwise.
   const std::vector<MotionVector>* guide = nullptr;
   uint32_t guide_cols = 0;
+  SpeedPlan speed;
+  uint32_t threads = 1;  // workers for the block decisions (the result does not depend on it)
 };
 
 struct PlaneEncodeResult {

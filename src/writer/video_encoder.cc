@@ -42,7 +42,7 @@ namespace {
 // Rate control by quality: lambda (squared error per bit) follows these
 // anchors, log-linear between them; chosen so that typical camera-like
 // content lands near 46, 42, 38 and 34 dB PSNR at qualities 90, 75, 50, 25.
-double LambdaForQuality(int quality) {
+double LambdaFromQuality(int quality) {
   static constexpr double kAnchors[][2] = {{1, 8000}, {25, 800}, {50, 150},
                                            {75, 20},  {90, 2},   {100, 0.25}};
   for (int i = 0; i < 5; i++) {
@@ -56,14 +56,27 @@ double LambdaForQuality(int quality) {
 // The first guess at the quantiser numbers worth trying: a coefficient step
 // that balances lambda. Each plane kind then follows the numbers its last
 // plane actually chose.
-void SetQuality(VideoEncoder* e, int quality) {
-  e->lambda = LambdaForQuality(quality);
+int QuantiserForLambda(double lambda) {
   static constexpr double kScale[16] = {1, 4. / 3, 5. / 3, 2, 8. / 3, 3.5, 4, 5,
                                         6, 8, 12, 17, 22, 28, 34, 44};
-  double wanted = std::sqrt(e->lambda);
+  double wanted = std::sqrt(lambda);
   int q = 0;
   while (q < 15 && kScale[q + 1] <= wanted) q++;
-  for (PlaneCostModel& m : e->models) m.base_q = q;
+  return q;
+}
+
+void SetLambda(VideoEncoder* e, double lambda) {
+  e->lambda = lambda;
+  int q = QuantiserForLambda(lambda);
+  // The numbers each plane kind learnt stay while they are near the guess;
+  // a large change of lambda moves them at once.
+  for (PlaneCostModel& m : e->models)
+    if (std::abs(m.base_q - q) > 2) m.base_q = q;
+}
+
+void SetQuality(VideoEncoder* e, int quality) {
+  e->lambda = LambdaFromQuality(quality);
+  for (PlaneCostModel& m : e->models) m.base_q = QuantiserForLambda(e->lambda);
 }
 
 // Copies a visible plane into the padded source, repeating the last column
@@ -116,6 +129,7 @@ VideoEncoder* VideoEncoderCreate(const VideoEncoderOptions& options) {
     return nullptr;
   if (options.version < 'f' || options.version > 'i') return nullptr;
   if (options.quality < 1 || options.quality > 100) return nullptr;
+  if (options.speed < 0 || options.speed > 9) return nullptr;
   auto* e = new VideoEncoder;
   e->options = options;
   e->pitch = RoundUp(options.width, 16);
@@ -183,6 +197,8 @@ void EncodeFramePlanes(VideoEncoder* e, bool key, FrameWork* work) {
     args.allowed_sub_types = o.allowed_sub_types;
     args.model = model;
     args.vectors = &e->vectors[index];
+    args.speed = SpeedPlanFor(o.speed);
+    args.threads = std::max(1u, o.threads);
     if (index == kChromaU || index == kChromaV) {
       args.guide = &e->vectors[kLuma];
       args.guide_cols = e->planes[kLuma].width8 / 8;
@@ -302,4 +318,12 @@ bool VideoEncoderEncode(VideoEncoder* e, const VideoPicture& picture, bool force
 VideoReconView VideoEncoderRecon(const VideoEncoder* e) {
   return {e->frames[e->current].data(),
           e->options.alpha ? e->alphas[e->current].data() : nullptr, e->pitch, e->rows};
+}
+
+double VideoLambdaForQuality(int quality) { return LambdaFromQuality(std::clamp(quality, 1, 100)); }
+
+double VideoEncoderLambda(const VideoEncoder* e) { return e->lambda; }
+
+void VideoEncoderSetLambda(VideoEncoder* e, double lambda) {
+  if (lambda > 0 && std::isfinite(lambda)) SetLambda(e, lambda);
 }

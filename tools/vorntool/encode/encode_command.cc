@@ -1,4 +1,5 @@
 // vorntool encode: Y4M pictures (and WAV sound) to a movie.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -32,6 +33,8 @@ struct EncodeArgs {
   char version = 'i';
   bool grey = false, rdft = false, stats = false;
   uint32_t rate_num = 0, rate_den = 0;
+  int speed = 5;
+  uint32_t threads = 0;  // 0: one per processor
 };
 
 bool ParseNumber(const char* text, long low, long high, long* value) {
@@ -67,6 +70,14 @@ bool ParseArgs(int argc, char** argv, EncodeArgs* a) {
     } else if (arg == "--quality" && has_value) {
       if (!need(ParseNumber(value, 1, 100, &n), "--quality must be 1..100")) return false;
       a->quality = static_cast<int>(n);
+      i++;
+    } else if (arg == "--speed" && has_value) {
+      if (!need(ParseNumber(value, 0, 9, &n), "--speed must be 0..9")) return false;
+      a->speed = static_cast<int>(n);
+      i++;
+    } else if (arg == "--threads" && has_value) {
+      if (!need(ParseNumber(value, 1, 64, &n), "--threads must be 1..64")) return false;
+      a->threads = static_cast<uint32_t>(n);
       i++;
     } else if (arg == "--audio-quality" && has_value) {
       if (!need(ParseNumber(value, 0, 100, &n), "--audio-quality must be 0..100")) return false;
@@ -186,6 +197,8 @@ int CmdEncode(int argc, char** argv) {
   options.video.alpha = a.alpha != nullptr;
   options.video.quality = a.quality;
   options.video.keyint = a.keyint;
+  options.video.speed = a.speed;
+  options.video.threads = a.threads ? a.threads : std::min<uint32_t>(ProcessorCount(), 64);
   options.rate_num = a.rate_num ? a.rate_num : (input.video.rate_num ? input.video.rate_num : 30);
   options.rate_den = a.rate_num ? a.rate_den : (input.video.rate_num ? input.video.rate_den : 1);
   options.frames = a.frames;
