@@ -1,5 +1,6 @@
 #include "vorntool/encode/y4m.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -142,6 +143,22 @@ bool Y4mOpen(const char* path, Y4mReader* reader, std::string* error) {
   }
   reader->file = file;
   return true;
+}
+
+uint32_t Y4mFrameCount(Y4mReader* reader) {
+  std::FILE* file = reader->file;
+  long start = std::ftell(file);
+  if (start < 0 || std::fseek(file, 0, SEEK_END) != 0) return 0;
+  long end = std::ftell(file);
+  std::string line;
+  bool marked = std::fseek(file, start, SEEK_SET) == 0 && ReadLine(file, &line, 4096);
+  if (std::fseek(file, start, SEEK_SET) != 0 || !marked || end <= start) return 0;
+  uint64_t w = reader->width, h = reader->height;
+  uint64_t chroma = reader->chroma == Y4mChroma::k420   ? 2 * ((w + 1) / 2) * ((h + 1) / 2)
+                    : reader->chroma == Y4mChroma::k444 ? 2 * w * h
+                                                        : 0;
+  uint64_t frame = line.size() + 1 + w * h + chroma;
+  return static_cast<uint32_t>(std::min<uint64_t>((end - start) / frame, 0xFFFFFFFFu));
 }
 
 int Y4mReadPicture(Y4mReader* reader, VideoPicture* picture, std::string* error) {
