@@ -160,9 +160,9 @@ TEST(DecodeCommand, AlphaAsAGreyPictureOnlyWhenTheMovieHasIt) {
 }
 
 TEST(DecodeCommand, RefusesWhatItCannotDo) {
-  EXPECT_EQ(Decode({"--video", "x.y4m"}), 1);                       // no movie
-  EXPECT_EQ(Decode({"movie.vxn"}), 1);                              // nothing asked
-  EXPECT_EQ(Decode({"movie.vxn", "--video", "x.y4m", "--frames", "two"}), 1);
+  EXPECT_EQ(Decode({"--video", "x.y4m"}), kExitUsage);  // no movie
+  EXPECT_EQ(Decode({"movie.vxn"}), kExitUsage);         // nothing asked
+  EXPECT_EQ(Decode({"movie.vxn", "--video", "x.y4m", "--frames", "two"}), kExitUsage);
   std::string missing = FixtureTempPath("decode_cmd_missing.vxn");
   EXPECT_EQ(Decode({missing, "--video", FixtureTempPath("decode_cmd_missing.y4m")}), 1);
 }

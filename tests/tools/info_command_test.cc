@@ -81,7 +81,7 @@ TEST(InfoCommand, RefusalsUseTheEngineTexts) {
   EXPECT_EQ(run.code, 1);
   EXPECT_NE(run.err.find("Error opening file."), std::string::npos);
   run = Info({});
-  EXPECT_EQ(run.code, 1);
+  EXPECT_EQ(run.code, kExitUsage);
 }
 
 TEST(InfoCommand, TruncatedFramesAreMarked) {

@@ -56,7 +56,7 @@ TEST(PlayCommand, PlaysAtTheMovieRateByDefault) {
 }
 
 TEST(PlayCommand, RefusesWhatItCannotPlay) {
-  EXPECT_EQ(Play({SmallMovie(3)}).code, 1);  // only headless playback exists
+  EXPECT_EQ(Play({SmallMovie(3)}).code, kExitUsage);  // only headless playback exists
   const PlayRun missing = Play({"--headless", FixtureTempPath("no_such_movie.vxn")});
   EXPECT_EQ(missing.code, 1);
   EXPECT_NE(missing.err.find("Error opening file."), std::string::npos) << missing.err;

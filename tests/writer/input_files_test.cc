@@ -267,7 +267,7 @@ TEST(EncodeCommand, WritesAMovieAndRefusesBadInput) {
   std::vector<std::string> bad = {"encode", y4m, "--quality", "500", "-o", out};
   std::vector<char*> bad_argv;
   for (std::string& a : bad) bad_argv.push_back(a.data());
-  EXPECT_EQ(CmdEncode(static_cast<int>(bad_argv.size()), bad_argv.data()), 1);
+  EXPECT_EQ(CmdEncode(static_cast<int>(bad_argv.size()), bad_argv.data()), kExitUsage);
 }
 
 }  // namespace

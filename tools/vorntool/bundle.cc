@@ -59,24 +59,31 @@ bool AppendMovie(PlatformFile out, const char* movie_path, std::string* error) {
   return ok;
 }
 
+enum BundleOption { kOptOut, kOptSwitches };
+constexpr OptionSpec kBundleOptions[] = {
+    {kOptOut, "-o", "OUT.exe", "the player with its movie to write (required)", Complete::kExe},
+    {kOptSwitches, "--switches", "TEXT", "switches the bundled player starts with (e.g. \"/L /C\")"},
+};
+
 }  // namespace
 
+const CommandSpec kBundleCommand = {
+    "bundle", "PLAYER.exe MOVIE.vxn -o OUT.exe [--switches TEXT]",
+    "a player that plays its own movie (the movie appended, its offset embedded)", CmdBundle,
+    kBundleOptions, Complete::kFile};
+
 int CmdBundle(int argc, char** argv) {
-  const char *player_path = nullptr, *movie_path = nullptr, *out_path = nullptr, *switches = "";
-  for (int i = 1; i < argc; ++i) {
-    if (!std::strcmp(argv[i], "-o") && i + 1 < argc)
-      out_path = argv[++i];
-    else if (!std::strcmp(argv[i], "--switches") && i + 1 < argc)
-      switches = argv[++i];
-    else if (!player_path)
-      player_path = argv[i];
-    else if (!movie_path)
-      movie_path = argv[i];
-    else
-      return Fail("usage: vorntool bundle PLAYER.exe MOVIE.vxn -o OUT.exe [--switches TEXT]");
-  }
-  if (!player_path || !movie_path || !out_path)
-    return Fail("usage: vorntool bundle PLAYER.exe MOVIE.vxn -o OUT.exe [--switches TEXT]");
+  const char *out_path = nullptr, *switches = "";
+  ParsedCommand parsed;
+  if (int code = ParseCommand(kBundleCommand, argc, argv, &parsed)) return ParseExitCode(code);
+  for (const ParsedOption& option : parsed.options)
+    (option.spec->id == kOptOut ? out_path : switches) = option.value;
+  if (parsed.operands.size() != 2)
+    return UsageError(kBundleCommand, "wants a player and a movie, got %u names",
+                      static_cast<unsigned>(parsed.operands.size()));
+  if (!out_path) return UsageError(kBundleCommand, "no output named (-o OUT.exe)");
+  const char* player_path = parsed.operands[0];
+  const char* movie_path = parsed.operands[1];
 
   std::vector<uint8_t> player;
   if (!ReadPlayer(player_path, &player)) return Fail("cannot read the player executable");

@@ -5,7 +5,6 @@
 #include "vorntool/decode.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -14,64 +13,91 @@
 
 namespace {
 
-void DecodeUsage() {
-  std::fprintf(stderr,
-               "usage: vorntool decode FILE --video OUT.y4m [--frames N] [--alpha OUT.y4m] [--grey] [--map OUT]\n"
-               "       vorntool decode FILE --audio OUT.wav [--track ID] [--raw]\n"
-               "       vorntool decode FILE --pixels FMT -o OUT [--scale MODE] [--grey] [--frames N] [--png DIR]\n");
-}
+enum DecodeOption {
+  kOptVideo, kOptAlpha, kOptMap, kOptAudio, kOptTrack, kOptRaw,
+  kOptPixels, kOptOut, kOptScale, kOptPng, kOptGrey, kOptFrames,
+};
+constexpr OptionSpec kDecodeOptions[] = {
+    {kOptVideo, "--video", "OUT.y4m", "write the pictures as YUV4MPEG2 4:2:0", Complete::kY4m},
+    {kOptAlpha, "--alpha", "OUT.y4m", "with --video: write the alpha plane as a grey Y4M", Complete::kY4m},
+    {kOptMap, "--map", "OUT", "with --video: write each frame's changed-block map", Complete::kFile},
+    {kOptAudio, "--audio", "OUT.wav", "write one sound track as WAV", Complete::kWav},
+    {kOptTrack, "--track", "ID", "with --audio: the track with this identifier (default the first)"},
+    {kOptRaw, "--raw", nullptr, "with --audio: headerless signed 16-bit PCM instead of WAV"},
+    {kOptPixels, "--pixels", "FMT", "convert each frame to a destination format (1-15 or a name)",
+     Complete::kWords, kPixelFormatWords},
+    {kOptOut, "-o", "OUT", "with --pixels: the raw output, frames back to back", Complete::kFile},
+    {kOptScale, "--scale", "MODE", "with --pixels: scaling mode 0-7 (7 forces none)", Complete::kWords,
+     "0 1 2 3 4 5 6 7"},
+    {kOptPng, "--png", "DIR", "with --pixels: also each frame as DIR/frame_NNNNN.png", Complete::kDir},
+    {kOptGrey, "--grey", nullptr, "decode luma only (neutral chroma)"},
+    {kOptFrames, "--frames", "N", "at most N frames"},
+};
 
 bool ParseNumber(const char* text, uint32_t* value) {
-  char* end = nullptr;
-  unsigned long v = std::strtoul(text, &end, 10);
-  if (!*text || *end || v > 0xFFFFFFFFul) return false;
+  uint64_t v = 0;
+  if (!ParseUnsigned(text, 0, 0xFFFFFFFFu, &v)) return false;
   *value = static_cast<uint32_t>(v);
   return true;
 }
 
-bool ParseArgs(int argc, char** argv, DecodeOptions* o) {
-  for (int i = 1; i < argc; i++) {
-    const char* a = argv[i];
-    bool has_value = i + 1 < argc;
-    auto take = [&](const char** field) {
-      if (!has_value) return false;
-      *field = argv[++i];
-      return true;
-    };
-    if (!std::strcmp(a, "--video")) {
-      if (!take(&o->video_path)) return false;
-    } else if (!std::strcmp(a, "--alpha")) {
-      if (!take(&o->alpha_path)) return false;
-    } else if (!std::strcmp(a, "--map")) {
-      if (!take(&o->map_path)) return false;
-    } else if (!std::strcmp(a, "--audio")) {
-      if (!take(&o->audio_path)) return false;
-    } else if (!std::strcmp(a, "--pixels")) {
-      if (!take(&o->pixels_format)) return false;
-    } else if (!std::strcmp(a, "-o")) {
-      if (!take(&o->out_path)) return false;
-    } else if (!std::strcmp(a, "--scale")) {
-      if (!take(&o->scale)) return false;
-    } else if (!std::strcmp(a, "--png")) {
-      if (!take(&o->png_dir)) return false;
-    } else if (!std::strcmp(a, "--track")) {
-      if (!has_value || !ParseNumber(argv[++i], &o->track_id)) return false;
-      o->has_track = true;
-    } else if (!std::strcmp(a, "--frames")) {
-      if (!has_value || !ParseNumber(argv[++i], &o->frames)) return false;
-      o->has_frames = true;
-    } else if (!std::strcmp(a, "--raw")) {
-      o->raw = true;
-    } else if (!std::strcmp(a, "--grey")) {
-      o->grey = true;
-    } else if (a[0] == '-' || o->movie_path) {
-      return false;
-    } else {
-      o->movie_path = a;
+int ParseArgs(int argc, char** argv, DecodeOptions* o) {
+  ParsedCommand parsed;
+  if (int code = ParseCommand(kDecodeCommand, argc, argv, &parsed)) return code;
+  for (const ParsedOption& option : parsed.options) {
+    const char* value = option.value;
+    switch (option.spec->id) {
+      case kOptVideo: o->video_path = value; break;
+      case kOptAlpha: o->alpha_path = value; break;
+      case kOptMap: o->map_path = value; break;
+      case kOptAudio: o->audio_path = value; break;
+      case kOptPixels: o->pixels_format = value; break;
+      case kOptOut: o->out_path = value; break;
+      case kOptScale: o->scale = value; break;
+      case kOptPng: o->png_dir = value; break;
+      case kOptRaw: o->raw = true; break;
+      case kOptGrey: o->grey = true; break;
+      case kOptTrack:
+        if (!ParseNumber(value, &o->track_id))
+          return UsageError(kDecodeCommand, "--track wants a track identifier, not '%s'", value);
+        o->has_track = true;
+        break;
+      case kOptFrames:
+        if (!ParseNumber(value, &o->frames))
+          return UsageError(kDecodeCommand, "--frames wants a number, not '%s'", value);
+        o->has_frames = true;
+        break;
     }
   }
-  return o->movie_path && (o->video_path || o->audio_path || o->pixels_format) &&
-         (!o->alpha_path || o->video_path) && (!o->map_path || o->video_path);
+  if (parsed.operands.size() != 1)
+    return UsageError(kDecodeCommand, "%s", parsed.operands.empty() ? "no movie named" : "one movie at a time");
+  o->movie_path = parsed.operands[0];
+  if (!o->video_path && !o->audio_path && !o->pixels_format)
+    return UsageError(kDecodeCommand, "nothing to write: give --video, --audio or --pixels");
+  struct Needs {
+    bool given;
+    const char* option;
+    bool has_base;
+    const char* base;
+  };
+  const Needs needs[] = {
+      {o->alpha_path != nullptr, "--alpha", o->video_path != nullptr, "--video"},
+      {o->map_path != nullptr, "--map", o->video_path != nullptr, "--video"},
+      {o->has_track, "--track", o->audio_path != nullptr, "--audio"},
+      {o->raw, "--raw", o->audio_path != nullptr, "--audio"},
+      {o->out_path != nullptr, "-o", o->pixels_format != nullptr, "--pixels"},
+      {o->scale != nullptr, "--scale", o->pixels_format != nullptr, "--pixels"},
+      {o->png_dir != nullptr, "--png", o->pixels_format != nullptr, "--pixels"},
+      {o->pixels_format != nullptr, "--pixels", o->out_path != nullptr, "-o OUT"},
+  };
+  for (const Needs& n : needs)
+    if (n.given && !n.has_base) return UsageError(kDecodeCommand, "%s needs %s", n.option, n.base);
+  uint32_t format = 0, mode = 0;
+  if (o->pixels_format && !DecodeParsePixelFormat(o->pixels_format, &format))
+    return UsageError(kDecodeCommand, "--pixels wants a format 1-15 or one of %s", kPixelFormatWords);
+  if (o->scale && !DecodeParseScale(o->scale, &mode))
+    return UsageError(kDecodeCommand, "--scale wants a mode 0-7");
+  return kExitOk;
 }
 
 struct OutputFile {
@@ -188,12 +214,17 @@ int DecodeVideoToY4m(const DecodeOptions& o) {
   return ok ? 0 : 1;
 }
 
+const CommandSpec kDecodeCommand = {
+    "decode",
+    "FILE --video OUT.y4m [--frames N] [--alpha OUT.y4m] [--grey] [--map OUT]\n"
+    "FILE --audio OUT.wav [--track ID] [--raw]\n"
+    "FILE --pixels FMT -o OUT [--scale MODE] [--grey] [--frames N] [--png DIR]",
+    "decode a movie's pictures to Y4M, its sound to WAV or its frames to raw pixels",
+    CmdDecode, kDecodeOptions, Complete::kMovie};
+
 int CmdDecode(int argc, char** argv) {
   DecodeOptions options;
-  if (!ParseArgs(argc, argv, &options)) {
-    DecodeUsage();
-    return 1;
-  }
+  if (int code = ParseArgs(argc, argv, &options)) return ParseExitCode(code);
   int result = 0;
   if (options.video_path && DecodeVideoToY4m(options)) result = 1;
   if (options.audio_path && DecodeAudio(options)) result = 1;

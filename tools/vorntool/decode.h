@@ -25,6 +25,13 @@ struct DecodeOptions {
   uint32_t frames = 0;
 };
 
+// The names --pixels accepts besides the numbers 1-15, blank-separated.
+inline constexpr const char* kPixelFormatWords =
+    "bgr24 rgb24 bgrx32 rgbx32 bgra32 rgba32 argb4444 argb1555 rgb555 rgb565 rgb655 rgb664 yuy2 "
+    "uyvy yv12";
+bool DecodeParsePixelFormat(const char* text, uint32_t* format);
+bool DecodeParseScale(const char* text, uint32_t* mode);
+
 // Each returns 0 on success, 1 with a one-line reason on stderr.
 int DecodeVideoToY4m(const DecodeOptions& options);
 int DecodeAudio(const DecodeOptions& options);

@@ -204,7 +204,9 @@ int RunPixelJob(const PixelJob& job) {
   return result;
 }
 
-bool ParsePixelFormat(const char* text, uint32_t* format) {
+}  // namespace
+
+bool DecodeParsePixelFormat(const char* text, uint32_t* format) {
   if (!text) return false;
   for (const FormatName& f : kFormatNames) {
     if (std::strcmp(text, f.name) == 0) {
@@ -214,36 +216,22 @@ bool ParsePixelFormat(const char* text, uint32_t* format) {
   }
   char* end = nullptr;
   unsigned long value = std::strtoul(text, &end, 10);
-  if (!*text || *end || value < 1 || value > 15) return false;
+  if (*text < '0' || *text > '9' || *end || value < 1 || value > 15) return false;
   *format = uint32_t(value);
   return true;
 }
 
-}  // namespace
+bool DecodeParseScale(const char* text, uint32_t* mode) {
+  if (!text || text[0] < '0' || text[0] > '7' || text[1]) return false;
+  *mode = uint32_t(text[0] - '0');
+  return true;
+}
 
+// The decode command's --pixels part; the options were checked when read.
 int DecodePixels(const DecodeOptions& options) {
   PixelJob job;
-  if (!options.movie_path || !ParsePixelFormat(options.pixels_format, &job.format)) {
-    std::fprintf(stderr,
-                 "vorntool decode: --pixels wants a format 1-15 or one of bgr24, rgb24, bgrx32, "
-                 "rgbx32, bgra32, rgba32, argb4444, argb1555, rgb555, rgb565, rgb655, rgb664, "
-                 "yuy2, uyvy, yv12\n");
-    return 1;
-  }
-  if (!options.out_path) {
-    std::fprintf(stderr, "vorntool decode: --pixels needs -o OUT.raw\n");
-    return 1;
-  }
-  if (options.scale) {
-    char* end = nullptr;
-    unsigned long mode = std::strtoul(options.scale, &end, 10);
-    if (!*options.scale || *end || mode > 7) {
-      std::fprintf(stderr, "vorntool decode: --scale wants a mode 0-7\n");
-      return 1;
-    }
-    job.has_scale = true;
-    job.scale = uint32_t(mode);
-  }
+  DecodeParsePixelFormat(options.pixels_format, &job.format);
+  job.has_scale = DecodeParseScale(options.scale, &job.scale);
   job.movie_path = options.movie_path;
   job.out_path = options.out_path;
   if (options.png_dir) job.png_dir = options.png_dir;

@@ -32,21 +32,23 @@ uint32_t Le32(const uint8_t* p) {
   return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
 }
 
-bool ParseArgs(int argc, char** argv, InfoArgs* args) {
-  for (int i = 1; i < argc; i++) {
-    if (!std::strcmp(argv[i], "--frames")) {
-      args->frames = true;
-    } else if (!std::strcmp(argv[i], "--json")) {
-      args->json = true;
-    } else if (!args->file && argv[i][0] != '-') {
-      args->file = argv[i];
-    } else {
-      std::fprintf(stderr, "vorntool info: unexpected argument '%s'\n", argv[i]);
-      return false;
-    }
+enum InfoOption { kOptFrames, kOptJson };
+constexpr OptionSpec kInfoOptions[] = {
+    {kOptFrames, "--frames", nullptr, "also list each frame: offset, size, key flag, audio bytes per track"},
+    {kOptJson, "--json", nullptr, "print JSON instead of \"key: value\" lines"},
+};
+
+int ParseArgs(int argc, char** argv, InfoArgs* args) {
+  ParsedCommand parsed;
+  if (int code = ParseCommand(kInfoCommand, argc, argv, &parsed)) return code;
+  for (const ParsedOption& option : parsed.options) {
+    if (option.spec->id == kOptFrames) args->frames = true;
+    if (option.spec->id == kOptJson) args->json = true;
   }
-  if (!args->file) std::fprintf(stderr, "usage: vorntool info FILE [--frames] [--json]\n");
-  return args->file != nullptr;
+  if (parsed.operands.size() != 1)
+    return UsageError(kInfoCommand, "%s", parsed.operands.empty() ? "no movie named" : "one movie at a time");
+  args->file = parsed.operands[0];
+  return kExitOk;
 }
 
 // The version letter is not kept by the engine (only its consequences).
@@ -201,9 +203,13 @@ void PrintJson(const Movie* movie, char version, const std::vector<FrameInfo>* f
 
 }  // namespace
 
+const CommandSpec kInfoCommand = {
+    "info", "FILE [--frames] [--json]", "header, tracks and index of a movie", CmdInfo,
+    kInfoOptions, Complete::kMovie};
+
 int CmdInfo(int argc, char** argv) {
   InfoArgs args;
-  if (!ParseArgs(argc, argv, &args)) return 1;
+  if (int code = ParseArgs(argc, argv, &args)) return ParseExitCode(code);
   // Without a ring nothing is read ahead; frames come straight from the file.
   MovieSetIoBufferSize(0);
   Movie* movie = MovieOpen(args.file, OPEN_NO_THREAD | OPEN_NO_FILL | OPEN_IO_SIZE);

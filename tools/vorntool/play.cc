@@ -21,37 +21,40 @@ struct PlayArgs {
   char switches[kCommandTextSize] = {};
 };
 
-void PlayUsage() {
-  std::fprintf(stderr,
-               "usage: vorntool play --headless FILE [--frames N] [/switches...]\n"
-               "  plays FILE at its rate against the engine clock without a window and\n"
-               "  prints the playback summary; switches as the player reads them (/F /L /N ...)\n");
-}
+enum PlayOption { kOptHeadless, kOptFrames };
+constexpr OptionSpec kPlayOptions[] = {
+    {kOptHeadless, "--headless", nullptr, "play without a window or sound device (required)"},
+    {kOptFrames, "--frames", "N", "stop after N frames"},
+};
 
-bool ParseArgs(int argc, char** argv, PlayArgs* args) {
+int ParseArgs(int argc, char** argv, PlayArgs* args) {
+  ParsedCommand parsed;
+  if (int code = ParseCommand(kPlayCommand, argc, argv, &parsed)) return code;
   bool headless = false;
-  for (int i = 1; i < argc; ++i) {
-    const char* a = argv[i];
-    if (!std::strcmp(a, "--headless")) {
-      headless = true;
-    } else if (!std::strcmp(a, "--frames") && i + 1 < argc) {
-      args->max_frames = static_cast<uint32_t>(std::strtoul(argv[++i], nullptr, 10));
-    } else if (!args->file && (FileExists(a) || std::strchr(a + 1, '/'))) {
-      args->file = a;  // an absolute POSIX path starts with '/' like a switch
-    } else if (a[0] == '/' || (a[0] == '-' && a[1] != '-' && a[1] != 0)) {
-      if (!CommandTextAppend(args->switches, " ") || !CommandTextAppend(args->switches, a)) {
-        std::fprintf(stderr, "vorntool play: switches too long\n");
-        return false;
-      }
-    } else if (!args->file && a[0] != '-') {
-      args->file = a;
-    } else {
-      std::fprintf(stderr, "vorntool play: unexpected argument '%s'\n", a);
-      return false;
+  for (const ParsedOption& option : parsed.options) {
+    if (option.spec->id == kOptHeadless) headless = true;
+    uint64_t n = 0;
+    if (option.spec->id == kOptFrames) {
+      if (!ParseUnsigned(option.value, 0, 0xFFFFFFFFu, &n))
+        return UsageError(kPlayCommand, "--frames wants a number, not '%s'", option.value);
+      args->max_frames = static_cast<uint32_t>(n);
     }
   }
-  if (!headless) std::fprintf(stderr, "vorntool play: only --headless playback is available\n");
-  return headless && args->file;
+  for (const char* a : parsed.operands) {
+    if (!args->file && (FileExists(a) || std::strchr(a + 1, '/'))) {
+      args->file = a;  // an absolute POSIX path starts with '/' like a switch
+    } else if (a[0] == '/' || (a[0] == '-' && a[1] != 0)) {
+      if (!CommandTextAppend(args->switches, " ") || !CommandTextAppend(args->switches, a))
+        return UsageError(kPlayCommand, "switches too long");
+    } else if (!args->file) {
+      args->file = a;
+    } else {
+      return UsageError(kPlayCommand, "one movie at a time, not also '%s'", a);
+    }
+  }
+  if (!headless) return UsageError(kPlayCommand, "only --headless playback is available");
+  if (!args->file) return UsageError(kPlayCommand, "no movie named");
+  return kExitOk;
 }
 
 // The player's main loop without window messages, copy or blit: wait for the
@@ -86,18 +89,21 @@ void PlayLoop(Movie* movie, PlayerOptions* options, uint32_t max_frames) {
 
 }  // namespace
 
+const CommandSpec kPlayCommand = {
+    "play", "--headless FILE [--frames N] [/SWITCHES...]",
+    "real-time playback without a window, then the playback summary", CmdPlay, kPlayOptions,
+    Complete::kMovie, /*dash_operands=*/true,
+    "FILE is paced by the engine clock; switches as the player reads them (/F /L /N ...).\n"};
+
 int CmdPlay(int argc, char** argv) {
   PlayArgs args;
-  if (!ParseArgs(argc, argv, &args)) {
-    PlayUsage();
-    return 1;
-  }
+  if (int code = ParseArgs(argc, argv, &args)) return ParseExitCode(code);
   PlayerOptions options;
   PlayerOptionsInit(&options);
   char error[256] = {};
   if (!ParseSwitches(args.switches, &options, error, sizeof error)) {
     std::fprintf(stderr, "vorntool play: %s\n", error);
-    return 1;
+    return kExitUsage;
   }
   MovieSource source;
   if (!MovieSourceFromName(args.file, &source, error, sizeof error)) {

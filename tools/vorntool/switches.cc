@@ -64,20 +64,31 @@ void PrintName(const char* name) {
     std::printf("name: %s\n", name);
 }
 
+enum SwitchesOption { kOptHelpText };
+constexpr OptionSpec kSwitchesOptions[] = {
+    {kOptHelpText, "--help-text", nullptr, "print the player's own help text"},
+};
+
 }  // namespace
 
+const CommandSpec kSwitchesCommand = {
+    "switches", "TEXT...\n--help-text", "the player's reading of a command text (switches and names)",
+    CmdSwitches, kSwitchesOptions, Complete::kMovie, /*dash_operands=*/true};
+
 int CmdSwitches(int argc, char** argv) {
-  if (argc == 2 && !std::strcmp(argv[1], "--help-text")) {
+  ParsedCommand parsed;
+  if (int code = ParseCommand(kSwitchesCommand, argc, argv, &parsed)) return ParseExitCode(code);
+  if (!parsed.options.empty()) {
     std::fputs(PlayerHelpText(), stdout);
-    return 0;
+    return kExitOk;
   }
-  // The arguments joined by blanks form the command text.
+  // The operands joined by blanks form the command text.
   static char text[kCommandTextSize];
   text[0] = 0;
-  for (int i = 1; i < argc; ++i) {
-    if ((i > 1 && !CommandTextAppend(text, " ")) || !CommandTextAppend(text, argv[i])) {
+  for (size_t i = 0; i < parsed.operands.size(); ++i) {
+    if ((i > 0 && !CommandTextAppend(text, " ")) || !CommandTextAppend(text, parsed.operands[i])) {
       std::fprintf(stderr, "vorntool switches: %s\n", kCommandTooLong);
-      return 1;
+      return kExitUsage;
     }
   }
   static PlayerOptions options;

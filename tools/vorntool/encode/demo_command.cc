@@ -12,10 +12,18 @@
 
 namespace {
 
-constexpr const char* kUsage =
-    "usage: vorntool demo -o demo.vxn [--size WxH] [--seconds S] [--quality 1-100]\n"
-    "         [--version f|g|h|i] [--scene demo|natural|gradient|noise|shapes|logo]\n"
-    "         [--stats]\n";
+enum DemoOption { kOptOut, kOptSize, kOptSeconds, kOptQuality, kOptVersion, kOptScene, kOptStats };
+constexpr OptionSpec kDemoOptions[] = {
+    {kOptOut, "-o", "OUT.vxn", "the movie to write (required)", Complete::kMovie},
+    {kOptSize, "--size", "WxH", "picture size (default 320x240, at most 4024x4096)"},
+    {kOptSeconds, "--seconds", "S", "length in seconds, up to 3600 (default 10)"},
+    {kOptQuality, "--quality", "1-100", "picture quality (default 75)"},
+    {kOptVersion, "--version", "f|g|h|i", "movie format version to write (default i)", Complete::kWords,
+     "f g h i"},
+    {kOptScene, "--scene", "NAME", "what is drawn (default demo)", Complete::kWords,
+     "demo natural gradient noise shapes logo"},
+    {kOptStats, "--stats", nullptr, "print block types, bits and PSNR per frame and the sound's SNR"},
+};
 
 struct DemoSource {
   uint32_t width, height;
@@ -45,6 +53,10 @@ int DrawFrame(void* user, uint32_t frame, VideoPicture* picture) {
 
 }  // namespace
 
+const CommandSpec kDemoCommand = {
+    "demo", "-o OUT.vxn [--size WxH] [--seconds S] [--scene NAME] [options]",
+    "a procedural demo movie with sound", CmdDemo, kDemoOptions};
+
 int CmdDemo(int argc, char** argv) {
   const char* output = nullptr;
   unsigned width = 320, height = 240;
@@ -53,59 +65,50 @@ int CmdDemo(int argc, char** argv) {
   char version = 'i';
   bool stats = false;
   SynthScene scene = SynthScene::kDemo;
-  for (int i = 1; i < argc; i++) {
-    std::string arg = argv[i];
-    const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+  ParsedCommand parsed;
+  if (int code = ParseCommand(kDemoCommand, argc, argv, &parsed)) return ParseExitCode(code);
+  if (!parsed.operands.empty())
+    return UsageError(kDemoCommand, "unexpected argument '%s'", parsed.operands[0]);
+  for (const ParsedOption& option : parsed.options) {
+    const char* value = option.value;
     char extra;
-    if (arg == "-o" && value) {
-      output = value;
-      i++;
-    } else if (arg == "--size" && value) {
-      if (std::sscanf(value, "%ux%u%c", &width, &height, &extra) != 2 || width == 0 ||
-          height == 0 || width > 4024 || height > 4096) {
-        std::fprintf(stderr, "vorntool demo: --size must be WxH within 4024x4096\n");
-        return 1;
+    uint64_t n = 0;
+    switch (option.spec->id) {
+      case kOptOut:
+        output = value;
+        break;
+      case kOptSize:
+        if (std::sscanf(value, "%ux%u%c", &width, &height, &extra) != 2 || width == 0 ||
+            height == 0 || width > 4024 || height > 4096)
+          return UsageError(kDemoCommand, "--size must be WxH within 4024x4096");
+        break;
+      case kOptSeconds: {
+        char* end;
+        seconds = std::strtod(value, &end);
+        if (*end || !(seconds > 0 && seconds <= 3600))
+          return UsageError(kDemoCommand, "--seconds must be between 0 and 3600");
+        break;
       }
-      i++;
-    } else if (arg == "--seconds" && value) {
-      char* end;
-      seconds = std::strtod(value, &end);
-      if (*end || !(seconds > 0 && seconds <= 3600)) {
-        std::fprintf(stderr, "vorntool demo: --seconds must be between 0 and 3600\n");
-        return 1;
-      }
-      i++;
-    } else if (arg == "--quality" && value) {
-      quality = std::atoi(value);
-      if (quality < 1 || quality > 100) {
-        std::fprintf(stderr, "vorntool demo: --quality must be 1..100\n");
-        return 1;
-      }
-      i++;
-    } else if (arg == "--version" && value) {
-      if (std::strlen(value) != 1 || value[0] < 'f' || value[0] > 'i') {
-        std::fprintf(stderr, "vorntool demo: --version must be f, g, h or i\n");
-        return 1;
-      }
-      version = value[0];
-      i++;
-    } else if (arg == "--scene" && value) {
-      if (!ParseScene(value, &scene)) {
-        std::fprintf(stderr, "vorntool demo: unknown scene '%s'\n", value);
-        return 1;
-      }
-      i++;
-    } else if (arg == "--stats") {
-      stats = true;
-    } else {
-      std::fputs(kUsage, stderr);
-      return 1;
+      case kOptQuality:
+        if (!ParseUnsigned(value, 1, 100, &n))
+          return UsageError(kDemoCommand, "--quality must be 1..100");
+        quality = static_cast<int>(n);
+        break;
+      case kOptVersion:
+        if (std::strlen(value) != 1 || value[0] < 'f' || value[0] > 'i')
+          return UsageError(kDemoCommand, "--version must be f, g, h or i");
+        version = value[0];
+        break;
+      case kOptScene:
+        if (!ParseScene(value, &scene))
+          return UsageError(kDemoCommand, "unknown scene '%s'", value);
+        break;
+      case kOptStats:
+        stats = true;
+        break;
     }
   }
-  if (!output) {
-    std::fputs(kUsage, stderr);
-    return 1;
-  }
+  if (!output) return UsageError(kDemoCommand, "no output named (-o OUT.vxn)");
   MovieEncodeOptions options;
   options.video.width = width;
   options.video.height = height;

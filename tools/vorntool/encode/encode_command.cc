@@ -8,16 +8,39 @@
 #include "platform/platform.h"
 #include "vorntool/commands.h"
 #include "vorntool/encode/encode_stats.h"
+#include "vorntool/encode/progress.h"
 #include "vorntool/encode/wav.h"
 #include "vorntool/encode/y4m.h"
 
 namespace {
 
-constexpr const char* kUsage =
-    "usage: vorntool encode IN.y4m [--audio IN.wav [--track-id N]]... -o OUT.vxn\n"
-    "         [--quality 1-100] [--keyint N] [--version f|g|h|i] [--grey]\n"
-    "         [--alpha ALPHA.y4m] [--audio-variant dct|rdft] [--audio-quality 0-100]\n"
-    "         [--rate N/D] [--frames N] [--stats]\n";
+enum EncodeOption {
+  kOptOut, kOptAudio, kOptTrackId, kOptQuality, kOptAudioQuality, kOptKeyint, kOptFrames,
+  kOptVersion, kOptGrey, kOptStats, kOptAlpha, kOptAudioVariant, kOptRate, kOptBitrate, kOptSize,
+  kOptSpeed, kOptThreads, kOptQuiet,
+};
+constexpr OptionSpec kEncodeOptions[] = {
+    {kOptOut, "-o", "OUT.vxn", "the movie to write (required)", Complete::kMovie},
+    {kOptAudio, "--audio", "IN.wav", "a sound track (repeat for more tracks)", Complete::kWav},
+    {kOptTrackId, "--track-id", "N", "identifier of the track named just before (default its position)"},
+    {kOptQuality, "--quality", "1-100", "picture quality (default 75)"},
+    {kOptBitrate, "--bitrate", "KBPS", "aim at this data rate of video and sound, kbit/s (instead of --quality)"},
+    {kOptSize, "--size", "BYTES", "aim at this size of the whole movie file (instead of --quality)"},
+    {kOptSpeed, "--speed", "0-9", "0 best compression .. 9 fastest (default 5)"},
+    {kOptThreads, "--threads", "N", "worker threads (default one per processor; same movie for any N)"},
+    {kOptQuiet, "--quiet", nullptr, "no progress line (it is drawn only on a terminal anyway)"},
+    {kOptAudioQuality, "--audio-quality", "0-100", "sound quality (default 75)"},
+    {kOptKeyint, "--keyint", "N", "a key frame at least every N frames (default 300, 0 only the first)"},
+    {kOptFrames, "--frames", "N", "take at most N pictures"},
+    {kOptVersion, "--version", "f|g|h|i", "movie format version to write (default i)", Complete::kWords,
+     "f g h i"},
+    {kOptGrey, "--grey", nullptr, "store luma only (a grey movie)"},
+    {kOptStats, "--stats", nullptr, "print block types, bits and PSNR per frame and the sound's SNR"},
+    {kOptAlpha, "--alpha", "ALPHA.y4m", "an alpha plane from the luma of this Y4M", Complete::kY4m},
+    {kOptAudioVariant, "--audio-variant", "dct|rdft", "sound coding variant (default dct)",
+     Complete::kWords, "dct rdft"},
+    {kOptRate, "--rate", "N/D", "frame rate (default the Y4M's, else 30/1)"},
+};
 
 struct EncodeArgs {
   const char* input = nullptr;
@@ -33,103 +56,98 @@ struct EncodeArgs {
   char version = 'i';
   bool grey = false, rdft = false, stats = false;
   uint32_t rate_num = 0, rate_den = 0;
+  bool quality_given = false, quiet = false;
+  uint64_t bitrate_kbps = 0, size_bytes = 0;
   int speed = 5;
   uint32_t threads = 0;  // 0: one per processor
 };
 
-bool ParseNumber(const char* text, long low, long high, long* value) {
-  char* end = nullptr;
-  long v = std::strtol(text, &end, 10);
-  if (!*text || *end || v < low || v > high) return false;
-  *value = v;
-  return true;
-}
-
-bool ParseArgs(int argc, char** argv, EncodeArgs* a) {
-  for (int i = 1; i < argc; i++) {
-    std::string arg = argv[i];
-    bool has_value = i + 1 < argc;
-    const char* value = has_value ? argv[i + 1] : "";
-    long n = 0;
-    auto need = [&](bool ok, const char* what) {
-      if (!ok) std::fprintf(stderr, "vorntool encode: %s\n", what);
-      return ok;
-    };
-    if (arg == "-o" && has_value) {
-      a->output = value;
-      i++;
-    } else if (arg == "--audio" && has_value) {
-      a->audio.push_back({value, static_cast<uint32_t>(a->audio.size())});
-      i++;
-    } else if (arg == "--track-id" && has_value) {
-      if (!need(!a->audio.empty(), "--track-id must follow an --audio") ||
-          !need(ParseNumber(value, 0, 0x7FFFFFFF, &n), "bad --track-id"))
-        return false;
-      a->audio.back().id = static_cast<uint32_t>(n);
-      i++;
-    } else if (arg == "--quality" && has_value) {
-      if (!need(ParseNumber(value, 1, 100, &n), "--quality must be 1..100")) return false;
-      a->quality = static_cast<int>(n);
-      i++;
-    } else if (arg == "--speed" && has_value) {
-      if (!need(ParseNumber(value, 0, 9, &n), "--speed must be 0..9")) return false;
-      a->speed = static_cast<int>(n);
-      i++;
-    } else if (arg == "--threads" && has_value) {
-      if (!need(ParseNumber(value, 1, 64, &n), "--threads must be 1..64")) return false;
-      a->threads = static_cast<uint32_t>(n);
-      i++;
-    } else if (arg == "--audio-quality" && has_value) {
-      if (!need(ParseNumber(value, 0, 100, &n), "--audio-quality must be 0..100")) return false;
-      a->audio_quality = static_cast<int>(n);
-      i++;
-    } else if (arg == "--keyint" && has_value) {
-      if (!need(ParseNumber(value, 0, 1000000, &n), "bad --keyint")) return false;
-      a->keyint = static_cast<uint32_t>(n);
-      i++;
-    } else if (arg == "--frames" && has_value) {
-      if (!need(ParseNumber(value, 1, 10000000, &n), "bad --frames")) return false;
-      a->frames = static_cast<uint32_t>(n);
-      i++;
-    } else if (arg == "--version" && has_value) {
-      if (!need(std::strlen(value) == 1 && value[0] >= 'f' && value[0] <= 'i',
-                "--version must be f, g, h or i"))
-        return false;
-      a->version = value[0];
-      i++;
-    } else if (arg == "--grey") {
-      a->grey = true;
-    } else if (arg == "--stats") {
-      a->stats = true;
-    } else if (arg == "--alpha" && has_value) {
-      a->alpha = value;
-      i++;
-    } else if (arg == "--audio-variant" && has_value) {
-      std::string v = value;
-      if (!need(v == "dct" || v == "rdft", "--audio-variant must be dct or rdft")) return false;
-      a->rdft = v == "rdft";
-      i++;
-    } else if (arg == "--rate" && has_value) {
-      unsigned num = 0, den = 0;
-      char extra;
-      if (!need(std::sscanf(value, "%u/%u%c", &num, &den, &extra) == 2 && num && den,
-                "--rate must be N/D with both positive"))
-        return false;
-      a->rate_num = num;
-      a->rate_den = den;
-      i++;
-    } else if (arg[0] != '-' && !a->input) {
-      a->input = argv[i];
-    } else {
-      std::fprintf(stderr, "vorntool encode: unexpected argument '%s'\n", argv[i]);
-      return false;
+int ParseArgs(int argc, char** argv, EncodeArgs* a) {
+  ParsedCommand parsed;
+  if (int code = ParseCommand(kEncodeCommand, argc, argv, &parsed)) return code;
+  for (const ParsedOption& option : parsed.options) {
+    const char* value = option.value;
+    const std::string text = value ? value : "";
+    uint64_t n = 0;
+    auto number = [&](uint64_t low, uint64_t high) { return ParseUnsigned(value, low, high, &n); };
+    switch (option.spec->id) {
+      case kOptOut: a->output = value; break;
+      case kOptAlpha: a->alpha = value; break;
+      case kOptGrey: a->grey = true; break;
+      case kOptStats: a->stats = true; break;
+      case kOptAudio:
+        a->audio.push_back({value, static_cast<uint32_t>(a->audio.size())});
+        break;
+      case kOptTrackId:
+        if (a->audio.empty()) return UsageError(kEncodeCommand, "--track-id must follow an --audio");
+        if (!number(0, 0x7FFFFFFF)) return UsageError(kEncodeCommand, "bad --track-id '%s'", value);
+        a->audio.back().id = static_cast<uint32_t>(n);
+        break;
+      case kOptQuality:
+        if (!number(1, 100)) return UsageError(kEncodeCommand, "--quality must be 1..100");
+        a->quality = static_cast<int>(n);
+        a->quality_given = true;
+        break;
+      case kOptBitrate:
+        if (!number(1, 1000000)) return UsageError(kEncodeCommand, "--bitrate must be 1..1000000 kbit/s");
+        a->bitrate_kbps = n;
+        break;
+      case kOptSize:
+        if (!number(1, uint64_t{1} << 40)) return UsageError(kEncodeCommand, "bad --size '%s'", value);
+        a->size_bytes = n;
+        break;
+      case kOptSpeed:
+        if (!number(0, 9)) return UsageError(kEncodeCommand, "--speed must be 0..9");
+        a->speed = static_cast<int>(n);
+        break;
+      case kOptThreads:
+        if (!number(1, 64)) return UsageError(kEncodeCommand, "--threads must be 1..64");
+        a->threads = static_cast<uint32_t>(n);
+        break;
+      case kOptQuiet: a->quiet = true; break;
+      case kOptAudioQuality:
+        if (!number(0, 100)) return UsageError(kEncodeCommand, "--audio-quality must be 0..100");
+        a->audio_quality = static_cast<int>(n);
+        break;
+      case kOptKeyint:
+        if (!number(0, 1000000)) return UsageError(kEncodeCommand, "bad --keyint '%s'", value);
+        a->keyint = static_cast<uint32_t>(n);
+        break;
+      case kOptFrames:
+        if (!number(1, 10000000)) return UsageError(kEncodeCommand, "bad --frames '%s'", value);
+        a->frames = static_cast<uint32_t>(n);
+        break;
+      case kOptVersion:
+        if (text.size() != 1 || text[0] < 'f' || text[0] > 'i')
+          return UsageError(kEncodeCommand, "--version must be f, g, h or i");
+        a->version = text[0];
+        break;
+      case kOptAudioVariant:
+        if (text != "dct" && text != "rdft")
+          return UsageError(kEncodeCommand, "--audio-variant must be dct or rdft");
+        a->rdft = text == "rdft";
+        break;
+      case kOptRate: {
+        unsigned num = 0, den = 0;
+        char extra;
+        if (std::sscanf(value, "%u/%u%c", &num, &den, &extra) != 2 || !num || !den)
+          return UsageError(kEncodeCommand, "--rate must be N/D with both positive");
+        a->rate_num = num;
+        a->rate_den = den;
+        break;
+      }
     }
   }
-  if (!a->input || !a->output) {
-    std::fputs(kUsage, stderr);
-    return false;
-  }
-  return true;
+  if (parsed.operands.size() > 1)
+    return UsageError(kEncodeCommand, "one picture input at a time, not '%s'", parsed.operands[1]);
+  if (parsed.operands.empty()) return UsageError(kEncodeCommand, "no picture input IN.y4m named");
+  a->input = parsed.operands[0];
+  if (!a->output) return UsageError(kEncodeCommand, "no output named (-o OUT.vxn)");
+  if (a->bitrate_kbps && a->size_bytes)
+    return UsageError(kEncodeCommand, "--bitrate and --size cannot both be given");
+  if (a->quality_given && (a->bitrate_kbps || a->size_bytes))
+    return UsageError(kEncodeCommand, "--quality cannot be combined with --bitrate or --size");
+  return kExitOk;
 }
 
 struct PictureInput {
@@ -157,6 +175,16 @@ int ReadPicture(void* user, uint32_t, VideoPicture* picture) {
   return 1;
 }
 
+uint64_t NowMs() {
+  uint64_t frequency = 0;
+  if (!HighResFrequency(&frequency) || frequency == 0) return TimerMs();
+  return HighResCounter() / (frequency / 1000 ? frequency / 1000 : 1);
+}
+
+void ShowProgress(void* user, const MovieEncodeProgress& p) {
+  ProgressUpdate(static_cast<ProgressLine*>(user), p, NowMs());
+}
+
 bool WriteFile(const char* path, const std::vector<uint8_t>& bytes) {
   PlatformFile file = FileOpenWrite(path);
   if (file == kInvalidFile) return false;
@@ -167,9 +195,13 @@ bool WriteFile(const char* path, const std::vector<uint8_t>& bytes) {
 
 }  // namespace
 
+const CommandSpec kEncodeCommand = {
+    "encode", "IN.y4m [--audio IN.wav [--track-id N]]... -o OUT.vxn [options]",
+    "write a movie from Y4M pictures and WAV sound", CmdEncode, kEncodeOptions, Complete::kY4m};
+
 int CmdEncode(int argc, char** argv) {
   EncodeArgs a;
-  if (!ParseArgs(argc, argv, &a)) return 1;
+  if (int code = ParseArgs(argc, argv, &a)) return ParseExitCode(code);
   PictureInput input;
   if (!Y4mOpen(a.input, &input.video, &input.error)) {
     std::fprintf(stderr, "vorntool encode: %s: %s\n", a.input, input.error.c_str());
@@ -197,12 +229,15 @@ int CmdEncode(int argc, char** argv) {
   options.video.alpha = a.alpha != nullptr;
   options.video.quality = a.quality;
   options.video.keyint = a.keyint;
-  options.video.speed = a.speed;
-  options.video.threads = a.threads ? a.threads : std::min<uint32_t>(ProcessorCount(), 64);
   options.rate_num = a.rate_num ? a.rate_num : (input.video.rate_num ? input.video.rate_num : 30);
   options.rate_den = a.rate_num ? a.rate_den : (input.video.rate_num ? input.video.rate_den : 1);
   options.frames = a.frames;
   options.measure_audio = a.stats;
+  options.video.speed = a.speed;
+  options.video.threads = a.threads ? a.threads : std::min<uint32_t>(ProcessorCount(), 64);
+  options.bitrate_kbps = static_cast<double>(a.bitrate_kbps);
+  options.target_bytes = a.size_bytes;
+  options.frames_expected = Y4mFrameCount(&input.video);
   for (const EncodeArgs::Track& t : a.audio) {
     WavSound sound;
     std::string error;
@@ -225,7 +260,12 @@ int CmdEncode(int argc, char** argv) {
   std::vector<uint8_t> movie;
   MovieEncodeStats stats;
   const char* error = nullptr;
+  ProgressLine progress;
+  ProgressStart(&progress, !a.quiet && StderrIsTerminal() ? stderr : nullptr, NowMs());
+  options.progress = ShowProgress;
+  options.progress_user = &progress;
   bool ok = MovieEncode(options, ReadPicture, &input, &movie, &stats, &error);
+  ProgressEnd(&progress);
   Y4mClose(&input.video);
   Y4mClose(&input.alpha);
   if (!ok) {
