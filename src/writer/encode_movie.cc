@@ -172,10 +172,21 @@ bool MovieEncode(const MovieEncodeOptions& options, MoviePictureSource source, v
       VideoEncoderSetLambda(video.get(), lambda);
     }
     VideoFrameStats frame_stats;
-    if (!VideoEncoderEncode(video.get(), picture, false, &frame.video, &frame_stats)) {
-      close_tracks();
-      *error = "a picture does not have the movie's size, or its coding failed";
-      return false;
+    for (int attempt = 0;; attempt++) {
+      frame.video.clear();
+      if (!VideoEncoderEncode(video.get(), picture, false, &frame.video, &frame_stats)) {
+        close_tracks();
+        *error = "a picture does not have the movie's size, or its coding failed";
+        return false;
+      }
+      // A frame far over its share is coded again, at most twice.
+      double again = rate_controlled && attempt < 2
+                         ? RateControlRetry(&rc, frame.video.size(), frame_stats.key, lambda, audio_bytes)
+                         : 0;
+      if (again == 0) break;
+      VideoEncoderUndoLast(video.get());
+      lambda = again;
+      VideoEncoderSetLambda(video.get(), lambda);
     }
     frame.key = frame_stats.key;
     st->frames.push_back(frame_stats);

@@ -40,7 +40,23 @@ double RateControlLambda(RateControl* rc, uint64_t audio_bytes) {
   double lambda = std::exp((rc->log_c - std::log(video_target)) / kRateExponent);
   lambda = std::clamp(lambda, kMinLambda, kMaxLambda);
   rc->last_lambda = lambda;
+  rc->last_target = video_target;
   return lambda;
+}
+
+double RateControlRetry(RateControl* rc, uint64_t video_bytes, bool key, double lambda,
+                        uint64_t audio_bytes) {
+  double per_frame = PerFrame(rc);
+  double bytes = static_cast<double>(video_bytes);
+  double peak_room = 1.9 * per_frame * rc->window - static_cast<double>(rc->recent_sum) -
+                     static_cast<double>(audio_bytes);
+  double limit = key ? 0.5 * per_frame * rc->window : 4 * rc->last_target;
+  limit = std::max(std::min(limit, peak_room), 0.25 * per_frame);
+  if (bytes <= limit || lambda >= kMaxLambda) return 0;
+  // Aim well inside the limit: the model's slope is only an estimate.
+  double aim = 0.7 * limit;
+  double scale = std::exp(std::log(bytes / aim) / kRateExponent);
+  return std::min(lambda * std::max(scale, 1.5), kMaxLambda);
 }
 
 void RateControlDone(RateControl* rc, uint64_t packet_bytes, uint64_t video_bytes, bool key,
@@ -53,9 +69,15 @@ void RateControlDone(RateControl* rc, uint64_t packet_bytes, uint64_t video_byte
     rc->recent_sum -= rc->recent.front();
     rc->recent.pop_front();
   }
-  if (key) return;  // key frames cost more at the same lambda and teach nothing here
   double observed = std::log(std::max<double>(static_cast<double>(video_bytes), 1.0)) +
                     kRateExponent * std::log(lambda);
+  if (key) {
+    // Key frames cost more at the same lambda; before any inter frame they
+    // are the only hint (an inter frame of such pictures takes about a
+    // quarter of a key frame's bytes).
+    if (!rc->inter_seen) rc->log_c = observed - std::log(4.0);
+    return;
+  }
   rc->log_c = rc->inter_seen ? 0.5 * rc->log_c + 0.5 * observed : observed;
   rc->inter_seen = true;
 }

@@ -28,11 +28,20 @@ struct RateControl {
   uint64_t recent_sum = 0;
   uint32_t window = 30;      // frames in one second
   double last_lambda = 0;
+  double last_target = 0;    // video bytes aimed at for the current frame
 };
 
 void RateControlInit(RateControl* rc, const RateControlOptions& options);
 // The lambda for the next frame, whose sound takes audio_bytes of its packet.
 double RateControlLambda(RateControl* rc, uint64_t audio_bytes);
+// After coding a frame with `lambda`: 0 when its video bytes are
+// acceptable, else the lambda to code it again with. A frame is refused when
+// it would push a one-second stretch above twice the average, or when it
+// overshoots its share badly (an inter frame four times its aim, a key
+// frame more than half a second's worth), which happens when the pictures
+// are far from what the model expected (the first frames, a cut).
+double RateControlRetry(RateControl* rc, uint64_t video_bytes, bool key, double lambda,
+                        uint64_t audio_bytes);
 // Books the frame just coded: its whole packet and its video bytes, coded
 // with `lambda`.
 void RateControlDone(RateControl* rc, uint64_t packet_bytes, uint64_t video_bytes, bool key,

@@ -35,6 +35,15 @@ struct VideoEncoder {
   double lambda = 1;
   PlaneCostModel models[3];        // luma, chroma, alpha
   std::vector<MotionVector> vectors[4];
+  // What VideoEncoderUndoLast restores: the state before the last frame.
+  struct Saved {
+    uint32_t current = 0;
+    uint64_t frames_coded = 0;
+    uint32_t since_key = 0;
+    PlaneCostModel models[3];
+    std::vector<MotionVector> vectors[4];
+    bool valid = false;
+  } saved;
 };
 
 namespace {
@@ -250,6 +259,13 @@ bool VideoEncoderEncode(VideoEncoder* e, const VideoPicture& picture, bool force
              g.height8);
   }
 
+  e->saved.current = e->current;
+  e->saved.frames_coded = e->frames_coded;
+  e->saved.since_key = e->since_key;
+  std::copy(std::begin(e->models), std::end(e->models), std::begin(e->saved.models));
+  for (int p = 0; p < 4; p++) e->saved.vectors[p] = e->vectors[p];
+  e->saved.valid = true;
+
   bool key = force_key || e->frames_coded == 0 || (o.keyint && e->since_key >= o.keyint);
   FrameWork work;
   EncodeFramePlanes(e, key, &work);
@@ -313,6 +329,16 @@ bool VideoEncoderEncode(VideoEncoder* e, const VideoPicture& picture, bool force
     }
   }
   return true;
+}
+
+void VideoEncoderUndoLast(VideoEncoder* e) {
+  if (!e->saved.valid) return;
+  e->current = e->saved.current;
+  e->frames_coded = e->saved.frames_coded;
+  e->since_key = e->saved.since_key;
+  std::copy(std::begin(e->saved.models), std::end(e->saved.models), std::begin(e->models));
+  for (int p = 0; p < 4; p++) e->vectors[p] = e->saved.vectors[p];
+  e->saved.valid = false;
 }
 
 VideoReconView VideoEncoderRecon(const VideoEncoder* e) {

@@ -68,6 +68,12 @@ void VideoEncoderDestroy(VideoEncoder* encoder);
 bool VideoEncoderEncode(VideoEncoder* encoder, const VideoPicture& picture, bool force_key,
                         std::vector<uint8_t>* video, VideoFrameStats* stats);
 
+// Forgets the last VideoEncoderEncode call, so that the same picture can be
+// coded again (with another lambda): reference frame, learnt costs, motion
+// offsets and key-frame counters return to what they were before it. Only
+// one call can be undone.
+void VideoEncoderUndoLast(VideoEncoder* encoder);
+
 // The encoder's reconstruction of the last frame in the decoder's layout:
 // pitch x rows luma, then the stream's first and second chroma planes of
 // (pitch / 2) x (rows / 2); alpha pitch x rows or null.
