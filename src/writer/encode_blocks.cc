@@ -58,6 +58,8 @@ void ResetWriter(BitWriter* writer) {
   writer->words.clear();
   writer->pending = 0;
   writer->pending_bits = 0;
+  writer->counting = true;  // only the price is wanted here
+  writer->counted = 0;
 }
 
 // Reciprocal quantiser steps of every table, intra then inter.

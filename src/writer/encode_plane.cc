@@ -113,12 +113,11 @@ struct PlaneWalk {
   }
 
   void TryPictureCodings(const BlockContext& ctx, BlockChoice* best) {
-    bool extras = args->speed.picture_codings || ctx.must;
+    const SpeedPlan& speed = args->speed;
     if (allowed & (1u << BT_FILL)) TryFill(ctx, best);
     if (allowed & (1u << BT_INTRA)) TryIntra(ctx, &scratch, best);
-    if (!extras) return;
-    if (allowed & (1u << BT_PATTERN)) TryPattern(ctx, best);
-    if (allowed & (1u << BT_RUNS)) TryRuns(ctx, best);
+    if ((allowed & (1u << BT_PATTERN)) && (speed.two_colour || ctx.must)) TryPattern(ctx, best);
+    if ((allowed & (1u << BT_RUNS)) && (speed.runs || ctx.must)) TryRuns(ctx, best);
     if (allowed & (1u << BT_RAW)) TryRaw(ctx, best);
   }
 
@@ -326,8 +325,11 @@ SpeedPlan SpeedPlanFor(int speed) {
   speed = std::clamp(speed, 0, 9);
   p.search = speed == 0 ? 0 : speed <= 2 ? 1 : speed <= 6 ? 2 : 3;
   p.quantiser_span = speed <= 2 ? 3 : speed <= 4 ? 2 : speed <= 7 ? 1 : 0;
-  p.residue = speed <= 6;
-  p.picture_codings = speed <= 7;
+  // Residues and runs rarely win on camera pictures; they pay on drawn ones
+  // (flat areas, sharp edges), so the faster settings leave them.
+  p.residue = speed <= 2;
+  p.runs = speed <= 3;
+  p.two_colour = speed <= 6;
   p.good_prediction = speed <= 4 ? 1.0 : speed <= 6 ? 2.0 : speed <= 8 ? 4.0 : 9.0;
   return p;
 }

@@ -34,7 +34,8 @@ struct SpeedPlan {
   int search = 1;
   int quantiser_span = 3;      // quantiser numbers tried each way from the usual one
   bool residue = true;         // pixel residues tried
-  bool picture_codings = true; // two-colour, run and raw blocks tried (else only when needed)
+  bool two_colour = true;      // two-colour blocks tried (else only when nothing else fits)
+  bool runs = true;            // run blocks tried (likewise)
   // A prediction with at most this squared error per sample, cheap enough,
   // ends the block's decision before the picture codings are tried.
   double good_prediction = 1.0;
