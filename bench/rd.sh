@@ -50,7 +50,7 @@ table=$work/table.txt
 : >"$table"
 
 # cpu_seconds FILE: user + system seconds that /usr/bin/time -f wrote.
-cpu_seconds() { awk 'END {print $1 + $2}' "$1"; }
+cpu_seconds() { awk '{s = $1 + $2} END {print s}' "$1"; }
 timed() { /usr/bin/time -f "%U %S" -o "$work/time" "$@"; }
 
 # row CODEC FILE DECODED: measures and appends one table line.
@@ -98,7 +98,7 @@ for peer in $peers; do
                 out=$work/peer_$k.ivf
                 timed vpxenc -q --codec=vp8 --good --cpu-used=1 --threads=1 --end-usage=vbr \
                     --target-bitrate="$k" --kf-max-dist="$gop" -o "$out" "$clip"
-                vpxdec -q -o "$work/peer.y4m" "$out"
+                vpxdec -o "$work/peer.y4m" "$out"
                 row vp8 "$out" "$work/peer.y4m" ;;
         esac
     done

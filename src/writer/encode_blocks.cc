@@ -30,6 +30,13 @@ double TypeBits(const BlockContext& ctx, uint8_t type) {
   return m.type_bits[type];
 }
 
+// Bits of a block's two offsets as this plane kind has been paying for them.
+double OffsetBits(const BlockContext& ctx, MotionVector mv) {
+  const PlaneCostModel& m = *ctx.args->model;
+  if (!m.offsets_learnt) return 2 * m.offset_bits;
+  return m.x_offset_bits[mv.x + 15] + m.y_offset_bits[mv.y + 15];
+}
+
 // Scores a finished candidate whose recon already holds its result and
 // keeps it when it is the cheapest so far.
 void Offer(const BlockContext& ctx, BlockChoice* candidate, BlockChoice* out) {
@@ -310,13 +317,13 @@ void TryCopy(const BlockContext& ctx, uint8_t type, MotionVector mv, const uint8
   c.mv = mv;
   std::memcpy(c.recon, prediction, 64);
   c.bits = TypeBits(ctx, type);
-  if (type == BT_MOTION) c.bits += 2 * ctx.args->model->offset_bits;
+  if (type == BT_MOTION) c.bits += OffsetBits(ctx, mv);
   Offer(ctx, &c, out);
 }
 
 void TryInter(const BlockContext& ctx, MotionVector mv, const uint8_t prediction[64],
               BlockScratch* scratch, BlockChoice* out) {
-  if (Hopeless(ctx, TypeBits(ctx, BT_INTER) + 2 * ctx.args->model->offset_bits + 8 + 2, out))
+  if (Hopeless(ctx, TypeBits(ctx, BT_INTER) + OffsetBits(ctx, mv) + 8 + 2, out))
     return;
   int16_t diff[64];
   for (int i = 0; i < 64; i++) diff[i] = static_cast<int16_t>(ctx.source[i] - prediction[i]);
@@ -334,7 +341,7 @@ void TryInter(const BlockContext& ctx, MotionVector mv, const uint8_t prediction
     IdctAdd(c.coeffs, QUANT_INTER[q], prediction, c.recon, 8);
     ResetWriter(&scratch->writer);
     WriteDctCoefficients(&scratch->writer, c.coeffs, static_cast<uint32_t>(q));
-    c.bits = TypeBits(ctx, BT_INTER) + 2 * ctx.args->model->offset_bits +
+    c.bits = TypeBits(ctx, BT_INTER) + OffsetBits(ctx, mv) +
              static_cast<double>(CountBits(&scratch->writer)) + DcBits(c.dc);
     Offer(ctx, &c, out);
     return c.cost;
@@ -371,7 +378,7 @@ void TryResidue(const BlockContext& ctx, MotionVector mv, const uint8_t predicti
     ResetWriter(&scratch->writer);
     WriteResidue(&scratch->writer, natural, decoded);
     ResidueAdd(decoded, prediction, c.recon, 8);
-    c.bits = TypeBits(ctx, BT_RESIDUE) + 2 * ctx.args->model->offset_bits +
+    c.bits = TypeBits(ctx, BT_RESIDUE) + OffsetBits(ctx, mv) +
              static_cast<double>(CountBits(&scratch->writer));
     Offer(ctx, &c, out);
   }

@@ -13,9 +13,12 @@ struct Search {
   uint32_t best_cost = 0xFFFFFFFFu;
   uint32_t best_sad = 0xFFFFFFFFu;
 
-  // A larger offset costs more bits; a little charge keeps ties at home.
-  static uint32_t Charge(int32_t x, int32_t y) {
-    return 2u * static_cast<uint32_t>(std::abs(x) + std::abs(y));
+  // What the offset costs to code, in SAD units; without prices a larger
+  // offset is taken to cost more, and a little charge keeps ties at home.
+  uint32_t Charge(int32_t x, int32_t y) const {
+    if (!args->x_bits) return 2u * static_cast<uint32_t>(std::abs(x) + std::abs(y));
+    float bits = args->x_bits[x + 15] + args->y_bits[y + 15];
+    return static_cast<uint32_t>(bits * args->sad_per_bit + 0.5f);
   }
 
   bool Try(int32_t x, int32_t y) {

@@ -86,6 +86,13 @@ struct PlaneWalk {
       MotionSearchArgs search{SourceAt(bx, by), args->pitch, args->prev, args->pitch,
                               bx * 8, by * 8, args->width8, args->height8, candidates, n,
                               speed.search};
+      if (args->model->offsets_learnt) {
+        // One bit is worth about sqrt(lambda) in SAD when lambda prices
+        // squared error.
+        search.x_bits = args->model->x_offset_bits;
+        search.y_bits = args->model->y_offset_bits;
+        search.sad_per_bit = static_cast<float>(std::sqrt(args->lambda));
+      }
       uint32_t sad;
       MotionVector mv = MotionSearch(search, &sad);
       VectorAt(bx, by) = mv;

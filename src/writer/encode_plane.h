@@ -19,7 +19,11 @@ struct MotionVector {
 struct PlaneCostModel {
   float type_bits[kVideoBlockTypes] = {3, 5, 3, 6, 5, 4, 4, 4, 6, 7};
   float colour_bits = 6.5f;
-  float offset_bits = 4.0f;
+  float offset_bits = 4.0f;   // average of one offset value
+  // One offset value by value (index value + 15), x and y apart: a pan makes
+  // one offset common and nearly free (often a whole refill in fill form).
+  float x_offset_bits[31] = {}, y_offset_bits[31] = {};
+  bool offsets_learnt = false;
   float run_bits = 3.0f;
   float pattern_bits = 7.0f;  // one pattern byte
   int base_q = 8;             // centre of the quantiser numbers tried

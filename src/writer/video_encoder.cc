@@ -32,6 +32,8 @@ struct VideoEncoder {
   uint32_t current = 0;            // the buffer holding the last reconstruction
   uint64_t frames_coded = 0;
   uint32_t since_key = 0;
+  double key_sse = 0;              // squared error of the last key frame
+  double samples_coded = 0;        // samples of the planes coded per frame
   double lambda = 1;
   PlaneCostModel models[3];        // luma, chroma, alpha
   std::vector<MotionVector> vectors[4];
@@ -157,6 +159,10 @@ VideoEncoder* VideoEncoderCreate(const VideoEncoderOptions& options) {
   e->planes[u_first ? kChromaU : kChromaV].offset = luma_bytes;
   e->planes[u_first ? kChromaV : kChromaU].offset = luma_bytes + chroma_bytes;
   e->planes[kAlpha] = e->planes[kLuma];
+  for (int p = 0; p < 4; p++) {
+    bool coded = p == kLuma || (p == kAlpha ? options.alpha : !options.grey);
+    if (coded) e->samples_coded += double{e->planes[p].width8} * e->planes[p].height8;
+  }
   size_t frame_bytes = size_t{luma_bytes} + 2 * chroma_bytes;
   e->source.assign(frame_bytes, 0);
   for (auto& f : e->frames) f.assign(frame_bytes, 0);
@@ -236,6 +242,20 @@ void EncodeFramePlanes(VideoEncoder* e, bool key, FrameWork* work) {
            &e->models[2]);
 }
 
+// The squared error of a frame's planes against the picture.
+double WorkSse(const FrameWork& work) {
+  double sse = 0;
+  for (const PlaneEncodeResult& r : work.results) sse += r.sse;
+  return sse;
+}
+
+// Predicted frames that have lost more than twice the error the last key
+// frame had (and a noticeable amount: about 20 per sample).
+bool Drifted(const VideoEncoder* e, const FrameWork& work) {
+  double sse = WorkSse(work);
+  return e->key_sse > 0 && sse > 2 * e->key_sse && sse > 20.0 * e->samples_coded;
+}
+
 }  // namespace
 
 bool VideoEncoderEncode(VideoEncoder* e, const VideoPicture& picture, bool force_key,
@@ -277,10 +297,12 @@ bool VideoEncoderEncode(VideoEncoder* e, const VideoPicture& picture, bool force
     }
     if (reading == 0) {
       key = true;  // nothing reads the previous frame: it is a key frame as it is
-    } else if (o.scene_cuts && 2 * reading < blocks) {
+    } else if (o.scene_cuts && (2 * reading < blocks || Drifted(e, work))) {
       // Most of the picture no longer predicts from the previous frame, as
-      // after a cut: code it as a key frame too and keep that when it costs
-      // about the same (a key frame also lets a player start there).
+      // after a cut, or copies of copies have let the picture drift far
+      // from where the last key frame left it: code it as a key frame too
+      // and keep that when it costs about the same (a key frame also lets a
+      // player start there).
       uint32_t next = e->current ^ 1;
       std::vector<uint8_t> inter_frame(e->frames[next].begin(), e->frames[next].end());
       std::vector<uint8_t> inter_alpha(e->alphas[next].begin(), e->alphas[next].end());
@@ -297,6 +319,7 @@ bool VideoEncoderEncode(VideoEncoder* e, const VideoPicture& picture, bool force
   }
 
   if (!work.ok) return false;
+  if (key) e->key_sse = WorkSse(work);
   std::vector<uint8_t> frame = AssembleVideoFrame(
       work.coded[kLuma], o.grey ? nullptr : &work.coded[o.version <= 'g' ? kChromaU : kChromaV],
       o.grey ? nullptr : &work.coded[o.version <= 'g' ? kChromaV : kChromaU],
