@@ -58,7 +58,7 @@ row() {
     bytes=$(wc -c <"$2")
     kbps=$(echo "$bytes $seconds" | awk '{printf "%.0f", $1 * 8 / $2 / 1000}')
     cpu=$(cpu_seconds "$work/time")
-    fps=$(echo "$frames $cpu" | awk '{printf "%.1f", $2 > 0 ? $1 / $2 : 0}')
+    fps=$(echo "$frames $cpu" | awk '{printf "%.1f", ($2 > 0) ? $1 / $2 : 0}')
     set -- "$1" "$kbps" $("$python" "$here/rd_measure.py" quality "$clip" "$3") "$fps"
     echo "$1 $2 $3 $4 $6" >>"$table"
     printf '%-8s %8s %8s %8s %8s\n' "$1" "$2" "$3" "$4" "$6"
@@ -84,7 +84,7 @@ for peer in $peers; do
             mpeg1)
                 have mpeg2enc && have mpeg2dec || continue
                 out=$work/peer_$k.m1v
-                timed mpeg2enc -v 0 -f 0 -a 1 -b "$k" -g 12 -G "$gop" -o "$out" <"$clip"
+                timed mpeg2enc -v 0 -f 0 -a 1 -b "$k" -g 12 -G "$gop" -o "$out" <"$clip" 2>/dev/null
                 mpeg2dec -o pgmpipe "$out" >"$work/peer.pgm" 2>/dev/null
                 row mpeg1 "$out" "$work/peer.pgm" ;;
             theora)
