@@ -105,6 +105,9 @@ def quality(ref_path, dec_path):
     sse = 0.0
     ssims = []
     for a, b in zip(ref[:n], dec[:n]):
+        # Decoders of macroblock formats may hand back whole macroblocks.
+        if b.shape[0] >= a.shape[0] and b.shape[1] >= a.shape[1]:
+            b = b[:a.shape[0], :a.shape[1]]
         if a.shape != b.shape:
             sys.exit("rd_measure: picture sizes differ")
         d = a.astype(np.int32) - b.astype(np.int32)
