@@ -18,9 +18,10 @@ libbenchmark-dev libfftw3-dev libturbojpeg0-dev libyuv-dev libpng-dev libsdl2-de
 libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-tools gstreamer1.0-plugins-base \
 gstreamer1.0-plugins-good gstreamer1.0-plugins-base-apps"
 PACKAGES_WINDOWS="g++-mingw-w64-i686 wine wine32:i386 xvfb xauth"
-# Installed without recommends: screenshots, the null sink, media peers.
+# Installed without recommends: screenshots and key presses, the null sink,
+# media peers.
 PACKAGES_PLAIN="imagemagick x11-apps pipewire pipewire-pulse wireplumber pulseaudio-utils \
-mjpegtools mpeg2dec vpx-tools libtheora-bin sox python3-numpy python3-pil mate-backgrounds"
+mjpegtools mpeg2dec vpx-tools libtheora-bin sox python3-numpy python3-pil xdotool mate-backgrounds"
 
 FORBIDDEN="ffmpeg libavcodec* libavformat* libavfilter* libavdevice* libavutil* libswscale* \
 libswresample* libpostproc* libasound2-plugins gstreamer1.0-libav mplayer mencoder"

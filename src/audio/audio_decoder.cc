@@ -263,6 +263,10 @@ AudioDecoder* AudioDecoderOpen(uint32_t rate, uint32_t channels, int use_dct) {
   return d;
 }
 
+void AudioDecoderReset(AudioDecoder* decoder) {
+  if (decoder) decoder->first_block = 1;
+}
+
 void AudioDecoderClose(AudioDecoder* decoder) { g_free(decoder); }
 
 AudioBlockOutput AudioDecodeBlock(AudioDecoder* d, const uint8_t* input, const uint8_t* input_end) {

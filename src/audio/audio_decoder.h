@@ -10,6 +10,9 @@ struct AudioDecoder;
 // frees it.
 AudioDecoder* AudioDecoderOpen(uint32_t rate, uint32_t channels, int use_dct);
 void AudioDecoderClose(AudioDecoder* decoder);
+// Forgets the previous block: the next block is output without cross-fade,
+// as the first block after open is (a seek starts the sound afresh).
+void AudioDecoderReset(AudioDecoder* decoder);
 
 struct AudioBlockOutput {
   const int16_t* pcm;    // the decoder's buffer; valid until the next call

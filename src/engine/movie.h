@@ -118,6 +118,15 @@ struct Movie {
   uint32_t clock_adjust, clock_adjust_step;
   uint32_t reader_service_tick, sound_service_tick;
   ServiceNode sound_node;
+
+  // Where each played track's sound stands in its decoded stream: for played
+  // track j, sound_positions[j * (frames + 1) + f - 1] is the number of PCM
+  // bytes the packets before frame f decode to. Filled by seeks as far as
+  // they needed (sound_positions_known packets so far); null when the table
+  // could not be allocated (seeks then restart the sound at the new frame's
+  // own packet).
+  uint64_t* sound_positions;
+  uint32_t sound_positions_known;
 };
 
 // ---- Open, close, options ---------------------------------------------------------
@@ -135,6 +144,41 @@ void MovieSetIoOpen(IoOpenFunction open);
 // then refuses a movie that claims more and reads nothing outside the image.
 // Without it (0) the caller vouches that the image is as long as its header says.
 void MovieSetMemorySize(uint32_t bytes);
+
+// ---- Seeking ----------------------------------------------------------------------
+enum : uint32_t {
+  SEEK_EXACT = 1,  // decode on from the key frame to the requested frame
+};
+
+// Moves playback to frame_number (1-based; 0 counts as 1). Without
+// SEEK_EXACT the movie goes to the key frame at or before it; with it the
+// frames from that key frame up to the requested one are decoded without
+// being shown. On return the new frame is decoded, exactly as if
+// MovieDoFrame had just run for it (MovieDoFrame returns 0 at once): the
+// caller copies and blits it, then goes on with MovieNextFrame. Every block
+// counts as changed, so the copy converts the whole picture.
+//
+// Everything that depends on the position starts afresh: the reader is moved
+// and its read-ahead ring refilled; the previous picture is the key frame's
+// chain; each track's device queue is flushed, its ring emptied and its
+// decoder reset, so nothing from before the seek is heard; the ring is then
+// filled with the track's sound from the new frame's time on. Where the file
+// carries sound ahead of its frames (a lead-in), the packets before the new
+// frame that hold that sound are read and decoded too. The sound starts with
+// the next feeding, in step with the new picture; the frame clock restarts
+// at the new frame, the skip and lateness counters are cleared, and the
+// jump counts neither as a played frame (only the new frame does) nor as
+// lateness. A paused movie stays paused, showing the new frame.
+//
+// A movie with no key frame after frame 1 is seeked by decoding forward:
+// from the frame on screen when the target lies ahead of it, otherwise from
+// frame 1 (the cost grows with the distance; nothing is refused).
+//
+// Returns 1 on success. Returns 0 with the reason in MovieGetError when the
+// frame does not exist (nothing changes) or when the movie cannot be read
+// at the new position (the movie then stands there with its read error set,
+// as after a read error in play; a later seek may succeed).
+int MovieSeek(Movie* movie, uint32_t frame_number, uint32_t flags);
 
 // ---- Frame stepping -------------------------------------------------------------
 uint32_t MovieClockMs();

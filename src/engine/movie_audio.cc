@@ -20,7 +20,15 @@ int PlayedTrack(const Movie* movie, uint32_t t) {
 }
 
 void AppendToRing(void* context, const int16_t* pcm, uint32_t bytes) {
-  SoundRingAppend(static_cast<SoundTrack*>(context), reinterpret_cast<const uint8_t*>(pcm), bytes);
+  auto* track = static_cast<SoundTrack*>(context);
+  const auto* data = reinterpret_cast<const uint8_t*>(pcm);
+  if (track->skip_bytes) {  // sound from before a seek's position
+    const uint32_t skip = bytes < track->skip_bytes ? bytes : track->skip_bytes;
+    track->skip_bytes -= skip;
+    data += skip;
+    bytes -= skip;
+  }
+  SoundRingAppend(track, data, bytes);
 }
 
 // One packet's payload: the PCM byte count, then coded blocks decoded one
@@ -34,7 +42,8 @@ void DecodePacket(SoundTrack* track, const uint8_t* payload, uint32_t size) {
 
 }  // namespace
 
-uint32_t MovieDecodeAudio(Movie* movie, const uint8_t* packet, uint32_t size) {
+uint32_t MovieDecodeAudio(Movie* movie, const uint8_t* packet, uint32_t size,
+                          const uint8_t* decode) {
   uint32_t pos = 0;
   bool locked = false;
   for (uint32_t t = 0; t < movie->track_count; ++t) {
@@ -44,7 +53,7 @@ uint32_t MovieDecodeAudio(Movie* movie, const uint8_t* packet, uint32_t size) {
     // The packet's size word is not trusted beyond the frame's real end.
     uint32_t body = packet_size < size - pos ? packet_size : size - pos;
     int played = packet_size ? PlayedTrack(movie, t) : -1;
-    if (played >= 0) {
+    if (played >= 0 && (!decode || decode[played])) {
       if (!locked && movie->sound_node.mutex) {
         MutexLock(movie->sound_node.mutex);
         locked = true;

@@ -293,6 +293,20 @@ void SelectTracks(OpenJob* job) {
   m->selected_count = count;
 }
 
+// The seeks' table of where each played track's sound stands per frame
+// (P(1) = 0 for every track, nothing scanned yet). Without memory for it
+// seeks still work, with the sound restarting at the new frame's packet.
+void AllocateSoundPositions(Movie* m) {
+  if (!m->selected_count) return;
+  const uint64_t bytes = uint64_t{m->selected_count} * (uint64_t{m->frames} + 1) * 8;
+  if (bytes >= UINT32_MAX) return;
+  m->sound_positions = static_cast<uint64_t*>(EngineAlloc(static_cast<uint32_t>(bytes)));
+  if (!m->sound_positions) return;
+  std::memset(m->sound_positions, 0, static_cast<size_t>(bytes));
+  m->memory_used += static_cast<uint32_t>(bytes);
+  m->sound_positions_known = 0;
+}
+
 void FillReadAhead(Movie* m) {
   for (;;) {
     const int32_t got = m->io.idle(&m->io);
@@ -367,6 +381,7 @@ Movie* OpenSteps(OpenJob* job, const void* source, uint32_t open_start) {
 
   SelectTracks(job);
   SoundTracksOpen(m, job->forced_num, job->forced_den);
+  AllocateSoundPositions(m);
   // The hooks go in before the reading thread can call the reader.
   FillReaderHooks(&m->io);
   MovieServiceAttach(m);
@@ -428,6 +443,7 @@ void MovieClose(Movie* movie) {
   // movie); the reader's hooks then do nothing.
   MovieServiceDetach(movie);
   SoundTracksClose(movie);
+  EngineFree(movie->sound_positions);
   ConvertReleaseScratch();
   const bool from_memory = (movie->flags & OPEN_FROM_MEMORY) != 0;
   if (movie->preload) {

@@ -7,6 +7,7 @@
 #include "engine/movie.h"
 #include "engine/movie_clock.h"
 #include "engine/movie_audio.h"
+#include "engine/movie_frame.h"
 #include "platform/platform.h"
 #include "sound/sound_track.h"
 #include "video/video_decoder.h"
@@ -130,49 +131,6 @@ void NoteFirstDecode(Movie* movie) {
   movie->first_frame_time = SetTime(movie->frame_start_time);
 }
 
-// The loaded frame's packet and its size. The size comes from the index but
-// never exceeds what the packet buffer (or the preloaded image) holds, so a
-// damaged index cannot make the decoders read outside it.
-struct Packet {
-  const uint8_t* data;
-  uint32_t size;
-  bool key_frame;
-};
-
-Packet LoadedPacket(const Movie* movie) {
-  Packet p{movie->frame_data, 0, false};
-  if (!movie->frame_data || !movie->frame_index || movie->frame_num < 1 ||
-      static_cast<uint32_t>(movie->frame_num) > movie->index_frames)
-    return p;
-  uint32_t i = static_cast<uint32_t>(movie->frame_num) - 1;
-  uint32_t start = movie->frame_index[i] & kOffsetMask;
-  uint32_t end = movie->frame_index[i + 1] & kOffsetMask;
-  p.key_frame = movie->frame_index[i] & 1;
-  if (end <= start) return p;
-  uint32_t size = end - start;
-  if (movie->preload) {
-    uint32_t first = movie->frame_index[0] & kOffsetMask;
-    uint64_t image = uint64_t{movie->size_less_8} + 8;
-    uint64_t offset = uint64_t{start} - first;
-    uint64_t available = image > uint64_t{first} + offset ? image - first - offset : 0;
-    if (start < first) available = 0;
-    if (size > available) size = static_cast<uint32_t>(available);
-  } else if (size > movie->largest_frame) {
-    size = movie->largest_frame;
-  }
-  p.size = size;
-  return p;
-}
-
-void DecodeVideo(Movie* movie, const uint8_t* data, uint32_t size, bool key_frame) {
-  uint32_t cur = movie->cur_buffer & 1;
-  VideoDecodeFrame(movie->plane_width, movie->decoded_width, movie->decoded_height,
-                   movie->yuv_buffers[cur], movie->yuv_buffers[cur ^ 1], movie->alpha_buffers[cur],
-                   movie->alpha_buffers[cur ^ 1], movie->block_map, movie->plane_height, data, size,
-                   key_frame ? 1 : 0, movie->bundle_buffers, movie->flags, movie->video_flags);
-  movie->cur_buffer = cur ^ 1;
-}
-
 // Clears every track's underrun flag; true when one of them calls for a
 // recovery (set while the frame is past 1 and not yet in the closing 0.75 s,
 // where the ring is flushed and running dry is expected).
@@ -212,6 +170,40 @@ void RecoverFromUnderrun(Movie* movie) {
 }
 
 }  // namespace
+
+MoviePacket MovieLoadedPacket(const Movie* movie) {
+  MoviePacket p{movie->frame_data, 0, false};
+  if (!movie->frame_data || !movie->frame_index || movie->frame_num < 1 ||
+      static_cast<uint32_t>(movie->frame_num) > movie->index_frames)
+    return p;
+  uint32_t i = static_cast<uint32_t>(movie->frame_num) - 1;
+  uint32_t start = movie->frame_index[i] & kOffsetMask;
+  uint32_t end = movie->frame_index[i + 1] & kOffsetMask;
+  p.key_frame = movie->frame_index[i] & 1;
+  if (end <= start) return p;
+  uint32_t size = end - start;
+  if (movie->preload) {
+    uint32_t first = movie->frame_index[0] & kOffsetMask;
+    uint64_t image = uint64_t{movie->size_less_8} + 8;
+    uint64_t offset = uint64_t{start} - first;
+    uint64_t available = image > uint64_t{first} + offset ? image - first - offset : 0;
+    if (start < first) available = 0;
+    if (size > available) size = static_cast<uint32_t>(available);
+  } else if (size > movie->largest_frame) {
+    size = movie->largest_frame;
+  }
+  p.size = size;
+  return p;
+}
+
+void MovieDecodeVideo(Movie* movie, const uint8_t* data, uint32_t size, bool key_frame) {
+  uint32_t cur = movie->cur_buffer & 1;
+  VideoDecodeFrame(movie->plane_width, movie->decoded_width, movie->decoded_height,
+                   movie->yuv_buffers[cur], movie->yuv_buffers[cur ^ 1], movie->alpha_buffers[cur],
+                   movie->alpha_buffers[cur ^ 1], movie->block_map, movie->plane_height, data, size,
+                   key_frame ? 1 : 0, movie->bundle_buffers, movie->flags, movie->video_flags);
+  movie->cur_buffer = cur ^ 1;
+}
 
 void MovieStartClock(Movie* movie) {
   if (movie->clock_start == 0) StartClockAt(movie, MovieClockMs());
@@ -304,14 +296,14 @@ int MovieDoFrame(Movie* movie) {
   if (movie->io.read_error) movie->read_error = 1;
   if (movie->read_error) return 1;
 
-  Packet packet = LoadedPacket(movie);
+  MoviePacket packet = MovieLoadedPacket(movie);
   uint32_t video_at = MovieDecodeAudio(movie, packet.data, packet.size);
   uint32_t audio_end = MovieClockMs();
   if (movie->video_on) {
     // After a skipped copy the map keeps accumulating until a copy shows it.
     if (!movie->skip_blit) std::memset(movie->block_map, 0, movie->block_count);
     ReadAheadBetweenFrames(movie);
-    DecodeVideo(movie, packet.data + video_at, packet.size - video_at, packet.key_frame);
+    MovieDecodeVideo(movie, packet.data + video_at, packet.size - video_at, packet.key_frame);
   }
   ServiceSound(movie);
 

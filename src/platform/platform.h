@@ -28,6 +28,9 @@ bool FileExists(const char* name);
 // true when the standard error stream goes to a terminal (tools draw
 // progress lines only there).
 bool StderrIsTerminal();
+// Standard input and output carry bytes unchanged (Windows would otherwise
+// translate line ends); tools call it before piping media through them.
+void StdioSetBinary();
 // Full path of the running executable; returns its length (0 on failure,
 // also when it does not fit: a cut path is never returned).
 uint32_t ModulePath(char* dest, uint32_t size);

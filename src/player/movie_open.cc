@@ -63,12 +63,14 @@ Movie* PlayerOpenMovie(const PlayerOptions* options, const MovieSource* source, 
 }
 
 NamedOpenResult PlayerOpenNamed(const PlayerOptions* options, const char* name, Movie** movie,
-                                PlatformFile* file) {
+                                PlatformFile* file, bool exact) {
   *movie = nullptr;
   *file = kInvalidFile;
   MovieSource source;
   char error[kCommandTextSize + 64];
-  if (!MovieSourceFromName(name, &source, error, sizeof(error))) {
+  const bool read = exact ? MovieSourceFromPosixName(name, &source, error, sizeof(error))
+                          : MovieSourceFromName(name, &source, error, sizeof(error));
+  if (!read) {
     MovieSetError(error);
     return NAMED_FAILED;
   }

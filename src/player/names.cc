@@ -84,15 +84,70 @@ bool HasExtension(const char* name) {
   return false;
 }
 
-bool NameListStart(NameList* list, PlayerOptions* options, const char* names, char* name) {
-  std::snprintf(list->text, sizeof(list->text), "%s", names);
+uint32_t ExactListBytes(const char* list) {
+  uint32_t at = 0;
+  while (at < kCommandTextSize - 1 && list[at])
+    at += static_cast<uint32_t>(strnlen(list + at, kCommandTextSize - 1 - at)) + 1;
+  return at + 1 < kCommandTextSize ? at + 1 : kCommandTextSize;
+}
+
+bool ExactListAppend(char* list, const char* name) {
+  const uint32_t used = ExactListBytes(list);
+  const size_t add = std::strlen(name) + 1;
+  if (add == 1 || used + add > kCommandTextSize) return false;
+  std::memcpy(list + used - 1, name, add);
+  list[used - 1 + add] = 0;
+  return true;
+}
+
+bool ExactListPrepend(char* list, const char* name) {
+  const uint32_t used = ExactListBytes(list);
+  const size_t add = std::strlen(name) + 1;
+  if (add == 1 || used + add > kCommandTextSize) return false;
+  std::memmove(list + add, list, used);
+  std::memcpy(list, name, add);
+  return true;
+}
+
+bool ExactListTake(char* list, char* name) {
+  name[0] = 0;
+  if (!list[0]) return false;
+  const size_t len = std::strlen(list);
+  std::memcpy(name, list, len + 1);
+  const uint32_t used = ExactListBytes(list);
+  std::memmove(list, list + len + 1, used - (len + 1));
+  return true;
+}
+
+namespace {
+
+bool TakeAny(NameList* list, char* name) {
+  return list->exact ? ExactListTake(list->text, name) : TakeNextName(list->text, name);
+}
+
+// With several names the loop count moves to the whole list.
+bool StartPasses(NameList* list, PlayerOptions* options, char* name) {
   std::memcpy(list->saved, list->text, sizeof(list->saved));
-  if (!TakeNextName(list->text, name)) return false;
+  if (!TakeAny(list, name)) return false;
   if (list->text[0]) {
     options->list_plays_left = options->plays_left;
     options->plays_left = 1;
   }
   return true;
+}
+
+}  // namespace
+
+bool NameListStartExact(NameList* list, PlayerOptions* options, const char* list_text, char* name) {
+  list->exact = true;
+  std::memcpy(list->text, list_text, ExactListBytes(list_text));
+  return StartPasses(list, options, name);
+}
+
+bool NameListStart(NameList* list, PlayerOptions* options, const char* names, char* name) {
+  list->exact = false;
+  std::snprintf(list->text, sizeof(list->text), "%s", names);
+  return StartPasses(list, options, name);
 }
 
 bool NameListAdvance(NameList* list, PlayerOptions* options, char* name) {
@@ -104,7 +159,36 @@ bool NameListAdvance(NameList* list, PlayerOptions* options, char* name) {
     std::memcpy(list->text, list->saved, sizeof(list->text));
   }
   options->plays_left = 1;
-  return TakeNextName(list->text, name);
+  return TakeAny(list, name);
+}
+
+bool MovieSourceFromPosixName(const char* name, MovieSource* source, char* error,
+                              uint32_t error_size) {
+  *source = MovieSource{};
+  const auto exists = PlayerSystemHooks()->file_exists;
+  if (name[0] != ':' && exists(name)) {
+    source->form = NAME_FILE;
+    std::snprintf(source->path, sizeof(source->path), "%s", name);
+    return true;
+  }
+  if (const char* bar = std::strrchr(name, '|')) {
+    char path[kCommandTextSize];
+    CopyRange(path, name, bar);
+    if (exists(path)) {
+      source->form = NAME_FILE_OFFSET;
+      std::snprintf(source->path, sizeof(source->path), "%s", path);
+      if (ParseOffset(bar + 1, &source->offset)) return true;
+      std::snprintf(error, error_size, "The byte offset in the name \"%s\" is not a number.", name);
+      return false;
+    }
+  }
+  if (name[0] == ':') return MovieSourceFromName(name, source, error, error_size);
+  // Only the last component decides whether an extension is there.
+  const char* slash = std::strrchr(name, '/');
+  const bool extension = std::strchr(slash ? slash + 1 : name, '.') != nullptr;
+  source->form = NAME_FILE;
+  std::snprintf(source->path, sizeof(source->path), "%s%s", name, extension ? "" : ".vxn");
+  return true;
 }
 
 bool MovieSourceFromName(const char* name, MovieSource* source, char* error, uint32_t error_size) {

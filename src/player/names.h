@@ -17,10 +17,26 @@ bool TakeNextName(char* list, char* name);
 bool HasExtension(const char* name);
 
 // The names to play, with the copy that restores the list when it loops.
+// With `exact` (the POSIX player) every name is one argument of the
+// process, taken byte for byte: the list holds the names one after the
+// other, each ended by a NUL, and an empty name ends the list.
 struct NameList {
   char text[kCommandTextSize];
   char saved[kCommandTextSize];
+  bool exact;
 };
+
+// ---- Exact lists (POSIX) ----------------------------------------------------
+// Appends a name (not empty) to an exact list; false when it does not fit.
+bool ExactListAppend(char* list, const char* name);
+// Puts a name in front of an exact list; false when it does not fit.
+bool ExactListPrepend(char* list, const char* name);
+// Bytes an exact list uses, its final empty name included.
+uint32_t ExactListBytes(const char* list);
+// Takes the first name off an exact list; false when it is empty.
+bool ExactListTake(char* list, char* name);
+// Starts an exact list: the names are copied from list_text (an exact list).
+bool NameListStartExact(NameList* list, PlayerOptions* options, const char* list_text, char* name);
 
 // Start-up: saves the list and takes the first name. With several names the
 // loop count moves to the whole list (list_plays_left) and each file plays
@@ -46,6 +62,12 @@ struct MovieSource {
 // Reads what a name opens. False with a message when an offset is not a
 // decimal number.
 bool MovieSourceFromName(const char* name, MovieSource* source, char* error, uint32_t error_size);
+// The same for a POSIX name, which is a path as it stands: a name that is an
+// existing file opens that file, whatever it holds ('|', no extension);
+// otherwise "file|offset" with an existing file, then ":offset", then
+// the name with ".vxn" added when its last component has no extension.
+bool MovieSourceFromPosixName(const char* name, MovieSource* source, char* error,
+                              uint32_t error_size);
 
 // Hands the stored overrides (frame rate, track, read speed, read-buffer
 // size) to the engine and opens the source. For the offset forms the file
@@ -57,5 +79,6 @@ Movie* PlayerOpenMovie(const PlayerOptions* options, const MovieSource* source, 
 enum NamedOpenResult { NAMED_OPENED, NAMED_FAILED, NAMED_UPDATE_CHOSEN };
 // The whole road from a name: its form, the update check for names outside
 // the player's own executable, then PlayerOpenMovie.
+// `exact` names are read by MovieSourceFromPosixName.
 NamedOpenResult PlayerOpenNamed(const PlayerOptions* options, const char* name, Movie** movie,
-                                PlatformFile* file);
+                                PlatformFile* file, bool exact = false);

@@ -3,6 +3,7 @@
 // closing logo and shutdown.
 #include "player/window_loop.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "convert/copy_to_buffer.h"
@@ -34,11 +35,20 @@ int Fail(PlayerState& p, const char* text) {
   return 1;
 }
 
+// The last path component: what a title shows of the name.
+void NoteTitleName(PlayerState& p, const char* name) {
+  const char* base = name;
+  for (const char* c = name; *c; ++c)
+    if (*c == '/' || (!p.names.exact && *c == '\\')) base = c + 1;
+  std::snprintf(p.title_name, sizeof(p.title_name), "%.255s", base);
+  PlayerUpdateTitle();
+}
+
 // Opens the named movie and sets it up; 0 to play on, else the exit code.
 int OpenNamed(PlayerState& p, const char* name) {
   Movie* movie = nullptr;
   PlatformFile file = kInvalidFile;
-  NamedOpenResult r = PlayerOpenNamed(p.options, name, &movie, &file);
+  NamedOpenResult r = PlayerOpenNamed(p.options, name, &movie, &file, p.names.exact);
   if (r == NAMED_UPDATE_CHOSEN) {
     p.quitting = 1;
     p.ops->destroy();
@@ -47,6 +57,7 @@ int OpenNamed(PlayerState& p, const char* name) {
   if (r == NAMED_FAILED) return Fail(p, MovieGetError());
   p.movie = movie;
   p.file_handle = file;
+  NoteTitleName(p, name);
   return PlayerSetUpMovie() ? 0 : 1;
 }
 
@@ -111,8 +122,12 @@ int Shutdown(PlayerState& p) {
                             p.display ? p.display->screen_width : 0,
                             p.display ? p.display->screen_height : 0,
                             p.display ? p.display->screen_bits : 0};
-    if (!PlayerBuildSummary(p.summary, shown, summary_text, sizeof(summary_text)))
+    if (!PlayerBuildSummary(p.summary, shown, summary_text, sizeof(summary_text))) {
       o->show_summary = 0;
+    } else if (p.sound_note) {
+      const size_t used = std::strlen(summary_text);
+      std::snprintf(summary_text + used, sizeof(summary_text) - used, "Sound: %s\n", p.sound_note);
+    }
   }
   ReleaseAll(p);
   if (o->show_summary) {
@@ -164,10 +179,12 @@ void PlayerFrameStep() {
   if (p.user_paused) MovieSetPause(movie, 1);
 }
 
-int PlayerRun(const char* names) {
+int PlayerRun(const char* names, bool exact) {
   PlayerState& p = g_player;
   static char name[kCommandTextSize];
-  if (!NameListStart(&p.names, p.options, names, name)) return 0;
+  const bool started = exact ? NameListStartExact(&p.names, p.options, names, name)
+                             : NameListStart(&p.names, p.options, names, name);
+  if (!started) return 0;
   int exit_code = OpenNamed(p, name);
   if (exit_code) return EndWithError(p, exit_code);
   int32_t idle_ms = 0;
@@ -212,6 +229,9 @@ void ShowLogo() {
   MovieClose(p.movie);
   p.movie = logo;
   p.logo_mode = 1;
+  p.title_name[0] = 0;
+  PlayerUpdateTitle();
+  if (p.quit_now) p.quit_request = 2;  // q: the logo ends at once
   if (!logo) {
     p.logo_end = 0;
     return;
@@ -253,6 +273,43 @@ void ShowLogo() {
   p.y_offset += static_cast<int32_t>(d->height - logo->height) / 2;
   p.x_offset += static_cast<int32_t>(d->width - logo->width) / 2;
   DisplayBufferSetOffset(d, p.x_offset, p.y_offset);
+}
+
+void PlayerTitleText(const char* name, bool paused, char* title, uint32_t size) {
+  if (!name[0])
+    std::snprintf(title, size, "Vorn Video Player");
+  else
+    std::snprintf(title, size, "%s%s - Vorn Video Player", name, paused ? " (paused)" : "");
+}
+
+void PlayerUpdateTitle() {
+  PlayerState& p = g_player;
+  if (!p.ops || !p.ops->set_title) return;
+  char title[320];
+  PlayerTitleText(p.title_name, p.user_paused != 0, title, sizeof(title));
+  p.ops->set_title(title);
+}
+
+bool PlayerOnDropFile(const char* name) {
+  PlayerState& p = g_player;
+  if (p.logo_mode || p.quitting || !p.names.exact) return false;
+  if (!ExactListPrepend(p.names.text, name)) return false;
+  // The list's later passes do not replay a dropped movie.
+  if (!(p.options->disabled_controls & 2)) {
+    p.advance_request = 1;
+    // A paused movie must reach the loop's advance step.
+    p.user_paused = 0;
+    MovieSetPause(p.movie, 0);
+  }
+  return true;
+}
+
+void PlayerOnQuitKey() {
+  PlayerState& p = g_player;
+  if (p.options->disabled_controls & 4) return;
+  p.quit_now = 1;
+  PlayerOnChar(27);
+  if (p.logo_mode) p.quit_request = 2;
 }
 
 void PlayerShowSummary(const char* text) { MessageBoxShow(text, kSummaryCaption, MESSAGE_INFO); }

@@ -36,6 +36,8 @@ struct PlayerWindowOps {
   void (*draw_strip)(const char* text, int32_t left, int32_t top, int32_t right, int32_t bottom);
   // Lets pending paints happen before a message box.
   void (*update_all)();
+  // Sets the window's title; null where the title is fixed (Windows).
+  void (*set_title)(const char* title);
 };
 
 // The front end of this build (app/window_win32.cc, sdl/window_sdl.cc or
@@ -64,6 +66,12 @@ struct PlayerState {
   uint32_t force_full_copy;  // COPY_ALL after a paint
   int32_t strip_left, strip_top, strip_right, strip_bottom;
   MovieSummary summary;
+  // The file name of the movie playing, for the title (front ends with set_title).
+  char title_name[256];
+  // With q: the closing logo ends at once, as after Esc pressed twice.
+  int32_t quit_now;
+  // The sound line of the summary ("Sound: ..."); null leaves it out.
+  const char* sound_note;
 };
 
 // The process-wide player state (one player window per process).
@@ -72,8 +80,21 @@ PlayerState* Player();
 void PlayerStateInit(PlayerOptions* options, const PlayerWindowOps* ops);
 
 // Plays the named list in the existing window until the quit message;
-// returns the exit code.
-int PlayerRun(const char* names);
+// returns the exit code. With `exact` the list is an exact list (names.h).
+int PlayerRun(const char* names, bool exact = false);
+
+// Sets the title from the movie's file name and the pause state (front ends
+// with set_title only): "film.vxn (paused) - Vorn Video Player".
+void PlayerUpdateTitle();
+// The title text for a file name and pause state.
+void PlayerTitleText(const char* name, bool paused, char* title, uint32_t size);
+// A movie dropped on the window: it plays at once (the current movie makes
+// way, as with the skip key), the rest of the list after it; when skipping
+// is disabled it plays after the current one. False when it cannot be
+// queued (the logo shows, or the list is full).
+bool PlayerOnDropFile(const char* name);
+// q: ends the movie and the closing logo at once (Esc pressed twice).
+void PlayerOnQuitKey();
 
 // Per-frame step and the logo (exposed for the front ends and tests).
 void PlayerFrameStep();

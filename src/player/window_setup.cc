@@ -165,6 +165,7 @@ void PlayerOnChar(int key) {
       if (disabled & 1) return;
       p.user_paused = ~p.user_paused;
       MovieSetPause(p.movie, p.user_paused ? 1 : 0);
+      PlayerUpdateTitle();
       return;
     case '\r':
       if (disabled & 1) return;

@@ -375,6 +375,20 @@ int DsSetOn(SoundTrack* track, int on) {
   return static_cast<int>(track->device_on);
 }
 
+// Stops the buffer, silences all of it and goes back to pre-filling from its
+// head, as after open; a paused track stays paused.
+void DsFlush(SoundTrack* track) {
+  DsState* s = State(track);
+  if (!s->sound_buffer) return;
+  Unlock(s);
+  if (s->playing) StopAndWait(s);
+  s->sound_buffer->SetCurrentPosition(0);
+  WriteSilence(s, 0, s->buffer_bytes);
+  s->playing = 0;
+  s->write_offset = 0;
+  s->writable = s->prestart_bytes;
+}
+
 void DsClose(SoundTrack* track) {
   DsState* s = State(track);
   if (s->sound_buffer) {
@@ -468,6 +482,7 @@ int DsTrackOpen(SoundTrack* track, uint32_t rate, uint32_t bits, uint32_t channe
   track->close = DsClose;
   track->set_channels = DsSetChannels;
   track->set_channel_levels = DsSetChannelLevels;
+  track->flush = DsFlush;
   return 1;
 }
 

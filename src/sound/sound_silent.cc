@@ -11,6 +11,7 @@ int SilentSetOn(SoundTrack* track, int on) {
   return track->device_on;
 }
 void SilentClose(SoundTrack* track) { track->device_on = 0; }
+void SilentFlush(SoundTrack*) {}  // nothing is ever queued
 
 int SilentTrackOpen(SoundTrack* track, uint32_t rate, uint32_t bits, uint32_t channels, uint32_t,
                     Movie*) {
@@ -19,6 +20,7 @@ int SilentTrackOpen(SoundTrack* track, uint32_t rate, uint32_t bits, uint32_t ch
   track->pause = SilentPause;
   track->set_on = SilentSetOn;
   track->close = SilentClose;
+  track->flush = SilentFlush;
   track->device_on = 1;
   track->rate = rate;
   track->bits = bits;

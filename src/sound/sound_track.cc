@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "audio/audio_decoder.h"
+#include "audio/audio_decoder_record.h"
 #include "engine/engine_memory.h"
 #include "engine/movie.h"
 #include "platform/platform.h"
@@ -48,10 +49,23 @@ void ResetRecord(SoundTrack* track) {
 // really decodes to more simply loses its oldest audio, as any overflow does.
 constexpr uint32_t kMaxRingSeconds = 16;
 
-uint32_t RingSize(uint32_t max_bytes, uint32_t rate, uint32_t channels) {
+// Beyond the largest packet the ring holds one audio block and one frame
+// time of sound more. A seek fills the ring with the sound from the new
+// position up to the end of the new frame's packet before the device may
+// take any (it may be paused); with a lead-in that is the lead-in plus up to
+// one block of rounding and the frame's own share.
+uint32_t SeekHeadroom(const Movie* movie, uint32_t rate, uint32_t channels) {
+  const uint64_t block = uint64_t{AudioFrameLength(rate)} * channels * 2;
+  const uint64_t frame = movie->file_rate_num
+                             ? uint64_t{rate} * channels * 2 * movie->file_rate_den / movie->file_rate_num
+                             : 0;
+  return static_cast<uint32_t>(std::min<uint64_t>(block + frame, UINT32_MAX / 2));
+}
+
+uint32_t RingSize(uint32_t max_bytes, uint32_t headroom, uint32_t rate, uint32_t channels) {
   const uint32_t cap = rate * channels * 2 * kMaxRingSeconds;  // at most 4 MiB
-  const uint32_t bytes = std::min(max_bytes, cap);
-  return (bytes + SOUND_RING_ALIGN - 1) & ~(SOUND_RING_ALIGN - 1);
+  const uint32_t bytes = std::min(max_bytes, cap - std::min(cap, headroom)) + headroom;
+  return (std::min(bytes, cap) + SOUND_RING_ALIGN - 1) & ~(SOUND_RING_ALIGN - 1);
 }
 
 // Opens file track `file_track` into `track`; false drops the track.
@@ -70,7 +84,7 @@ bool OpenOneTrack(Movie* movie, SoundTrack* track, uint32_t file_track, uint32_t
     return false;
 
   if (track->feed_mask == 0) track->feed_mask = UINT32_MAX;
-  track->ring_size = RingSize(max_bytes, rate, channels);
+  track->ring_size = RingSize(max_bytes, SeekHeadroom(movie, rate, channels), rate, channels);
   track->ring_start = static_cast<uint8_t*>(EngineAlloc(track->ring_size));
   if (!track->ring_start) {
     if (track->close) track->close(track);
@@ -226,6 +240,23 @@ void SoundRingAppend(SoundTrack* track, const uint8_t* pcm, uint32_t bytes) {
     pcm += piece;
     bytes -= piece;
     track->ring_fill += piece;
+  }
+}
+
+void SoundTracksFlush(Movie* movie) {
+  for (uint32_t i = 0; i < movie->selected_count; i++) {
+    SoundTrack* track = &movie->tracks[i];
+    if (track->flush) {
+      track->flush(track);
+    } else if (track->set_on && track->device_on) {
+      track->set_on(track, 0);
+      track->set_on(track, 1);
+    }
+    track->ring_write = track->ring_read = track->ring_start;
+    track->ring_fill = 0;
+    track->skip_bytes = 0;
+    AudioDecoderReset(track->decoder);
+    std::atomic_ref<uint32_t>(track->underrun).store(0, std::memory_order_relaxed);
   }
 }
 

@@ -27,6 +27,12 @@ struct SoundTrack {
   void (*set_channels)(SoundTrack* track, const uint32_t* channels, uint32_t count);
   void (*set_channel_levels)(SoundTrack* track, const uint32_t* channels, const uint32_t* levels,
                              uint32_t count);
+  // Drops everything queued for the device, so none of it is heard, and goes
+  // back to the state after open: nothing plays until the driver's start
+  // amount is queued again. A paused track stays paused. Called by a seek,
+  // under the movie's sound mutex. A driver without it is switched off and
+  // on instead.
+  void (*flush)(SoundTrack* track);
 
   // The engine's ring of 16-bit PCM.
   uint32_t ring_size;
@@ -39,6 +45,9 @@ struct SoundTrack {
   uint32_t to_8bit;
   int32_t last_refill_frame;
   uint32_t preroll_bytes;
+  // Decoded bytes still to be dropped before the ring takes more: after a
+  // seek into a stretch where the track's sound runs behind the picture.
+  uint32_t skip_bytes;
 
   // Filled by the driver.
   uint32_t min_feed_bytes;
@@ -89,6 +98,11 @@ void SoundTracksClose(Movie* movie);
 // Appends decoded PCM to a track's ring; when it does not fit the oldest
 // bytes are dropped first. The caller holds the movie's sound mutex.
 void SoundRingAppend(SoundTrack* track, const uint8_t* pcm, uint32_t bytes);
+
+// A seek's fresh start for every track: the driver's queue flushed, the
+// ring emptied, the decoder reset (the cross-fade starts afresh), the
+// underrun flag cleared. The caller holds the movie's sound mutex.
+void SoundTracksFlush(Movie* movie);
 
 // Moves PCM from the rings to the driver. Does nothing without tracks.
 void SoundService(Movie* movie);

@@ -224,6 +224,25 @@ int WaveOutSetOn(SoundTrack* track, int on) {
   return static_cast<int>(track->device_on);
 }
 
+// Every queued buffer comes back unplayed and the queue starts again from
+// buffer 0, held back until the start amount is queued, as after open.
+void WaveOutFlush(SoundTrack* track) {
+  WaveOutState* s = State(track);
+  if (!s->wave_out || !s->headers) return;
+  waveOutReset(s->wave_out);
+  // A reset device plays the next buffer written at once: a paused track
+  // must stay paused.
+  if (s->paused) waveOutPause(s->wave_out);
+  for (uint32_t i = 0; i < WAVEOUT_BUFFERS; i++) {
+    s->headers[i]->dwBufferLength = s->buffer_bytes;
+    SetDone(s->headers[i]);
+  }
+  std::memset(s->memory, track->bits == 16 ? 0 : 128, WAVEOUT_BUFFERS * s->buffer_bytes);
+  s->playing = 0;
+  s->queued_bytes = 0;
+  s->offered = s->last_filled = -1;
+}
+
 void WaveOutClose(SoundTrack* track) {
   CloseDevice(State(track));
   track->device_on = 0;
@@ -253,6 +272,7 @@ int WaveOutTrackOpen(SoundTrack* track, uint32_t rate, uint32_t bits, uint32_t c
   track->pause = WaveOutPause;
   track->set_on = WaveOutSetOn;
   track->close = WaveOutClose;
+  track->flush = WaveOutFlush;
   if (!OpenDevice(track, s)) {
     track->device_on = 0;
     return 0;

@@ -60,6 +60,16 @@ uint64_t ContainerBytes(size_t tracks, uint64_t frames) {
   return 44 + 12 * uint64_t{tracks} + 4 * (frames + 1);
 }
 
+// Frames at the movie's rate that cover the longest track's sound.
+uint64_t FramesCoveringSound(const MovieEncodeOptions& options) {
+  double frames = 0;
+  for (const MovieAudioInput& track : options.audio) {
+    const double seconds = double(track.samples.size() / track.channels) / track.rate;
+    frames = std::max(frames, std::ceil(seconds * options.rate_num / options.rate_den - 1e-9));
+  }
+  return static_cast<uint64_t>(frames);
+}
+
 }  // namespace
 
 MovieRates MovieRatesOf(const std::vector<uint32_t>& packet_bytes, uint32_t rate_num,
@@ -138,18 +148,31 @@ bool MovieEncode(const MovieEncodeOptions& options, MoviePictureSource source, v
 
   std::vector<MovieWriterFrame> frames;
   uint64_t coded_so_far = 0;
-  VideoPicture picture;
+  VideoPicture picture, next;
   MovieEncodeStats local_stats;
   MovieEncodeStats* st = stats ? stats : &local_stats;
   *st = MovieEncodeStats{};
-  for (uint32_t k = 0; options.frames == 0 || k < options.frames; k++) {
-    int got = source(user, k, &picture);
-    if (got < 0) {
-      close_tracks();
-      *error = "reading the pictures failed";
-      return false;
+  bool source_ended = false;
+  uint64_t hold_until = 0;
+  for (uint32_t k = 0; k < UINT32_MAX; k++) {
+    if (!source_ended) {
+      if (options.frames != 0 && k >= options.frames) break;  // the caller's length
+      int got = source(user, k, &next);
+      if (got < 0) {
+        close_tracks();
+        *error = "reading the pictures failed";
+        return false;
+      }
+      if (got == 0) {
+        source_ended = true;
+        if (options.hold_last_picture) hold_until = FramesCoveringSound(options);
+      } else {
+        std::swap(picture, next);
+        st->pictures++;
+      }
     }
-    if (got == 0) break;
+    if (source_ended && (frames.empty() || k >= hold_until)) break;
+    if (source_ended) st->held_frames++;
     MovieWriterFrame frame;
     uint64_t audio_bytes = 0;
     for (TrackState& t : tracks) {
@@ -228,6 +251,8 @@ bool MovieEncode(const MovieEncodeOptions& options, MoviePictureSource source, v
     t.id = options.audio[i].id;
     table.push_back(t);
     st->audio_bytes.push_back(tracks[i].coded_bytes);
+    st->audio_dropped_frames.push_back(options.audio[i].samples.size() / options.audio[i].channels -
+                                       tracks[i].position);
     if (options.measure_audio) st->audio_snr.push_back(MeasureSnr(options.audio[i], frames, i));
   }
   close_tracks();

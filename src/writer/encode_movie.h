@@ -32,6 +32,10 @@ struct MovieEncodeOptions {
   VideoEncoderOptions video;
   uint32_t rate_num = 30, rate_den = 1;
   uint32_t frames = 0;           // pictures to take from the source (0: until it ends)
+  // When the source ends before the sound does, repeat its last picture
+  // (which codes as kept blocks) until the pictures cover every track;
+  // otherwise the sound past the pictures (and their lead-in) is dropped.
+  bool hold_last_picture = false;
   std::vector<MovieAudioInput> audio;
   bool measure_audio = false;    // decode the sound again for its SNR
   // Rate control instead of a fixed quality: the data rate of the frame
@@ -55,6 +59,9 @@ struct MovieEncodeStats {
   double target_kbps = 0;              // the rate aimed at (0: quality mode)
   std::vector<double> audio_snr;      // per track, dB (when measured)
   std::vector<uint64_t> audio_bytes;  // coded bytes per track
+  uint32_t pictures = 0;              // taken from the source
+  uint32_t held_frames = 0;           // repeats of the last picture after them
+  std::vector<uint64_t> audio_dropped_frames;  // per track, sample frames not stored
 };
 
 // Data rates of a coded movie in kbit/s: the average over all frame packets

@@ -181,8 +181,10 @@ TEST_F(SoundTrackTest, RingPrerollAndRefillMark) {
   Movie* movie = Open(TwoTracks());
   ASSERT_NE(movie, nullptr);
   const SoundTrack& track = movie->tracks[0];
-  EXPECT_EQ(track.ring_size, 69120u);  // already a multiple of 256
-  EXPECT_EQ(track.ring_end - track.ring_start, 69120);
+  // The largest packet, plus one audio block (1024 x 2 x 2) and one frame
+  // time (22050 x 4 / 30) of room for a seek, rounded up to 256.
+  EXPECT_EQ(track.ring_size, 76288u);
+  EXPECT_EQ(track.ring_end - track.ring_start, 76288);
   EXPECT_EQ(track.preroll_bytes, 66148u);  // 66 150 rounded down to whole frames
   EXPECT_EQ(track.last_refill_frame, 60 - 22);  // 0.75 s at 30/1
   EXPECT_EQ(track.feed_mask, 0xFFFFFFFFu);
@@ -196,8 +198,8 @@ TEST_F(SoundTrackTest, RingSizeRoundsUpTo256) {
   FixtureAddTrack(&fixture, 0, 8000 | AUDIO_TRACK_DCT | AUDIO_TRACK_16BIT, 1000);
   Movie* movie = Open(fixture);
   ASSERT_NE(movie, nullptr);
-  EXPECT_EQ(movie->tracks[0].ring_size, 1024u);
-  EXPECT_EQ(movie->tracks[0].preroll_bytes, 1024u);  // 12 000 capped
+  EXPECT_EQ(movie->tracks[0].ring_size, 2560u);  // 1000 + 1024 + 533 = 2557
+  EXPECT_EQ(movie->tracks[0].preroll_bytes, 2560u);  // 12 000 capped
 }
 
 TEST_F(SoundTrackTest, FailedDriverOpenMeansSilence) {

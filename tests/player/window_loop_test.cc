@@ -26,6 +26,8 @@ struct Rig {
   std::vector<std::pair<uint32_t, int>> keys;  // (time, key), sent once due
   std::vector<uint32_t> opened_widths;         // display buffers in open order
   std::vector<uint32_t> locks_by_width;        // the buffer width of every frame's lock
+  std::vector<std::pair<uint32_t, std::string>> drops;  // (time, name), dropped once due
+  std::vector<std::string> titles;
   int layouts = 0;
   int strips = 0;
   int buffers_alive = 0;
@@ -48,8 +50,16 @@ void* OpsCreate(const PlayerOptions*) { return g_rig; }
 bool OpsPump() {
   for (auto& k : g_rig->keys)
     if (k.second && g_rig->now >= k.first) {
-      PlayerOnChar(k.second);
+      if (k.second == 'q')
+        PlayerOnQuitKey();
+      else
+        PlayerOnChar(k.second);
       k.second = 0;
+    }
+  for (auto& d : g_rig->drops)
+    if (!d.second.empty() && g_rig->now >= d.first) {
+      PlayerOnDropFile(d.second.c_str());
+      d.second.clear();
     }
   return !g_rig->quit_posted;
 }
@@ -69,10 +79,13 @@ void OpsExtent(const char* text, int32_t* w, int32_t* h) {
 }
 void OpsStrip(const char*, int32_t, int32_t, int32_t, int32_t) { ++g_rig->strips; }
 void OpsUpdate() {}
+void OpsTitle(const char* title) {
+  if (g_rig->titles.empty() || g_rig->titles.back() != title) g_rig->titles.push_back(title);
+}
 
 constexpr PlayerWindowOps kOps = {OpsRegister, OpsCreate, OpsPump,     OpsLayout, OpsShow,
                                   OpsHide,     OpsDestroy, OpsFill,    OpsInvalidate, OpsTopLeft,
-                                  OpsExtent,   OpsStrip,   OpsUpdate};
+                                  OpsExtent,   OpsStrip,   OpsUpdate,  OpsTitle};
 
 int RecordingDib(DisplayBuffer* b) {
   g_rig->opened_widths.push_back(b->width);
@@ -121,6 +134,18 @@ class PlayerLoop : public ::testing::Test {
     Player()->window = g_rig;
     start = rig.now;
     return PlayerRun(names.c_str());
+  }
+  // The POSIX player's list: each name exactly as given.
+  int RunExact(const std::vector<std::string>& names) {
+    char list[kCommandTextSize] = {0, 0};
+    for (const std::string& n : names) {
+      EXPECT_TRUE(ExactListAppend(list, n.c_str()));
+      system.files.insert(n);
+    }
+    PlayerStateInit(&options, &kOps);
+    Player()->window = g_rig;
+    start = rig.now;
+    return PlayerRun(list, true);
   }
   uint32_t Count(uint32_t width) const {
     uint32_t n = 0;
@@ -305,3 +330,65 @@ TEST(StatsStrip, BufferFillRoundsToWholePercents) {
 }
 
 }  // namespace
+
+// ---- The Linux desktop's habits ------------------------------------------------------
+
+TEST_F(PlayerLoop, ExactNamesPlayWithSpacesBarsAndNoExtension) {
+  const std::string spaced = MovieFile("with space|1.vxn", 2, 64, 48);
+  const std::string bare = MovieFile("no_extension", 3, 32, 32);
+  ASSERT_EQ(RunExact({spaced, bare}), 0);
+  EXPECT_EQ(Count(64), 2u);
+  EXPECT_EQ(Count(32), 3u);
+}
+
+TEST_F(PlayerLoop, TitleShowsTheFileNameAndThePause) {
+  rig.keys = {{1100, ' '}, {1500, ' '}};
+  const std::string movie = MovieFile("titled.vxn", 30, 64, 48);
+  ASSERT_EQ(RunExact({movie}), 0);
+  const std::string base = movie.substr(movie.rfind('/') + 1);  // only the file's own name
+  EXPECT_EQ(rig.titles, (std::vector<std::string>{base + " - Vorn Video Player",
+                                                  base + " (paused) - Vorn Video Player",
+                                                  base + " - Vorn Video Player",
+                                                  "Vorn Video Player"}));
+}
+
+TEST_F(PlayerLoop, QuitKeyEndsWithoutWaitingForTheLogo) {
+  options.plays_left = 0;  // endless
+  rig.keys = {{1500, 'q'}};
+  const std::string movie = MovieFile("quit_q.vxn", 4, 64, 48);
+  ASSERT_EQ(RunExact({movie}), 0);
+  EXPECT_LE(rig.now, 1500u + 60u) << "no 2250 ms of logo";
+  EXPECT_GT(Player()->summary.frames_played, 10u) << "the summary describes the movie";
+}
+
+TEST_F(PlayerLoop, DisabledQuitControlAlsoIgnoresQ) {
+  options.disabled_controls = 4;
+  rig.keys = {{1010, 'q'}};
+  const std::string movie = MovieFile("quit_q_off.vxn", 30, 64, 48);
+  ASSERT_EQ(RunExact({movie}), 0);
+  EXPECT_EQ(Count(64), 30u);
+}
+
+TEST_F(PlayerLoop, DroppedMoviePlaysAtOnceThenTheRestOfTheList) {
+  const std::string a = MovieFile("drop_a.vxn", 300, 64, 48);
+  const std::string b = MovieFile("drop_b.vxn", 2, 32, 32);
+  const std::string dropped = MovieFile("drop_new.vxn", 3, 48, 48);
+  system.files.insert(dropped);
+  rig.drops = {{1100, dropped}};
+  ASSERT_EQ(RunExact({a, b}), 0);
+  EXPECT_LT(Count(64), 10u) << "the playing movie made way";
+  EXPECT_EQ(Count(48), 3u);
+  EXPECT_EQ(Count(32), 2u);
+  EXPECT_EQ(rig.opened_widths, (std::vector<uint32_t>{64, 48, 32, 224}));
+}
+
+TEST_F(PlayerLoop, DroppedMovieWaitsItsTurnWhenSkippingIsDisabled) {
+  options.disabled_controls = 2;
+  const std::string a = MovieFile("drop_wait_a.vxn", 30, 64, 48);
+  const std::string dropped = MovieFile("drop_wait_new.vxn", 3, 48, 48);
+  system.files.insert(dropped);
+  rig.drops = {{1100, dropped}};
+  ASSERT_EQ(RunExact({a}), 0);
+  EXPECT_EQ(Count(64), 30u);
+  EXPECT_EQ(Count(48), 3u);
+}

@@ -138,6 +138,7 @@ TEST(ToolConventions, ValuesMayFollowAnEqualsSign) {
   EXPECT_EQ(Tool({"info", "--json=1", "m.vxn"}).code, kExitUsage);  // a flag takes no value
 }
 
+#ifndef _WIN32
 // What bash offers after the words typed so far (the last one being completed).
 std::string Complete(const std::string& script, const std::string& words, const std::string& cwd) {
   const std::string command = "cd '" + cwd + "' && bash -c 'source \"" + script + "\"; COMP_WORDS=(" +
@@ -178,5 +179,7 @@ TEST(ToolConventions, BashCompletionComesFromTheTables) {
           << command->name << " " << option.name << ": " << offered;
   }
 }
+
+#endif  // !_WIN32
 
 }  // namespace

@@ -110,8 +110,9 @@ TEST(Y4mInput, DamagedStreamsGiveClearErrors) {
       {"YUV4MPEG2 W16 H-3\n", "bad height"},
       {"YUV4MPEG2 W99999 H16\n", "larger than"},
       {"YUV4MPEG2 W16 H16 F30:0\n", "frame-rate"},
-      {"YUV4MPEG2 W16 H16 C422\n", "unsupported chroma"},
-      {"YUV4MPEG2 W16 H16 C420p10\n", "unsupported chroma"},
+      {"YUV4MPEG2 W16 H16 C411\n", "unsupported chroma layout '411' (read: 420, 422, 444 or mono"},
+      {"YUV4MPEG2 W16 H16 C420p7\n", "unsupported chroma"},
+      {"YUV4MPEG2 W16 H16 C420p24\n", "unsupported chroma"},
       {"YUV4MPEG2 W16 H16 C444alpha\n", "unsupported chroma"},
       {"YUV4MPEG2 W4 H2" + std::string(8000, 'x'), "no header"},
       {"YUV4MPEG2 W4 H2\n" + std::string(8000, 'x'), "missing FRAME"},
@@ -182,7 +183,16 @@ TEST(WavInput, WrittenSoundReadsBack) {
       EXPECT_EQ(back.rate, 22050u);
       EXPECT_EQ(back.channels, channels);
       EXPECT_EQ(back.bits, bits);
-      EXPECT_EQ(back.samples, sound.samples);
+      // 8-bit samples come back in the middle of their step, so that their
+      // high byte (how they are written and played again) is the byte read.
+      std::vector<int16_t> expected = sound.samples;
+      if (bits == 8)
+        for (int16_t& s : expected) s = static_cast<int16_t>(s + 128);
+      EXPECT_EQ(back.samples, expected);
+      WavSound again = back;
+      ASSERT_TRUE(WavWrite(path.c_str(), again, &error));
+      ASSERT_TRUE(WavRead(path.c_str(), &back, &error)) << error;
+      EXPECT_EQ(back.samples, expected);
     }
   }
 }
@@ -196,10 +206,16 @@ TEST(WavInput, DamagedOrUnsupportedFilesGiveClearErrors) {
   } cases[] = {
       {"", "not a RIFF"},
       {"RIFF\x04\x00\x00\x00WAVX", "not a RIFF"},
-      {WavBytes(3, 2, 22050, 32, pcm), "not PCM"},
-      {WavBytes(1, 3, 22050, 16, pcm), "channels"},
-      {WavBytes(1, 2, 22050, 24, pcm), "24-bit"},
-      {WavBytes(1, 2, 200000, 16, pcm), "sample rate"},
+      {WavBytes(2, 2, 22050, 4, pcm), "not PCM (format 2)"},
+      {WavBytes(1, 0, 22050, 16, pcm), "0 channels"},
+      {WavBytes(1, 2, 22050, 12, pcm), "12-bit samples (8, 16, 24 or 32-bit integer"},
+      {WavBytes(3, 2, 22050, 16, pcm), "16-bit float"},
+      {WavBytes(1, 2, 999, 16, pcm), "sample rate 999 Hz outside 1000..65535"},
+      {WavBytes(1, 2, 1000003, 16, pcm), "1000003 Hz outside the 1000..65535 Hz a track holds"},
+      {WavBytes(1, 2, 0, 16, pcm), "sample rate 0"},
+      {"RF64" + WavBytes(1, 2, 22050, 16, pcm).substr(4), "an RF64 file"},
+      {std::string("FORM\x00\x00\x00\x20" "AIFFCOMM", 16), "an AIFF file"},
+      {std::string("FORM\x00\x00\x00\x20" "AIFCFVER", 16), "an AIFF file"},
       {WavBytes(1, 2, 22050, 16, pcm, true), "before the format"},
       {WavBytes(1, 2, 22050, 16, pcm).substr(0, 30), "cut short"},
       {std::string("RIFF\x10\x00\x00\x00WAVEjunk\xff\xff\xff\xff", 20), "no format"},
@@ -234,7 +250,8 @@ TEST(WavInput, RandomDamageNeverCrashes) {
 }
 
 // The command as a user runs it: bad inputs end with status 1, a good one
-// writes a movie.
+// writes a movie; sound longer than the pictures holds the last picture
+// unless --shortest asks to cut the sound.
 TEST(EncodeCommand, WritesAMovieAndRefusesBadInput) {
   std::string y4m = TempPath("cmd.y4m"), wav = TempPath("cmd.wav"), out = TempPath("cmd.vxn");
   WriteBytes(y4m, Y4mText("YUV4MPEG2 W16 H8 F10:1", 3, 16 * 8 + 2 * 8 * 4));
@@ -256,11 +273,24 @@ TEST(EncodeCommand, WritesAMovieAndRefusesBadInput) {
   std::fclose(f);
   ASSERT_EQ(got, sizeof header);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(header), 4), "VXNi");
-  EXPECT_EQ(header[8], 3);   // frames
+  EXPECT_EQ(header[8], 10);  // 3 pictures, the last held until the 1 s of sound ends
   EXPECT_EQ(header[20], 16); // width
   EXPECT_EQ(header[28], 10); // rate
   EXPECT_EQ(header[40], 1);  // one track
   EXPECT_EQ(header[52], 7);  // its identifier
+
+  args.push_back("--shortest");
+  argv.clear();
+  for (std::string& a : args) argv.push_back(a.data());
+  testing::internal::CaptureStderr();
+  ASSERT_EQ(CmdEncode(static_cast<int>(argv.size()), argv.data()), 0);
+  const std::string warning = testing::internal::GetCapturedStderr();
+  EXPECT_NE(warning.find("warning: 0.04 s of " + wav + "'s sound dropped"), std::string::npos) << warning;
+  f = std::fopen(out.c_str(), "rb");
+  ASSERT_NE(f, nullptr);
+  ASSERT_EQ(std::fread(header, 1, sizeof header, f), sizeof header);
+  std::fclose(f);
+  EXPECT_EQ(header[8], 3);
 
   WriteBytes(y4m, "YUV4MPEG2 W16 H8\nFRAME\n\x01");
   EXPECT_EQ(CmdEncode(static_cast<int>(argv.size()), argv.data()), 1);

@@ -10,6 +10,7 @@
 
 #include "engine/movie.h"
 #include "vorntool/commands.h"
+#include "vorntool/stdio_files.h"
 
 namespace {
 
@@ -92,6 +93,12 @@ int ParseArgs(int argc, char** argv, DecodeOptions* o) {
   };
   for (const Needs& n : needs)
     if (n.given && !n.has_base) return UsageError(kDecodeCommand, "%s needs %s", n.option, n.base);
+  if (IsStdio(o->movie_path))
+    return UsageError(kDecodeCommand, "the movie is read by name, not from standard input");
+  int to_stdout = IsStdio(o->video_path) + IsStdio(o->alpha_path) + IsStdio(o->map_path) +
+                  IsStdio(o->audio_path) + IsStdio(o->out_path);
+  if (to_stdout > 1)
+    return UsageError(kDecodeCommand, "only one output can go to standard output ('-')");
   uint32_t format = 0, mode = 0;
   if (o->pixels_format && !DecodeParsePixelFormat(o->pixels_format, &format))
     return UsageError(kDecodeCommand, "--pixels wants a format 1-15 or one of %s", kPixelFormatWords);
@@ -105,11 +112,11 @@ struct OutputFile {
   const char* path = nullptr;
   bool failed = false;
   ~OutputFile() {
-    if (file) std::fclose(file);
+    if (file) CloseOutput(file);
   }
   bool Open(const char* name) {
     path = name;
-    file = std::fopen(name, "wb");
+    file = OpenOutput(name);
     if (!file) std::fprintf(stderr, "vorntool decode: cannot write %s\n", name);
     return file != nullptr;
   }
@@ -117,7 +124,7 @@ struct OutputFile {
     if (!failed && size && std::fwrite(data, 1, size, file) != size) failed = true;
   }
   bool Close() {
-    bool ok = !failed && std::fclose(file) == 0;
+    bool ok = CloseOutput(file) && !failed;
     file = nullptr;
     if (!ok) std::fprintf(stderr, "vorntool decode: error writing %s\n", path);
     return ok;
@@ -220,7 +227,8 @@ const CommandSpec kDecodeCommand = {
     "FILE --audio OUT.wav [--track ID] [--raw]\n"
     "FILE --pixels FMT -o OUT [--scale MODE] [--grey] [--frames N] [--png DIR]",
     "decode a movie's pictures to Y4M, its sound to WAV or its frames to raw pixels",
-    CmdDecode, kDecodeOptions, Complete::kMovie};
+    CmdDecode, kDecodeOptions, Complete::kMovie, false,
+    "Any one output may be '-', standard output: vorntool decode m.vxn --video - | ...\n"};
 
 int CmdDecode(int argc, char** argv) {
   DecodeOptions options;

@@ -6,6 +6,7 @@
 #include "engine/movie.h"
 #include "vorntool/decode.h"
 #include "vorntool/encode/wav.h"
+#include "vorntool/stdio_files.h"
 
 namespace {
 
@@ -184,10 +185,7 @@ int DecodeAudioToFile(const DecodeAudioRequest& request) {
       bytes[2 * i] = uint8_t(uint16_t(track.pcm[i]));
       bytes[2 * i + 1] = uint8_t(uint16_t(track.pcm[i]) >> 8);
     }
-    std::FILE* out = std::fopen(request.out_path, "wb");
-    bool ok = out != nullptr && std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
-    if (out && std::fclose(out) != 0) ok = false;
-    if (!ok) {
+    if (!WriteWholeOutput(request.out_path, bytes)) {
       std::fprintf(stderr, "vorntool decode: cannot write %s\n", request.out_path);
       return 1;
     }

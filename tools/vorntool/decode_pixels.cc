@@ -1,6 +1,7 @@
 // vorntool decode FILE --pixels FORMAT: every frame converted with
 // MovieCopyToBuffer into a buffer of exactly the size it needs, frames back
-// to back in one raw file; optionally each frame also as a 24-bit PNG.
+// to back in one raw file; optionally each frame also as a PNG (RGBA when the
+// movie has an alpha plane, RGB otherwise).
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include "convert/copy_to_buffer.h"
 #include "engine/movie.h"
 #include "vorntool/decode.h"
+#include "vorntool/stdio_files.h"
 
 namespace {
 
@@ -27,7 +29,7 @@ constexpr FormatName kFormatNames[] = {
     {"yuy2", COPY_YUY2},         {"uyvy", COPY_UYVY},         {"yv12", COPY_YV12},
 };
 
-// ---- A small PNG writer: 8-bit RGB, zlib stored blocks ------------------------
+// ---- A small PNG writer: 8-bit RGB or RGBA, zlib stored blocks ----------------
 
 uint32_t Crc32(const uint8_t* data, size_t size, uint32_t crc = 0) {
   static uint32_t table[256];
@@ -73,19 +75,23 @@ std::vector<uint8_t> ZlibStored(const std::vector<uint8_t>& raw) {
   return z;
 }
 
-bool WritePng(const std::string& path, const uint8_t* rgb, uint32_t width, uint32_t height) {
+// channels 3 (RGB) or 4 (RGBA), 8 bits each, rows packed.
+bool WritePng(const std::string& path, const uint8_t* pixels, uint32_t width, uint32_t height,
+              uint32_t channels) {
+  const size_t row_bytes = size_t{width} * channels;
   std::vector<uint8_t> raw;
-  raw.reserve((size_t{width} * 3 + 1) * height);
+  raw.reserve((row_bytes + 1) * height);
   for (uint32_t y = 0; y < height; ++y) {
     raw.push_back(0);  // no filter
-    const uint8_t* row = rgb + size_t{y} * width * 3;
-    raw.insert(raw.end(), row, row + size_t{width} * 3);
+    const uint8_t* row = pixels + y * row_bytes;
+    raw.insert(raw.end(), row, row + row_bytes);
   }
   std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
   std::vector<uint8_t> header;
   PutBig32(header, width);
   PutBig32(header, height);
-  header.insert(header.end(), {8, 2, 0, 0, 0});  // 8-bit RGB, no interlace
+  const uint8_t colour_type = channels == 4 ? 6 : 2;  // RGBA or RGB
+  header.insert(header.end(), {8, colour_type, 0, 0, 0});  // 8 bits a sample, no interlace
   PutChunk(png, "IHDR", header);
   PutChunk(png, "IDAT", ZlibStored(raw));
   PutChunk(png, "IEND", {});
@@ -150,7 +156,9 @@ struct PixelJob {
 };
 
 int RunPixelJob(const PixelJob& job) {
-  uint32_t open_flags = OPEN_NO_THREAD | OPEN_TRACKS | (job.grey ? uint32_t{OPEN_GRAYSCALE} : 0u);
+  // With its alpha plane, so the alpha formats and the PNGs carry it.
+  uint32_t open_flags =
+      OPEN_NO_THREAD | OPEN_TRACKS | OPEN_ALPHA | (job.grey ? uint32_t{OPEN_GRAYSCALE} : 0u);
   // A mode given on the command line replaces the movie's; 7 forces none.
   if (job.has_scale) open_flags |= job.scale << OPEN_SCALE_SHIFT;
   MovieSetSoundTracks(0, nullptr);  // pictures only
@@ -159,7 +167,7 @@ int RunPixelJob(const PixelJob& job) {
     std::fprintf(stderr, "vorntool decode: %s: %s\n", job.movie_path.c_str(), MovieGetError());
     return 1;
   }
-  FILE* out = std::fopen(job.out_path.c_str(), "wb");
+  FILE* out = OpenOutput(job.out_path.c_str());
   if (!out) {
     std::fprintf(stderr, "vorntool decode: cannot write %s: %s\n", job.out_path.c_str(),
                  std::strerror(errno));
@@ -185,9 +193,11 @@ int RunPixelJob(const PixelJob& job) {
       break;
     }
     if (!job.png_dir.empty()) {
+      const bool alpha = movie->alpha_buffers[0] != nullptr;
       Destination rgb;
-      CopyFrame(movie, COPY_RGB24, extra, picture, &rgb);
-      if (!WritePng(PngPath(job.png_dir, uint32_t(i + 1)), picture.data(), rgb.width, rgb.height)) {
+      CopyFrame(movie, alpha ? COPY_RGBA32 : COPY_RGB24, extra, picture, &rgb);
+      if (!WritePng(PngPath(job.png_dir, uint32_t(i + 1)), picture.data(), rgb.width, rgb.height,
+                    alpha ? 4 : 3)) {
         std::fprintf(stderr, "vorntool decode: cannot write %s\n",
                      PngPath(job.png_dir, uint32_t(i + 1)).c_str());
         result = 1;
@@ -196,7 +206,7 @@ int RunPixelJob(const PixelJob& job) {
     }
     MovieNextFrame(movie);
   }
-  if (std::fclose(out) != 0 && result == 0) {
+  if (!CloseOutput(out) && result == 0) {
     std::fprintf(stderr, "vorntool decode: cannot write %s\n", job.out_path.c_str());
     result = 1;
   }

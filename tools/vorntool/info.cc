@@ -127,6 +127,7 @@ void PrintText(const Movie* movie, char version, const std::vector<FrameInfo>* f
   std::printf("rate: %" PRIu32 "/%" PRIu32 "\n", movie->file_rate_num, movie->file_rate_den);
   std::printf("video_flags: 0x%08" PRIx32 "\n", movie->video_flags);
   std::printf("video_flag_words: %s\n", VideoFlagWords(movie->video_flags).c_str());
+  std::printf("alpha: %s\n", movie->video_flags & VIDEO_FLAG_ALPHA ? "yes" : "no");
   std::printf("largest_frame: %" PRIu32 "\n", movie->largest_frame);
   std::printf("movie_bytes: %" PRIu64 "\n", uint64_t{movie->size_less_8} + 8);
   std::printf("tracks: %" PRIu32 "\n", movie->track_count);
@@ -164,6 +165,7 @@ void PrintJson(const Movie* movie, char version, const std::vector<FrameInfo>* f
               movie->file_rate_den);
   std::printf("  \"video_flags\": %" PRIu32 ",\n", movie->video_flags);
   std::printf("  \"video_flag_words\": \"%s\",\n", VideoFlagWords(movie->video_flags).c_str());
+  std::printf("  \"alpha\": %s,\n", movie->video_flags & VIDEO_FLAG_ALPHA ? "true" : "false");
   std::printf("  \"largest_frame\": %" PRIu32 ",\n", movie->largest_frame);
   std::printf("  \"movie_bytes\": %" PRIu64 ",\n", uint64_t{movie->size_less_8} + 8);
   std::printf("  \"tracks\": [");

@@ -6,6 +6,7 @@
 #include "player/command_line.h"
 #include "player/help_text.h"
 #include "player/names.h"
+#include "player/posix_args.h"
 #include "vorntool/commands.h"
 
 namespace {
@@ -64,18 +65,55 @@ void PrintName(const char* name) {
     std::printf("name: %s\n", name);
 }
 
-enum SwitchesOption { kOptHelpText };
+enum SwitchesOption { kOptHelpText, kOptPosix };
 constexpr OptionSpec kSwitchesOptions[] = {
     {kOptHelpText, "--help-text", nullptr, "print the player's own help text"},
+    {kOptPosix, "--posix", nullptr,
+     "the rest are the Linux player's arguments, each one item (vornplay --help)"},
 };
+
+// --posix ARGS...: the Linux player's reading, each argument one item.
+int PosixSwitches(int argc, char** argv) {
+  static PosixArgs args;
+  // argv[0] is "--posix", in the place of the program's name.
+  switch (PosixArgsRead(argc, argv, &args)) {
+    case POSIX_ARGS_HELP:
+      std::fputs(PosixUsageText(), stdout);
+      return kExitOk;
+    case POSIX_ARGS_VERSION:
+      return kExitOk;
+    case POSIX_ARGS_MISSING:
+      std::fprintf(stderr, "vorntool switches: cannot open '%s': %s\n", args.bad,
+                   PosixOpenFailure(args.bad));
+      return kExitFailed;
+    case POSIX_ARGS_ERROR:
+      std::fprintf(stderr, "vorntool switches: %s\n", args.error);
+      return kExitUsage;
+    case POSIX_ARGS_PLAY:
+      break;
+  }
+  static PlayerOptions options;
+  static char names[kCommandTextSize];
+  PlayerOptionsInit(&options);
+  if (!PosixCommandRead(&args, "", &options, names)) {
+    std::fprintf(stderr, "vorntool switches: %s\n", args.error);
+    return kExitUsage;
+  }
+  std::printf("switches: %s\n", args.switches);
+  PrintOptions(options);
+  for (const char* n = names; *n; n += std::strlen(n) + 1) std::printf("name: %s\n", n);
+  return kExitOk;
+}
 
 }  // namespace
 
 const CommandSpec kSwitchesCommand = {
-    "switches", "TEXT...\n--help-text", "the player's reading of a command text (switches and names)",
+    "switches", "TEXT...\n--posix ARGS...\n--help-text", "the player's reading of a command text (switches and names)",
     CmdSwitches, kSwitchesOptions, Complete::kMovie, /*dash_operands=*/true};
 
 int CmdSwitches(int argc, char** argv) {
+  // Everything after --posix is the player's, long options included.
+  if (argc >= 2 && !std::strcmp(argv[1], "--posix")) return PosixSwitches(argc - 1, argv + 1);
   ParsedCommand parsed;
   if (int code = ParseCommand(kSwitchesCommand, argc, argv, &parsed)) return ParseExitCode(code);
   if (!parsed.options.empty()) {

@@ -110,3 +110,5 @@ uint32_t ModulePath(char* dest, uint32_t size) {
   dest[length] = 0;
   return static_cast<uint32_t>(length);
 }
+
+void StdioSetBinary() {}  // POSIX streams never translate bytes

@@ -2,7 +2,11 @@
 // INVALID_HANDLE_VALUE is -1, the same as kInvalidFile. Positions are 64-bit
 // through SetFilePointerEx. Reads and writes loop over short transfers and
 // never pass more than a DWORD.
+#include <fcntl.h>
+#include <io.h>
+
 #include <cstdint>
+#include <cstdio>
 
 #include "platform/platform.h"
 #include "platform/win32/win.h"
@@ -103,4 +107,9 @@ uint32_t ModulePath(char* dest, uint32_t size) {
     return 0;
   }
   return length;
+}
+
+void StdioSetBinary() {
+  _setmode(_fileno(stdin), _O_BINARY);
+  _setmode(_fileno(stdout), _O_BINARY);
 }

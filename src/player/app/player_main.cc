@@ -3,29 +3,54 @@
 // the sound system chosen, and the names played in the main loop.
 #include "app/player_main.h"
 
+#include <cstdio>
+
 #include "display/display_buffer.h"
 #include "player/command_line.h"
 #include "player/help_text.h"
+#include "player/posix_args.h"
 #include "player/window_loop.h"
 #include "sound/sound_drivers.h"
 
 namespace {
 
 constexpr const char* kErrorCaption = "Vorn Error";
+constexpr const char* kProgram = "vornplay";
+constexpr const char* kVersion = "VornPlay  V 1.5t";
 
 int ShowError(const char* text) {
   MessageBoxShow(text, kErrorCaption, MESSAGE_ERROR);
   return 1;
 }
 
-// The sound system: waveOut with /Z, else DirectSound (Windows only; other
-// systems play movies silently).
+// The sound system: waveOut with /Z, else DirectSound.
 void SelectSound(const PlayerOptions* options) {
 #ifdef _WIN32
   SoundDriverSelect(options->use_wave_out ? SoundWaveOutDriver : SoundDirectSoundDriver, 0);
 #else
+  Player()->sound_note = PlayerSelectSoundPosix(kProgram);
   (void)options;
 #endif
+}
+
+// From the window's creation to the end of the last movie.
+int PlayNames(PlayerOptions* options, const PlayerWindowOps* ops, const char* names, bool exact) {
+  if (options->display_flags & kDisplayModeChangeFlag)
+    DisplaySetModeRequest(static_cast<uint32_t>(options->mode_width),
+                          static_cast<uint32_t>(options->mode_height),
+                          static_cast<uint32_t>(options->mode_depth));
+  PlayerStateInit(options, ops);
+  void* window = ops->create(options);
+  if (!window) {
+    MessageBoxShow("Error creating window.", "Windows", MESSAGE_ERROR);
+    return 1;
+  }
+  Player()->window = window;
+  PlayerSystemHooks()->window = window;
+  SelectSound(options);
+  int code = PlayerRun(names, exact);
+  PlayerSystemHooks()->window = nullptr;
+  return code;
 }
 
 }  // namespace
@@ -45,20 +70,48 @@ int PlayerMain(const char* args) {
     MessageBoxShow(PlayerHelpText(), kHelpCaption, MESSAGE_INFO);
     return 1;
   }
-  if (options.display_flags & kDisplayModeChangeFlag)
-    DisplaySetModeRequest(static_cast<uint32_t>(options.mode_width),
-                          static_cast<uint32_t>(options.mode_height),
-                          static_cast<uint32_t>(options.mode_depth));
-  PlayerStateInit(&options, ops);
-  void* window = ops->create(&options);
-  if (!window) {
-    MessageBoxShow("Error creating window.", "Windows", MESSAGE_ERROR);
+  return PlayNames(&options, ops, text, false);
+}
+
+int PlayerMainPosix(int argc, char** argv) {
+  static PosixArgs args;
+  static char names[kCommandTextSize];
+  static PlayerOptions options;
+  switch (PosixArgsRead(argc, argv, &args)) {
+    case POSIX_ARGS_HELP:
+      std::fputs(PosixUsageText(), stdout);
+      return 0;
+    case POSIX_ARGS_VERSION:
+      std::printf("%s\n", kVersion);
+      return 0;
+    case POSIX_ARGS_MISSING:
+      std::fprintf(stderr, "%s: cannot open '%s': %s\n", kProgram, args.bad,
+                   PosixOpenFailure(args.bad));
+      return 1;
+    case POSIX_ARGS_ERROR:
+      std::fprintf(stderr, "%s: %s\n", kProgram, args.error);
+      return 1;
+    case POSIX_ARGS_PLAY:
+      break;
+  }
+  char embedded[kEmbeddedLoadLimit];
+  EmbeddedCommandLoad(nullptr, embedded, sizeof(embedded));
+  PlayerOptionsInit(&options);
+  // The window system starts before the switches are read: full-screen
+  // sizes refer to its screen.
+  const PlayerWindowOps* ops = PlayerFrontEnd();
+  if (!args.names[0] && !embedded[0]) {
+    std::fprintf(stderr, "%s: no movie named\nTry '%s --help' for more.\n", kProgram, kProgram);
     return 1;
   }
-  Player()->window = window;
-  PlayerSystemHooks()->window = window;
-  SelectSound(&options);
-  int code = PlayerRun(text);
-  PlayerSystemHooks()->window = nullptr;
-  return code;
+  if (!ops->register_class(&options)) return 1;
+  if (!PosixCommandRead(&args, embedded, &options, names)) {
+    std::fprintf(stderr, "%s: %s\n", kProgram, args.error);
+    return 1;
+  }
+  if (!names[0]) {
+    std::fprintf(stderr, "%s: no movie named\nTry '%s --help' for more.\n", kProgram, kProgram);
+    return 1;
+  }
+  return PlayNames(&options, ops, names, true);
 }

@@ -2,7 +2,10 @@
 // "window" exists only as state, the display is the memory back end, and
 // the movies play through at their own pace with nothing shown. Useful for
 // checking a movie plays to its end.
+#include <cstdio>
 #include <cstring>
+
+#include "app/player_main.h"
 
 #include "player/window_loop.h"
 
@@ -40,9 +43,14 @@ void UpdateAll() {}
 
 const PlayerWindowOps kHeadlessOps = {
     RegisterClass, Create,    Pump,    Layout,     Show,      Hide,      Destroy,
-    FillBlack,     Invalidate, TopLeft, TextExtent, DrawStrip, UpdateAll,
+    FillBlack,     Invalidate, TopLeft, TextExtent, DrawStrip, UpdateAll, nullptr,
 };
 
 }  // namespace
 
 const PlayerWindowOps* PlayerFrontEnd() { return &kHeadlessOps; }
+
+const char* PlayerSelectSoundPosix(const char* program) {
+  std::fprintf(stderr, "%s: built without SDL2: playing without sound\n", program);
+  return "none";
+}

@@ -157,7 +157,7 @@ void UpdateAll() { UpdateWindow(nullptr); }
 const PlayerWindowOps kWin32Ops = {
     RegisterPlayerClass, CreatePlayerWindow, Pump,      Layout,     Show,     Hide,
     Destroy,             FillBlack,          Invalidate, TopLeft,   TextExtent, DrawStrip,
-    UpdateAll,
+    UpdateAll, nullptr,
 };
 
 }  // namespace

@@ -3,26 +3,43 @@
 // in the buffer's own pixel format, the keys and window events forwarded to
 // the portable handlers. SDL has no text output, so the statistics line
 // goes to the window title instead of a strip above the picture.
+//
+// The window is resizable: the renderer's logical size is the laid-out
+// window size, so the picture scales to any window or to the desktop's full
+// screen keeping its aspect ratio, with black bars.
 #include <SDL.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
+#include "app/player_main.h"
 #include "display/display_memory.h"
 #include "engine/engine_memory.h"
 #include "engine/movie.h"
 #include "player/window_loop.h"
+#include "sound/sound_drivers.h"
+#include "sound/sound_sdl.h"
 
 namespace {
 
 SDL_Window* g_window = nullptr;
 SDL_Renderer* g_renderer = nullptr;
 bool g_quit_posted = false;
+bool g_fullscreen = false;
+int g_layout_width = 0, g_layout_height = 0;
 DisplayBackend g_backend;
 
-bool Headless() {
-  const char* driver = SDL_GetCurrentVideoDriver();
+bool IsOffscreenDriver(const char* driver) {
   return driver && (!std::strcmp(driver, "dummy") || !std::strcmp(driver, "offscreen"));
+}
+
+bool Headless() { return IsOffscreenDriver(SDL_GetCurrentVideoDriver()); }
+
+ScreenSize SdlScreenSize() {
+  SDL_DisplayMode mode;
+  if (SDL_GetDesktopDisplayMode(0, &mode) == 0 && mode.w > 0 && mode.h > 0) return {mode.w, mode.h};
+  return {1024, 768};
 }
 
 // ---- Display back end: memory plus a texture -------------------------------------
@@ -160,23 +177,40 @@ void InstallBackend() {
 }
 
 // ---- Window ops ----------------------------------------------------------------------
+constexpr const char* kNoDisplay =
+    "vornplay: no display to open a window on (%s); set DISPLAY, or play without a window:\n"
+    "  vorntool play --headless MOVIE\n";
+
+// A display failure ends the player: SDL's off-screen drivers, which it
+// falls back on when nothing else works, are used only when asked for by
+// name (SDL_VIDEODRIVER=dummy or offscreen).
 bool RegisterClass(const PlayerOptions*) {
+  const char* asked = std::getenv("SDL_VIDEODRIVER");
   if (SDL_Init(SDL_INIT_VIDEO) != 0) {
-    std::fprintf(stderr, "SDL: %s\n", SDL_GetError());
+    std::fprintf(stderr, kNoDisplay, SDL_GetError());
     return false;
   }
   std::atexit(SDL_Quit);
+  if (Headless() && !IsOffscreenDriver(asked)) {
+    char why[96];
+    std::snprintf(why, sizeof(why), "only SDL's '%s' video driver started", SDL_GetCurrentVideoDriver());
+    std::fprintf(stderr, kNoDisplay, why);
+    return false;
+  }
+  // Full-screen sizes (/W-1 /H-1) refer to the real desktop.
+  PlayerSystemHooks()->screen_size = SdlScreenSize;
   return true;
 }
 
 void* Create(const PlayerOptions* o) {
-  Uint32 flags = SDL_WINDOW_HIDDEN;
+  Uint32 flags = SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE;
   if (o->window_style != 0) flags |= SDL_WINDOW_BORDERLESS;
   if (o->topmost) flags |= SDL_WINDOW_ALWAYS_ON_TOP;
   g_window = SDL_CreateWindow("Vorn Video Player", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
                               32, 32, flags);
   if (!g_window) return nullptr;
   if (Headless()) SDL_SetHint(SDL_HINT_RENDER_DRIVER, "software");
+  SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "linear");
   g_renderer = SDL_CreateRenderer(g_window, -1, 0);
   if (!g_renderer) {
     SDL_DestroyWindow(g_window);
@@ -201,6 +235,10 @@ int KeyChar(SDL_Keycode key) {
       return '.';
     case SDLK_ESCAPE:
       return 27;
+    case SDLK_q:
+      return 'q';
+    case SDLK_f:
+      return 'f';
     default:
       return 0;
   }
@@ -217,6 +255,54 @@ void Paint() {
 
 void Destroy();
 
+// A borderless window over the whole desktop and back; the logical size
+// keeps the picture's proportions either way. The window itself is made
+// borderless and moved over the display: window managers treat such a
+// window as full screen, and without a window manager (a bare X server)
+// it is the only way that works, where a full-screen request goes
+// unanswered. The window comes back where it was and as large as it was.
+int g_windowed_x = 0, g_windowed_y = 0, g_windowed_width = 0, g_windowed_height = 0;
+
+void SetFullscreen(bool on) {
+  if (!g_window || on == g_fullscreen) return;
+  if (on) {
+    SDL_Rect bounds;
+    const int index = SDL_GetWindowDisplayIndex(g_window);
+    if (SDL_GetDisplayBounds(index < 0 ? 0 : index, &bounds) != 0) return;
+    SDL_GetWindowPosition(g_window, &g_windowed_x, &g_windowed_y);
+    SDL_GetWindowSize(g_window, &g_windowed_width, &g_windowed_height);
+    g_fullscreen = true;
+    SDL_SetWindowBordered(g_window, SDL_FALSE);
+    SDL_SetWindowPosition(g_window, bounds.x, bounds.y);
+    SDL_SetWindowSize(g_window, bounds.w, bounds.h);
+    SDL_RaiseWindow(g_window);
+    return;
+  }
+  g_fullscreen = false;
+  SDL_SetWindowBordered(g_window, Player()->options->window_style == 0 ? SDL_TRUE : SDL_FALSE);
+  // A window as large as the screen (/W-1 /H-1) comes back at the movie's
+  // own size rather than as a framed copy of the full screen.
+  const ScreenSize screen = SdlScreenSize();
+  const DisplayBuffer* d = Player()->display;
+  if (d && g_windowed_width >= screen.width && g_windowed_height >= screen.height) {
+    SDL_SetWindowSize(g_window, static_cast<int>(d->width), static_cast<int>(d->height));
+    SDL_SetWindowPosition(g_window, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED);
+  } else {
+    SDL_SetWindowSize(g_window, g_windowed_width, g_windowed_height);
+    SDL_SetWindowPosition(g_window, g_windowed_x, g_windowed_y);
+  }
+}
+
+void OnKey(int c) {
+  if (c == 'q') {
+    PlayerOnQuitKey();
+  } else if (c == 'f') {
+    SetFullscreen(!g_fullscreen);
+  } else {
+    PlayerOnChar(c);
+  }
+}
+
 void WindowEvent(const SDL_WindowEvent& e) {
   switch (e.event) {
     case SDL_WINDOWEVENT_FOCUS_GAINED:
@@ -226,6 +312,7 @@ void WindowEvent(const SDL_WindowEvent& e) {
       PlayerOnFocus(false);
       break;
     case SDL_WINDOWEVENT_EXPOSED:
+    case SDL_WINDOWEVENT_SIZE_CHANGED:
       Paint();
       break;
     case SDL_WINDOWEVENT_MOVED:
@@ -245,9 +332,16 @@ bool Pump() {
     if (e.type == SDL_QUIT) {
       Destroy();
     } else if (e.type == SDL_KEYDOWN && !e.key.repeat) {
-      if (int c = KeyChar(e.key.keysym.sym)) PlayerOnChar(c);
+      if (int c = KeyChar(e.key.keysym.sym)) OnKey(c);
+    } else if (e.type == SDL_MOUSEBUTTONDOWN && e.button.button == SDL_BUTTON_LEFT &&
+               e.button.clicks == 2) {
+      SetFullscreen(!g_fullscreen);
     } else if (e.type == SDL_MOUSEBUTTONUP && e.button.button == SDL_BUTTON_LEFT) {
       PlayerOnClick();
+    } else if (e.type == SDL_DROPFILE) {
+      if (e.drop.file && !PlayerOnDropFile(e.drop.file))
+        std::fprintf(stderr, "vornplay: cannot play the dropped '%s' now\n", e.drop.file);
+      SDL_free(e.drop.file);
     } else if (e.type == SDL_WINDOWEVENT) {
       WindowEvent(e.window);
     }
@@ -259,6 +353,10 @@ void Layout(int32_t x, int32_t y, int32_t width, int32_t height) {
   if (!g_window) return;
   int32_t ax = x, ay = y;
   PlayerOnPosChanging(&ax, &ay);
+  g_layout_width = width;
+  g_layout_height = height;
+  if (g_renderer) SDL_RenderSetLogicalSize(g_renderer, width, height);
+  if (g_fullscreen) return;
   SDL_SetWindowSize(g_window, width, height);
   SDL_SetWindowPosition(g_window, ax, ay);
 }
@@ -267,6 +365,9 @@ void Show() {
   if (!g_window) return;
   SDL_ShowWindow(g_window);
   SDL_RaiseWindow(g_window);
+  // A window as large as the desktop (/W-1 /H-1, --fullscreen) is the full screen.
+  const ScreenSize screen = SdlScreenSize();
+  if (g_layout_width >= screen.width && g_layout_height >= screen.height) SetFullscreen(true);
   // Window systems without focus events (the dummy driver) still play.
   PlayerOnFocus(true);
 }
@@ -313,11 +414,26 @@ void DrawStrip(const char* text, int32_t, int32_t, int32_t, int32_t) {
 
 void UpdateAll() {}
 
+void SetTitle(const char* title) {
+  // With the statistics line the title is the line.
+  if (g_window && !Player()->options->show_stats) SDL_SetWindowTitle(g_window, title);
+}
+
 const PlayerWindowOps kSdlOps = {
     RegisterClass, Create,     Pump,    Layout,     Show,      Hide,      Destroy,
-    FillBlack,     Invalidate, TopLeft, TextExtent, DrawStrip, UpdateAll,
+    FillBlack,     Invalidate, TopLeft, TextExtent, DrawStrip, UpdateAll, SetTitle,
 };
 
 }  // namespace
+
+const char* PlayerSelectSoundPosix(const char* program) {
+  static char note[64];
+  if (!SoundDriverSelect(SoundSdlDriver, 0)) {
+    std::fprintf(stderr, "%s: no sound (%s); playing without sound\n", program, SoundSdlLastError());
+    return "none";
+  }
+  std::snprintf(note, sizeof(note), "SDL %s", SoundSdlBackendName());
+  return note;
+}
 
 const PlayerWindowOps* PlayerFrontEnd() { return &kSdlOps; }

@@ -5,22 +5,22 @@
 #include <cstring>
 #include <string>
 
-#include "platform/platform.h"
 #include "vorntool/commands.h"
 #include "vorntool/encode/encode_stats.h"
 #include "vorntool/encode/progress.h"
 #include "vorntool/encode/wav.h"
 #include "vorntool/encode/y4m.h"
+#include "vorntool/stdio_files.h"
 
 namespace {
 
 enum EncodeOption {
   kOptOut, kOptAudio, kOptTrackId, kOptQuality, kOptAudioQuality, kOptKeyint, kOptFrames,
-  kOptVersion, kOptGrey, kOptStats, kOptAlpha, kOptAudioVariant, kOptRate, kOptBitrate, kOptSize,
-  kOptSpeed, kOptThreads, kOptQuiet,
+  kOptVersion, kOptGrey, kOptStats, kOptAlpha, kOptAudioVariant, kOptRate, kOptShortest,
+  kOptBitrate, kOptSize, kOptSpeed, kOptThreads, kOptQuiet,
 };
 constexpr OptionSpec kEncodeOptions[] = {
-    {kOptOut, "-o", "OUT.vxn", "the movie to write (required)", Complete::kMovie},
+    {kOptOut, "-o", "OUT.vxn", "the movie to write (required; - for standard output)", Complete::kMovie},
     {kOptAudio, "--audio", "IN.wav", "a sound track (repeat for more tracks)", Complete::kWav},
     {kOptTrackId, "--track-id", "N", "identifier of the track named just before (default its position)"},
     {kOptQuality, "--quality", "1-100", "picture quality (default 75)"},
@@ -40,6 +40,8 @@ constexpr OptionSpec kEncodeOptions[] = {
     {kOptAudioVariant, "--audio-variant", "dct|rdft", "sound coding variant (default dct)",
      Complete::kWords, "dct rdft"},
     {kOptRate, "--rate", "N/D", "frame rate (default the Y4M's, else 30/1)"},
+    {kOptShortest, "--shortest", nullptr,
+     "end with the pictures, dropping longer sound (default: hold the last picture)"},
 };
 
 struct EncodeArgs {
@@ -54,7 +56,7 @@ struct EncodeArgs {
   int quality = 75, audio_quality = 75;
   uint32_t keyint = 300, frames = 0;
   char version = 'i';
-  bool grey = false, rdft = false, stats = false;
+  bool grey = false, rdft = false, stats = false, shortest = false;
   uint32_t rate_num = 0, rate_den = 0;
   bool quality_given = false, quiet = false;
   uint64_t bitrate_kbps = 0, size_bytes = 0;
@@ -75,6 +77,7 @@ int ParseArgs(int argc, char** argv, EncodeArgs* a) {
       case kOptAlpha: a->alpha = value; break;
       case kOptGrey: a->grey = true; break;
       case kOptStats: a->stats = true; break;
+      case kOptShortest: a->shortest = true; break;
       case kOptAudio:
         a->audio.push_back({value, static_cast<uint32_t>(a->audio.size())});
         break;
@@ -147,6 +150,9 @@ int ParseArgs(int argc, char** argv, EncodeArgs* a) {
     return UsageError(kEncodeCommand, "--bitrate and --size cannot both be given");
   if (a->quality_given && (a->bitrate_kbps || a->size_bytes))
     return UsageError(kEncodeCommand, "--quality cannot be combined with --bitrate or --size");
+  int from_stdin = IsStdio(a->input) + IsStdio(a->alpha);
+  for (const EncodeArgs::Track& t : a->audio) from_stdin += IsStdio(t.path);
+  if (from_stdin > 1) return UsageError(kEncodeCommand, "only one input can come from standard input ('-')");
   return kExitOk;
 }
 
@@ -185,43 +191,100 @@ void ShowProgress(void* user, const MovieEncodeProgress& p) {
   ProgressUpdate(static_cast<ProgressLine*>(user), p, NowMs());
 }
 
-bool WriteFile(const char* path, const std::vector<uint8_t>& bytes) {
-  PlatformFile file = FileOpenWrite(path);
-  if (file == kInvalidFile) return false;
-  bool ok = FileWrite(file, bytes.data(), static_cast<uint32_t>(bytes.size())) == bytes.size();
-  FileClose(file);
-  return ok;
+void PrintNotes(const char* path, const std::vector<std::string>& notes) {
+  for (const std::string& note : notes) std::fprintf(stderr, "vorntool encode: %s: %s\n", InputName(path), note.c_str());
+}
+
+int OpenPictures(const EncodeArgs& a, PictureInput* input) {
+  if (!Y4mOpen(a.input, &input->video, &input->error)) {
+    std::fprintf(stderr, "vorntool encode: %s: %s\n", InputName(a.input), input->error.c_str());
+    return kExitFailed;
+  }
+  PrintNotes(a.input, input->video.notes);
+  if (!a.alpha) return kExitOk;
+  if (!Y4mOpen(a.alpha, &input->alpha, &input->error)) {
+    std::fprintf(stderr, "vorntool encode: %s: %s\n", InputName(a.alpha), input->error.c_str());
+    return kExitFailed;
+  }
+  // Alpha is a plain 0-255 coverage, whatever range the stream claims.
+  input->alpha.full_range = false;
+  input->has_alpha = true;
+  if (input->alpha.width != input->video.width || input->alpha.height != input->video.height) {
+    std::fprintf(stderr, "vorntool encode: alpha stream size differs from the pictures\n");
+    return kExitFailed;
+  }
+  return kExitOk;
+}
+
+int ReadSound(const EncodeArgs& a, MovieEncodeOptions* options) {
+  for (const EncodeArgs::Track& t : a.audio) {
+    WavSound sound;
+    std::string error;
+    if (!WavRead(t.path, &sound, &error)) {
+      std::fprintf(stderr, "vorntool encode: %s: %s\n", InputName(t.path), error.c_str());
+      return kExitFailed;
+    }
+    for (const std::string& note : sound.notes)
+      std::fprintf(stderr, "vorntool encode: %s: note: %s\n", InputName(t.path), note.c_str());
+    MovieAudioInput track;
+    track.samples = std::move(sound.samples);
+    track.rate = sound.rate;
+    track.channels = sound.channels;
+    track.sixteen_bit = sound.bits != 8 || sound.is_float;
+    track.id = t.id;
+    track.use_dct = !a.rdft;
+    track.quality = a.audio_quality;
+    options->audio.push_back(std::move(track));
+  }
+  return kExitOk;
+}
+
+// What became of sound that outlasts the pictures: held pictures (a note) or
+// dropped sound (a warning saying how much).
+void ReportLength(const EncodeArgs& a, const MovieEncodeOptions& options,
+                  const MovieEncodeStats& stats) {
+  const double frame_seconds = double(options.rate_den) / options.rate_num;
+  if (stats.held_frames > 0) {
+    std::fprintf(stderr,
+                 "vorntool encode: note: the sound outlasts the pictures (%.2f s): the last picture "
+                 "is held for %.2f s (--shortest cuts the sound instead)\n",
+                 stats.pictures * frame_seconds, stats.held_frames * frame_seconds);
+  }
+  for (size_t t = 0; t < stats.audio_dropped_frames.size(); t++) {
+    const uint64_t dropped = stats.audio_dropped_frames[t];
+    if (dropped == 0) continue;
+    const MovieAudioInput& track = options.audio[t];
+    const double seconds = double(dropped) / track.rate;
+    std::fprintf(stderr,
+                 "vorntool encode: warning: %.2f s of %s's sound dropped: the pictures end first "
+                 "(%s)\n",
+                 seconds, InputName(a.audio[t].path),
+                 a.shortest ? "--shortest" : "at --frames; without it the last picture is held");
+  }
 }
 
 }  // namespace
 
 const CommandSpec kEncodeCommand = {
     "encode", "IN.y4m [--audio IN.wav [--track-id N]]... -o OUT.vxn [options]",
-    "write a movie from Y4M pictures and WAV sound", CmdEncode, kEncodeOptions, Complete::kY4m};
+    "write a movie from Y4M pictures and WAV sound", CmdEncode, kEncodeOptions, Complete::kY4m,
+    false,
+    "IN.y4m: 8- to 16-bit 4:2:0, 4:2:2, 4:4:4 or mono; IN.wav: 8- to 32-bit or float PCM, any\n"
+    "channels (more than two mixed down), rates above 65535 Hz resampled. '-' reads standard\n"
+    "input (one input at most).\n"};
 
 int CmdEncode(int argc, char** argv) {
   EncodeArgs a;
   if (int code = ParseArgs(argc, argv, &a)) return ParseExitCode(code);
   PictureInput input;
-  if (!Y4mOpen(a.input, &input.video, &input.error)) {
-    std::fprintf(stderr, "vorntool encode: %s: %s\n", a.input, input.error.c_str());
-    return 1;
-  }
-  if (a.alpha) {
-    if (!Y4mOpen(a.alpha, &input.alpha, &input.error)) {
-      std::fprintf(stderr, "vorntool encode: %s: %s\n", a.alpha, input.error.c_str());
-      Y4mClose(&input.video);
-      return 1;
-    }
-    input.has_alpha = true;
-    if (input.alpha.width != input.video.width || input.alpha.height != input.video.height) {
-      std::fprintf(stderr, "vorntool encode: alpha stream size differs from the pictures\n");
-      Y4mClose(&input.video);
-      Y4mClose(&input.alpha);
-      return 1;
-    }
-  }
   MovieEncodeOptions options;
+  int code = OpenPictures(a, &input);
+  if (code == kExitOk) code = ReadSound(a, &options);
+  if (code != kExitOk) {
+    Y4mClose(&input.video);
+    Y4mClose(&input.alpha);
+    return code;
+  }
   options.video.width = input.video.width;
   options.video.height = input.video.height;
   options.video.version = a.version;
@@ -238,25 +301,7 @@ int CmdEncode(int argc, char** argv) {
   options.bitrate_kbps = static_cast<double>(a.bitrate_kbps);
   options.target_bytes = a.size_bytes;
   options.frames_expected = Y4mFrameCount(&input.video);
-  for (const EncodeArgs::Track& t : a.audio) {
-    WavSound sound;
-    std::string error;
-    if (!WavRead(t.path, &sound, &error)) {
-      std::fprintf(stderr, "vorntool encode: %s: %s\n", t.path, error.c_str());
-      Y4mClose(&input.video);
-      Y4mClose(&input.alpha);
-      return 1;
-    }
-    MovieAudioInput track;
-    track.samples = std::move(sound.samples);
-    track.rate = sound.rate;
-    track.channels = sound.channels;
-    track.sixteen_bit = sound.bits == 16;
-    track.id = t.id;
-    track.use_dct = !a.rdft;
-    track.quality = a.audio_quality;
-    options.audio.push_back(std::move(track));
-  }
+  options.hold_last_picture = !a.shortest;
   std::vector<uint8_t> movie;
   MovieEncodeStats stats;
   const char* error = nullptr;
@@ -271,16 +316,18 @@ int CmdEncode(int argc, char** argv) {
   if (!ok) {
     std::fprintf(stderr, "vorntool encode: %s%s%s\n", error,
                  input.error.empty() ? "" : ": ", input.error.c_str());
-    return 1;
+    return kExitFailed;
   }
   if (!input.error.empty()) {
     std::fprintf(stderr, "vorntool encode: %s\n", input.error.c_str());
-    return 1;
+    return kExitFailed;
   }
-  if (!WriteFile(a.output, movie)) {
+  ReportLength(a, options, stats);
+  if (!WriteWholeOutput(a.output, movie)) {
     std::fprintf(stderr, "vorntool encode: cannot write '%s'\n", a.output);
-    return 1;
+    return kExitFailed;
   }
-  if (a.stats) PrintEncodeStats(stdout, options, stats, movie.size());
-  return 0;
+  // With the movie on standard output the report goes to standard error.
+  if (a.stats) PrintEncodeStats(IsStdio(a.output) ? stderr : stdout, options, stats, movie.size());
+  return kExitOk;
 }

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <vector>
 
+#include "vorntool/stdio_files.h"
+
 namespace {
 
 // Reads one text line (without the newline) of at most max_len bytes.
@@ -30,6 +32,51 @@ bool ParseUnsigned(const char* text, uint32_t* value, const char** end) {
   *value = static_cast<uint32_t>(v);
   *end = text;
   return true;
+}
+
+// "420jpeg", "422", "444p10", "mono16": the sampling, then the bit depth
+// ("p" and the bits; mono tags put the bits straight after the name).
+bool ParseChroma(const std::string& tag, Y4mReader* reader) {
+  static const struct {
+    const char* name;
+    Y4mChroma chroma;
+  } kLayouts[] = {{"420jpeg", Y4mChroma::k420}, {"420paldv", Y4mChroma::k420},
+                  {"420mpeg2", Y4mChroma::k420}, {"420", Y4mChroma::k420},
+                  {"422", Y4mChroma::k422},      {"444", Y4mChroma::k444},
+                  {"mono", Y4mChroma::kMono}};
+  for (const auto& layout : kLayouts) {
+    const size_t length = std::strlen(layout.name);
+    if (tag.compare(0, length, layout.name) != 0) continue;
+    std::string depth = tag.substr(length);
+    if (!depth.empty() && depth[0] == 'p' && layout.chroma != Y4mChroma::kMono) depth.erase(0, 1);
+    else if (!depth.empty() && layout.chroma != Y4mChroma::kMono) return false;
+    uint32_t bits = 8;
+    const char* rest = nullptr;
+    if (!depth.empty() && (!ParseUnsigned(depth.c_str(), &bits, &rest) || *rest)) return false;
+    if (bits < 8 || bits > 16) return false;
+    reader->chroma = layout.chroma;
+    reader->bits = bits;
+    return true;
+  }
+  return false;
+}
+
+void AddNotes(Y4mReader* reader) {
+  const char interlace = reader->interlace;
+  if (interlace == 't' || interlace == 'b' || interlace == 'm') {
+    reader->notes.push_back(std::string("warning: the pictures are interlaced (") +
+                            (interlace == 't'   ? "top field first"
+                             : interlace == 'b' ? "bottom field first"
+                                                : "mixed fields") +
+                            "); the movie shows them as progressive pictures");
+  }
+  if (reader->bits > 8)
+    reader->notes.push_back("note: " + std::to_string(reader->bits) +
+                            "-bit samples rounded to 8 bits");
+  if (reader->full_range)
+    reader->notes.push_back(
+        "note: full-range samples (XCOLORRANGE=FULL) scaled into the studio range 16-235 the "
+        "movie format uses");
 }
 
 bool ParseHeader(const std::string& line, Y4mReader* reader, std::string* error) {
@@ -71,7 +118,13 @@ bool ParseHeader(const std::string& line, Y4mReader* reader, std::string* error)
       case 'C':
         chroma = token.substr(1);
         break;
-      default:  // interlacing, aspect, comments: not needed
+      case 'I':
+        reader->interlace = token.size() > 1 ? token[1] : '?';
+        break;
+      case 'X':
+        if (token == "XCOLORRANGE=FULL") reader->full_range = true;
+        break;
+      default:  // aspect, comments: not needed
         break;
     }
   }
@@ -84,36 +137,35 @@ bool ParseHeader(const std::string& line, Y4mReader* reader, std::string* error)
              std::to_string(kY4mMaxHeight);
     return false;
   }
-  // 8-bit layouts only: "420p10", "444p16" and the like carry two bytes a sample.
-  if (chroma == "420" || chroma == "420jpeg" || chroma == "420paldv" || chroma == "420mpeg2") {
-    reader->chroma = Y4mChroma::k420;
-  } else if (chroma == "444") {
-    reader->chroma = Y4mChroma::k444;
-  } else if (chroma == "mono") {
-    reader->chroma = Y4mChroma::kMono;
-  } else {
-    *error = "unsupported chroma layout '" + chroma + "' (8-bit 420, 444 or mono)";
+  if (!ParseChroma(chroma, reader)) {
+    *error = "unsupported chroma layout '" + chroma +
+             "' (read: 420, 422, 444 or mono with 8 to 16 bits, such as 420p10 or mono16)";
     return false;
   }
+  AddNotes(reader);
   return true;
 }
 
-// 4:4:4 to 4:2:0: the mean of each 2x2 square (fewer samples at odd edges).
-void Downsample(const uint8_t* src, uint32_t width, uint32_t height, uint8_t* dst) {
-  uint32_t cw = (width + 1) / 2, ch = (height + 1) / 2;
+// Chroma of src_w x src_h to the 4:2:0 plane of a width x height picture:
+// the mean of each group of samples that lands on one 4:2:0 sample (2x2 for
+// 4:4:4, 1x2 for 4:2:2; fewer at odd edges).
+void Downsample(const uint8_t* src, uint32_t src_w, uint32_t src_h, uint32_t width,
+                uint32_t height, uint8_t* dst) {
+  const uint32_t cw = (width + 1) / 2, ch = (height + 1) / 2;
+  const uint32_t fx = src_w > cw ? 2 : 1, fy = src_h > ch ? 2 : 1;
   for (uint32_t y = 0; y < ch; y++) {
     for (uint32_t x = 0; x < cw; x++) {
       uint32_t sum = 0, n = 0;
-      for (uint32_t dy = 0; dy < 2; dy++) {
-        for (uint32_t dx = 0; dx < 2; dx++) {
-          uint32_t sx = 2 * x + dx, sy = 2 * y + dy;
-          if (sx < width && sy < height) {
-            sum += src[sy * width + sx];
+      for (uint32_t dy = 0; dy < fy; dy++) {
+        for (uint32_t dx = 0; dx < fx; dx++) {
+          uint32_t sx = fx * x + dx, sy = fy * y + dy;
+          if (sx < src_w && sy < src_h) {
+            sum += src[size_t{sy} * src_w + sx];
             n++;
           }
         }
       }
-      dst[y * cw + x] = static_cast<uint8_t>((sum + n / 2) / n);
+      dst[size_t{y} * cw + x] = static_cast<uint8_t>((sum + n / 2) / n);
     }
   }
 }
@@ -122,23 +174,50 @@ bool ReadExact(std::FILE* file, uint8_t* dest, size_t size) {
   return std::fread(dest, 1, size, file) == size;
 }
 
+// Reads one plane of count samples as 8-bit values: deeper samples (two
+// bytes, little-endian) rounded, full-range values scaled into the studio
+// range (luma 16-235, chroma 16-240 around 128).
+bool ReadPlane(const Y4mReader& reader, bool chroma, size_t count, std::vector<uint8_t>* raw,
+               uint8_t* out) {
+  const uint32_t bits = reader.bits;
+  if (bits == 8) {
+    if (!ReadExact(reader.file, out, count)) return false;
+  } else {
+    raw->resize(count * 2);
+    if (!ReadExact(reader.file, raw->data(), raw->size())) return false;
+    const uint32_t shift = bits - 8, half = 1u << (shift - 1);
+    for (size_t i = 0; i < count; i++) {
+      const uint32_t value = (*raw)[2 * i] | ((*raw)[2 * i + 1] << 8);
+      out[i] = static_cast<uint8_t>(std::min<uint32_t>(255, (value + half) >> shift));
+    }
+  }
+  if (reader.full_range) {
+    for (size_t i = 0; i < count; i++) {
+      const int v = out[i];
+      out[i] = static_cast<uint8_t>(chroma ? 128 + ((v - 128) * 224 + (v >= 128 ? 127 : -127)) / 255
+                                           : 16 + (v * 219 + 127) / 255);
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 bool Y4mOpen(const char* path, Y4mReader* reader, std::string* error) {
   *reader = Y4mReader{};
-  std::FILE* file = std::fopen(path, "rb");
+  std::FILE* file = OpenInput(path);
   if (!file) {
     *error = std::string("cannot open '") + path + "'";
     return false;
   }
   std::string line;
   if (!ReadLine(file, &line, 4096)) {
-    std::fclose(file);
+    CloseInput(file);
     *error = "not a YUV4MPEG2 stream (no header line)";
     return false;
   }
   if (!ParseHeader(line, reader, error)) {
-    std::fclose(file);
+    CloseInput(file);
     return false;
   }
   reader->file = file;
@@ -154,10 +233,15 @@ uint32_t Y4mFrameCount(Y4mReader* reader) {
   bool marked = std::fseek(file, start, SEEK_SET) == 0 && ReadLine(file, &line, 4096);
   if (std::fseek(file, start, SEEK_SET) != 0 || !marked || end <= start) return 0;
   uint64_t w = reader->width, h = reader->height;
-  uint64_t chroma = reader->chroma == Y4mChroma::k420   ? 2 * ((w + 1) / 2) * ((h + 1) / 2)
-                    : reader->chroma == Y4mChroma::k444 ? 2 * w * h
-                                                        : 0;
-  uint64_t frame = line.size() + 1 + w * h + chroma;
+  uint64_t chroma = 0;
+  switch (reader->chroma) {
+    case Y4mChroma::k420: chroma = 2 * ((w + 1) / 2) * ((h + 1) / 2); break;
+    case Y4mChroma::k422: chroma = 2 * ((w + 1) / 2) * h; break;
+    case Y4mChroma::k444: chroma = 2 * w * h; break;
+    case Y4mChroma::kMono: break;
+  }
+  uint64_t sample_bytes = reader->bits > 8 ? 2 : 1;
+  uint64_t frame = line.size() + 1 + (w * h + chroma) * sample_bytes;
   return static_cast<uint32_t>(std::min<uint64_t>((end - start) / frame, 0xFFFFFFFFu));
 }
 
@@ -170,19 +254,21 @@ int Y4mReadPicture(Y4mReader* reader, VideoPicture* picture, std::string* error)
     *error = "frame " + std::to_string(reader->frames_read + 1) + ": missing FRAME marker";
     return -1;
   }
-  uint32_t w = reader->width, h = reader->height;
-  uint32_t cw = (w + 1) / 2, ch = (h + 1) / 2;
+  const uint32_t w = reader->width, h = reader->height;
+  const uint32_t cw = (w + 1) / 2, ch = (h + 1) / 2;
   VideoPictureInit(picture, w, h, false);
-  bool ok = ReadExact(reader->file, picture->y.data(), size_t{w} * h);
+  std::vector<uint8_t> raw;
+  bool ok = ReadPlane(*reader, false, size_t{w} * h, &raw, picture->y.data());
   if (ok && reader->chroma == Y4mChroma::k420) {
-    ok = ReadExact(reader->file, picture->u.data(), size_t{cw} * ch) &&
-         ReadExact(reader->file, picture->v.data(), size_t{cw} * ch);
-  } else if (ok && reader->chroma == Y4mChroma::k444) {
-    std::vector<uint8_t> full(size_t{w} * h);
-    ok = ReadExact(reader->file, full.data(), full.size());
-    if (ok) Downsample(full.data(), w, h, picture->u.data());
-    ok = ok && ReadExact(reader->file, full.data(), full.size());
-    if (ok) Downsample(full.data(), w, h, picture->v.data());
+    ok = ReadPlane(*reader, true, size_t{cw} * ch, &raw, picture->u.data()) &&
+         ReadPlane(*reader, true, size_t{cw} * ch, &raw, picture->v.data());
+  } else if (ok && reader->chroma != Y4mChroma::kMono) {
+    const uint32_t sw = reader->chroma == Y4mChroma::k444 ? w : cw;
+    std::vector<uint8_t> full(size_t{sw} * h);
+    for (std::vector<uint8_t>* plane : {&picture->u, &picture->v}) {
+      ok = ok && ReadPlane(*reader, true, full.size(), &raw, full.data());
+      if (ok) Downsample(full.data(), sw, h, w, h, plane->data());
+    }
   }
   if (!ok) {
     *error = "frame " + std::to_string(reader->frames_read + 1) + ": picture data cut short";
@@ -193,7 +279,7 @@ int Y4mReadPicture(Y4mReader* reader, VideoPicture* picture, std::string* error)
 }
 
 void Y4mClose(Y4mReader* reader) {
-  if (reader->file) std::fclose(reader->file);
+  CloseInput(reader->file);
   reader->file = nullptr;
 }
 

@@ -4,17 +4,24 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "writer/video_encoder.h"
 
-enum class Y4mChroma { k420, k444, kMono };
+enum class Y4mChroma { k420, k422, k444, kMono };
 
 struct Y4mReader {
   std::FILE* file = nullptr;
   uint32_t width = 0, height = 0;
   uint32_t rate_num = 0, rate_den = 0;  // 0/0 when the header has no F field
   Y4mChroma chroma = Y4mChroma::k420;
+  uint32_t bits = 8;         // bits per sample, 8 to 16 (above 8: two bytes, little-endian)
+  char interlace = 'p';      // the I field: p progressive, t/b top/bottom field first, m mixed
+  bool full_range = false;   // XCOLORRANGE=FULL: samples use 0..255, converted to 16..235/240
   uint64_t frames_read = 0;
+  // What the reader changes and the user should hear about: each starts
+  // with "warning: " or "note: ".
+  std::vector<std::string> notes;
 };
 
 // Largest picture the reader accepts (the movie format's bundle count fields
@@ -22,11 +29,14 @@ struct Y4mReader {
 inline constexpr uint32_t kY4mMaxWidth = 4024;
 inline constexpr uint32_t kY4mMaxHeight = 4096;
 
-// Opens and parses the stream header. On failure returns false with a
-// one-line reason in *error and leaves nothing open.
+// Opens ("-": standard input) and parses the stream header. On failure
+// returns false with a one-line reason in *error and leaves nothing open.
 bool Y4mOpen(const char* path, Y4mReader* reader, std::string* error);
-// Reads the next picture as 4:2:0 (4:4:4 is averaged down, mono gets grey
-// chroma). Returns 1 for a picture, 0 at a clean end, -1 with *error set.
+// Reads the next picture as 8-bit 4:2:0 in the studio range the movie
+// format uses: 4:4:4 and 4:2:2 chroma are averaged down, mono gets grey
+// chroma, deeper samples are rounded to 8 bits, full-range samples are
+// scaled into the studio range. Returns 1 for a picture, 0 at a clean end,
+// -1 with *error set.
 int Y4mReadPicture(Y4mReader* reader, VideoPicture* picture, std::string* error);
 void Y4mClose(Y4mReader* reader);
 // The pictures left in a seekable stream, taking every frame marker to be as
