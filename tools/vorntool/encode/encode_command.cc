@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/platform.h"
 #include "vorntool/commands.h"
 #include "vorntool/encode/encode_stats.h"
 #include "vorntool/encode/progress.h"
