@@ -51,7 +51,8 @@ for name in sorted(os.listdir(work)):
             open(f"fuzz/corpus/fuzz_video_frame/{name}-{f}", "wb").write(bytes([mode]) + movie[pos:end])
 texts = ["film", "/L /P film.vxn", ":141824 /l /c /a4", "/F12.5 /W /H a.vxn,b", "/F2.5;1.5 \"my movie\"",
          "/-L /L2 x", "/T0 /M0 /E-1 m", "film.vxn|1024", "/D640x480x16 /B3 /Q /S z", "/!",
-         "~~~~\n/X", "/Z /K /N /C movie, \"two words\", three"]
+         "~~~~\n/X", "/Z /K /N /C movie, \"two words\", three",
+         "-L2\t/tmp\t--fps=12.5\t--\t-x", ":141824 /l /c\n--loop=3\t/etc/hosts\t/etc/hosts|12\t-h"]
 for i, t in enumerate(texts):
     open(f"fuzz/corpus/fuzz_command_line/seed{i}", "wb").write(t.encode())
 PY

@@ -33,7 +33,11 @@ void PlayerDrawStats() {
   if (!p.movie) return;
   MovieRealtime r;
   MovieGetRealtime(p.movie, 0, &r);
-  char text[256];
-  StatsStripText(r, text, sizeof(text));
+  char stats[256];
+  StatsStripText(r, stats, sizeof(stats));
+  char position[48];
+  PlayerPositionText(p.movie, position, sizeof(position));
+  char text[320];
+  std::snprintf(text, sizeof(text), "%s, %s", position, stats);
   p.ops->draw_strip(text, p.strip_left, p.strip_top, p.strip_right, p.strip_bottom);
 }

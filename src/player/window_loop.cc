@@ -57,6 +57,7 @@ int OpenNamed(PlayerState& p, const char* name) {
   if (r == NAMED_FAILED) return Fail(p, MovieGetError());
   p.movie = movie;
   p.file_handle = file;
+  PlayerApplyVolume();
   NoteTitleName(p, name);
   return PlayerSetUpMovie() ? 0 : 1;
 }
@@ -148,6 +149,7 @@ void PlayerStateInit(PlayerOptions* options, const PlayerWindowOps* ops) {
   g_player.ops = ops;
   g_player.file_handle = kInvalidFile;
   g_player.no_black_fill = 1;
+  g_player.volume_percent = 100;
 }
 
 int32_t PlayerIdleAfterSleep(int32_t idle_ms, uint32_t slept_ms) {
@@ -175,6 +177,12 @@ void PlayerFrameStep() {
   else
     MovieNextFrame(movie);
   if (p.options->show_stats) PlayerDrawStats();
+  // The title's position moves on once a second.
+  if (p.ops->set_title) {
+    char position[sizeof(p.title_position)];
+    PlayerPositionText(movie, position, sizeof(position));
+    if (std::strcmp(position, p.title_position) != 0) PlayerUpdateTitle();
+  }
   // After a single-step resume exactly one frame plays.
   if (p.user_paused) MovieSetPause(movie, 1);
 }
@@ -275,18 +283,24 @@ void ShowLogo() {
   DisplayBufferSetOffset(d, p.x_offset, p.y_offset);
 }
 
-void PlayerTitleText(const char* name, bool paused, char* title, uint32_t size) {
+void PlayerTitleText(const char* name, const char* position, bool paused, char* title,
+                     uint32_t size) {
   if (!name[0])
     std::snprintf(title, size, "Vorn Video Player");
   else
-    std::snprintf(title, size, "%s%s - Vorn Video Player", name, paused ? " (paused)" : "");
+    std::snprintf(title, size, "%s%s%s%s - Vorn Video Player", name, position[0] ? " " : "",
+                  position, paused ? " (paused)" : "");
 }
 
 void PlayerUpdateTitle() {
   PlayerState& p = g_player;
   if (!p.ops || !p.ops->set_title) return;
+  if (p.logo_mode || !p.movie)
+    p.title_position[0] = 0;
+  else
+    PlayerPositionText(p.movie, p.title_position, sizeof(p.title_position));
   char title[320];
-  PlayerTitleText(p.title_name, p.user_paused != 0, title, sizeof(title));
+  PlayerTitleText(p.title_name, p.title_position, p.user_paused != 0, title, sizeof(title));
   p.ops->set_title(title);
 }
 

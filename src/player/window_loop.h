@@ -66,6 +66,9 @@ struct PlayerState {
   uint32_t force_full_copy;  // COPY_ALL after a paint
   int32_t strip_left, strip_top, strip_right, strip_bottom;
   MovieSummary summary;
+  uint32_t volume_percent;   // 0..100 in steps of 10; every movie opens at it
+  int32_t muted;             // m: silent, the level kept for unmuting
+  char title_position[32];   // the position the title shows
   // The file name of the movie playing, for the title (front ends with set_title).
   char title_name[256];
   // With q: the closing logo ends at once, as after Esc pressed twice.
@@ -83,11 +86,14 @@ void PlayerStateInit(PlayerOptions* options, const PlayerWindowOps* ops);
 // returns the exit code. With `exact` the list is an exact list (names.h).
 int PlayerRun(const char* names, bool exact = false);
 
-// Sets the title from the movie's file name and the pause state (front ends
-// with set_title only): "film.vxn (paused) - Vorn Video Player".
+// Sets the title from the movie's file name, its position and the pause
+// state (front ends with set_title only): "film.vxn 01:23 / 05:00 (paused) -
+// Vorn Video Player". PlayerFrameStep calls it when the position's text changes.
 void PlayerUpdateTitle();
-// The title text for a file name and pause state.
-void PlayerTitleText(const char* name, bool paused, char* title, uint32_t size);
+// The title text for a file name, a position text (may be empty) and the
+// pause state.
+void PlayerTitleText(const char* name, const char* position, bool paused, char* title,
+                     uint32_t size);
 // A movie dropped on the window: it plays at once (the current movie makes
 // way, as with the skip key), the rest of the list after it; when skipping
 // is disabled it plays after the current one. False when it cannot be
@@ -114,7 +120,33 @@ void PlayerLayoutWindow(int32_t width, int32_t height, int32_t x, int32_t y);
 int32_t PlayerIdleAfterSleep(int32_t idle_ms, uint32_t slept_ms);
 
 // ---- Events from the window system --------------------------------------------
+// Characters (WM_CHAR on Windows): Space, Enter, '.', Esc as always; '+' and
+// '0' louder, '-' and '9' softer by 10 %, 'm' mute and unmute.
 void PlayerOnChar(int key);
+// Keys without a character, in the front ends' own terms translated to these.
+enum PlayerKey : int {
+  PLAYER_KEY_LEFT = 0x101,  // back 5 s
+  PLAYER_KEY_RIGHT,         // on 5 s
+  PLAYER_KEY_DOWN,          // back 60 s
+  PLAYER_KEY_UP,            // on 60 s
+  PLAYER_KEY_HOME,          // the first frame
+  PLAYER_KEY_PAGE_UP,       // the key frame before the one on screen
+  PLAYER_KEY_PAGE_DOWN,     // the next key frame
+};
+// Moves in the movie (not while the logo shows) and shows the new frame at
+// once, also while paused. Time jumps land exactly on the frame (clamped to
+// the first and last), key-frame jumps on the key frame.
+void PlayerOnKey(int key);
+// A left click on the picture (Linux): pauses and resumes as Space does;
+// on the closing logo it opens the maker's page like any click.
+void PlayerOnPictureClick();
+// Hands the current volume (or silence when muted) to the movie's tracks.
+void PlayerApplyVolume();
+// The volume characters of PlayerOnChar; false for any other character.
+bool PlayerOnVolumeChar(int key);
+// "01:23 / 05:00": the frame on screen and the length, in the movie's own
+// time (h:mm:ss from an hour of length on).
+void PlayerPositionText(const Movie* movie, char* text, uint32_t size);
 void PlayerOnFocus(bool gained);
 // Paint: returns whether the front end must fill the client area with black
 // first; the display is blitted whole by the handler.
@@ -126,7 +158,7 @@ void PlayerOnPosChanged();
 
 // ---- Statistics strip (stats_strip.cc) --------------------------------------------
 inline constexpr const char* kStatsSample =
-    "Fre: 2000, FPS: 100.0, Buf: 100%, Vid: 55%, Aud: 55%, Blit: 55%, Read: 55%, Back: 55%, "
+    "00:00 / 00:00, Fre: 2000, FPS: 100.0, Buf: 100%, Vid: 55%, Aud: 55%, Blit: 55%, Read: 55%, Back: 55%, "
     "Rate: 1000000";
 // The strip's text for a run-time record.
 void StatsStripText(const MovieRealtime& r, char* text, uint32_t size);

@@ -187,6 +187,7 @@ void PlayerOnChar(int key) {
       MovieSetPause(p.movie, 0);
       return;
     default:
+      PlayerOnVolumeChar(key);
       return;
   }
 }

@@ -464,6 +464,7 @@ int DsTrackOpen(SoundTrack* track, uint32_t rate, uint32_t bits, uint32_t channe
     return 0;
   }
   track->min_feed_bytes = s->chunk_bytes * (bits == 16 ? 1 : 2);
+  track->volume_full = 32767;
   s->volume = s->pan_position = 32767;
   ApplyFrequencyPanVolume(s);
   WriteSilence(s, 0, s->buffer_bytes);

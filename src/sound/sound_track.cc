@@ -260,6 +260,20 @@ void SoundTracksFlush(Movie* movie) {
   }
 }
 
+void SoundSetVolume(Movie* movie, uint32_t percent) {
+  if (!movie || !movie->selected_count) return;
+  PlatformMutex* mutex = movie->sound_node.mutex;
+  if (mutex) MutexLock(mutex);
+  for (uint32_t i = 0; i < movie->selected_count; i++) {
+    SoundTrack* track = &movie->tracks[i];
+    if (!track->set_volume) continue;
+    const uint64_t full = track->volume_full ? track->volume_full : 32767;
+    const uint64_t level = full * std::min<uint32_t>(percent, 100) / 100;
+    track->set_volume(track, static_cast<int32_t>(std::min<uint64_t>(level, INT32_MAX)));
+  }
+  if (mutex) MutexUnlock(mutex);
+}
+
 void SoundService(Movie* movie) {
   if (!movie || !movie->selected_count) return;
   PlatformMutex* mutex = movie->sound_node.mutex;

@@ -59,6 +59,8 @@ struct SoundTrack {
   uint32_t rate;
   uint32_t bits;
   uint32_t channels;
+  // The set_volume argument for full volume (the drivers' ranges differ).
+  uint32_t volume_full;
 
   // Private to the driver (see SoundDriverState).
   alignas(16) uint8_t driver_state[SOUND_DRIVER_STATE_BYTES];
@@ -103,6 +105,11 @@ void SoundRingAppend(SoundTrack* track, const uint8_t* pcm, uint32_t bytes);
 // ring emptied, the decoder reset (the cross-fade starts afresh), the
 // underrun flag cleared. The caller holds the movie's sound mutex.
 void SoundTracksFlush(Movie* movie);
+
+// Sets every track's volume through its driver's set_volume: percent of the
+// driver's full volume (0 silences, 100 or more is full), under the movie's
+// sound mutex. Tracks without the operation keep their level.
+void SoundSetVolume(Movie* movie, uint32_t percent);
 
 // Moves PCM from the rings to the driver. Does nothing without tracks.
 void SoundService(Movie* movie);

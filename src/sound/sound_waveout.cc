@@ -279,6 +279,7 @@ int WaveOutTrackOpen(SoundTrack* track, uint32_t rate, uint32_t bits, uint32_t c
   }
   track->min_feed_bytes = s->buffer_bytes * (bits == 16 ? 1 : 2);
   track->latency_ms = 0;
+  track->volume_full = 65535;
   return 1;
 }
 

@@ -60,14 +60,25 @@ uint64_t ContainerBytes(size_t tracks, uint64_t frames) {
   return 44 + 12 * uint64_t{tracks} + 4 * (frames + 1);
 }
 
-// Frames at the movie's rate that cover the longest track's sound.
+// True when a frame's video keeps every block of the frame before.
+bool AllKept(const VideoFrameStats& stats) {
+  for (int t = 1; t < kVideoBlockTypes; t++)
+    if (stats.block_types[t] != 0) return false;
+  return !stats.key;
+}
+
+// Frames at the movie's rate that cover the longest track's sound, at most
+// kMaxHeldMovieFrames (hours of sound at a huge frame rate would otherwise
+// grow the movie without bound; the sound past it is dropped and counted).
+constexpr double kMaxHeldMovieFrames = 10000000;
+
 uint64_t FramesCoveringSound(const MovieEncodeOptions& options) {
   double frames = 0;
   for (const MovieAudioInput& track : options.audio) {
     const double seconds = double(track.samples.size() / track.channels) / track.rate;
     frames = std::max(frames, std::ceil(seconds * options.rate_num / options.rate_den - 1e-9));
   }
-  return static_cast<uint64_t>(frames);
+  return static_cast<uint64_t>(std::min(frames, kMaxHeldMovieFrames));
 }
 
 }  // namespace
@@ -154,6 +165,13 @@ bool MovieEncode(const MovieEncodeOptions& options, MoviePictureSource source, v
   *st = MovieEncodeStats{};
   bool source_ended = false;
   uint64_t hold_until = 0;
+  // A held picture settles into frames that keep every block: once two
+  // repeats in a row come out the same, the rest reuse that frame without a
+  // new search, except that a key frame still comes every keyint frames.
+  std::vector<uint8_t> settled_video, last_held_video;
+  VideoFrameStats settled_stats;
+  bool settled = false;
+  uint32_t since_key = 0;
   for (uint32_t k = 0; k < UINT32_MAX; k++) {
     if (!source_ended) {
       if (options.frames != 0 && k >= options.frames) break;  // the caller's length
@@ -174,6 +192,7 @@ bool MovieEncode(const MovieEncodeOptions& options, MoviePictureSource source, v
     if (source_ended && (frames.empty() || k >= hold_until)) break;
     if (source_ended) st->held_frames++;
     MovieWriterFrame frame;
+    // The sound first: under rate control the picture gets what it leaves.
     uint64_t audio_bytes = 0;
     for (TrackState& t : tracks) {
       uint32_t channels = t.input->channels;
@@ -189,28 +208,47 @@ bool MovieEncode(const MovieEncodeOptions& options, MoviePictureSource source, v
       t.coded_bytes += frame.audio.back().size();
       audio_bytes += 4 + frame.audio.back().size();  // with the packet's size word
     }
-    double lambda = 0;
-    if (rate_controlled) {
-      lambda = RateControlLambda(&rc, audio_bytes);
-      VideoEncoderSetLambda(video.get(), lambda);
-    }
     VideoFrameStats frame_stats;
-    for (int attempt = 0;; attempt++) {
-      frame.video.clear();
-      if (!VideoEncoderEncode(video.get(), picture, false, &frame.video, &frame_stats)) {
-        close_tracks();
-        *error = "a picture does not have the movie's size, or its coding failed";
-        return false;
+    double lambda = 0;
+    const bool key_due = options.video.keyint != 0 && since_key + 1 >= options.video.keyint;
+    if (settled && !key_due) {
+      frame.video = settled_video;
+      frame_stats = settled_stats;
+    } else {
+      if (rate_controlled) {
+        lambda = RateControlLambda(&rc, audio_bytes);
+        VideoEncoderSetLambda(video.get(), lambda);
       }
-      // A frame far over its share is coded again, at most twice.
-      double again = rate_controlled && attempt < 2
-                         ? RateControlRetry(&rc, frame.video.size(), frame_stats.key, lambda, audio_bytes)
-                         : 0;
-      if (again == 0) break;
-      VideoEncoderUndoLast(video.get());
-      lambda = again;
-      VideoEncoderSetLambda(video.get(), lambda);
+      for (int attempt = 0;; attempt++) {
+        frame.video.clear();
+        // While frames were reused the encoder's own key count stood still.
+        if (!VideoEncoderEncode(video.get(), picture, settled && key_due, &frame.video,
+                                &frame_stats)) {
+          close_tracks();
+          *error = "a picture does not have the movie's size, or its coding failed";
+          return false;
+        }
+        // A frame far over its share is coded again, at most twice.
+        double again = rate_controlled && attempt < 2
+                           ? RateControlRetry(&rc, frame.video.size(), frame_stats.key, lambda,
+                                              audio_bytes)
+                           : 0;
+        if (again == 0) break;
+        VideoEncoderUndoLast(video.get());
+        lambda = again;
+        VideoEncoderSetLambda(video.get(), lambda);
+      }
+      // After a key frame the next repeats touch it up again, as they would
+      // have without the shortcut.
+      if (frame_stats.key) settled = false;
+      if (source_ended && AllKept(frame_stats) && frame.video == last_held_video) {
+        settled = true;
+        settled_video = frame.video;
+        settled_stats = frame_stats;
+      }
+      if (source_ended) last_held_video = frame.video;
     }
+    since_key = frame_stats.key ? 0 : since_key + 1;
     frame.key = frame_stats.key;
     st->frames.push_back(frame_stats);
     uint64_t packet = audio_bytes + frame.video.size();

@@ -69,6 +69,7 @@ void RateControlDone(RateControl* rc, uint64_t packet_bytes, uint64_t video_byte
     rc->recent_sum -= rc->recent.front();
     rc->recent.pop_front();
   }
+  if (lambda <= 0) return;  // a frame reused as it was: its bytes only
   double observed = std::log(std::max<double>(static_cast<double>(video_bytes), 1.0)) +
                     kRateExponent * std::log(lambda);
   if (key) {

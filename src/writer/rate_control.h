@@ -43,7 +43,7 @@ double RateControlLambda(RateControl* rc, uint64_t audio_bytes);
 double RateControlRetry(RateControl* rc, uint64_t video_bytes, bool key, double lambda,
                         uint64_t audio_bytes);
 // Books the frame just coded: its whole packet and its video bytes, coded
-// with `lambda`.
+// with `lambda` (0 for a frame reused without coding: only its bytes count).
 void RateControlDone(RateControl* rc, uint64_t packet_bytes, uint64_t video_bytes, bool key,
                      double lambda);
 

@@ -56,9 +56,12 @@ REF=$(ls "$W"/frames/*.png | head -n 1)
 [ -n "$REF" ] || { echo "no converted frame"; exit 1; }
 
 # ---- The audio server, stopped whatever happens ------------------------------------------
-AUDIO=$W/audio
+# A short path: the server's socket paths must stay within the system's limit.
+AUDIO=$(mktemp -d /tmp/vorn-audio.XXXXXX) || exit 1
+REC=""
+trap '[ -n "$REC" ] && kill "$REC" 2>/dev/null; sh "$SRC/scripts/pw-null-sink.sh" stop "$AUDIO" >/dev/null 2>&1; rm -rf "$AUDIO"' EXIT INT TERM
 eval "$(sh "$SRC/scripts/pw-null-sink.sh" start "$AUDIO")" || skip "the PipeWire null sink did not start"
-trap 'kill "$REC" 2>/dev/null; sh "$SRC/scripts/pw-null-sink.sh" stop "$AUDIO" >/dev/null 2>&1' EXIT INT TERM
+
 unset SDL_VIDEODRIVER SDL_AUDIODRIVER
 
 # ---- Play by absolute path, recording the sink and taking screenshots ------------------
@@ -76,9 +79,9 @@ INEOF
 parec -d nullsink.monitor --format=s16le --rate=48000 --channels=2 --raw --latency-msec=100 \
     >"$W/rec.raw" & REC=$!
 sleep 0.5
-xvfb-run -a -s "-screen 0 1024x768x24" sh "$W/inside.sh" "$W" "$P" "$W/still movie.vxn" shot 1 --summary
+timeout 120 xvfb-run -a -s "-screen 0 1024x768x24" sh "$W/inside.sh" "$W" "$P" "$W/still movie.vxn" shot 1 --summary
 sleep 0.7
-kill "$REC"; wait "$REC" 2>/dev/null
+kill "$REC"; wait "$REC" 2>/dev/null; REC=""
 [ "$(cat "$W/shot.rc")" = 0 ] && pass "played by absolute path" || fail "player exit $(cat "$W/shot.rc"): $(cat "$W/shot.err")"
 grep -q "^Sound: SDL" "$W/shot.err" && pass "summary names the sound" || fail "summary sound line: $(grep Sound: "$W/shot.err")"
 
@@ -138,7 +141,7 @@ PYEOF
     && pass "window shows the converted frame" || fail "screenshot"
 
 # ---- Full screen is the real screen (not a nominal 1024x768) -------------------------
-xvfb-run -a -s "-screen 0 800x600x24" sh "$W/inside.sh" "$W" "$P" "$W/still movie.vxn" full 1 --fullscreen
+timeout 120 xvfb-run -a -s "-screen 0 800x600x24" sh "$W/inside.sh" "$W" "$P" "$W/still movie.vxn" full 1 --fullscreen
 "$PY" "$W/compare.py" --fill "$W/full1.png" "$W/full2.png" "$W/full3.png" \
     && pass "--fullscreen fills an 800x600 screen" || fail "full screen"
 
@@ -158,14 +161,53 @@ xdotool key --window "$wid" q
 wait $pid
 echo $? >"$W/keys.rc"
 INEOF
-    xvfb-run -a -s "-screen 0 1024x768x24" sh "$W/keys.sh" "$W" "$P" "$W/still movie.vxn"
-    grep -qx "still movie.vxn - Vorn Video Player" "$W/keys.title" \
+    timeout 120 xvfb-run -a -s "-screen 0 1024x768x24" sh "$W/keys.sh" "$W" "$P" "$W/still movie.vxn"
+    grep -qx "still movie.vxn 00:00 / 00:0$SECONDS_LONG - Vorn Video Player" "$W/keys.title" \
         && pass "title shows the file name" || fail "title: $(cat "$W/keys.title")"
     "$PY" "$W/compare.py" --box 480x360 "$W/key1.png" && "$PY" "$W/compare.py" --fill "$W/key2.png" \
         && "$PY" "$W/compare.py" --box 480x360 "$W/key3.png" \
         && pass "a 480x480 window shows 480x360 with bars; f fills the screen and comes back" \
         || fail "resize and full-screen toggle"
     [ "$(cat "$W/keys.rc")" = 0 ] && pass "q quits an endless loop" || fail "q: exit $(cat "$W/keys.rc")"
+
+    # Seeking while paused shows the new frame at once; a click on the picture resumes.
+    "$T" demo -o "$W/moving.vxn" --size 160x120 --seconds 8 >/dev/null 2>&1 || fail "demo movie"
+    cat >"$W/seek.sh" <<'INEOF'
+#!/bin/sh
+# seek.sh W PLAYER MOVIE: Space, Right, Home, a click on the picture, q; the
+# title and a screenshot after each.
+W=$1 P=$2 M=$3
+"$P" "$M" >"$W/seek.out" 2>"$W/seek.err" & pid=$!
+wid=$(xdotool search --sync --onlyvisible --name "moving.vxn" | head -n 1)
+sleep 0.3
+step() {
+    xdotool "$@"; sleep 0.5
+    xdotool getwindowname "$wid" >>"$W/seek.titles"; import -window root "$W/seek$(wc -l <"$W/seek.titles").png"
+}
+step key --window "$wid" space
+step key --window "$wid" Right
+step key --window "$wid" Home
+eval "$(xdotool getwindowgeometry --shell "$wid")"
+step mousemove --window "$wid" $((WIDTH / 2)) $((HEIGHT / 2)) click 1
+xdotool key --window "$wid" q
+wait $pid
+INEOF
+    xvfb-run -a -s "-screen 0 640x480x24" sh "$W/seek.sh" "$W" "$P" "$W/moving.vxn"
+    sed -n 2p "$W/seek.titles" | grep -qx "moving.vxn 00:0[5-6] / 00:08 (paused) - Vorn Video Player" \
+        && sed -n 3p "$W/seek.titles" | grep -qx "moving.vxn 00:00 / 00:08 (paused) - Vorn Video Player" \
+        && sed -n 4p "$W/seek.titles" | grep -qx "moving.vxn 00:0[0-1] / 00:08 - Vorn Video Player" \
+        && pass "Right and Home move a paused movie; a click on the picture resumes it" \
+        || fail "seek keys: $(tr '\n' '|' <"$W/seek.titles")"
+    "$PY" - "$W/seek1.png" "$W/seek2.png" "$W/seek3.png" <<'PYEOF' \
+        && pass "the picture changes with each jump while paused" || fail "seek screenshots"
+import sys
+import numpy as np
+from PIL import Image
+a, b, c = (np.asarray(Image.open(f).convert("RGB")).astype(int) for f in sys.argv[1:4])
+d1, d2 = np.abs(a - b).mean(), np.abs(b - c).mean()
+print("paused -> Right: %.2f, Right -> Home: %.2f" % (d1, d2))
+sys.exit(0 if d1 > 1 and d2 > 1 else 1)
+PYEOF
 else
     echo "note: xdotool is not installed: keys and resizing not checked"
 fi

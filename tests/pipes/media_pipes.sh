@@ -38,6 +38,8 @@ mkdir png && "$T" decode demo.vxn --pixels rgb24 -o - --png png | wc -c >pixels.
 expect "decode --pixels rgb24 -o -" "$(cat pixels.count)" $((30 * 64 * 48 * 3))
 png2yuv -I p -f 30 -b 1 -j png/frame_%05d.png 2>/dev/null | "$T" encode - -o from_png.vxn
 expect "png2yuv | encode -" "$(frames from_png.vxn)" 30
+"$T" decode demo.vxn --video - | "$T" encode - -o - >piped.vxn
+expect "decode --video - | encode - -o -" "$(frames piped.vxn)" 30
 
 # sox: sound from standard input, longer than the pictures (the last
 # picture is held), and sound to standard output.

@@ -3,7 +3,9 @@
 // and statistics text the window uses.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -12,6 +14,7 @@
 #include "engine/movie_clock.h"
 #include "player/fake_system.h"
 #include "player/window_loop.h"
+#include "sound/sound_track.h"
 #include "support/movie_fixtures.h"
 
 namespace {
@@ -30,9 +33,12 @@ struct Rig {
   std::vector<std::string> titles;
   int layouts = 0;
   int strips = 0;
+  std::vector<int32_t> shown;       // the frame on screen at every strip
+  std::vector<std::string> texts;   // every strip's text
   int buffers_alive = 0;
 };
 Rig* g_rig;
+constexpr int kClick = 0x200;  // a left click on the picture
 
 bool FakeFrequency(uint64_t*) { return false; }
 uint64_t FakeCounter() { return 0; }
@@ -50,7 +56,11 @@ void* OpsCreate(const PlayerOptions*) { return g_rig; }
 bool OpsPump() {
   for (auto& k : g_rig->keys)
     if (k.second && g_rig->now >= k.first) {
-      if (k.second == 'q')
+      if (k.second == kClick)
+        PlayerOnPictureClick();
+      else if (k.second >= PLAYER_KEY_LEFT)
+        PlayerOnKey(k.second);
+      else if (k.second == 'q')
         PlayerOnQuitKey();
       else
         PlayerOnChar(k.second);
@@ -77,7 +87,11 @@ void OpsExtent(const char* text, int32_t* w, int32_t* h) {
   *w = static_cast<int32_t>(std::string(text).size()) * 5;
   *h = 12;
 }
-void OpsStrip(const char*, int32_t, int32_t, int32_t, int32_t) { ++g_rig->strips; }
+void OpsStrip(const char* text, int32_t, int32_t, int32_t, int32_t) {
+  ++g_rig->strips;
+  g_rig->texts.push_back(text);
+  g_rig->shown.push_back(Player()->movie ? Player()->movie->shown_frame_num : 0);
+}
 void OpsUpdate() {}
 void OpsTitle(const char* title) {
   if (g_rig->titles.empty() || g_rig->titles.back() != title) g_rig->titles.push_back(title);
@@ -273,6 +287,154 @@ TEST(PlayerSleep, OversleepIsPaidBackUpToOneHundredMs) {
   EXPECT_EQ(PlayerIdleAfterSleep(1, 0xFFFFFFF0u), -100) << "no 32-bit wrap";
 }
 
+// ---- Moving in the movie, the volume, the position -----------------------------------
+std::string KeyedMovie(const char* name, uint32_t frames, uint32_t key_every = 30) {
+  return FixtureWriteFile(name, FixtureBuild(FixtureBasic(frames, 64, 48, 100, key_every)));
+}
+
+// The frames shown right after each jump (a frame that does not follow the one before).
+std::vector<int32_t> Landings(const std::vector<int32_t>& shown) {
+  std::vector<int32_t> landed;
+  for (size_t i = 1; i < shown.size(); ++i)
+    if (shown[i] != shown[i - 1] + 1) landed.push_back(shown[i]);
+  return landed;
+}
+
+TEST_F(PlayerLoop, ArrowKeysJumpFiveAndSixtySecondsAndShowTheFrameAtOnce) {
+  options.show_stats = 1;
+  rig.keys = {{1500, PLAYER_KEY_RIGHT}, {2000, PLAYER_KEY_LEFT}, {2500, PLAYER_KEY_UP}};
+  ASSERT_EQ(Run(KeyedMovie("keys_arrows.vxn", 3000)), 0);
+  std::vector<int32_t> jumps;
+  size_t first_jump = 0;
+  for (size_t i = 1; i < rig.shown.size(); ++i) {
+    if (rig.shown[i] == rig.shown[i - 1] + 1) continue;
+    if (!first_jump) first_jump = i;
+    jumps.push_back(rig.shown[i] - rig.shown[i - 1]);
+  }
+  EXPECT_EQ(jumps, (std::vector<int32_t>{150, -150, 1800}));
+  ASSERT_GT(first_jump, 0u);
+  // The strip's position follows the jump: frame 16 + 150 is 5.5 s in.
+  EXPECT_EQ(rig.texts[first_jump].substr(0, 15), "00:05 / 01:40, ");
+  EXPECT_EQ(rig.shown.back(), 3000);
+  // Jumping 5 s back and 65 s forwards shortens the playback by 60 s (each
+  // jump showing its frame for one frame time).
+  EXPECT_GT(rig.now - start, 100000u - 60000u + 2250u - 100u);
+  EXPECT_LT(rig.now - start, 100000u - 60000u + 2250u + 200u);
+}
+
+TEST_F(PlayerLoop, JumpsStopAtTheEndsAndHomeGoesToTheStart) {
+  options.show_stats = 1;
+  rig.keys = {{1100, PLAYER_KEY_LEFT},
+              {1300, PLAYER_KEY_HOME},
+              {1500, PLAYER_KEY_DOWN},
+              {1700, PLAYER_KEY_UP}};
+  ASSERT_EQ(Run(KeyedMovie("keys_ends.vxn", 100)), 0);
+  EXPECT_EQ(Landings(rig.shown), (std::vector<int32_t>{1, 1, 1, 100}));
+  EXPECT_EQ(rig.shown.back(), 100) << "the jump to the last frame ends the movie";
+  EXPECT_LT(rig.now - start, 700u + 2250u + 60u);
+}
+
+TEST_F(PlayerLoop, PageKeysGoFromKeyFrameToKeyFrame) {
+  options.show_stats = 1;
+  rig.keys = {{1500, PLAYER_KEY_PAGE_DOWN},
+              {1505, PLAYER_KEY_PAGE_DOWN},
+              {1510, PLAYER_KEY_PAGE_UP},
+              {1515, PLAYER_KEY_PAGE_UP},
+              {1520, PLAYER_KEY_PAGE_UP}};
+  ASSERT_EQ(Run(KeyedMovie("keys_pages.vxn", 120)), 0);  // key frames 1, 31, 61, 91
+  EXPECT_EQ(Landings(rig.shown), (std::vector<int32_t>{31, 61, 31, 1, 1}));
+}
+
+TEST_F(PlayerLoop, JumpsWhilePausedShowTheNewFrameAndStayPaused) {
+  options.show_stats = 1;
+  rig.keys = {{1100, ' '}, {1500, PLAYER_KEY_RIGHT}, {1600, PLAYER_KEY_RIGHT}, {3000, ' '}};
+  ASSERT_EQ(Run(KeyedMovie("keys_paused.vxn", 600)), 0);
+  const std::vector<int32_t> landed = Landings(rig.shown);
+  ASSERT_EQ(landed.size(), 2u);
+  EXPECT_EQ(landed[1], landed[0] + 150);
+  // Nothing played between the two jumps: they are neighbours in the strip.
+  auto at = std::find(rig.shown.begin(), rig.shown.end(), landed[0]);
+  ASSERT_NE(at + 1, rig.shown.end());
+  EXPECT_EQ(*(at + 1), landed[1]);
+  EXPECT_GE(rig.now - start, 1900u + (600u - static_cast<uint32_t>(landed[1])) * 33u);
+}
+
+TEST_F(PlayerLoop, ClickOnThePicturePausesAndTheLogoKeepsItsPage) {
+  rig.keys = {{1100, kClick}, {2100, kClick}, {1000 + 1000 + 1000 + 500, kClick}};
+  ASSERT_EQ(Run(KeyedMovie("click.vxn", 30)), 0);
+  EXPECT_EQ(Count(64), 30u);
+  EXPECT_GE(rig.now - start, 1000u + 1000u - 40u);
+  EXPECT_EQ(system.urls.size(), 1u) << "the click on the logo";
+}
+
+// ---- Volume: through the driver's own operation --------------------------------------
+std::vector<int32_t>* g_volumes;
+void RecordVolume(SoundTrack*, int32_t v) { g_volumes->push_back(v); }
+int QuietReady(SoundTrack*) { return 0; }
+int QuietSetOn(SoundTrack* t, int on) { return static_cast<int>(t->device_on = on ? 1 : 0); }
+int QuietPause(SoundTrack*, int on) { return on; }
+int VolumeTrackOpen(SoundTrack* t, uint32_t rate, uint32_t bits, uint32_t channels, uint32_t, Movie*) {
+  std::memset(static_cast<void*>(t), 0, sizeof(*t));
+  t->ready = QuietReady;
+  t->set_on = QuietSetOn;
+  t->pause = QuietPause;
+  t->set_volume = RecordVolume;
+  t->volume_full = 1000;
+  t->device_on = 1;
+  t->rate = rate, t->bits = bits, t->channels = channels;
+  return 1;
+}
+SoundTrackOpenFn VolumeDriver(uint32_t) { return VolumeTrackOpen; }
+
+TEST_F(PlayerLoop, VolumeKeysStepByTenPercentMuteAndCarryToTheNextMovie) {
+  std::vector<int32_t> volumes;
+  g_volumes = &volumes;
+  SoundDriverReset();
+  ASSERT_EQ(SoundDriverSelect(VolumeDriver, 0), 1);
+  FixtureMovie fixture = FixtureBasic(60, 64, 48);
+  FixtureAddTrack(&fixture, 0, 22050 | AUDIO_TRACK_DCT | AUDIO_TRACK_STEREO | AUDIO_TRACK_16BIT, 4096);
+  const std::string a = FixtureWriteFile("volume_a.vxn", FixtureBuild(fixture));
+  const std::string b = FixtureWriteFile("volume_b.vxn", FixtureBuild(fixture));
+  rig.keys = {{1100, '-'}, {1110, '9'}, {1120, '-'}, {1130, 'm'}, {1140, 'm'}, {1150, '0'},
+              {1160, 'm'}, {1170, '+'}};
+  ASSERT_EQ(Run(a + " " + b), 0);
+  SoundDriverReset();
+  EXPECT_EQ(volumes, (std::vector<int32_t>{1000, 900, 800, 700, 0, 700, 800, 0, 900, 900}));
+  EXPECT_EQ(Player()->volume_percent, 90u);
+}
+
+TEST_F(PlayerLoop, VolumeStaysWithinSilenceAndFull) {
+  PlayerStateInit(&options, &kOps);
+  for (int i = 0; i < 3; ++i) PlayerOnChar('+');
+  EXPECT_EQ(Player()->volume_percent, 100u);
+  for (int i = 0; i < 12; ++i) PlayerOnChar('9');
+  EXPECT_EQ(Player()->volume_percent, 0u);
+  EXPECT_FALSE(PlayerOnVolumeChar('x'));
+}
+
+TEST(PlayerPosition, MinutesAndSecondsOfTheFrameOnScreenAndTheLength) {
+  Movie m{};
+  m.frames = 9000;
+  m.file_rate_num = 30, m.file_rate_den = 1;
+  m.shown_frame_num = 2491;  // 2490 / 30 = 83 s
+  char text[40];
+  PlayerPositionText(&m, text, sizeof text);
+  EXPECT_STREQ(text, "01:23 / 05:00");
+  m.shown_frame_num = -1;  // nothing shown yet: the start
+  PlayerPositionText(&m, text, sizeof text);
+  EXPECT_STREQ(text, "00:00 / 05:00");
+  m.frames = 2 * 3600 * 30 + 15;
+  m.shown_frame_num = 3601 * 30 + 1;
+  PlayerPositionText(&m, text, sizeof text);
+  EXPECT_STREQ(text, "1:00:01 / 2:00:00");
+  m.frames = 1800, m.file_rate_num = 30000, m.file_rate_den = 1001;  // 60.06 s
+  m.shown_frame_num = 1800;
+  PlayerPositionText(&m, text, sizeof text);
+  EXPECT_STREQ(text, "01:00 / 01:00");
+  PlayerPositionText(&m, text, 6);  // cut, never overrun
+  EXPECT_STREQ(text, "01:00");
+}
+
 // ---- The stretch rule ---------------------------------------------------------------
 TEST(StretchSize, FactorsSizesAndTheCapabilitiesTheyNeed) {
   uint32_t flags = 0;
@@ -334,7 +496,11 @@ TEST(StatsStrip, BufferFillRoundsToWholePercents) {
 // ---- The Linux desktop's habits ------------------------------------------------------
 
 TEST_F(PlayerLoop, ExactNamesPlayWithSpacesBarsAndNoExtension) {
+#ifdef _WIN32
+  const std::string spaced = MovieFile("with space.vxn", 2, 64, 48);  // '|' is no file-name character
+#else
   const std::string spaced = MovieFile("with space|1.vxn", 2, 64, 48);
+#endif
   const std::string bare = MovieFile("no_extension", 3, 32, 32);
   ASSERT_EQ(RunExact({spaced, bare}), 0);
   EXPECT_EQ(Count(64), 2u);
@@ -346,10 +512,22 @@ TEST_F(PlayerLoop, TitleShowsTheFileNameAndThePause) {
   const std::string movie = MovieFile("titled.vxn", 30, 64, 48);
   ASSERT_EQ(RunExact({movie}), 0);
   const std::string base = movie.substr(movie.rfind('/') + 1);  // only the file's own name
-  EXPECT_EQ(rig.titles, (std::vector<std::string>{base + " - Vorn Video Player",
-                                                  base + " (paused) - Vorn Video Player",
-                                                  base + " - Vorn Video Player",
+  EXPECT_EQ(rig.titles, (std::vector<std::string>{base + " 00:00 / 00:01 - Vorn Video Player",
+                                                  base + " 00:00 / 00:01 (paused) - Vorn Video Player",
+                                                  base + " 00:00 / 00:01 - Vorn Video Player",
                                                   "Vorn Video Player"}));
+}
+
+TEST_F(PlayerLoop, TitlePositionMovesEverySecondAndWithAJump) {
+  rig.keys = {{1100, PLAYER_KEY_RIGHT}};
+  const std::string movie = KeyedMovie("titled_jump.vxn", 300);
+  ASSERT_EQ(RunExact({movie}), 0);
+  const std::string base = movie.substr(movie.rfind('/') + 1);
+  std::vector<std::string> want;
+  for (const char* at : {"00:00", "00:05", "00:06", "00:07", "00:08", "00:09"})
+    want.push_back(base + " " + at + " / 00:10 - Vorn Video Player");
+  want.push_back("Vorn Video Player");
+  EXPECT_EQ(rig.titles, want);
 }
 
 TEST_F(PlayerLoop, QuitKeyEndsWithoutWaitingForTheLogo) {

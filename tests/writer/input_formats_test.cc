@@ -262,6 +262,38 @@ TEST(WavFormats, HighRatesAreResampledIntoTheTrackRange) {
   }
 }
 
+TEST(WavFormats, DitherOnlyWhenAskedAndOnlyBetweenSteps) {
+  // A 24-bit tone of 0.4 steps of 16-bit sound: plain rounding loses it all.
+  std::string deep, plain;
+  std::vector<double> tone;
+  for (int i = 0; i < 22050; i++) {
+    tone.push_back(0.4 * std::sin(2 * M_PI * 441 * i / 22050.0));
+    deep += Le(uint32_t(int(std::lround(tone.back() * 256))), 3);
+    plain += Le(uint32_t(int16_t(i * 37)), 2);
+  }
+  const std::string file = Wav(1, 1, 22050, 24, deep);
+  WavSound rounded, dithered;
+  std::string error;
+  const auto* bytes = reinterpret_cast<const uint8_t*>(file.data());
+  ASSERT_TRUE(WavReadMemory(bytes, file.size(), &rounded, &error)) << error;
+  ASSERT_TRUE(WavReadMemory(bytes, file.size(), &dithered, &error, true)) << error;
+  EXPECT_EQ(rounded.samples, std::vector<int16_t>(22050, 0));
+  double error_sum = 0;
+  for (size_t i = 0; i < tone.size(); i++) {
+    EXPECT_LE(std::abs(dithered.samples[i] - tone[i]), 1.5) << i;
+    error_sum += dithered.samples[i] - tone[i];
+  }
+  EXPECT_LT(std::abs(error_sum / tone.size()), 0.02);  // no offset
+  EXPECT_NEAR(ToneLevel(dithered.samples, 1, 22050, 441), 0.4, 0.05);  // the tone survives
+  EXPECT_TRUE(HasNote(dithered.notes, "rounded to 16 bits with dither"));
+  // 16-bit sound needs no rounding and stays exact.
+  WavSound exact;
+  const std::string sixteen = Wav(1, 1, 22050, 16, plain);
+  ASSERT_TRUE(WavReadMemory(reinterpret_cast<const uint8_t*>(sixteen.data()), sixteen.size(), &exact,
+                            &error, true));
+  for (int i = 0; i < 22050; i++) ASSERT_EQ(exact.samples[i], int16_t(i * 37)) << i;
+}
+
 TEST(WavFormats, PlainSoundIsReadWithoutNotes) {
   const WavSound sound = Read(Wav(1, 2, 44100, 16, Le(5, 2) + Le(uint32_t(-7), 2)));
   EXPECT_EQ(sound.samples, (std::vector<int16_t>{5, -7}));

@@ -16,23 +16,24 @@ namespace {
 
 enum DecodeOption {
   kOptVideo, kOptAlpha, kOptMap, kOptAudio, kOptTrack, kOptRaw,
-  kOptPixels, kOptOut, kOptScale, kOptPng, kOptGrey, kOptFrames,
+  kOptPixels, kOptOut, kOptScale, kOptPng, kOptGrey, kOptFrames, kOptStart,
 };
 constexpr OptionSpec kDecodeOptions[] = {
-    {kOptVideo, "--video", "OUT.y4m", "write the pictures as YUV4MPEG2 4:2:0", Complete::kY4m},
+    {kOptVideo, "--video", "OUT.y4m", "write the pictures as YUV4MPEG2 4:2:0 (- standard output)", Complete::kY4m},
     {kOptAlpha, "--alpha", "OUT.y4m", "with --video: write the alpha plane as a grey Y4M", Complete::kY4m},
     {kOptMap, "--map", "OUT", "with --video: write each frame's changed-block map", Complete::kFile},
-    {kOptAudio, "--audio", "OUT.wav", "write one sound track as WAV", Complete::kWav},
+    {kOptAudio, "--audio", "OUT.wav", "write one sound track as WAV (- standard output)", Complete::kWav},
     {kOptTrack, "--track", "ID", "with --audio: the track with this identifier (default the first)"},
     {kOptRaw, "--raw", nullptr, "with --audio: headerless signed 16-bit PCM instead of WAV"},
     {kOptPixels, "--pixels", "FMT", "convert each frame to a destination format (1-15 or a name)",
      Complete::kWords, kPixelFormatWords},
-    {kOptOut, "-o", "OUT", "with --pixels: the raw output, frames back to back", Complete::kFile},
+    {kOptOut, "-o", "OUT", "with --pixels: the raw output, frames back to back (- standard output)", Complete::kFile},
     {kOptScale, "--scale", "MODE", "with --pixels: scaling mode 0-7 (7 forces none)", Complete::kWords,
      "0 1 2 3 4 5 6 7"},
     {kOptPng, "--png", "DIR", "with --pixels: also each frame as DIR/frame_NNNNN.png", Complete::kDir},
     {kOptGrey, "--grey", nullptr, "decode luma only (neutral chroma)"},
     {kOptFrames, "--frames", "N", "at most N frames"},
+    {kOptStart, "--start", "SECONDS", "begin at that time (its frame, and the sound from there)"},
 };
 
 bool ParseNumber(const char* text, uint32_t* value) {
@@ -67,6 +68,11 @@ int ParseArgs(int argc, char** argv, DecodeOptions* o) {
         if (!ParseNumber(value, &o->frames))
           return UsageError(kDecodeCommand, "--frames wants a number, not '%s'", value);
         o->has_frames = true;
+        break;
+      case kOptStart:
+        if (!ParseSeconds(value, &o->start_ms))
+          return UsageError(kDecodeCommand, "--start wants seconds such as 12 or 83.5, not '%s'", value);
+        o->has_start = true;
         break;
     }
   }
@@ -165,6 +171,24 @@ void WriteY4mFrame(OutputFile* out, const Y4mGeometry& g, const uint8_t* luma, c
 
 }  // namespace
 
+bool DecodeSeekStart(Movie* movie, const DecodeOptions& o, uint32_t* first) {
+  *first = 1;
+  if (!o.has_start) return true;
+  const uint64_t frame = FrameAtMs(o.start_ms, movie->file_rate_num, movie->file_rate_den);
+  if (frame > movie->frames) {
+    std::fprintf(stderr, "vorntool decode: %s: --start %llu.%03llu s lies past the end (%u frames)\n",
+                 o.movie_path, static_cast<unsigned long long>(o.start_ms / 1000),
+                 static_cast<unsigned long long>(o.start_ms % 1000), movie->frames);
+    return false;
+  }
+  if (!MovieSeek(movie, static_cast<uint32_t>(frame), SEEK_EXACT)) {
+    std::fprintf(stderr, "vorntool decode: %s: %s\n", o.movie_path, MovieGetError());
+    return false;
+  }
+  *first = static_cast<uint32_t>(frame);
+  return true;
+}
+
 int DecodeVideoToY4m(const DecodeOptions& o) {
   // No sound: the track list is empty, so no driver is touched.
   MovieSetSoundTracks(0, nullptr);
@@ -194,12 +218,16 @@ int DecodeVideoToY4m(const DecodeOptions& o) {
   // The first chroma plane of the stream drives red (V), the second blue (U);
   // versions f and g store them the other way round.
   bool uv_swapped = movie->flags & OPEN_UV_ORDER;
-  uint32_t count = o.has_frames && o.frames < movie->frames ? o.frames : movie->frames;
+  uint32_t first_frame = 1;
+  if (ok && !DecodeSeekStart(movie, o, &first_frame)) ok = false;
+  const uint32_t left = movie->frames - first_frame + 1;
+  uint32_t count = o.has_frames && o.frames < left ? o.frames : left;
   size_t chroma_offset = size_t{movie->plane_width} * movie->plane_height;
   size_t chroma_size = size_t{movie->plane_width / 2} * (movie->plane_height / 2);
   for (uint32_t frame = 1; ok && frame <= count; frame++) {
     if (MovieDoFrame(movie) != 0) {
-      std::fprintf(stderr, "vorntool decode: %s: read error at frame %u\n", o.movie_path, frame);
+      std::fprintf(stderr, "vorntool decode: %s: read error at frame %u\n", o.movie_path,
+                   first_frame + frame - 1);
       ok = false;
       break;
     }

@@ -23,7 +23,17 @@ struct DecodeOptions {
   bool grey = false;
   bool has_frames = false;
   uint32_t frames = 0;
+  // --start SECONDS: begin with the frame on screen at that time (and, for
+  // --audio, the sound from that frame's time); --frames counts from there.
+  bool has_start = false;
+  uint64_t start_ms = 0;
 };
+
+struct Movie;
+// Moves an open movie to --start (exactly; the frame is then decoded) and
+// gives its number in *first; without --start *first is 1 and nothing
+// happens. False with the reason on stderr.
+bool DecodeSeekStart(Movie* movie, const DecodeOptions& options, uint32_t* first);
 
 // The names --pixels accepts besides the numbers 1-15, blank-separated.
 inline constexpr const char* kPixelFormatWords =

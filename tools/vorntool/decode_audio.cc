@@ -1,10 +1,12 @@
 #include "vorntool/decode_audio.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "audio/audio_decoder.h"
 #include "engine/movie.h"
 #include "vorntool/decode.h"
+#include "vorntool/options.h"
 #include "vorntool/encode/wav.h"
 #include "vorntool/stdio_files.h"
 
@@ -23,6 +25,7 @@ std::string Format(const char* format, uint32_t a, uint32_t b = 0) {
 // The container fields this needs, every offset checked against the size.
 struct MovieLayout {
   uint32_t frames = 0, track_count = 0;
+  uint32_t rate_num = 0, rate_den = 0;
   const uint8_t* max_bytes = nullptr;
   const uint8_t* formats = nullptr;
   const uint8_t* ids = nullptr;
@@ -36,6 +39,8 @@ bool ReadLayout(const uint8_t* movie, size_t size, MovieLayout* layout, std::str
     return false;
   }
   layout->frames = Le32(movie + 8);
+  layout->rate_num = Le32(movie + 28);
+  layout->rate_den = Le32(movie + 32);
   const uint32_t index_frames = Le32(movie + 16);
   layout->track_count = Le32(movie + 40);
   if (layout->frames == 0) {
@@ -111,9 +116,18 @@ bool DecodeFrameAudio(const MovieLayout& layout, const uint8_t* packet, uint32_t
 }  // namespace
 
 bool DecodeAudioTrack(const uint8_t* movie, size_t size, bool has_track, uint32_t track_id, DecodedTrack* out,
-                      std::string* error, uint32_t max_frames) {
+                      std::string* error, uint32_t max_frames, uint64_t start_ms) {
   MovieLayout layout;
   if (!ReadLayout(movie, size, &layout, error)) return false;
+  const uint64_t start_frame = FrameAtMs(start_ms, layout.rate_num, layout.rate_den);
+  if (start_frame > layout.frames) {
+    *error = Format("The start lies past the end of the movie (%u frames).", layout.frames);
+    return false;
+  }
+  // Frames read: from the first (the sound runs ahead of the pictures) up to
+  // max_frames after the start frame.
+  if (max_frames != UINT32_MAX) max_frames = static_cast<uint32_t>(
+      std::min<uint64_t>(start_frame - 1 + max_frames, UINT32_MAX - 1));
   if (layout.track_count == 0) {
     *error = "The movie has no audio tracks.";
     return false;
@@ -157,6 +171,14 @@ bool DecodeAudioTrack(const uint8_t* movie, size_t size, bool has_track, uint32_
     ok = DecodeFrameAudio(layout, movie + from, to - from, track, frame, decoder, ring_size, out, error);
   }
   AudioDecoderClose(decoder);
+  if (ok && start_frame > 1 && layout.rate_num && layout.rate_den) {
+    // (start - 1) frame times at the movie's rate, in whole sample frames.
+    const uint64_t q = (start_frame - 1) * uint64_t{out->rate};
+    const uint64_t samples = q / layout.rate_num * layout.rate_den +
+                             q % layout.rate_num * layout.rate_den / layout.rate_num;
+    const uint64_t values = std::min<uint64_t>(samples * out->channels, out->pcm.size());
+    out->pcm.erase(out->pcm.begin(), out->pcm.begin() + static_cast<std::ptrdiff_t>(values));
+  }
   return ok;
 }
 
@@ -175,7 +197,7 @@ int DecodeAudioToFile(const DecodeAudioRequest& request) {
   std::string error;
   const uint32_t max_frames = request.has_frames ? request.frames : UINT32_MAX;
   if (!DecodeAudioTrack(movie.data(), movie.size(), request.has_track, request.track_id, &track, &error,
-                        max_frames)) {
+                        max_frames, request.start_ms)) {
     std::fprintf(stderr, "vorntool decode: %s: %s\n", request.movie_path, error.c_str());
     return 1;
   }
@@ -213,5 +235,6 @@ int DecodeAudio(const DecodeOptions& options) {
   request.raw = options.raw;
   request.has_frames = options.has_frames;
   request.frames = options.frames;
+  request.start_ms = options.has_start ? options.start_ms : 0;
   return DecodeAudioToFile(request);
 }

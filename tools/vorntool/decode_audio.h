@@ -15,6 +15,7 @@ struct DecodeAudioRequest {
   bool raw = false;
   bool has_frames = false;  // else every frame
   uint32_t frames = 0;      // at most this many frames from the first
+  uint64_t start_ms = 0;    // the sound from the frame on screen at this time
 };
 
 struct DecodedTrack {
@@ -23,9 +24,12 @@ struct DecodedTrack {
 };
 
 // Decodes from a movie held in memory. False with a one-line reason.
-// max_frames limits the frames read (from frame 1).
+// max_frames limits the frames read (from frame 1, or from the start frame:
+// the frame on screen start_ms into the movie, whose time the sound then
+// starts at, exactly where the player's seek starts it).
 bool DecodeAudioTrack(const uint8_t* movie, size_t size, bool has_track, uint32_t track_id,
-                      DecodedTrack* track, std::string* error, uint32_t max_frames = UINT32_MAX);
+                      DecodedTrack* track, std::string* error, uint32_t max_frames = UINT32_MAX,
+                      uint64_t start_ms = 0);
 // Reads the movie, decodes and writes the file; 0 on success, 1 with the
 // reason on stderr.
 int DecodeAudioToFile(const DecodeAudioRequest& request);

@@ -153,6 +153,7 @@ struct PixelJob {
   uint32_t scale = 0;
   bool grey = false;
   int64_t frames = -1;  // -1 = all
+  const DecodeOptions* options = nullptr;  // for --start
 };
 
 int RunPixelJob(const PixelJob& job) {
@@ -175,13 +176,20 @@ int RunPixelJob(const PixelJob& job) {
     return 1;
   }
   uint32_t extra = job.grey ? COPY_GRAYSCALE : 0u;
-  uint64_t count = job.frames < 0 ? movie->frames : std::min<uint64_t>(job.frames, movie->frames);
+  uint32_t first = 1;
+  if (job.options && !DecodeSeekStart(movie, *job.options, &first)) {
+    std::fclose(out);
+    MovieClose(movie);
+    return 1;
+  }
+  const uint64_t left = movie->frames - first + 1;
+  uint64_t count = job.frames < 0 ? left : std::min<uint64_t>(job.frames, left);
   std::vector<uint8_t> pixels, picture;
   int result = 0;
   for (uint64_t i = 0; i < count && result == 0; ++i) {
     if (MovieDoFrame(movie) != 0) {
       std::fprintf(stderr, "vorntool decode: read error at frame %llu\n",
-                   (unsigned long long)(i + 1));
+                   (unsigned long long)(first + i));
       result = 1;
       break;
     }
@@ -196,10 +204,10 @@ int RunPixelJob(const PixelJob& job) {
       const bool alpha = movie->alpha_buffers[0] != nullptr;
       Destination rgb;
       CopyFrame(movie, alpha ? COPY_RGBA32 : COPY_RGB24, extra, picture, &rgb);
-      if (!WritePng(PngPath(job.png_dir, uint32_t(i + 1)), picture.data(), rgb.width, rgb.height,
+      if (!WritePng(PngPath(job.png_dir, uint32_t(first + i)), picture.data(), rgb.width, rgb.height,
                     alpha ? 4 : 3)) {
         std::fprintf(stderr, "vorntool decode: cannot write %s\n",
-                     PngPath(job.png_dir, uint32_t(i + 1)).c_str());
+                     PngPath(job.png_dir, uint32_t(first + i)).c_str());
         result = 1;
         break;
       }
@@ -247,5 +255,6 @@ int DecodePixels(const DecodeOptions& options) {
   if (options.png_dir) job.png_dir = options.png_dir;
   job.grey = options.grey;
   if (options.has_frames) job.frames = options.frames;
+  job.options = &options;
   return RunPixelJob(job);
 }

@@ -103,6 +103,36 @@ void PrintCommandHelp(const CommandSpec& command, std::FILE* out) {
   if (command.notes) std::fprintf(out, "\n%s", command.notes);
 }
 
+bool ParseSeconds(const char* text, uint64_t* ms) {
+  if (!text || *text < '0' || *text > '9') return false;
+  uint64_t whole = 0;
+  for (; *text >= '0' && *text <= '9'; text++) {
+    whole = whole * 10 + uint64_t(*text - '0');
+    if (whole > 10000000) return false;
+  }
+  uint64_t fraction = 0;
+  if (*text == '.') {
+    text++;
+    int digits = 0;
+    for (; *text >= '0' && *text <= '9'; text++, digits++) {
+      if (digits == 3) return false;
+      fraction = fraction * 10 + uint64_t(*text - '0');
+    }
+    if (digits == 0) return false;
+    for (; digits < 3; digits++) fraction *= 10;
+  }
+  if (*text) return false;
+  *ms = whole * 1000 + fraction;
+  return true;
+}
+
+uint64_t FrameAtMs(uint64_t ms, uint32_t rate_num, uint32_t rate_den) {
+  if (!rate_num || !rate_den) return 1;
+  if (ms <= UINT64_MAX / rate_num) return ms * rate_num / (1000 * uint64_t{rate_den}) + 1;
+  const long double frames = static_cast<long double>(ms) * rate_num / (1000.0L * rate_den);
+  return frames >= 1.8e19L ? UINT64_MAX : static_cast<uint64_t>(frames) + 1;
+}
+
 bool ParseUnsigned(const char* text, uint64_t low, uint64_t high, uint64_t* value) {
   if (!text || *text < '0' || *text > '9') return false;
   uint64_t v = 0;

@@ -77,6 +77,13 @@ void PrintCommandHelp(const CommandSpec& command, std::FILE* out);
 // Whole numbers in [low, high]; false for anything else (signs, blanks, overflow).
 bool ParseUnsigned(const char* text, uint64_t low, uint64_t high, uint64_t* value);
 
+// A time in seconds, whole or with up to three decimals ("12", "83.5"), no
+// sign, at most 10 000 000 s; in milliseconds. False for anything else.
+bool ParseSeconds(const char* text, uint64_t* ms);
+// The frame (1-based) on screen `ms` into a movie of rate_num / rate_den
+// frames per second: the last frame that starts at or before that time.
+uint64_t FrameAtMs(uint64_t ms, uint32_t rate_num, uint32_t rate_den);
+
 // The commands in the order `vorntool --help` lists them.
 std::span<const CommandSpec* const> VorntoolCommands();
 const CommandSpec* FindCommand(const char* name);

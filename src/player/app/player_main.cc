@@ -97,14 +97,6 @@ int PlayerMainPosix(int argc, char** argv) {
   char embedded[kEmbeddedLoadLimit];
   EmbeddedCommandLoad(nullptr, embedded, sizeof(embedded));
   PlayerOptionsInit(&options);
-  // The window system starts before the switches are read: full-screen
-  // sizes refer to its screen.
-  const PlayerWindowOps* ops = PlayerFrontEnd();
-  if (!args.names[0] && !embedded[0]) {
-    std::fprintf(stderr, "%s: no movie named\nTry '%s --help' for more.\n", kProgram, kProgram);
-    return 1;
-  }
-  if (!ops->register_class(&options)) return 1;
   if (!PosixCommandRead(&args, embedded, &options, names)) {
     std::fprintf(stderr, "%s: %s\n", kProgram, args.error);
     return 1;
@@ -112,6 +104,15 @@ int PlayerMainPosix(int argc, char** argv) {
   if (!names[0]) {
     std::fprintf(stderr, "%s: no movie named\nTry '%s --help' for more.\n", kProgram, kProgram);
     return 1;
+  }
+  const PlayerWindowOps* ops = PlayerFrontEnd();
+  if (!ops->register_class(&options)) return 1;
+  // Full-screen sizes refer to the screen of the window system, which has
+  // only now started; a /D screen size stays.
+  if (!(options.display_flags & kDisplayModeChangeFlag)) {
+    const ScreenSize screen = PlayerSystemHooks()->screen_size();
+    options.screen_width = screen.width;
+    options.screen_height = screen.height;
   }
   return PlayNames(&options, ops, names, true);
 }

@@ -1,7 +1,7 @@
-// The player without a window system (POSIX builds without SDL2): the
-// "window" exists only as state, the display is the memory back end, and
-// the movies play through at their own pace with nothing shown. Useful for
-// checking a movie plays to its end.
+// The player without a window system (POSIX builds without SDL2): nothing
+// could be shown, so the player refuses to start rather than "play" a movie
+// nobody sees and report success; vorntool play --headless plays without a
+// window on purpose. The operations stay whole for builds that drive them.
 #include <cstdio>
 #include <cstring>
 
@@ -15,7 +15,13 @@ bool g_created = false;
 bool g_quit_posted = false;
 int g_window_token;
 
-bool RegisterClass(const PlayerOptions*) { return true; }
+bool RegisterClass(const PlayerOptions*) {
+  std::fprintf(stderr,
+               "vornplay: built without SDL2, so no window can be shown; install SDL2's\n"
+               "development files and rebuild, or play without a window:\n"
+               "  vorntool play --headless MOVIE\n");
+  return false;
+}
 
 void* Create(const PlayerOptions*) {
   g_created = true;

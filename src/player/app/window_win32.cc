@@ -32,6 +32,28 @@ void OnPosChanging(WINDOWPOS* pos) {
   pos->y = y;
 }
 
+// The keys that move in the movie; they bring no WM_CHAR.
+int NavigationKey(WPARAM virtual_key) {
+  switch (virtual_key) {
+    case VK_LEFT:
+      return PLAYER_KEY_LEFT;
+    case VK_RIGHT:
+      return PLAYER_KEY_RIGHT;
+    case VK_DOWN:
+      return PLAYER_KEY_DOWN;
+    case VK_UP:
+      return PLAYER_KEY_UP;
+    case VK_HOME:
+      return PLAYER_KEY_HOME;
+    case VK_PRIOR:
+      return PLAYER_KEY_PAGE_UP;
+    case VK_NEXT:
+      return PLAYER_KEY_PAGE_DOWN;
+    default:
+      return 0;
+  }
+}
+
 LRESULT CALLBACK PlayerWindowProc(HWND window, UINT message, WPARAM w, LPARAM l) {
   switch (message) {
     case WM_DESTROY:
@@ -57,6 +79,12 @@ LRESULT CALLBACK PlayerWindowProc(HWND window, UINT message, WPARAM w, LPARAM l)
     case WM_CHAR:
       PlayerOnChar(static_cast<int>(w));
       return 1;
+    case WM_KEYDOWN:
+      if (int key = NavigationKey(w)) {
+        PlayerOnKey(key);
+        return 0;
+      }
+      break;
     case WM_LBUTTONUP:
       PlayerOnClick();
       break;

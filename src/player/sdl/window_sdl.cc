@@ -8,6 +8,8 @@
 // window size, so the picture scales to any window or to the desktop's full
 // screen keeping its aspect ratio, with black bars.
 #include <SDL.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +27,7 @@ namespace {
 
 SDL_Window* g_window = nullptr;
 SDL_Renderer* g_renderer = nullptr;
+SDL_Rect g_picture = {0, 0, 0, 0};  // where the last present put the picture
 bool g_quit_posted = false;
 bool g_fullscreen = false;
 int g_layout_width = 0, g_layout_height = 0;
@@ -73,6 +76,7 @@ void SdlPresent(DisplayBuffer* b, const MovieRect*, int) {
   UploadTexture(b, texture);
   SDL_Rect dst = {b->x_offset, b->y_offset, static_cast<int>(b->presented_width),
                   static_cast<int>(b->presented_height)};
+  g_picture = dst;
   SDL_SetRenderDrawColor(g_renderer, 0, 0, 0, 255);
   SDL_RenderClear(g_renderer);
   SDL_RenderCopy(g_renderer, texture, nullptr, &dst);
@@ -184,9 +188,25 @@ constexpr const char* kNoDisplay =
 // A display failure ends the player: SDL's off-screen drivers, which it
 // falls back on when nothing else works, are used only when asked for by
 // name (SDL_VIDEODRIVER=dummy or offscreen).
+// SDL_Init with the complaints of the display libraries it tries on the
+// way held back: the player says in one line of its own what went wrong.
+int InitVideoQuietly() {
+  std::fflush(stderr);
+  const int saved = dup(2);
+  const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (saved >= 0 && null >= 0) dup2(null, 2);
+  if (null >= 0) close(null);
+  const int result = SDL_Init(SDL_INIT_VIDEO);
+  if (saved >= 0) {
+    dup2(saved, 2);
+    close(saved);
+  }
+  return result;
+}
+
 bool RegisterClass(const PlayerOptions*) {
   const char* asked = std::getenv("SDL_VIDEODRIVER");
-  if (SDL_Init(SDL_INIT_VIDEO) != 0) {
+  if (InitVideoQuietly() != 0) {
     std::fprintf(stderr, kNoDisplay, SDL_GetError());
     return false;
   }
@@ -242,6 +262,73 @@ int KeyChar(SDL_Keycode key) {
     default:
       return 0;
   }
+}
+
+// Keys that may repeat while held: volume characters and moves.
+int VolumeChar(SDL_Keycode key) {
+  switch (key) {
+    case SDLK_PLUS:
+    case SDLK_KP_PLUS:
+    case SDLK_EQUALS:  // '+' without the shift key
+      return '+';
+    case SDLK_MINUS:
+    case SDLK_KP_MINUS:
+      return '-';
+    case SDLK_0:
+    case SDLK_KP_0:
+      return '0';
+    case SDLK_9:
+    case SDLK_KP_9:
+      return '9';
+    case SDLK_m:
+      return 'm';
+    default:
+      return 0;
+  }
+}
+
+int NavigationKey(SDL_Keycode key) {
+  switch (key) {
+    case SDLK_LEFT:
+      return PLAYER_KEY_LEFT;
+    case SDLK_RIGHT:
+      return PLAYER_KEY_RIGHT;
+    case SDLK_DOWN:
+      return PLAYER_KEY_DOWN;
+    case SDLK_UP:
+      return PLAYER_KEY_UP;
+    case SDLK_HOME:
+      return PLAYER_KEY_HOME;
+    case SDLK_PAGEUP:
+      return PLAYER_KEY_PAGE_UP;
+    case SDLK_PAGEDOWN:
+      return PLAYER_KEY_PAGE_DOWN;
+    default:
+      return 0;
+  }
+}
+
+void OnKey(int c);
+
+void KeyDown(const SDL_KeyboardEvent& e) {
+  const SDL_Keycode key = e.keysym.sym;
+  if (int c = VolumeChar(key)) {
+    PlayerOnChar(c);
+  } else if (int k = NavigationKey(key)) {
+    PlayerOnKey(k);
+  } else if (int ch = KeyChar(key); ch && !e.repeat) {
+    OnKey(ch);
+  }
+}
+
+// A click on the picture pauses and resumes; elsewhere only the logo's
+// page opens.
+void Click(int x, int y) {
+  const SDL_Point at = {x, y};
+  if (SDL_PointInRect(&at, &g_picture))
+    PlayerOnPictureClick();
+  else if (Player()->logo_mode)
+    PlayerOnClick();
 }
 
 void Paint() {
@@ -331,13 +418,13 @@ bool Pump() {
   while (!g_quit_posted && SDL_PollEvent(&e)) {
     if (e.type == SDL_QUIT) {
       Destroy();
-    } else if (e.type == SDL_KEYDOWN && !e.key.repeat) {
-      if (int c = KeyChar(e.key.keysym.sym)) OnKey(c);
+    } else if (e.type == SDL_KEYDOWN) {
+      KeyDown(e.key);
     } else if (e.type == SDL_MOUSEBUTTONDOWN && e.button.button == SDL_BUTTON_LEFT &&
                e.button.clicks == 2) {
       SetFullscreen(!g_fullscreen);
     } else if (e.type == SDL_MOUSEBUTTONUP && e.button.button == SDL_BUTTON_LEFT) {
-      PlayerOnClick();
+      Click(e.button.x, e.button.y);
     } else if (e.type == SDL_DROPFILE) {
       if (e.drop.file && !PlayerOnDropFile(e.drop.file))
         std::fprintf(stderr, "vornplay: cannot play the dropped '%s' now\n", e.drop.file);

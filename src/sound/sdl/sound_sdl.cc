@@ -199,6 +199,7 @@ int SdlTrackOpen(SoundTrack* track, uint32_t rate, uint32_t bits, uint32_t chann
   track->set_on = SdlSetOn;
   track->close = SdlClose;
   track->flush = SdlFlush;
+  track->volume_full = 32767;
   // The engine counts 16-bit bytes: one block of the played format.
   track->min_feed_bytes = bits == 16 ? block : block * 2;
   // Whole frames of 16-bit samples, so no feed splits a frame.

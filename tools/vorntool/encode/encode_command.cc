@@ -18,11 +18,11 @@ namespace {
 enum EncodeOption {
   kOptOut, kOptAudio, kOptTrackId, kOptQuality, kOptAudioQuality, kOptKeyint, kOptFrames,
   kOptVersion, kOptGrey, kOptStats, kOptAlpha, kOptAudioVariant, kOptRate, kOptShortest,
-  kOptBitrate, kOptSize, kOptSpeed, kOptThreads, kOptQuiet,
+  kOptDither, kOptBitrate, kOptSize, kOptSpeed, kOptThreads, kOptQuiet,
 };
 constexpr OptionSpec kEncodeOptions[] = {
     {kOptOut, "-o", "OUT.vxn", "the movie to write (required; - for standard output)", Complete::kMovie},
-    {kOptAudio, "--audio", "IN.wav", "a sound track (repeat for more tracks)", Complete::kWav},
+    {kOptAudio, "--audio", "IN.wav", "a sound track (repeat for more tracks; - standard input)", Complete::kWav},
     {kOptTrackId, "--track-id", "N", "identifier of the track named just before (default its position)"},
     {kOptQuality, "--quality", "1-100", "picture quality (default 75)"},
     {kOptBitrate, "--bitrate", "KBPS", "aim at this data rate of video and sound, kbit/s (instead of --quality)"},
@@ -43,6 +43,7 @@ constexpr OptionSpec kEncodeOptions[] = {
     {kOptRate, "--rate", "N/D", "frame rate (default the Y4M's, else 30/1)"},
     {kOptShortest, "--shortest", nullptr,
      "end with the pictures, dropping longer sound (default: hold the last picture)"},
+    {kOptDither, "--dither", nullptr, "dither sound deeper than 16 bits when rounding it (default off)"},
 };
 
 struct EncodeArgs {
@@ -57,7 +58,7 @@ struct EncodeArgs {
   int quality = 75, audio_quality = 75;
   uint32_t keyint = 300, frames = 0;
   char version = 'i';
-  bool grey = false, rdft = false, stats = false, shortest = false;
+  bool grey = false, rdft = false, stats = false, shortest = false, dither = false;
   uint32_t rate_num = 0, rate_den = 0;
   bool quality_given = false, quiet = false;
   uint64_t bitrate_kbps = 0, size_bytes = 0;
@@ -79,6 +80,7 @@ int ParseArgs(int argc, char** argv, EncodeArgs* a) {
       case kOptGrey: a->grey = true; break;
       case kOptStats: a->stats = true; break;
       case kOptShortest: a->shortest = true; break;
+      case kOptDither: a->dither = true; break;
       case kOptAudio:
         a->audio.push_back({value, static_cast<uint32_t>(a->audio.size())});
         break;
@@ -221,7 +223,7 @@ int ReadSound(const EncodeArgs& a, MovieEncodeOptions* options) {
   for (const EncodeArgs::Track& t : a.audio) {
     WavSound sound;
     std::string error;
-    if (!WavRead(t.path, &sound, &error)) {
+    if (!WavRead(t.path, &sound, &error, a.dither)) {
       std::fprintf(stderr, "vorntool encode: %s: %s\n", InputName(t.path), error.c_str());
       return kExitFailed;
     }
@@ -260,7 +262,9 @@ void ReportLength(const EncodeArgs& a, const MovieEncodeOptions& options,
                  "vorntool encode: warning: %.2f s of %s's sound dropped: the pictures end first "
                  "(%s)\n",
                  seconds, InputName(a.audio[t].path),
-                 a.shortest ? "--shortest" : "at --frames; without it the last picture is held");
+                 a.shortest ? "--shortest"
+                 : a.frames ? "at --frames; without it the last picture is held"
+                            : "a held picture stops at 10000000 frames");
   }
 }
 

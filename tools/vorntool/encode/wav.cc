@@ -96,10 +96,24 @@ double SampleValue(const uint8_t* p, const Layout& layout) {
   }
 }
 
-int16_t Quantise(double value) {
-  const double rounded = std::nearbyint(value);  // no dither: plain rounding
-  return static_cast<int16_t>(std::clamp(rounded, -32768.0, 32767.0));
-}
+// Rounds to 16 bits; with dither, first adds triangular noise of +-1 step
+// (the sum of two uniform values), which turns the rounding error of quiet,
+// deep sound into a steady hiss instead of distortion.
+struct Quantiser {
+  bool dither = false;
+  uint32_t state = 0x9E3779B9u;  // fixed seed: the same file gives the same movie
+
+  double Uniform() {  // [0, 1), xorshift32
+    state ^= state << 13;
+    state ^= state >> 17;
+    state ^= state << 5;
+    return state / 4294967296.0;
+  }
+  int16_t operator()(double value) {
+    if (dither) value += Uniform() - Uniform();
+    return static_cast<int16_t>(std::clamp(std::nearbyint(value), -32768.0, 32767.0));
+  }
+};
 
 // Mix-down of more than two channels: each channel's share of left and
 // right from its speaker position (the front pair whole, the rest at -3 dB,
@@ -185,8 +199,8 @@ std::vector<float> Decimate(const std::vector<float>& in, uint32_t channels, uin
   return out;
 }
 
-bool ConvertData(const uint8_t* data, size_t bytes, const Layout& layout, WavSound* sound,
-                 std::string* error) {
+bool ConvertData(const uint8_t* data, size_t bytes, const Layout& layout, bool dither,
+                 WavSound* sound, std::string* error) {
   const uint32_t frame_bytes = layout.channels * layout.bits / 8;
   const size_t frames = bytes / frame_bytes;
   const bool mix_down = layout.channels > 2;
@@ -218,6 +232,10 @@ bool ConvertData(const uint8_t* data, size_t bytes, const Layout& layout, WavSou
   };
   sound->channels = out_channels;
   sound->rate = layout.rate / factor;
+  // Only values that fall between 16-bit steps are dithered; 8- and 16-bit
+  // sound passed through as it is stays exact.
+  const bool inexact = layout.is_float || layout.bits > 16 || mix_down || factor > 1;
+  Quantiser Quantise{dither && inexact};
   if (factor == 1) {
     sound->samples.resize(frames * out_channels);
     for (size_t f = 0; f < frames; f++)
@@ -234,7 +252,7 @@ bool ConvertData(const uint8_t* data, size_t bytes, const Layout& layout, WavSou
   }
   if (layout.is_float || layout.bits > 16)
     sound->notes.push_back(std::to_string(layout.bits) + (layout.is_float ? "-bit float" : "-bit") +
-                           " samples rounded to 16 bits");
+                           " samples rounded to 16 bits" + (dither ? " with dither" : ""));
   if (mix_down)
     sound->notes.push_back(std::to_string(layout.channels) + " channels mixed down to stereo");
   if (factor > 1)
@@ -259,7 +277,8 @@ bool Recognise(const uint8_t* data, size_t size, std::string* error) {
 
 }  // namespace
 
-bool WavReadMemory(const uint8_t* data, size_t size, WavSound* sound, std::string* error) {
+bool WavReadMemory(const uint8_t* data, size_t size, WavSound* sound, std::string* error,
+                   bool dither) {
   *sound = WavSound{};
   if (!Recognise(data, size, error)) return false;
   Layout layout;
@@ -286,7 +305,7 @@ bool WavReadMemory(const uint8_t* data, size_t size, WavSound* sound, std::strin
       const size_t bytes = chunk_size <= available ? chunk_size : available;
       sound->bits = layout.bits;
       sound->is_float = layout.is_float;
-      return ConvertData(chunk, bytes, layout, sound, error);
+      return ConvertData(chunk, bytes, layout, dither, sound, error);
     }
     if (chunk_size > available) break;
     pos += 8 + size_t{chunk_size} + (chunk_size & 1);
@@ -295,13 +314,13 @@ bool WavReadMemory(const uint8_t* data, size_t size, WavSound* sound, std::strin
   return false;
 }
 
-bool WavRead(const char* path, WavSound* sound, std::string* error) {
+bool WavRead(const char* path, WavSound* sound, std::string* error, bool dither) {
   std::vector<uint8_t> bytes;
   if (!ReadWholeInput(path, &bytes)) {
     *error = std::string("cannot read '") + path + "'";
     return false;
   }
-  return WavReadMemory(bytes.data(), bytes.size(), sound, error);
+  return WavReadMemory(bytes.data(), bytes.size(), sound, error, dither);
 }
 
 bool WavWrite(const char* path, const WavSound& sound, std::string* error) {

@@ -22,8 +22,11 @@ struct WavSound {
 
 // Reads a whole file ("-" reads standard input). False with a one-line
 // reason in *error for anything that is not WAV PCM or is cut short.
-bool WavRead(const char* path, WavSound* sound, std::string* error);
-bool WavReadMemory(const uint8_t* data, size_t size, WavSound* sound, std::string* error);
+// dither: triangular dither where samples are rounded to 16 bits (deeper,
+// float, mixed-down or resampled sound); plain rounding otherwise.
+bool WavRead(const char* path, WavSound* sound, std::string* error, bool dither = false);
+bool WavReadMemory(const uint8_t* data, size_t size, WavSound* sound, std::string* error,
+                   bool dither = false);
 // Writes sound.samples with sound.bits (8 or 16) per sample ("-": standard output).
 bool WavWrite(const char* path, const WavSound& sound, std::string* error);
 
