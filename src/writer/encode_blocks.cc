@@ -386,9 +386,10 @@ void TryResidue(const BlockContext& ctx, MotionVector mv, const uint8_t predicti
 
 void TryDoubled(const BlockContext& ctx, BlockScratch* scratch, BlockChoice* out) {
   uint32_t allowed = ctx.args->allowed_sub_types;
+  const SpeedPlan& speed = ctx.args->speed;
   if (allowed & (1u << BT_FILL)) TryFill(ctx, out);
-  if (allowed & (1u << BT_PATTERN)) TryPattern(ctx, out);
   if (allowed & (1u << BT_INTRA)) TryIntra(ctx, scratch, out);
-  if (allowed & (1u << BT_RUNS)) TryRuns(ctx, out);
+  if ((allowed & (1u << BT_PATTERN)) && (speed.two_colour || ctx.must)) TryPattern(ctx, out);
+  if ((allowed & (1u << BT_RUNS)) && (speed.runs || ctx.must)) TryRuns(ctx, out);
   if (allowed & (1u << BT_RAW)) TryRaw(ctx, out);
 }
