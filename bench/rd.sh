@@ -84,20 +84,24 @@ for peer in $peers; do
             mpeg1)
                 have mpeg2enc && have mpeg2dec || continue
                 out=$work/peer_$k.m1v
-                timed mpeg2enc -v 0 -f 0 -a 1 -b "$k" -g 12 -G "$gop" -o "$out" <"$clip" 2>/dev/null
+                # A decoder buffer of a few frames at every rate.
+                timed mpeg2enc -v 0 -f 0 -a 1 -b "$k" -V 512 -g 12 -G "$gop" -o "$out" \
+                    <"$clip" 2>/dev/null || { echo "mpeg1 at $k kbit/s failed" >&2; continue; }
                 mpeg2dec -o pgmpipe "$out" >"$work/peer.pgm" 2>/dev/null
                 row mpeg1 "$out" "$work/peer.pgm" ;;
             theora)
                 have theora_encoder_example && have theora_dump_video || continue
                 out=$work/peer_$k.ogv
-                timed theora_encoder_example -V "$k" -k "$gop" -o "$out" "$clip" 2>/dev/null
+                timed theora_encoder_example -V "$k" -k "$gop" -o "$out" "$clip" 2>/dev/null ||
+                    { echo "theora at $k kbit/s failed" >&2; continue; }
                 theora_dump_video "$out" >"$work/peer.y4m" 2>/dev/null
                 row theora "$out" "$work/peer.y4m" ;;
             vp8)
                 have vpxenc && have vpxdec || continue
                 out=$work/peer_$k.ivf
                 timed vpxenc -q --codec=vp8 --good --cpu-used=1 --threads=1 --end-usage=vbr \
-                    --target-bitrate="$k" --kf-max-dist="$gop" -o "$out" "$clip"
+                    --target-bitrate="$k" --kf-max-dist="$gop" -o "$out" "$clip" ||
+                    { echo "vp8 at $k kbit/s failed" >&2; continue; }
                 vpxdec -o "$work/peer.y4m" "$out"
                 row vp8 "$out" "$work/peer.y4m" ;;
         esac
