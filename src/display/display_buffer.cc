@@ -284,6 +284,12 @@ int DisplayBufferClear(DisplayBuffer* b) {
   return 1;
 }
 
+int DisplayBufferDrawText(DisplayBuffer* b, const char* text, int32_t left, int32_t top,
+                          int32_t right, int32_t bottom) {
+  if (!b || !text || !Backend()->draw_text) return 0;
+  return Backend()->draw_text(b, text, left, top, right, bottom);
+}
+
 const char* DisplayBufferStyleName(const DisplayBuffer* b) {
   static char name[64];
   std::snprintf(name, sizeof(name), "%s", b && b->style < STYLE_COUNT ? kStyleNames[b->style] : "");

@@ -234,6 +234,21 @@ static void push_segment(GstVornDemux* demux) {
   demux->need_segment = FALSE;
 }
 
+/* Once per movie, after the first segment: what the streams are. */
+static void push_tags(GstVornDemux* demux) {
+  GstTagList* video = gst_tag_list_new(GST_TAG_CONTAINER_FORMAT, "Vorn", GST_TAG_VIDEO_CODEC,
+                                       demux->info.has_alpha ? "Vorn video with alpha" : "Vorn video", NULL);
+  gst_tag_list_set_scope(video, GST_TAG_SCOPE_STREAM);
+  gst_pad_push_event(demux->video_pad, gst_event_new_tag(video));
+  for (guint i = 0; i < demux->audio_count; i++) {
+    GstTagList* audio =
+        gst_tag_list_new(GST_TAG_CONTAINER_FORMAT, "Vorn", GST_TAG_AUDIO_CODEC, "Vorn audio", NULL);
+    gst_tag_list_set_scope(audio, GST_TAG_SCOPE_STREAM);
+    gst_pad_push_event(demux->audio[i].pad, gst_event_new_tag(audio));
+  }
+  demux->tags_sent = TRUE;
+}
+
 static void push_eos(GstVornDemux* demux) {
   GstEvent* eos = gst_event_new_eos();
   if (demux->seek_seqnum) gst_event_set_seqnum(eos, demux->seek_seqnum);
@@ -286,6 +301,7 @@ static void vorn_demux_loop(GstPad* pad) {
     goto pause;
   }
   if (demux->need_segment) push_segment(demux);
+  if (!demux->tags_sent) push_tags(demux);
   ret = push_frame(demux);
   if (ret != GST_FLOW_OK) goto pause;
   gst_object_unref(demux);
@@ -488,6 +504,7 @@ static void reset(GstVornDemux* demux) {
   demux->pull_flow = GST_FLOW_OK;
   demux->failed = FALSE;
   demux->need_segment = TRUE;
+  demux->tags_sent = FALSE;
   demux->discont = TRUE;
   demux->seek_seqnum = 0;
   demux->position = 0;

@@ -49,6 +49,7 @@ struct _GstVornDemux {
 
   GstSegment segment;
   gboolean need_segment;
+  gboolean tags_sent;
   gboolean discont;
   guint32 seek_seqnum;    /* 0 = none */
   GstClockTime position;

@@ -14,7 +14,7 @@ constexpr uint32_t kVolumeStep = 10;
 constexpr int32_t kShortJumpSeconds = 5;
 constexpr int32_t kLongJumpSeconds = 60;
 
-bool CanSeek(const PlayerState& p) { return p.movie && !p.logo_mode && !p.quitting; }
+bool CanSeek(const PlayerState& p) { return p.movie && p.display && !p.logo_mode && !p.quitting; }
 
 // The frame on screen (frame 1 before anything was shown).
 uint32_t FrameOnScreen(const Movie* m) {

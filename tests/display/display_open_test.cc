@@ -96,6 +96,7 @@ void Show(uint32_t) {}
 constexpr DisplayBackend kFakeBackend = {
     DdOpen, DdRelease, DdRefs, GdiOpen, GdiRelease, Screen, SurfaceCreate, PrimaryLockable,
     DibCreate, SurfaceDestroy, Lock, Unlock, Present, Attach, Origin, Place, Probe, Hide, Show,
+    nullptr,
 };
 
 class DisplayOpen : public ::testing::Test {

@@ -120,8 +120,9 @@ void PlayAndMeasure(SoundDriverEntry entry, const char* name, uint32_t rate, uin
 }
 
 // Wherever the tests run (with a sound device or none), a movie with sound
-// opens and plays with either driver: without a device the entry or the
-// track open fails and the movie plays silently.
+// opens and plays with either driver, seeks (the device's queue flushed,
+// playing and paused) and takes volume changes: without a device the entry
+// or the track open fails and the movie plays silently.
 TEST(SoundDrivers, MoviePlaysWithOrWithoutADevice) {
   const std::string path = MakeMovie(22050, 2, true);
   for (SoundDriverEntry entry : {SoundWaveOutDriver, SoundDirectSoundDriver}) {
@@ -137,9 +138,19 @@ TEST(SoundDrivers, MoviePlaysWithOrWithoutADevice) {
         MovieSetPause(movie, 1);
         MovieSetPause(movie, 0);
       }
+      if (k == 6) {
+        SoundSetVolume(movie, 50);
+        EXPECT_EQ(MovieSeek(movie, 2, SEEK_EXACT), 1) << MovieGetError();
+        MovieSetPause(movie, 1);
+        EXPECT_EQ(MovieSeek(movie, 40, SEEK_EXACT), 1) << MovieGetError();
+        SoundSetVolume(movie, 0);
+        SoundSetVolume(movie, 100);
+        MovieSetPause(movie, 0);
+      }
       MovieNextFrame(movie);
     }
-    EXPECT_EQ(movie->frames_decoded, 10u);
+    EXPECT_EQ(movie->frames_decoded, 12u);  // and the two frames the seeks showed
+    EXPECT_EQ(movie->frame_num, 44);
     MovieClose(movie);
   }
   SoundDriverReset();
