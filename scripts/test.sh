@@ -2,7 +2,9 @@
 # Builds and runs every test suite: native, ASan+UBSan, the 32-bit Windows
 # build under Wine (under Xvfb when there is no display), ThreadSanitizer on
 # the suites where threads meet (reader ring, service threads, sound rings),
-# and every fuzzer for 60 s on its seed corpus.
+# and every fuzzer for 60 s on its seed corpus. The native suite runs a
+# second time with -j8, each test three times over (tests that collide show
+# at once); ASan and TSan each end with a 100-movie soak (scripts/soak.sh).
 # Usage: scripts/test.sh [native|asan|win32|tsan|fuzz]...   (default: all five)
 # VORN_JOBS sets the build and test parallelism (default: the processor count).
 set -eu
@@ -25,7 +27,16 @@ run_tests() {
     fuzz)
       scripts/fuzz.sh 60 ;;
     tsan)
-      build/tsan/tests/test_engine && build/tsan/tests/test_sound ;;
+      build/tsan/tests/test_engine && build/tsan/tests/test_sound && scripts/soak.sh 100 tsan ;;
+    native)
+      # Once more side by side, three times over: tests that share a file
+      # or a folder show at once. The long integration labels run once.
+      ctest --preset native -j "$JOBS" &&
+        ctest --preset native -j8 --repeat until-fail:3 -LE 'desktop|rd|gst|install|pipes' \
+          --output-on-failure >build/native/repeat.log 2>&1 ||
+        { tail -n 60 build/native/repeat.log; false; } ;;
+    asan)
+      ctest --preset asan -j "$JOBS" && scripts/soak.sh 100 asan ;;
     *)
       ctest --preset "$p" -j "$JOBS" ;;
   esac

@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <cmath>
 #include <complex>
+#include <new>
 
 #include "audio/audio_decoder_record.h"
 #include "engine/movie.h"
 #include "writer/audio_forward.h"
 #include "writer/bit_writer.h"
+#include "writer/writer_memory.h"
 
 struct AudioEncoder {
   uint32_t rate, channels;
@@ -196,7 +198,9 @@ void CodeBlock(AudioEncoder* enc, BitWriter* bits) {
 
 AudioEncoder* AudioEncoderOpen(uint32_t rate, uint32_t channels, bool use_dct, int quality) {
   if (rate == 0 || rate > 0xFFFF || channels < 1 || channels > 2) return nullptr;
-  auto* enc = new AudioEncoder();
+  if (!WriterMayAllocate(sizeof(AudioEncoder))) return nullptr;
+  auto* enc = new (std::nothrow) AudioEncoder();
+  if (!enc) return nullptr;
   enc->rate = rate;
   enc->channels = channels;
   enc->use_dct = use_dct;

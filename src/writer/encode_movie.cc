@@ -8,6 +8,7 @@
 #include "writer/audio_encoder.h"
 #include "writer/movie_writer.h"
 #include "writer/rate_control.h"
+#include "writer/writer_memory.h"
 
 namespace {
 
@@ -111,7 +112,7 @@ bool MovieEncode(const MovieEncodeOptions& options, MoviePictureSource source, v
   std::unique_ptr<VideoEncoder, void (*)(VideoEncoder*)> video(
       VideoEncoderCreate(options.video), VideoEncoderDestroy);
   if (!video) {
-    *error = "unsupported picture size, version or quality";
+    *error = WriterTakeRefusal() ? kWriterOutOfMemory : "unsupported picture size, version or quality";
     return false;
   }
   double fps = static_cast<double>(options.rate_num) / options.rate_den;
@@ -152,7 +153,7 @@ bool MovieEncode(const MovieEncodeOptions& options, MoviePictureSource source, v
     tracks[i].encoder = AudioEncoderOpen(in.rate, in.channels, in.use_dct, in.quality);
     if (!tracks[i].encoder) {
       close_tracks();
-      *error = "unsupported audio track (rate or channels)";
+      *error = WriterTakeRefusal() ? kWriterOutOfMemory : "unsupported audio track (rate or channels)";
       return false;
     }
   }

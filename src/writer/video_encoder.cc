@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <new>
 
 #include "writer/encode_plane.h"
 #include "writer/encode_trees.h"
 #include "writer/video_syntax.h"
+#include "writer/writer_memory.h"
 
 namespace {
 
@@ -141,7 +143,11 @@ VideoEncoder* VideoEncoderCreate(const VideoEncoderOptions& options) {
   if (options.version < 'f' || options.version > 'i') return nullptr;
   if (options.quality < 1 || options.quality > 100) return nullptr;
   if (options.speed < 0 || options.speed > 9) return nullptr;
-  auto* e = new VideoEncoder;
+  // The record and its frame buffers: three pictures and their alpha planes.
+  const size_t picture_bytes = size_t{RoundUp(options.width, 16)} * RoundUp(options.height, 16) * 5 / 2;
+  if (!WriterMayAllocate(sizeof(VideoEncoder) + 4 * picture_bytes)) return nullptr;
+  auto* e = new (std::nothrow) VideoEncoder;
+  if (!e) return nullptr;
   e->options = options;
   e->pitch = RoundUp(options.width, 16);
   e->rows = RoundUp(options.height, 16);
@@ -161,7 +167,7 @@ VideoEncoder* VideoEncoderCreate(const VideoEncoderOptions& options) {
   e->planes[kAlpha] = e->planes[kLuma];
   for (int p = 0; p < 4; p++) {
     bool coded = p == kLuma || (p == kAlpha ? options.alpha : !options.grey);
-    if (coded) e->samples_coded += double{e->planes[p].width8} * e->planes[p].height8;
+    if (coded) e->samples_coded += static_cast<double>(e->planes[p].width8) * e->planes[p].height8;
   }
   size_t frame_bytes = size_t{luma_bytes} + 2 * chroma_bytes;
   e->source.assign(frame_bytes, 0);
