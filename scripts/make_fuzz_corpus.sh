@@ -56,4 +56,48 @@ texts = ["film", "/L /P film.vxn", ":141824 /l /c /a4", "/F12.5 /W /H a.vxn,b", 
 for i, t in enumerate(texts):
     open(f"fuzz/corpus/fuzz_command_line/seed{i}", "wb").write(t.encode())
 PY
+
+# The readers of outside data: pictures, sound, the encoder on both, the
+# info report, and playback with refused allocations (8 mask bytes first).
+$T demo -o "$W/small.vxn" --size 16x16 --seconds 0.1 --scene shapes --version f
+$T decode "$W/small.vxn" --video "$W/small.y4m"
+python3 - "$W" <<'PY'
+import os, struct, sys
+work = sys.argv[1]
+for d in ("fuzz_y4m", "fuzz_wav", "fuzz_encode", "fuzz_info_json", "fuzz_movie_faults"):
+    os.makedirs(os.path.join("fuzz/corpus", d), exist_ok=True)
+def wav(channels, rate, bits, data):
+    b = bits // 8
+    return (b"RIFF" + struct.pack("<I", 36 + len(data)) + b"WAVEfmt " +
+            struct.pack("<IHHIIHH", 16, 1, channels, rate, rate * channels * b, channels * b, bits) +
+            b"data" + struct.pack("<I", len(data)) + data)
+demo_wav = open(os.path.join(work, "demo.wav"), "rb").read()
+data = demo_wav[demo_wav.index(b"data") + 8:]
+channels, rate = struct.unpack_from("<HI", demo_wav, 22)
+pcm = data[20000:20000 + 400 * 2 * channels]
+samples = struct.unpack("<%dh" % (len(pcm) // 2), pcm)
+stereo16 = wav(channels, rate, 16, pcm)
+mono8 = wav(1, 11025, 8, bytes(((s >> 8) + 128) & 255 for s in samples[::channels]))
+small = open(os.path.join(work, "small.y4m"), "rb").read()
+header = small.split(b"\n", 1)[0]
+mono = header.replace(b"C420jpeg", b"Cmono") + b"\n" + (b"FRAME\n" + bytes(256)) * 2
+full = header.replace(b"C420jpeg", b"C444") + b"\n" + (b"FRAME\n" + bytes(range(256)) * 3) * 2
+seeds = {
+    "fuzz_y4m/shapes_420.y4m": small, "fuzz_y4m/shapes_mono.y4m": mono,
+    "fuzz_y4m/shapes_444.y4m": full,
+    "fuzz_wav/stereo16.wav": stereo16, "fuzz_wav/mono8.wav": mono8,
+    "fuzz_encode/f_shapes_mono8": b"\x00\x4a" + small + mono8,
+    "fuzz_encode/i_alpha_stereo16": b"\x0b\x20" + mono + stereo16,
+    "fuzz_encode/g_grey_rdft": b"\x16\x63" + small + stereo16,
+    "fuzz_encode/g_444_silent": b"\x01\x01" + full,
+}
+for name in sorted(os.listdir(work)):
+    if name.endswith(".vxn"):
+        movie = open(os.path.join(work, name), "rb").read()
+        seeds["fuzz_info_json/" + name] = movie
+        seeds["fuzz_movie_faults/none_" + name] = bytes(8) + movie
+        seeds["fuzz_movie_faults/every_other_" + name] = b"\x55\x55" + bytes(6) + movie
+for path, content in seeds.items():
+    open(os.path.join("fuzz/corpus", path), "wb").write(content)
+PY
 du -sh fuzz/corpus/*
