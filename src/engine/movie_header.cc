@@ -37,7 +37,8 @@ const char* MovieParseHeader(const uint8_t* bytes, uint32_t available, MovieHead
       info->height > MOVIE_MAX_DIMENSION)
     return MOVIE_ERROR_SIZE;
   if (info->rate_num == 0 || info->rate_den == 0 ||
-      (uint64_t{info->rate_num} + info->rate_den / 2) / info->rate_den > MOVIE_MAX_FILE_RATE)
+      (uint64_t{info->rate_num} + info->rate_den / 2) / info->rate_den > MOVIE_MAX_FILE_RATE ||
+      info->rate_den > uint64_t{info->rate_num} * MOVIE_MAX_FRAME_SECONDS)
     return MOVIE_ERROR_RATE;
   if (info->index_frames < info->frames) return MOVIE_ERROR_INDEX_FRAMES;
   const uint64_t length = uint64_t{info->size_less_8} + 8;

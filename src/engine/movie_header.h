@@ -36,6 +36,9 @@ inline constexpr char MOVIE_ERROR_LARGEST[] =
 
 inline constexpr uint32_t MOVIE_MAX_DIMENSION = 16384;
 inline constexpr uint32_t MOVIE_MAX_FILE_RATE = 1000;  // frames per second, rounded
+// The longest a frame may last: the clock's 32-bit milliseconds hold about 49
+// days, and a movie of one frame a year would hold the player for ever.
+inline constexpr uint32_t MOVIE_MAX_FRAME_SECONDS = 3600;
 
 struct MovieHeaderInfo {
   char version;

@@ -243,6 +243,23 @@ TEST_F(HostileFiles, AHeaderClaimingGigabytesGetsBuffersTheSizeOfTheFile) {
   EXPECT_LT(g_peak_bytes - live_before, (4u << 20) + 64 * uint64_t{bent.size()});
 }
 
+// Found by the soak run: a bent rate word gave 31 frames per 1359845395
+// seconds, one frame every 500 days, and the player waited for the second.
+TEST_F(HostileFiles, AFrameMayLastAnHourButNotAYear) {
+  std::vector<uint8_t> bent = BaseMovie();
+  FixtureSetWord(&bent, 28, 31);           // rate numerator
+  FixtureSetWord(&bent, 32, 1359845395u);  // rate denominator
+  MovieSetMemorySize(static_cast<uint32_t>(bent.size()));
+  EXPECT_EQ(MovieOpen(bent.data(), OPEN_FROM_MEMORY | OPEN_NO_THREAD), nullptr);
+  EXPECT_STREQ(MovieGetError(), "The movie's frame rate is not valid.");
+  FixtureSetWord(&bent, 28, 1);
+  FixtureSetWord(&bent, 32, 3600);  // a slide an hour still plays
+  MovieSetMemorySize(static_cast<uint32_t>(bent.size()));
+  Movie* movie = MovieOpen(bent.data(), OPEN_FROM_MEMORY | OPEN_NO_THREAD);
+  ASSERT_NE(movie, nullptr) << MovieGetError();
+  MovieClose(movie);
+}
+
 TEST_F(HostileFiles, TrackTablesLie) {
   const uint32_t values[] = {0, 1, 0xFFFF, 0x10000000, 0x7FFFFFFF, 0xFFFFFFFFu, 0xF000AC44u};
   for (size_t slot = 44; slot < 44 + 24; slot += 4) {
