@@ -21,7 +21,7 @@ PACKAGES_WINDOWS="g++-mingw-w64-i686 wine wine32:i386 xvfb xauth"
 # Installed without recommends: screenshots and key presses, the null sink,
 # media peers.
 PACKAGES_PLAIN="imagemagick x11-apps pipewire pipewire-pulse wireplumber pulseaudio-utils \
-mjpegtools vpx-tools libtheora-bin sox python3-numpy python3-pil xdotool"
+mjpegtools mpeg2dec vpx-tools libtheora-bin sox python3-numpy python3-pil xdotool mate-backgrounds"
 
 FORBIDDEN="ffmpeg libavcodec* libavformat* libavfilter* libavdevice* libavutil* libswscale* \
 libswresample* libpostproc* libasound2-plugins gstreamer1.0-libav mplayer mencoder"

@@ -57,6 +57,11 @@ struct DisplayBackend {
   int (*cursor_probe)(DisplayBuffer* buffer);
   uint32_t (*cursor_hide_over)(DisplayBuffer* buffer);
   void (*cursor_show)(uint32_t count);
+  // Text drawn into the buffer's own surface at a client rectangle, where a
+  // window's GDI drawing would not be seen (the primary surface): yellow on
+  // black, centred at the top. 0 when the style leaves text to the window.
+  int (*draw_text)(DisplayBuffer* buffer, const char* text, int32_t left, int32_t top,
+                   int32_t right, int32_t bottom);
 };
 
 // The back end in use: the system's unless replaced (tests, SDL front end).

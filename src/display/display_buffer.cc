@@ -78,6 +78,11 @@ bool TrySurface(DisplayBuffer* b, uint32_t style) {
   const bool overlay = StyleIsOverlay(style);
   const uint32_t caps = overlay ? be->screen()->overlay_caps : be->screen()->blit_caps;
   if (CapsNeeded(b) & ~caps) return false;
+  // A YUV picture blitted into a palette of 256 colours comes out black: the
+  // YUV off-screen styles need a screen of true colours. (An overlay has its
+  // own colour key for 8-bit screens, and the device says whether it shows.)
+  const uint32_t bits = be->screen()->bits;
+  if (style <= STYLE_UYVY_OFFSCREEN && !overlay && bits && bits <= 8) return false;
   DisplayPixelFormat pf{};
   if (!be->surface_create(b, style, &pf)) return false;
   int32_t format = DisplayFormatFromPixel(pf);
@@ -282,6 +287,12 @@ int DisplayBufferClear(DisplayBuffer* b) {
                    Backend()->screen()->bytes);
   DisplayBufferUnlock(b);
   return 1;
+}
+
+int DisplayBufferDrawText(DisplayBuffer* b, const char* text, int32_t left, int32_t top,
+                          int32_t right, int32_t bottom) {
+  if (!b || !text || !Backend()->draw_text) return 0;
+  return Backend()->draw_text(b, text, left, top, right, bottom);
 }
 
 const char* DisplayBufferStyleName(const DisplayBuffer* b) {

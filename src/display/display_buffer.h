@@ -95,6 +95,11 @@ int DisplayBufferUnlock(DisplayBuffer* buffer);
 // Presents count rectangles (movie pixels), or the whole buffer for a null list.
 int DisplayBufferBlit(DisplayBuffer* buffer, const MovieRect* rects, int count);
 int DisplayBufferClear(DisplayBuffer* buffer);
+// Draws a line of text (yellow on black, centred at the top of the client
+// rectangle) into the buffer's surface when the style needs it there; 0 when
+// the caller draws it on the window itself.
+int DisplayBufferDrawText(DisplayBuffer* buffer, const char* text, int32_t left, int32_t top,
+                          int32_t right, int32_t bottom);
 const char* DisplayBufferStyleName(const DisplayBuffer* buffer);
 const char* DisplayLastError();
 void DisplaySetLastError(const char* text);

@@ -68,6 +68,7 @@ constexpr DisplayBackend kMemoryBackend = {
     NoDirectDraw, Nothing,        NoRefs,        GdiOpen,    GdiRelease, Screen,  NoSurface,
     NotLockable,  DisplayMemoryDibCreate, DisplayMemoryDestroy, DisplayMemoryLock, NoUnlock,
     NoPresent,    NoAttach,       Origin,        NoPlace,    NoCursor,   NoHide,  NoShow,
+    nullptr,
 };
 
 }  // namespace

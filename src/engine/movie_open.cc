@@ -144,7 +144,12 @@ void ApplyFrameRate(OpenJob* job) {
   m->file_rate_num = m->rate_num;
   m->file_rate_den = m->rate_den;
   if ((job->open_flags & OPEN_FRAME_RATE) && g_rate_num != kUnset) {
-    if (g_rate_den != 0) {  // a zero denominator cannot be a rate: the movie's own plays
+    if (g_rate_num == 0) {
+      // As fast as possible, whatever the denominator: the player's bare /F
+      // hands over 0/0. A denominator of 1 keeps every later division defined.
+      m->rate_num = 0;
+      m->rate_den = 1;
+    } else if (g_rate_den != 0) {  // n/0 cannot be a rate: the movie's own plays
       m->rate_num = static_cast<uint32_t>(g_rate_num);
       m->rate_den = static_cast<uint32_t>(g_rate_den);
       job->forced_num = m->rate_num;

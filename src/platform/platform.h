@@ -25,6 +25,9 @@ int64_t FileSize(PlatformFile file);
 void FileClose(PlatformFile file);
 // true for an existing file (not a directory).
 bool FileExists(const char* name);
+// true when the standard error stream goes to a terminal (tools draw
+// progress lines only there).
+bool StderrIsTerminal();
 // Standard input and output carry bytes unchanged (Windows would otherwise
 // translate line ends); tools call it before piping media through them.
 void StdioSetBinary();
@@ -66,6 +69,8 @@ void ThreadResume(PlatformThread* thread);
 void ThreadJoin(PlatformThread* thread);
 
 void SleepMs(uint32_t ms);
+// Processors this process may run on (at least 1).
+uint32_t ProcessorCount();
 
 // ---- Clock sources of the engine clock ---------------------------------------
 // The high-resolution counter: false when the machine has none.

@@ -1,5 +1,6 @@
 // Opening a named movie through the engine with the player's stored overrides.
 #include <cstdio>
+#include <cstring>
 
 #include "engine/movie.h"
 #include "input/io_reader.h"
@@ -78,4 +79,19 @@ NamedOpenResult PlayerOpenNamed(const PlayerOptions* options, const char* name, 
     return NAMED_UPDATE_CHOSEN;
   *movie = PlayerOpenMovie(options, &source, file);
   return *movie ? NAMED_OPENED : NAMED_FAILED;
+}
+
+uint32_t PlayerMissingTrack(const PlayerOptions* options, const Movie* movie) {
+  if (!options->track_id || !movie) return 0;
+  const auto wanted = static_cast<uint32_t>(options->track_id);
+  for (uint32_t t = 0; t < movie->track_count; t++)
+    if (movie->track_ids[t] == wanted) return 0;
+  return wanted;
+}
+
+void SummaryNoteMissingTrack(uint32_t track_id, char* text, uint32_t size) {
+  if (!track_id || !size) return;
+  const size_t used = std::strlen(text);
+  if (used + 1 >= size) return;
+  std::snprintf(text + used, size - used, "Sound: track %u is not in this movie\n", track_id);
 }

@@ -76,6 +76,13 @@ bool MovieSourceFromPosixName(const char* name, MovieSource* source, char* error
 // MovieGetError().
 Movie* PlayerOpenMovie(const PlayerOptions* options, const MovieSource* source, PlatformFile* file);
 
+// The sound track /T asked for when the open movie has no track of that
+// identifier (the movie then plays silently), else 0.
+uint32_t PlayerMissingTrack(const PlayerOptions* options, const Movie* movie);
+// Appends the summary's line for such a track ("Sound: track 5 is not in
+// this movie"); nothing for 0.
+void SummaryNoteMissingTrack(uint32_t track_id, char* text, uint32_t size);
+
 enum NamedOpenResult { NAMED_OPENED, NAMED_FAILED, NAMED_UPDATE_CHOSEN };
 // The whole road from a name: its form, the update check for names outside
 // the player's own executable, then PlayerOpenMovie.

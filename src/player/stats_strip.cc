@@ -2,6 +2,7 @@
 // above the movie after every frame with /Q.
 #include <cstdio>
 
+#include "display/display_buffer.h"
 #include "engine/movie.h"
 #include "player/window_loop.h"
 
@@ -39,5 +40,8 @@ void PlayerDrawStats() {
   PlayerPositionText(p.movie, position, sizeof(position));
   char text[320];
   std::snprintf(text, sizeof(text), "%s, %s", position, stats);
-  p.ops->draw_strip(text, p.strip_left, p.strip_top, p.strip_right, p.strip_bottom);
+  // The primary-surface style takes the strip into the screen surface itself.
+  if (!DisplayBufferDrawText(p.display, text, p.strip_left, p.strip_top, p.strip_right,
+                             p.strip_bottom))
+    p.ops->draw_strip(text, p.strip_left, p.strip_top, p.strip_right, p.strip_bottom);
 }

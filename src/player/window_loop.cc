@@ -57,6 +57,7 @@ int OpenNamed(PlayerState& p, const char* name) {
   if (r == NAMED_FAILED) return Fail(p, MovieGetError());
   p.movie = movie;
   p.file_handle = file;
+  p.missing_track = PlayerMissingTrack(p.options, movie);
   PlayerApplyVolume();
   NoteTitleName(p, name);
   return PlayerSetUpMovie() ? 0 : 1;
@@ -119,15 +120,15 @@ int Shutdown(PlayerState& p) {
   static char summary_text[4096];
   PlayerOptions* o = p.options;
   if (o->show_summary) {
-    SummaryDisplay shown = {DisplayBufferStyleName(p.display),
-                            p.display ? p.display->screen_width : 0,
-                            p.display ? p.display->screen_height : 0,
-                            p.display ? p.display->screen_bits : 0};
-    if (!PlayerBuildSummary(p.summary, shown, summary_text, sizeof(summary_text))) {
+    if (!PlayerBuildSummary(p.summary, p.summary_display, summary_text, sizeof(summary_text))) {
       o->show_summary = 0;
-    } else if (p.sound_note) {
-      const size_t used = std::strlen(summary_text);
-      std::snprintf(summary_text + used, sizeof(summary_text) - used, "Sound: %s\n", p.sound_note);
+    } else {
+      SummaryNoteMissingTrack(p.missing_track, summary_text, sizeof(summary_text));
+      if (p.sound_note) {
+        const size_t used = std::strlen(summary_text);
+        std::snprintf(summary_text + used, sizeof(summary_text) - used, "Sound: %s\n",
+                      p.sound_note);
+      }
     }
   }
   ReleaseAll(p);
@@ -229,10 +230,20 @@ int PlayerRun(const char* names, bool exact) {
   }
 }
 
+void PlayerTakeSummary() {
+  PlayerState& p = g_player;
+  MovieGetSummary(p.movie, &p.summary);
+  // The logo gets a display of its own later: the figures are read now.
+  const DisplayBuffer* d = p.display;
+  std::snprintf(p.summary_style, sizeof(p.summary_style), "%s", DisplayBufferStyleName(d));
+  p.summary_display = {p.summary_style, d ? d->screen_width : 0, d ? d->screen_height : 0,
+                       d ? d->screen_bits : 0};
+}
+
 void ShowLogo() {
   PlayerState& p = g_player;
   PlayerOptions* o = p.options;
-  MovieGetSummary(p.movie, &p.summary);
+  PlayerTakeSummary();
   Movie* logo = MovieOpen(kLogoMovie, OPEN_FROM_MEMORY);
   MovieClose(p.movie);
   p.movie = logo;
@@ -269,10 +280,14 @@ void ShowLogo() {
     DisplayBufferClose(d);
     p.display = d = fresh;
     if (!o->black_background) {
+      // Centred on the screen as it is now: a mode given back above leaves
+      // the desktop's size, not the one /D asked for.
+      o->screen_width = static_cast<int32_t>(d->screen_width);
+      o->screen_height = static_cast<int32_t>(d->screen_height);
+      p.x_offset = p.y_offset = 0;
       PlayerLayoutWindow(static_cast<int32_t>(d->window_width), static_cast<int32_t>(d->window_height),
                          (o->screen_width - static_cast<int32_t>(logo->width)) / 2,
                          (o->screen_height - static_cast<int32_t>(logo->height)) / 2);
-      p.x_offset = p.y_offset = 0;
     }
   } else {
     DisplayBufferClear(d);

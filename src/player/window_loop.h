@@ -66,6 +66,11 @@ struct PlayerState {
   uint32_t force_full_copy;  // COPY_ALL after a paint
   int32_t strip_left, strip_top, strip_right, strip_bottom;
   MovieSummary summary;
+  // The display the summarised movie was shown with (not the logo's), and
+  // the /T track it did not have (0 = none missing).
+  SummaryDisplay summary_display;
+  char summary_style[64];
+  uint32_t missing_track;
   uint32_t volume_percent;   // 0..100 in steps of 10; every movie opens at it
   int32_t muted;             // m: silent, the level kept for unmuting
   char title_position[32];   // the position the title shows
@@ -105,6 +110,8 @@ void PlayerOnQuitKey();
 // Per-frame step and the logo (exposed for the front ends and tests).
 void PlayerFrameStep();
 void ShowLogo();
+// Takes the summary of the current movie and of the display it is shown with.
+void PlayerTakeSummary();
 
 // Presented size in one direction; sets capability bits (bit = 0x10000000
 // for the width, 0x1000000 for the height) in *display_flags.

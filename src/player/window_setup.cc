@@ -182,7 +182,7 @@ void PlayerOnChar(int key) {
         p.quit_request = 2;
       } else {
         p.quit_request = 1;
-        MovieGetSummary(p.movie, &p.summary);
+        PlayerTakeSummary();
       }
       MovieSetPause(p.movie, 0);
       return;

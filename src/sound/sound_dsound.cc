@@ -16,6 +16,7 @@
 #include "engine/movie.h"
 #include "platform/platform.h"
 #include "sound/sound_driver_math.h"
+#include "sound/sound_devices_win32.h"
 #include "sound/sound_drivers.h"
 
 namespace {
@@ -42,6 +43,8 @@ struct DirectSoundGlobal {
   HWND window = nullptr;
 };
 DirectSoundGlobal g_ds;
+uint32_t (*g_timer)() = TimerMs;
+uint32_t Now() { return g_timer(); }
 
 struct DsState {
   Movie* movie;  // for its sound mutex, which pause takes itself
@@ -228,14 +231,14 @@ void Start(DsState* s, bool from_head) {
   RetryLost(s->sound_buffer, [&] { return s->sound_buffer->Play(0, 0, DSBPLAY_LOOPING); });
   s->paused = 0;
   if (from_head) {
-    const uint32_t begin = TimerMs();
+    const uint32_t begin = Now();
     uint32_t asked = begin;
     uint32_t first_play = 0, play = 0, write = 0;
     ReadCursors(s, &first_play, &write);
     for (;;) {
       ReadCursors(s, &play, &write);
       if (play != first_play && play <= s->chunk_bytes) break;  // running from the head
-      const uint32_t now = TimerMs();
+      const uint32_t now = Now();
       if (now - begin >= kStartWaitMs) break;
       if (play == first_play && now - asked >= kReplayMs) {
         s->sound_buffer->Play(0, 0, DSBPLAY_LOOPING);
@@ -246,7 +249,7 @@ void Start(DsState* s, bool from_head) {
   }
   // The next check measures from here, not from cursors of before a stop.
   StableCursors(s, &s->last_play_cursor, &s->last_write_cursor);
-  s->last_check_ms = TimerMs();
+  s->last_check_ms = Now();
 }
 
 void StopAndWait(DsState* s) {
@@ -266,7 +269,7 @@ int DsReady(SoundTrack* track) {
   if (!s->playing) return 1;  // pre-filling
   const uint32_t B = s->buffer_bytes;
   bool underrun = false;
-  const uint32_t now = TimerMs();
+  const uint32_t now = Now();
   if (now - s->last_check_ms > sm::DSOUND_CHECK_MS) {
     uint32_t play, write;
     StableCursors(s, &play, &write);
@@ -517,6 +520,8 @@ SoundTrackOpenFn SoundDirectSoundDriver(uint32_t parameter) {
   Release();
   return DsTrackOpen;
 }
+
+void SoundDirectSoundSetTimer(uint32_t (*timer)()) { g_timer = timer ? timer : TimerMs; }
 
 void SoundDirectSoundUnload() {
   if (g_ds.users) return;

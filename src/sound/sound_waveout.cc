@@ -15,6 +15,7 @@
 #include "engine/movie.h"
 #include "platform/platform.h"
 #include "sound/sound_driver_math.h"
+#include "sound/sound_devices_win32.h"
 #include "sound/sound_drivers.h"
 
 namespace {
@@ -40,6 +41,15 @@ struct WaveOutState {
 
 WaveOutState* State(SoundTrack* track) { return SoundDriverState<WaveOutState>(track); }
 
+MMRESULT WINAPI SystemOpen(HWAVEOUT* out, UINT id, const WAVEFORMATEX* format, DWORD_PTR callback,
+                           DWORD_PTR instance, DWORD flags) {
+  return waveOutOpen(out, id, format, callback, instance, flags);
+}
+const WaveOutDevice kSystemDevice = {SystemOpen,     waveOutPrepareHeader, waveOutUnprepareHeader,
+                                     waveOutWrite,   waveOutPause,         waveOutRestart,
+                                     waveOutReset,   waveOutClose,         waveOutSetVolume};
+const WaveOutDevice* g_device = &kSystemDevice;
+
 // The device sets the done flag from its own thread.
 bool Done(const WAVEHDR* header) {
   return (reinterpret_cast<const volatile WAVEHDR*>(header)->dwFlags & WHDR_DONE) != 0;
@@ -52,19 +62,19 @@ void SetUnderrun(SoundTrack* track) {
 
 void ApplyVolume(WaveOutState* s) {
   if (s->wave_out)
-    waveOutSetVolume(s->wave_out, sound_math::WaveOutVolumeWord(s->volume, s->pan_position));
+    g_device->set_volume(s->wave_out, sound_math::WaveOutVolumeWord(s->volume, s->pan_position));
 }
 
 void CloseDevice(WaveOutState* s) {
   if (s->wave_out) {
-    waveOutReset(s->wave_out);
+    g_device->reset(s->wave_out);
     for (uint32_t i = 0; i < WAVEOUT_BUFFERS; i++) {
       WAVEHDR* h = s->headers[i];
       h->dwBufferLength = s->buffer_bytes;
-      waveOutUnprepareHeader(s->wave_out, h, sizeof(WAVEHDR));
+      g_device->unprepare(s->wave_out, h, sizeof(WAVEHDR));
       SetDone(h);
     }
-    waveOutClose(s->wave_out);
+    g_device->close(s->wave_out);
     s->wave_out = nullptr;
   }
   if (s->memory) EngineFree(s->memory);
@@ -103,7 +113,7 @@ bool OpenDevice(SoundTrack* track, WaveOutState* s) {
   format.wBitsPerSample = static_cast<WORD>(track->bits);
   format.nBlockAlign = static_cast<WORD>(track->bits / 8 * track->channels);
   format.nAvgBytesPerSec = track->bits / 8 * track->channels * track->rate;
-  if (waveOutOpen(&s->wave_out, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL) != MMSYSERR_NOERROR) {
+  if (g_device->open(&s->wave_out, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL) != MMSYSERR_NOERROR) {
     s->wave_out = nullptr;
     EngineFree(s->memory);
     s->memory = nullptr;
@@ -113,7 +123,7 @@ bool OpenDevice(SoundTrack* track, WaveOutState* s) {
   for (uint32_t i = 0; i < WAVEOUT_BUFFERS; i++) {
     WAVEHDR* h = s->headers[i];
     h->dwBufferLength = s->buffer_bytes;
-    waveOutPrepareHeader(s->wave_out, h, sizeof(WAVEHDR));
+    g_device->prepare(s->wave_out, h, sizeof(WAVEHDR));
     SetDone(h);
   }
   return true;
@@ -160,7 +170,7 @@ int WaveOutGetBuffer(SoundTrack* track, void** buffer, uint32_t* size) {
 
 void Write(WaveOutState* s, WAVEHDR* h) {
   h->dwFlags &= ~static_cast<DWORD>(WHDR_DONE);
-  waveOutWrite(s->wave_out, h, sizeof(WAVEHDR));
+  g_device->write(s->wave_out, h, sizeof(WAVEHDR));
 }
 
 int WaveOutSubmit(SoundTrack* track, uint32_t bytes) {
@@ -202,10 +212,10 @@ int WaveOutPause(SoundTrack* track, int on) {
   PlatformMutex* mutex = s->movie ? s->movie->sound_node.mutex : nullptr;
   if (mutex) MutexLock(mutex);
   if (on) {
-    if (s->wave_out) waveOutPause(s->wave_out);
+    if (s->wave_out) g_device->pause(s->wave_out);
     s->paused = 1;
   } else {
-    if (s->wave_out) waveOutRestart(s->wave_out);
+    if (s->wave_out) g_device->restart(s->wave_out);
     s->paused = 0;
   }
   const int paused = static_cast<int>(s->paused);
@@ -229,10 +239,10 @@ int WaveOutSetOn(SoundTrack* track, int on) {
 void WaveOutFlush(SoundTrack* track) {
   WaveOutState* s = State(track);
   if (!s->wave_out || !s->headers) return;
-  waveOutReset(s->wave_out);
+  g_device->reset(s->wave_out);
   // A reset device plays the next buffer written at once: a paused track
   // must stay paused.
-  if (s->paused) waveOutPause(s->wave_out);
+  if (s->paused) g_device->pause(s->wave_out);
   for (uint32_t i = 0; i < WAVEOUT_BUFFERS; i++) {
     s->headers[i]->dwBufferLength = s->buffer_bytes;
     SetDone(s->headers[i]);
@@ -286,5 +296,9 @@ int WaveOutTrackOpen(SoundTrack* track, uint32_t rate, uint32_t bits, uint32_t c
 }  // namespace
 
 SoundTrackOpenFn SoundWaveOutDriver(uint32_t) { return WaveOutTrackOpen; }
+
+void SoundWaveOutSetDevice(const WaveOutDevice* device) {
+  g_device = device ? device : &kSystemDevice;
+}
 
 #endif  // _WIN32

@@ -9,10 +9,28 @@ struct BitWriter {
   std::vector<uint32_t> words;  // finished words
   uint64_t pending = 0;         // bits not yet forming a whole word, low first
   uint32_t pending_bits = 0;
+  // A counting writer only adds up how many bits it was given (the block
+  // decisions price their codings this way, many times per block).
+  bool counting = false;
+  uint64_t counted = 0;
 };
 
 // Appends the low n bits of value (0 <= n <= 32), first bit = least significant.
-void BitWriterPut(BitWriter* writer, uint32_t value, uint32_t n);
+inline void BitWriterPut(BitWriter* writer, uint32_t value, uint32_t n) {
+  if (writer->counting) {
+    writer->counted += n;
+    return;
+  }
+  if (n == 0) return;
+  if (n < 32) value &= (1u << n) - 1;
+  writer->pending |= uint64_t{value} << writer->pending_bits;
+  writer->pending_bits += n;
+  if (writer->pending_bits >= 32) {
+    writer->words.push_back(static_cast<uint32_t>(writer->pending));
+    writer->pending >>= 32;
+    writer->pending_bits -= 32;
+  }
+}
 // Appends one prefix code given as its bits in reading order (first bit read
 // is the most significant of `length` bits, as the code tables are written).
 void BitWriterPutCode(BitWriter* writer, uint32_t code, uint32_t length);

@@ -30,6 +30,13 @@ double TypeBits(const BlockContext& ctx, uint8_t type) {
   return m.type_bits[type];
 }
 
+// Bits of a block's two offsets as this plane kind has been paying for them.
+double OffsetBits(const BlockContext& ctx, MotionVector mv) {
+  const PlaneCostModel& m = *ctx.args->model;
+  if (!m.offsets_learnt) return 2 * m.offset_bits;
+  return m.x_offset_bits[mv.x + 15] + m.y_offset_bits[mv.y + 15];
+}
+
 // Scores a finished candidate whose recon already holds its result and
 // keeps it when it is the cheapest so far.
 void Offer(const BlockContext& ctx, BlockChoice* candidate, BlockChoice* out) {
@@ -58,6 +65,8 @@ void ResetWriter(BitWriter* writer) {
   writer->words.clear();
   writer->pending = 0;
   writer->pending_bits = 0;
+  writer->counting = true;  // only the price is wanted here
+  writer->counted = 0;
 }
 
 // Reciprocal quantiser steps of every table, intra then inter.
@@ -113,20 +122,27 @@ double DcBits(int32_t dc) {
 template <typename Cost>
 void WalkQuantisers(const BlockContext& ctx, Cost cost) {
   int base = ctx.args->base_q;
+  int span = ctx.args->speed.quantiser_span;
   double best = cost(base);
   bool rose = false;
-  for (int q = base + 1; q <= std::min(15, base + 3); q++) {
+  for (int q = base + 1; q <= std::min(15, base + span); q++) {
     double c = cost(q);
     if (c >= best) break;
     best = c;
     rose = true;
   }
   if (rose) return;
-  for (int q = base - 1; q >= std::max(0, base - 3); q--) {
+  for (int q = base - 1; q >= std::max(0, base - span); q--) {
     double c = cost(q);
     if (c >= best) break;
     best = c;
   }
+}
+
+// True when a coding that needs at least `bits` cannot beat the best so far
+// even without any error: it is then not worth building.
+bool Hopeless(const BlockContext& ctx, double bits, const BlockChoice* out) {
+  return !ctx.must && ctx.args->lambda * bits >= out->cost;
 }
 
 }  // namespace
@@ -150,6 +166,9 @@ void TryFill(const BlockContext& ctx, BlockChoice* out) {
 }
 
 void TryPattern(const BlockContext& ctx, BlockChoice* out) {
+  const PlaneCostModel& model = *ctx.args->model;
+  if (Hopeless(ctx, TypeBits(ctx, BT_PATTERN) + 2 * model.colour_bits + 8 * model.pattern_bits, out))
+    return;
   const uint8_t* v = ctx.source;
   int lo = 255, hi = 0;
   for (int i = 0; i < 64; i++) {
@@ -200,6 +219,7 @@ void TryPattern(const BlockContext& ctx, BlockChoice* out) {
 }
 
 void TryRaw(const BlockContext& ctx, BlockChoice* out) {
+  if (Hopeless(ctx, TypeBits(ctx, BT_RAW) + 64 * ctx.args->model->colour_bits, out)) return;
   BlockChoice c;
   c.type = BT_RAW;
   for (int i = 0; i < 64; i++) c.pixels[i] = CodableColour(ctx, ctx.source[i]);
@@ -209,6 +229,9 @@ void TryRaw(const BlockContext& ctx, BlockChoice* out) {
 }
 
 void TryRuns(const BlockContext& ctx, BlockChoice* out) {
+  // Even one run of 64 costs its scan number, a flag, a run and a colour.
+  const PlaneCostModel& model = *ctx.args->model;
+  if (Hopeless(ctx, TypeBits(ctx, BT_RUNS) + 5 + model.run_bits + model.colour_bits, out)) return;
   // Runs pay only where neighbours repeat; without many equal neighbours no
   // scan can find long runs, so the 16 scans are not worth walking.
   const uint8_t* v = ctx.source;
@@ -261,6 +284,8 @@ void TryRuns(const BlockContext& ctx, BlockChoice* out) {
 }
 
 void TryIntra(const BlockContext& ctx, BlockScratch* scratch, BlockChoice* out) {
+  // DC, bit-plane count and quantiser number at the least.
+  if (Hopeless(ctx, TypeBits(ctx, BT_INTRA) + 6 + 8, out)) return;
   int16_t samples[64];
   for (int i = 0; i < 64; i++) samples[i] = ctx.source[i];
   float values[64];
@@ -292,12 +317,14 @@ void TryCopy(const BlockContext& ctx, uint8_t type, MotionVector mv, const uint8
   c.mv = mv;
   std::memcpy(c.recon, prediction, 64);
   c.bits = TypeBits(ctx, type);
-  if (type == BT_MOTION) c.bits += 2 * ctx.args->model->offset_bits;
+  if (type == BT_MOTION) c.bits += OffsetBits(ctx, mv);
   Offer(ctx, &c, out);
 }
 
 void TryInter(const BlockContext& ctx, MotionVector mv, const uint8_t prediction[64],
               BlockScratch* scratch, BlockChoice* out) {
+  if (Hopeless(ctx, TypeBits(ctx, BT_INTER) + OffsetBits(ctx, mv) + 8 + 2, out))
+    return;
   int16_t diff[64];
   for (int i = 0; i < 64; i++) diff[i] = static_cast<int16_t>(ctx.source[i] - prediction[i]);
   float values[64];
@@ -314,7 +341,7 @@ void TryInter(const BlockContext& ctx, MotionVector mv, const uint8_t prediction
     IdctAdd(c.coeffs, QUANT_INTER[q], prediction, c.recon, 8);
     ResetWriter(&scratch->writer);
     WriteDctCoefficients(&scratch->writer, c.coeffs, static_cast<uint32_t>(q));
-    c.bits = TypeBits(ctx, BT_INTER) + 2 * ctx.args->model->offset_bits +
+    c.bits = TypeBits(ctx, BT_INTER) + OffsetBits(ctx, mv) +
              static_cast<double>(CountBits(&scratch->writer)) + DcBits(c.dc);
     Offer(ctx, &c, out);
     return c.cost;
@@ -351,7 +378,7 @@ void TryResidue(const BlockContext& ctx, MotionVector mv, const uint8_t predicti
     ResetWriter(&scratch->writer);
     WriteResidue(&scratch->writer, natural, decoded);
     ResidueAdd(decoded, prediction, c.recon, 8);
-    c.bits = TypeBits(ctx, BT_RESIDUE) + 2 * ctx.args->model->offset_bits +
+    c.bits = TypeBits(ctx, BT_RESIDUE) + OffsetBits(ctx, mv) +
              static_cast<double>(CountBits(&scratch->writer));
     Offer(ctx, &c, out);
   }
@@ -359,9 +386,10 @@ void TryResidue(const BlockContext& ctx, MotionVector mv, const uint8_t predicti
 
 void TryDoubled(const BlockContext& ctx, BlockScratch* scratch, BlockChoice* out) {
   uint32_t allowed = ctx.args->allowed_sub_types;
+  const SpeedPlan& speed = ctx.args->speed;
   if (allowed & (1u << BT_FILL)) TryFill(ctx, out);
-  if (allowed & (1u << BT_PATTERN)) TryPattern(ctx, out);
   if (allowed & (1u << BT_INTRA)) TryIntra(ctx, scratch, out);
-  if (allowed & (1u << BT_RUNS)) TryRuns(ctx, out);
+  if ((allowed & (1u << BT_PATTERN)) && (speed.two_colour || ctx.must)) TryPattern(ctx, out);
+  if ((allowed & (1u << BT_RUNS)) && (speed.runs || ctx.must)) TryRuns(ctx, out);
   if (allowed & (1u << BT_RAW)) TryRaw(ctx, out);
 }

@@ -14,6 +14,7 @@ std::vector<uint8_t> MakeLogoMovie() {
   options.width = kLogoWidth;
   options.height = kLogoHeight;
   options.quality = 90;  // shown for two seconds on its own: worth a clean picture
+  options.speed = 0;     // one drawn picture: every coding is worth trying
   std::unique_ptr<VideoEncoder, void (*)(VideoEncoder*)> encoder(VideoEncoderCreate(options),
                                                                  VideoEncoderDestroy);
   VideoPicture picture;

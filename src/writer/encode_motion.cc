@@ -13,9 +13,12 @@ struct Search {
   uint32_t best_cost = 0xFFFFFFFFu;
   uint32_t best_sad = 0xFFFFFFFFu;
 
-  // A larger offset costs more bits; a little charge keeps ties at home.
-  static uint32_t Charge(int32_t x, int32_t y) {
-    return 2u * static_cast<uint32_t>(std::abs(x) + std::abs(y));
+  // What the offset costs to code, in SAD units; without prices a larger
+  // offset is taken to cost more, and a little charge keeps ties at home.
+  uint32_t Charge(int32_t x, int32_t y) const {
+    if (!args->x_bits) return 2u * static_cast<uint32_t>(std::abs(x) + std::abs(y));
+    float bits = args->x_bits[x + 15] + args->y_bits[y + 15];
+    return static_cast<uint32_t>(bits * args->sad_per_bit + 0.5f);
   }
 
   bool Try(int32_t x, int32_t y) {
@@ -62,16 +65,39 @@ MotionVector MotionSearch(const MotionSearchArgs& args, uint32_t* sad) {
   s.Try(0, 0);
   for (uint32_t i = 0; i < args.candidate_count; i++)
     s.Try(args.candidates[i].x, args.candidates[i].y);
-  if (s.best_sad > 0) {
-    // A coarse grid finds motion the predictors did not see.
-    for (int32_t gy = -12; gy <= 12; gy += 4)
-      for (int32_t gx = -12; gx <= 12; gx += 4) s.Try(gx, gy);
-    // Every offset near the best: periodic pictures have many local minima
-    // that stepwise refinement would stop in.
-    int32_t cx = s.best.x, cy = s.best.y;
-    for (int32_t dy = -3; dy <= 3; dy++)
-      for (int32_t dx = -3; dx <= 3; dx++) s.Try(cx + dx, cy + dy);
-    s.Refine(1);
+  if (s.best_sad == 0) {
+    *sad = 0;
+    return s.best;
+  }
+  switch (args.mode) {
+    case 0:
+      for (int32_t dy = s.min_y; dy <= s.max_y; dy++)
+        for (int32_t dx = s.min_x; dx <= s.max_x; dx++) s.Try(dx, dy);
+      break;
+    case 1: {
+      // A coarse grid finds motion the predictors did not see.
+      for (int32_t gy = -12; gy <= 12; gy += 4)
+        for (int32_t gx = -12; gx <= 12; gx += 4) s.Try(gx, gy);
+      // Every offset near the best: periodic pictures have many local minima
+      // that stepwise refinement would stop in.
+      int32_t cx = s.best.x, cy = s.best.y;
+      for (int32_t dy = -3; dy <= 3; dy++)
+        for (int32_t dx = -3; dx <= 3; dx++) s.Try(cx + dx, cy + dy);
+      s.Refine(1);
+      break;
+    }
+    default:
+      s.Refine(2);
+      s.Refine(1);
+      // Predictors that match poorly (about 6 per sample) may have missed
+      // the motion altogether.
+      if (args.mode == 2 && s.best_sad > 6 * 64) {
+        for (int32_t gy = -12; gy <= 12; gy += 6)
+          for (int32_t gx = -12; gx <= 12; gx += 6) s.Try(gx, gy);
+        s.Refine(2);
+        s.Refine(1);
+      }
+      break;
   }
   *sad = s.best_sad;
   return s.best;

@@ -18,8 +18,17 @@ struct MotionSearchArgs {
   uint32_t width8, height8;
   const MotionVector* candidates;  // predictors worth trying first
   uint32_t candidate_count;
+  // 0 every offset of the range; 1 a coarse grid, every offset near the best
+  // and steps; 2 predictors and steps, the grid only when they match poorly;
+  // 3 predictors and steps.
+  int mode = 1;
+  // Prices of the offsets in bits (index value + 15) and what one bit is
+  // worth in SAD; null prices charge a little per sample of displacement.
+  const float* x_bits = nullptr;
+  const float* y_bits = nullptr;
+  float sad_per_bit = 0;
 };
 
-// The offset with the smallest SAD plus a small charge for its size; *sad
+// The offset with the smallest SAD plus the price of its bits; *sad
 // receives its SAD.
 MotionVector MotionSearch(const MotionSearchArgs& args, uint32_t* sad);

@@ -7,6 +7,7 @@
 #include "audio/audio_decoder.h"
 #include "writer/audio_encoder.h"
 #include "writer/movie_writer.h"
+#include "writer/rate_control.h"
 
 namespace {
 
@@ -54,6 +55,11 @@ double MeasureSnr(const MovieAudioInput& input, const std::vector<MovieWriterFra
   return signal <= 0 ? 0 : 10 * std::log10(signal / noise);
 }
 
+// Header, track tables and frame index of a movie of `frames` frames.
+uint64_t ContainerBytes(size_t tracks, uint64_t frames) {
+  return 44 + 12 * uint64_t{tracks} + 4 * (frames + 1);
+}
+
 // True when a frame's video keeps every block of the frame before.
 bool AllKept(const VideoFrameStats& stats) {
   for (int t = 1; t < kVideoBlockTypes; t++)
@@ -77,6 +83,24 @@ uint64_t FramesCoveringSound(const MovieEncodeOptions& options) {
 
 }  // namespace
 
+MovieRates MovieRatesOf(const std::vector<uint32_t>& packet_bytes, uint32_t rate_num,
+                        uint32_t rate_den) {
+  MovieRates r;
+  if (packet_bytes.empty() || rate_num == 0 || rate_den == 0) return r;
+  double fps = static_cast<double>(rate_num) / rate_den;
+  size_t window = static_cast<size_t>(std::max(1.0, std::round(fps)));
+  uint64_t total = 0, stretch = 0, peak = 0;
+  for (size_t k = 0; k < packet_bytes.size(); k++) {
+    total += packet_bytes[k];
+    stretch += packet_bytes[k];
+    if (k >= window) stretch -= packet_bytes[k - window];
+    peak = std::max(peak, stretch);
+  }
+  r.average_kbps = static_cast<double>(total) * 8 * fps / packet_bytes.size() / 1000;
+  r.peak_kbps = static_cast<double>(peak) * 8 * fps / std::min(window, packet_bytes.size()) / 1000;
+  return r;
+}
+
 bool MovieEncode(const MovieEncodeOptions& options, MoviePictureSource source, void* user,
                  std::vector<uint8_t>* movie, MovieEncodeStats* stats, const char** error) {
   *error = nullptr;
@@ -89,6 +113,34 @@ bool MovieEncode(const MovieEncodeOptions& options, MoviePictureSource source, v
   if (!video) {
     *error = "unsupported picture size, version or quality";
     return false;
+  }
+  double fps = static_cast<double>(options.rate_num) / options.rate_den;
+  uint32_t known_frames = options.frames ? options.frames : options.frames_expected;
+  if (options.frames && options.frames_expected)
+    known_frames = std::min(options.frames, options.frames_expected);
+  bool rate_controlled = options.bitrate_kbps > 0 || options.target_bytes > 0;
+  RateControl rc;
+  if (rate_controlled) {
+    RateControlOptions ro;
+    ro.frames_per_second = fps;
+    ro.total_frames = known_frames;
+    ro.samples_per_frame = uint64_t{options.video.width} * options.video.height;
+    if (options.target_bytes > 0) {
+      if (known_frames == 0) {
+        *error = "a target size needs the number of frames";
+        return false;
+      }
+      uint64_t container = ContainerBytes(options.audio.size(), known_frames);
+      if (options.target_bytes <= container + known_frames) {
+        *error = "the target size is too small for the container alone";
+        return false;
+      }
+      ro.bytes_per_second =
+          static_cast<double>(options.target_bytes - container) * fps / known_frames;
+    } else {
+      ro.bytes_per_second = options.bitrate_kbps * 1000 / 8;
+    }
+    RateControlInit(&rc, ro);
   }
   std::vector<TrackState> tracks(options.audio.size());
   auto close_tracks = [&] {
@@ -106,6 +158,7 @@ bool MovieEncode(const MovieEncodeOptions& options, MoviePictureSource source, v
   }
 
   std::vector<MovieWriterFrame> frames;
+  uint64_t coded_so_far = 0;
   VideoPicture picture, next;
   MovieEncodeStats local_stats;
   MovieEncodeStats* st = stats ? stats : &local_stats;
@@ -139,18 +192,51 @@ bool MovieEncode(const MovieEncodeOptions& options, MoviePictureSource source, v
     if (source_ended && (frames.empty() || k >= hold_until)) break;
     if (source_ended) st->held_frames++;
     MovieWriterFrame frame;
+    // The sound first: under rate control the picture gets what it leaves.
+    uint64_t audio_bytes = 0;
+    for (TrackState& t : tracks) {
+      uint32_t channels = t.input->channels;
+      uint64_t total = t.input->samples.size() / channels;
+      uint64_t left = total - std::min(total, t.position);
+      uint32_t want = AudioEncoderFramesForVideoFrame(t.encoder, k, options.rate_num, options.rate_den);
+      uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(want, left));
+      const int16_t* pcm = t.input->samples.data() + t.position * channels;
+      frame.audio.push_back(AudioEncodePacket(t.encoder, pcm, n, pcm + size_t{n} * channels,
+                                              static_cast<uint32_t>(left - n)));
+      t.position += n;
+      t.max_bytes = std::max(t.max_bytes, n * channels * 2);
+      t.coded_bytes += frame.audio.back().size();
+      audio_bytes += 4 + frame.audio.back().size();  // with the packet's size word
+    }
     VideoFrameStats frame_stats;
+    double lambda = 0;
     const bool key_due = options.video.keyint != 0 && since_key + 1 >= options.video.keyint;
     if (settled && !key_due) {
       frame.video = settled_video;
       frame_stats = settled_stats;
     } else {
-      // While frames were reused the encoder's own key count stood still.
-      if (!VideoEncoderEncode(video.get(), picture, settled && key_due, &frame.video,
-                              &frame_stats)) {
-        close_tracks();
-        *error = "a picture does not have the movie's size, or its coding failed";
-        return false;
+      if (rate_controlled) {
+        lambda = RateControlLambda(&rc, audio_bytes);
+        VideoEncoderSetLambda(video.get(), lambda);
+      }
+      for (int attempt = 0;; attempt++) {
+        frame.video.clear();
+        // While frames were reused the encoder's own key count stood still.
+        if (!VideoEncoderEncode(video.get(), picture, settled && key_due, &frame.video,
+                                &frame_stats)) {
+          close_tracks();
+          *error = "a picture does not have the movie's size, or its coding failed";
+          return false;
+        }
+        // A frame far over its share is coded again, at most twice.
+        double again = rate_controlled && attempt < 2
+                           ? RateControlRetry(&rc, frame.video.size(), frame_stats.key, lambda,
+                                              audio_bytes)
+                           : 0;
+        if (again == 0) break;
+        VideoEncoderUndoLast(video.get());
+        lambda = again;
+        VideoEncoderSetLambda(video.get(), lambda);
       }
       // After a key frame the next repeats touch it up again, as they would
       // have without the shortcut.
@@ -165,21 +251,22 @@ bool MovieEncode(const MovieEncodeOptions& options, MoviePictureSource source, v
     since_key = frame_stats.key ? 0 : since_key + 1;
     frame.key = frame_stats.key;
     st->frames.push_back(frame_stats);
-    for (TrackState& t : tracks) {
-      uint32_t channels = t.input->channels;
-      uint64_t total = t.input->samples.size() / channels;
-      uint64_t left = total - std::min(total, t.position);
-      uint32_t want = AudioEncoderFramesForVideoFrame(t.encoder, k, options.rate_num, options.rate_den);
-      uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(want, left));
-      const int16_t* pcm = t.input->samples.data() + t.position * channels;
-      frame.audio.push_back(AudioEncodePacket(t.encoder, pcm, n, pcm + size_t{n} * channels,
-                                              static_cast<uint32_t>(left - n)));
-      t.position += n;
-      t.max_bytes = std::max(t.max_bytes, n * channels * 2);
-      t.coded_bytes += frame.audio.back().size();
+    uint64_t packet = audio_bytes + frame.video.size();
+    packet += packet & 1;  // packets start at even offsets
+    st->packet_bytes.push_back(static_cast<uint32_t>(packet));
+    coded_so_far += packet;
+    if (rate_controlled) RateControlDone(&rc, packet, frame.video.size(), frame.key, lambda);
+    if (options.progress) {
+      MovieEncodeProgress p;
+      p.frames_done = k + 1;
+      p.frames_total = known_frames;
+      p.packet_bytes = coded_so_far;
+      p.seconds_done = (k + 1) / fps;
+      options.progress(options.progress_user, p);
     }
     frames.push_back(std::move(frame));
   }
+  if (rate_controlled) st->target_kbps = rc.options.bytes_per_second * 8 / 1000;
   if (frames.empty()) {
     close_tracks();
     *error = "no pictures to encode";

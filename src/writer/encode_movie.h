@@ -19,6 +19,15 @@ struct MovieAudioInput {
   int quality = 75;
 };
 
+// Called after every frame (from the encoding thread).
+struct MovieEncodeProgress {
+  uint32_t frames_done = 0;
+  uint32_t frames_total = 0;     // 0: not known
+  uint64_t packet_bytes = 0;     // frame packets so far
+  double seconds_done = 0;       // movie time coded so far
+};
+using MovieProgressFn = void (*)(void* user, const MovieEncodeProgress& progress);
+
 struct MovieEncodeOptions {
   VideoEncoderOptions video;
   uint32_t rate_num = 30, rate_den = 1;
@@ -29,6 +38,15 @@ struct MovieEncodeOptions {
   bool hold_last_picture = false;
   std::vector<MovieAudioInput> audio;
   bool measure_audio = false;    // decode the sound again for its SNR
+  // Rate control instead of a fixed quality: the data rate of the frame
+  // packets (video and sound) in kbit/s, or the size of the whole movie file
+  // in bytes (this needs the number of frames: `frames` or
+  // `frames_expected`). 0: off, video.quality decides.
+  double bitrate_kbps = 0;
+  uint64_t target_bytes = 0;
+  uint32_t frames_expected = 0;  // pictures the source will supply, when known
+  MovieProgressFn progress = nullptr;
+  void* progress_user = nullptr;
 };
 
 // Supplies picture `frame` (0-based). Returns 1 for a picture, 0 at the end,
@@ -37,12 +55,23 @@ using MoviePictureSource = int (*)(void* user, uint32_t frame, VideoPicture* pic
 
 struct MovieEncodeStats {
   std::vector<VideoFrameStats> frames;
+  std::vector<uint32_t> packet_bytes;  // per frame, the whole packet
+  double target_kbps = 0;              // the rate aimed at (0: quality mode)
   std::vector<double> audio_snr;      // per track, dB (when measured)
   std::vector<uint64_t> audio_bytes;  // coded bytes per track
   uint32_t pictures = 0;              // taken from the source
   uint32_t held_frames = 0;           // repeats of the last picture after them
   std::vector<uint64_t> audio_dropped_frames;  // per track, sample frames not stored
 };
+
+// Data rates of a coded movie in kbit/s: the average over all frame packets
+// and the largest one-second stretch (the frame rate rounded, at least one
+// frame), as a player would count them.
+struct MovieRates {
+  double average_kbps = 0, peak_kbps = 0;
+};
+MovieRates MovieRatesOf(const std::vector<uint32_t>& packet_bytes, uint32_t rate_num,
+                        uint32_t rate_den);
 
 // Encodes the movie into *movie. On failure returns false with a reason in
 // *error (a static text).

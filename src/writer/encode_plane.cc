@@ -8,6 +8,7 @@
 #include "video/video_tables.h"
 #include "writer/encode_blocks.h"
 #include "writer/encode_motion.h"
+#include "writer/encode_parallel.h"
 
 namespace {
 
@@ -20,6 +21,8 @@ struct PlaneWalk {
   const PlaneEncodeArgs* args;
   uint32_t cols, rows;
   uint32_t allowed;
+  // The offsets of the previous frame, read while this frame's are written.
+  const std::vector<MotionVector>* prev_vectors;
   BlockScratch scratch;
 
   const uint8_t* SourceAt(uint32_t bx, uint32_t by) const {
@@ -33,9 +36,36 @@ struct PlaneWalk {
   MotionVector& VectorAt(uint32_t bx, uint32_t by) const {
     return (*args->vectors)[size_t{by} * cols + bx];
   }
+  MotionVector PrevVectorAt(uint32_t bx, uint32_t by) const {
+    return (*prev_vectors)[size_t{by} * cols + bx];
+  }
 
   void Gather(const uint8_t* src, uint32_t pitch, uint32_t size, uint8_t* out) const {
     for (uint32_t y = 0; y < size; y++) std::memcpy(out + y * size, src + size_t{y} * pitch, size);
+  }
+
+  // Predictors for the motion search. This frame's offsets are read only
+  // from blocks of the same pair of block rows, which one worker decides in
+  // a fixed order; everything else comes from the previous frame, so the
+  // choice never depends on how the rows were shared among workers.
+  uint32_t Candidates(uint32_t bx, uint32_t by, MotionVector* out) const {
+    uint32_t n = 0;
+    out[n++] = PrevVectorAt(bx, by);
+    size_t guide_index = size_t{by} * 2 * args->guide_cols + bx * 2;
+    if (args->guide && guide_index < args->guide->size()) {
+      MotionVector luma = (*args->guide)[guide_index];
+      out[n++] = {static_cast<int8_t>(luma.x / 2), static_cast<int8_t>(luma.y / 2)};
+    }
+    if (bx > 0) out[n++] = VectorAt(bx - 1, by);
+    if (by % 2 == 1) {
+      out[n++] = VectorAt(bx, by - 1);
+      if (bx + 1 < cols) out[n++] = VectorAt(bx + 1, by - 1);
+    } else if (by > 0) {
+      out[n++] = PrevVectorAt(bx, by - 1);
+    }
+    if (bx + 1 < cols) out[n++] = PrevVectorAt(bx + 1, by);
+    if (by + 1 < rows) out[n++] = PrevVectorAt(bx, by + 1);
+    return n;
   }
 
   BlockChoice Decide(uint32_t bx, uint32_t by) {
@@ -43,6 +73,7 @@ struct PlaneWalk {
     Gather(SourceAt(bx, by), args->pitch, 8, source);
     BlockContext ctx{source, nullptr, args, false};
     BlockChoice best;
+    const SpeedPlan& speed = args->speed;
     if (!args->key) {
       uint8_t prediction[64];
       Gather(PrevAt(bx, by, {}), args->pitch, 8, prediction);
@@ -50,29 +81,29 @@ struct PlaneWalk {
         TryCopy(ctx, BT_KEEP, {}, prediction, &best);
         if (best.sse == 0) return best;  // nothing codes an unchanged block for less
       }
-      MotionVector candidates[5];
-      uint32_t n = 0;
-      candidates[n++] = VectorAt(bx, by);
-      size_t guide_index = size_t{by} * 2 * args->guide_cols + bx * 2;
-      if (args->guide && guide_index < args->guide->size()) {
-        MotionVector luma = (*args->guide)[guide_index];
-        candidates[n++] = {static_cast<int8_t>(luma.x / 2), static_cast<int8_t>(luma.y / 2)};
-      }
-      if (bx > 0) candidates[n++] = VectorAt(bx - 1, by);
-      if (by > 0) candidates[n++] = VectorAt(bx, by - 1);
-      if (bx + 1 < cols && by > 0) candidates[n++] = VectorAt(bx + 1, by - 1);
+      MotionVector candidates[8];
+      uint32_t n = Candidates(bx, by, candidates);
       MotionSearchArgs search{SourceAt(bx, by), args->pitch, args->prev, args->pitch,
-                              bx * 8, by * 8, args->width8, args->height8, candidates, n};
+                              bx * 8, by * 8, args->width8, args->height8, candidates, n,
+                              speed.search};
+      if (args->model->offsets_learnt) {
+        // One bit is worth about sqrt(lambda) in SAD when lambda prices
+        // squared error.
+        search.x_bits = args->model->x_offset_bits;
+        search.y_bits = args->model->y_offset_bits;
+        search.sad_per_bit = static_cast<float>(std::sqrt(args->lambda));
+      }
       uint32_t sad;
       MotionVector mv = MotionSearch(search, &sad);
       VectorAt(bx, by) = mv;
       Gather(PrevAt(bx, by, mv), args->pitch, 8, prediction);
       if ((allowed & (1u << BT_MOTION)) && (mv.x || mv.y || !(allowed & (1u << BT_KEEP))))
         TryCopy(ctx, BT_MOTION, mv, prediction, &best);
-      if (allowed & (1u << BT_RESIDUE)) TryResidue(ctx, mv, prediction, &scratch, &best);
       if (allowed & (1u << BT_INTER)) TryInter(ctx, mv, prediction, &scratch, &best);
+      if ((allowed & (1u << BT_RESIDUE)) && speed.residue)
+        TryResidue(ctx, mv, prediction, &scratch, &best);
       // A prediction this good leaves nothing for the picture codings to win.
-      if (best.sse <= 64 && best.cost < 40 * args->lambda) return best;
+      if (best.sse <= 64 * speed.good_prediction && best.cost < 40 * args->lambda) return best;
     }
     TryPictureCodings(ctx, &best);
     if (best.cost >= kNoCost) {
@@ -89,10 +120,11 @@ struct PlaneWalk {
   }
 
   void TryPictureCodings(const BlockContext& ctx, BlockChoice* best) {
+    const SpeedPlan& speed = args->speed;
     if (allowed & (1u << BT_FILL)) TryFill(ctx, best);
-    if (allowed & (1u << BT_PATTERN)) TryPattern(ctx, best);
     if (allowed & (1u << BT_INTRA)) TryIntra(ctx, &scratch, best);
-    if (allowed & (1u << BT_RUNS)) TryRuns(ctx, best);
+    if ((allowed & (1u << BT_PATTERN)) && (speed.two_colour || ctx.must)) TryPattern(ctx, best);
+    if ((allowed & (1u << BT_RUNS)) && (speed.runs || ctx.must)) TryRuns(ctx, best);
     if (allowed & (1u << BT_RAW)) TryRaw(ctx, best);
   }
 
@@ -119,6 +151,75 @@ struct PlaneWalk {
     uint8_t* dest = args->recon + size_t{by} * 8 * args->pitch + bx * 8;
     for (uint32_t y = 0; y < size; y++)
       std::memcpy(dest + size_t{y} * args->pitch, choice.recon + y * size, size);
+  }
+};
+
+// What was decided for each block of the plane.
+enum BlockState : uint8_t {
+  kUndecided = 0,
+  kSingle,        // choice holds the block's own coding
+  kDoubledTop,    // choice holds a doubled area starting here
+  kDoubledLower,  // lower-left block of a doubled area: a bare type value
+  kCovered,       // right-hand block of a doubled area: nothing
+};
+
+struct PlaneDecisions {
+  const PlaneEncodeArgs* args;
+  uint32_t cols, rows, allowed;
+  bool try_doubled;
+  std::vector<MotionVector> prev_vectors;
+  std::vector<BlockChoice> choices;
+  std::vector<uint8_t> states;
+  std::vector<std::unique_ptr<PlaneWalk>> walks;  // one per worker
+
+  size_t Index(uint32_t bx, uint32_t by) const { return size_t{by} * cols + bx; }
+
+  void Single(PlaneWalk* walk, uint32_t bx, uint32_t by) {
+    size_t i = Index(bx, by);
+    choices[i] = walk->Decide(bx, by);
+    states[i] = kSingle;
+    walk->WriteRecon(bx, by, choices[i]);
+  }
+
+  // One pair of block rows: doubled areas are decided against the four
+  // blocks they would cover, which all lie in the pair.
+  void DecidePair(PlaneWalk* walk, uint32_t by) {
+    for (uint32_t bx = 0; bx < cols;) {
+      bool pair = try_doubled && bx % 2 == 0 && bx + 1 < cols && by + 1 < rows;
+      if (!pair) {
+        Single(walk, bx, by);
+        bx++;
+        continue;
+      }
+      BlockChoice doubled = walk->DecideDoubled(bx, by);
+      BlockChoice singles[4] = {walk->Decide(bx, by), walk->Decide(bx + 1, by),
+                                walk->Decide(bx, by + 1), walk->Decide(bx + 1, by + 1)};
+      double separate = singles[0].cost + singles[1].cost + singles[2].cost + singles[3].cost;
+      if (doubled.cost < separate) {
+        choices[Index(bx, by)] = doubled;
+        states[Index(bx, by)] = kDoubledTop;
+        states[Index(bx + 1, by)] = kCovered;
+        states[Index(bx, by + 1)] = kDoubledLower;
+        states[Index(bx + 1, by + 1)] = kCovered;
+        walk->WriteRecon(bx, by, doubled);
+      } else {
+        for (uint32_t i = 0; i < 4; i++) {
+          uint32_t x = bx + i % 2, y = by + i / 2;
+          choices[Index(x, y)] = singles[i];
+          states[Index(x, y)] = kSingle;
+          walk->WriteRecon(x, y, singles[i]);
+        }
+      }
+      bx += 2;
+    }
+    if (by + 1 < rows)
+      for (uint32_t bx = 0; bx < cols; bx++)
+        if (states[Index(bx, by + 1)] == kUndecided) Single(walk, bx, by + 1);
+  }
+
+  static void Job(void* context, uint32_t job, uint32_t worker) {
+    auto* d = static_cast<PlaneDecisions*>(context);
+    d->DecidePair(d->walks[worker].get(), job * 2);
   }
 };
 
@@ -176,59 +277,66 @@ void LearnQuantiser(const PlaneEncodeResult& result, PlaneCostModel* model) {
 
 void EncodePlane(const PlaneEncodeArgs& args, PlaneSyntax* syntax, PlaneEncodeResult* result) {
   PlaneSyntaxInit(syntax, args.width8, args.height8, args.old_colours);
-  auto walk = std::make_unique<PlaneWalk>();
-  walk->args = &args;
-  walk->cols = args.width8 / 8;
-  walk->rows = args.height8 / 8;
-  walk->allowed = args.allowed_types & (args.key ? ~kReadingTypes : kAllBlockTypes);
-  if (!(walk->allowed & ~(1u << BT_DOUBLED))) walk->allowed |= 1u << BT_RAW;  // something must code a block
-  bool try_doubled = (walk->allowed & (1u << BT_DOUBLED)) && args.allowed_sub_types != 0;
-  uint32_t cols = walk->cols, rows = walk->rows;
-  args.vectors->resize(size_t{cols} * rows);
+  auto d = std::make_unique<PlaneDecisions>();
+  d->args = &args;
+  d->cols = args.width8 / 8;
+  d->rows = args.height8 / 8;
+  d->allowed = args.allowed_types & (args.key ? ~kReadingTypes : kAllBlockTypes);
+  if (!(d->allowed & ~(1u << BT_DOUBLED))) d->allowed |= 1u << BT_RAW;  // something must code a block
+  d->try_doubled = (d->allowed & (1u << BT_DOUBLED)) && args.allowed_sub_types != 0;
+  uint32_t cols = d->cols, rows = d->rows;
+  size_t blocks = size_t{cols} * rows;
+  args.vectors->resize(blocks);
+  d->prev_vectors = *args.vectors;
+  d->choices.resize(blocks);
+  d->states.assign(blocks, kUndecided);
+  uint32_t threads = std::max(1u, args.threads);
+  for (uint32_t i = 0; i < threads; i++) {
+    auto walk = std::make_unique<PlaneWalk>();
+    walk->args = &args;
+    walk->cols = cols;
+    walk->rows = rows;
+    walk->allowed = d->allowed;
+    walk->prev_vectors = &d->prev_vectors;
+    d->walks.push_back(std::move(walk));
+  }
+  RunParallel(threads, (rows + 1) / 2, PlaneDecisions::Job, d.get());
 
-  // Decisions made early for the lower half of a pair of block rows.
-  std::vector<BlockChoice> lower(cols);
-  std::vector<uint8_t> lower_state(cols, 0);  // 0 none, 1 decided, 2 doubled above
   for (uint32_t by = 0; by < rows; by++) {
     PlaneRowSyntax* row = &syntax->rows[by];
-    std::vector<BlockChoice> next_lower(cols);
-    std::vector<uint8_t> next_state(cols, 0);
     for (uint32_t bx = 0; bx < cols;) {
-      if (lower_state[bx] == 2) {  // lower half of a doubled area: a bare type value
-        PutBlockType(row, BT_DOUBLED);
-        result->block_types[BT_DOUBLED]++;
-        bx += 2;
-        continue;
+      size_t i = d->Index(bx, by);
+      switch (d->states[i]) {
+        case kDoubledLower:
+          PutBlockType(row, BT_DOUBLED);
+          result->block_types[BT_DOUBLED]++;
+          bx += 2;
+          break;
+        case kDoubledTop:
+          Emit(row, d->choices[i], result);
+          bx += 2;
+          break;
+        default:
+          Emit(row, d->choices[i], result);
+          bx++;
+          break;
       }
-      bool pair = try_doubled && by % 2 == 0 && bx % 2 == 0 && bx + 1 < cols && by + 1 < rows;
-      if (!pair) {
-        BlockChoice c = lower_state[bx] == 1 ? lower[bx] : walk->Decide(bx, by);
-        walk->WriteRecon(bx, by, c);
-        Emit(row, c, result);
-        bx++;
-        continue;
-      }
-      BlockChoice singles[4] = {walk->Decide(bx, by), walk->Decide(bx + 1, by),
-                                walk->Decide(bx, by + 1), walk->Decide(bx + 1, by + 1)};
-      double separate = singles[0].cost + singles[1].cost + singles[2].cost + singles[3].cost;
-      BlockChoice doubled = walk->DecideDoubled(bx, by);
-      if (doubled.cost < separate) {
-        walk->WriteRecon(bx, by, doubled);
-        Emit(row, doubled, result);
-        next_state[bx] = 2;
-      } else {
-        for (int i = 0; i < 2; i++) {
-          walk->WriteRecon(bx + i, by, singles[i]);
-          Emit(row, singles[i], result);
-          next_lower[bx + i] = singles[2 + i];
-          next_state[bx + i] = 1;
-        }
-      }
-      bx += 2;
     }
-    lower.swap(next_lower);
-    lower_state.swap(next_state);
   }
   result->blocks = cols * rows;
   LearnQuantiser(*result, args.model);
+}
+
+SpeedPlan SpeedPlanFor(int speed) {
+  SpeedPlan p;
+  speed = std::clamp(speed, 0, 9);
+  p.search = speed == 0 ? 0 : speed <= 2 ? 1 : speed <= 6 ? 2 : 3;
+  p.quantiser_span = speed <= 2 ? 3 : speed <= 4 ? 2 : speed <= 7 ? 1 : 0;
+  // Residues and runs rarely win on camera pictures; they pay on drawn ones
+  // (flat areas, sharp edges), so the faster settings leave them.
+  p.residue = speed <= 2;
+  p.runs = speed <= 3;
+  p.two_colour = speed <= 6;
+  p.good_prediction = speed <= 4 ? 1.0 : speed <= 6 ? 2.0 : speed <= 8 ? 4.0 : 9.0;
+  return p;
 }

@@ -19,11 +19,32 @@ struct MotionVector {
 struct PlaneCostModel {
   float type_bits[kVideoBlockTypes] = {3, 5, 3, 6, 5, 4, 4, 4, 6, 7};
   float colour_bits = 6.5f;
-  float offset_bits = 4.0f;
+  float offset_bits = 4.0f;   // average of one offset value
+  // One offset value by value (index value + 15), x and y apart: a pan makes
+  // one offset common and nearly free (often a whole refill in fill form).
+  float x_offset_bits[31] = {}, y_offset_bits[31] = {};
+  bool offsets_learnt = false;
   float run_bits = 3.0f;
   float pattern_bits = 7.0f;  // one pattern byte
   int base_q = 8;             // centre of the quantiser numbers tried
 };
+
+// How hard the block decisions work, from the encoder's speed setting
+// (0 = best rate-distortion ... 9 = fastest).
+struct SpeedPlan {
+  // Motion search: 0 every offset of the range; 1 a coarse grid, every offset
+  // near the best and steps; 2 predictors and steps, the grid only when they
+  // match poorly; 3 predictors and steps.
+  int search = 1;
+  int quantiser_span = 3;      // quantiser numbers tried each way from the usual one
+  bool residue = true;         // pixel residues tried
+  bool two_colour = true;      // two-colour blocks tried (else only when nothing else fits)
+  bool runs = true;            // run blocks tried (likewise)
+  // A prediction with at most this squared error per sample, cheap enough,
+  // ends the block's decision before the picture codings are tried.
+  double good_prediction = 1.0;
+};
+SpeedPlan SpeedPlanFor(int speed);
 
 struct PlaneEncodeArgs {
   const uint8_t* source;   // padded source plane, `pitch` apart, width8 x height8 valid
@@ -43,6 +64,8 @@ struct PlaneEncodeArgs {
   // guide_cols to a row), halved into search candidates. Null otherwise.
   const std::vector<MotionVector>* guide = nullptr;
   uint32_t guide_cols = 0;
+  SpeedPlan speed;
+  uint32_t threads = 1;  // workers for the block decisions (the result does not depend on it)
 };
 
 struct PlaneEncodeResult {

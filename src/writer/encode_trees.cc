@@ -176,6 +176,46 @@ void ChoosePlaneTrees(PlaneSyntax* plane, const PlaneHistograms& h) {
   for (int c = 0; c < 16; c++) plane->colour_high[c] = ChooseCodeTree(h.high[c], &bits);
 }
 
+namespace {
+
+// Prices each offset value from how often the plane used it, scaled so that
+// the values' average is what the bundle really cost; values never seen
+// stay affordable (at most a few bits above the dearest one seen).
+void LearnOffsets(const PlaneSyntax& plane, int bundle, uint64_t bundle_bits, float* out,
+                  bool* learnt) {
+  uint32_t counts[31] = {};
+  uint64_t total = 0;
+  for (const PlaneRowSyntax& row : plane.rows)
+    for (int32_t v : row.values[bundle]) {
+      counts[std::clamp(v, -15, 15) + 15]++;
+      total++;
+    }
+  if (total < 8) return;
+  double n = static_cast<double>(total), entropy = 0, p[31];
+  for (int i = 0; i < 31; i++) {
+    p[i] = (counts[i] + 0.02 * n / 31 + 0.1) / (1.02 * n + 3.1);
+    entropy -= counts[i] / n * std::log2(p[i]);
+  }
+  double average = static_cast<double>(bundle_bits) / n;
+  double scale = entropy > 0.05 ? std::min(1.0, average / entropy) : 1.0;
+  for (int i = 0; i < 31; i++) {
+    float bits = static_cast<float>(std::clamp(-std::log2(p[i]) * scale, 0.05, 12.0));
+    out[i] = *learnt ? 0.5f * out[i] + 0.5f * bits : bits;
+  }
+}
+
+}  // namespace
+
+void LearnOffsetCosts(const PlaneSyntax& plane, uint64_t x_bits, uint64_t y_bits,
+                      PlaneCostModel* model) {
+  bool learnt = model->offsets_learnt;
+  LearnOffsets(plane, BUNDLE_X_OFFSET, x_bits, model->x_offset_bits, &learnt);
+  LearnOffsets(plane, BUNDLE_Y_OFFSET, y_bits, model->y_offset_bits, &learnt);
+  uint64_t n = 0;
+  for (const PlaneRowSyntax& row : plane.rows) n += row.values[BUNDLE_X_OFFSET].size();
+  if (n >= 8) model->offsets_learnt = true;
+}
+
 void LearnValueCosts(const PlaneSyntax& plane, const PlaneHistograms& h, PlaneCostModel* model) {
   auto tree_bits = [](const CodeTree& tree, const uint32_t* histogram) {
     uint64_t bits = 0;
@@ -195,6 +235,7 @@ void LearnValueCosts(const PlaneSyntax& plane, const PlaneHistograms& h, PlaneCo
   learn(bundle_bits(BUNDLE_X_OFFSET) + bundle_bits(BUNDLE_Y_OFFSET),
         h.value_count[BUNDLE_X_OFFSET] + h.value_count[BUNDLE_Y_OFFSET], 0.1f, &model->offset_bits);
   learn(bundle_bits(BUNDLE_RUNS), h.value_count[BUNDLE_RUNS], 0.5f, &model->run_bits);
+  LearnOffsetCosts(plane, bundle_bits(BUNDLE_X_OFFSET), bundle_bits(BUNDLE_Y_OFFSET), model);
 
   // Block types: relative costs from their frequencies, scaled so that
   // their average is what the type bundle really cost per value.

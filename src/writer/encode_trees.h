@@ -36,3 +36,6 @@ void ChoosePlaneTrees(PlaneSyntax* plane, const PlaneHistograms& histograms);
 // next plane of its kind.
 void LearnValueCosts(const PlaneSyntax& plane, const PlaneHistograms& histograms,
                      PlaneCostModel* model);
+// Per-value prices of the x and y offsets (part of LearnValueCosts).
+void LearnOffsetCosts(const PlaneSyntax& plane, uint64_t x_bits, uint64_t y_bits,
+                      PlaneCostModel* model);

@@ -32,9 +32,20 @@ struct VideoEncoder {
   uint32_t current = 0;            // the buffer holding the last reconstruction
   uint64_t frames_coded = 0;
   uint32_t since_key = 0;
+  double key_sse = 0;              // squared error of the last key frame
+  double samples_coded = 0;        // samples of the planes coded per frame
   double lambda = 1;
   PlaneCostModel models[3];        // luma, chroma, alpha
   std::vector<MotionVector> vectors[4];
+  // What VideoEncoderUndoLast restores: the state before the last frame.
+  struct Saved {
+    uint32_t current = 0;
+    uint64_t frames_coded = 0;
+    uint32_t since_key = 0;
+    PlaneCostModel models[3];
+    std::vector<MotionVector> vectors[4];
+    bool valid = false;
+  } saved;
 };
 
 namespace {
@@ -42,7 +53,7 @@ namespace {
 // Rate control by quality: lambda (squared error per bit) follows these
 // anchors, log-linear between them; chosen so that typical camera-like
 // content lands near 46, 42, 38 and 34 dB PSNR at qualities 90, 75, 50, 25.
-double LambdaForQuality(int quality) {
+double LambdaFromQuality(int quality) {
   static constexpr double kAnchors[][2] = {{1, 8000}, {25, 800}, {50, 150},
                                            {75, 20},  {90, 2},   {100, 0.25}};
   for (int i = 0; i < 5; i++) {
@@ -56,14 +67,27 @@ double LambdaForQuality(int quality) {
 // The first guess at the quantiser numbers worth trying: a coefficient step
 // that balances lambda. Each plane kind then follows the numbers its last
 // plane actually chose.
-void SetQuality(VideoEncoder* e, int quality) {
-  e->lambda = LambdaForQuality(quality);
+int QuantiserForLambda(double lambda) {
   static constexpr double kScale[16] = {1, 4. / 3, 5. / 3, 2, 8. / 3, 3.5, 4, 5,
                                         6, 8, 12, 17, 22, 28, 34, 44};
-  double wanted = std::sqrt(e->lambda);
+  double wanted = std::sqrt(lambda);
   int q = 0;
   while (q < 15 && kScale[q + 1] <= wanted) q++;
-  for (PlaneCostModel& m : e->models) m.base_q = q;
+  return q;
+}
+
+void SetLambda(VideoEncoder* e, double lambda) {
+  e->lambda = lambda;
+  int q = QuantiserForLambda(lambda);
+  // The numbers each plane kind learnt stay while they are near the guess;
+  // a large change of lambda moves them at once.
+  for (PlaneCostModel& m : e->models)
+    if (std::abs(m.base_q - q) > 2) m.base_q = q;
+}
+
+void SetQuality(VideoEncoder* e, int quality) {
+  e->lambda = LambdaFromQuality(quality);
+  for (PlaneCostModel& m : e->models) m.base_q = QuantiserForLambda(e->lambda);
 }
 
 // Copies a visible plane into the padded source, repeating the last column
@@ -116,6 +140,7 @@ VideoEncoder* VideoEncoderCreate(const VideoEncoderOptions& options) {
     return nullptr;
   if (options.version < 'f' || options.version > 'i') return nullptr;
   if (options.quality < 1 || options.quality > 100) return nullptr;
+  if (options.speed < 0 || options.speed > 9) return nullptr;
   auto* e = new VideoEncoder;
   e->options = options;
   e->pitch = RoundUp(options.width, 16);
@@ -134,6 +159,10 @@ VideoEncoder* VideoEncoderCreate(const VideoEncoderOptions& options) {
   e->planes[u_first ? kChromaU : kChromaV].offset = luma_bytes;
   e->planes[u_first ? kChromaV : kChromaU].offset = luma_bytes + chroma_bytes;
   e->planes[kAlpha] = e->planes[kLuma];
+  for (int p = 0; p < 4; p++) {
+    bool coded = p == kLuma || (p == kAlpha ? options.alpha : !options.grey);
+    if (coded) e->samples_coded += double{e->planes[p].width8} * e->planes[p].height8;
+  }
   size_t frame_bytes = size_t{luma_bytes} + 2 * chroma_bytes;
   e->source.assign(frame_bytes, 0);
   for (auto& f : e->frames) f.assign(frame_bytes, 0);
@@ -183,6 +212,8 @@ void EncodeFramePlanes(VideoEncoder* e, bool key, FrameWork* work) {
     args.allowed_sub_types = o.allowed_sub_types;
     args.model = model;
     args.vectors = &e->vectors[index];
+    args.speed = SpeedPlanFor(o.speed);
+    args.threads = std::max(1u, o.threads);
     if (index == kChromaU || index == kChromaV) {
       args.guide = &e->vectors[kLuma];
       args.guide_cols = e->planes[kLuma].width8 / 8;
@@ -211,6 +242,20 @@ void EncodeFramePlanes(VideoEncoder* e, bool key, FrameWork* work) {
            &e->models[2]);
 }
 
+// The squared error of a frame's planes against the picture.
+double WorkSse(const FrameWork& work) {
+  double sse = 0;
+  for (const PlaneEncodeResult& r : work.results) sse += r.sse;
+  return sse;
+}
+
+// Predicted frames that have lost more than twice the error the last key
+// frame had (and a noticeable amount: about 20 per sample).
+bool Drifted(const VideoEncoder* e, const FrameWork& work) {
+  double sse = WorkSse(work);
+  return e->key_sse > 0 && sse > 2 * e->key_sse && sse > 20.0 * e->samples_coded;
+}
+
 }  // namespace
 
 bool VideoEncoderEncode(VideoEncoder* e, const VideoPicture& picture, bool force_key,
@@ -234,6 +279,13 @@ bool VideoEncoderEncode(VideoEncoder* e, const VideoPicture& picture, bool force
              g.height8);
   }
 
+  e->saved.current = e->current;
+  e->saved.frames_coded = e->frames_coded;
+  e->saved.since_key = e->since_key;
+  std::copy(std::begin(e->models), std::end(e->models), std::begin(e->saved.models));
+  for (int p = 0; p < 4; p++) e->saved.vectors[p] = e->vectors[p];
+  e->saved.valid = true;
+
   bool key = force_key || e->frames_coded == 0 || (o.keyint && e->since_key >= o.keyint);
   FrameWork work;
   EncodeFramePlanes(e, key, &work);
@@ -245,10 +297,12 @@ bool VideoEncoderEncode(VideoEncoder* e, const VideoPicture& picture, bool force
     }
     if (reading == 0) {
       key = true;  // nothing reads the previous frame: it is a key frame as it is
-    } else if (o.scene_cuts && 2 * reading < blocks) {
+    } else if (o.scene_cuts && (2 * reading < blocks || Drifted(e, work))) {
       // Most of the picture no longer predicts from the previous frame, as
-      // after a cut: code it as a key frame too and keep that when it costs
-      // about the same (a key frame also lets a player start there).
+      // after a cut, or copies of copies have let the picture drift far
+      // from where the last key frame left it: code it as a key frame too
+      // and keep that when it costs about the same (a key frame also lets a
+      // player start there).
       uint32_t next = e->current ^ 1;
       std::vector<uint8_t> inter_frame(e->frames[next].begin(), e->frames[next].end());
       std::vector<uint8_t> inter_alpha(e->alphas[next].begin(), e->alphas[next].end());
@@ -265,6 +319,7 @@ bool VideoEncoderEncode(VideoEncoder* e, const VideoPicture& picture, bool force
   }
 
   if (!work.ok) return false;
+  if (key) e->key_sse = WorkSse(work);
   std::vector<uint8_t> frame = AssembleVideoFrame(
       work.coded[kLuma], o.grey ? nullptr : &work.coded[o.version <= 'g' ? kChromaU : kChromaV],
       o.grey ? nullptr : &work.coded[o.version <= 'g' ? kChromaV : kChromaU],
@@ -299,7 +354,25 @@ bool VideoEncoderEncode(VideoEncoder* e, const VideoPicture& picture, bool force
   return true;
 }
 
+void VideoEncoderUndoLast(VideoEncoder* e) {
+  if (!e->saved.valid) return;
+  e->current = e->saved.current;
+  e->frames_coded = e->saved.frames_coded;
+  e->since_key = e->saved.since_key;
+  std::copy(std::begin(e->saved.models), std::end(e->saved.models), std::begin(e->models));
+  for (int p = 0; p < 4; p++) e->vectors[p] = e->saved.vectors[p];
+  e->saved.valid = false;
+}
+
 VideoReconView VideoEncoderRecon(const VideoEncoder* e) {
   return {e->frames[e->current].data(),
           e->options.alpha ? e->alphas[e->current].data() : nullptr, e->pitch, e->rows};
+}
+
+double VideoLambdaForQuality(int quality) { return LambdaFromQuality(std::clamp(quality, 1, 100)); }
+
+double VideoEncoderLambda(const VideoEncoder* e) { return e->lambda; }
+
+void VideoEncoderSetLambda(VideoEncoder* e, double lambda) {
+  if (lambda > 0 && std::isfinite(lambda)) SetLambda(e, lambda);
 }

@@ -31,6 +31,8 @@ struct VideoEncoderOptions {
   int quality = 75;              // 1 (smallest) .. 100 (best)
   uint32_t keyint = 300;         // a key frame at least every keyint frames (0: only the first)
   bool scene_cuts = true;        // a key frame where prediction stops paying
+  int speed = 5;                 // 0 (best rate-distortion) .. 9 (fastest)
+  uint32_t threads = 1;          // workers; the coded movie is the same for any count
   // Block types the encoder may choose from (bit t = type t); key frames
   // never use the ones that read the previous frame. Tests narrow it to
   // exercise one coding at a time.
@@ -55,7 +57,7 @@ double VideoPsnr(double sse, uint64_t samples);
 
 struct VideoEncoder;
 // Null when the options are out of range (size 0 or above 4024 x 4096,
-// unknown version, quality outside 1..100).
+// unknown version, quality outside 1..100, speed outside 0..9).
 VideoEncoder* VideoEncoderCreate(const VideoEncoderOptions& options);
 void VideoEncoderDestroy(VideoEncoder* encoder);
 
@@ -66,6 +68,12 @@ void VideoEncoderDestroy(VideoEncoder* encoder);
 bool VideoEncoderEncode(VideoEncoder* encoder, const VideoPicture& picture, bool force_key,
                         std::vector<uint8_t>* video, VideoFrameStats* stats);
 
+// Forgets the last VideoEncoderEncode call, so that the same picture can be
+// coded again (with another lambda): reference frame, learnt costs, motion
+// offsets and key-frame counters return to what they were before it. Only
+// one call can be undone.
+void VideoEncoderUndoLast(VideoEncoder* encoder);
+
 // The encoder's reconstruction of the last frame in the decoder's layout:
 // pitch x rows luma, then the stream's first and second chroma planes of
 // (pitch / 2) x (rows / 2); alpha pitch x rows or null.
@@ -75,3 +83,10 @@ struct VideoReconView {
   uint32_t pitch, rows;
 };
 VideoReconView VideoEncoderRecon(const VideoEncoder* encoder);
+
+// The trade between error and bits: lambda is the squared error one bit is
+// worth. A quality sets it; a rate controller may instead set it before any
+// frame (it must be positive and finite).
+double VideoLambdaForQuality(int quality);
+double VideoEncoderLambda(const VideoEncoder* encoder);
+void VideoEncoderSetLambda(VideoEncoder* encoder, double lambda);

@@ -96,6 +96,7 @@ void Show(uint32_t) {}
 constexpr DisplayBackend kFakeBackend = {
     DdOpen, DdRelease, DdRefs, GdiOpen, GdiRelease, Screen, SurfaceCreate, PrimaryLockable,
     DibCreate, SurfaceDestroy, Lock, Unlock, Present, Attach, Origin, Place, Probe, Hide, Show,
+    nullptr,
 };
 
 class DisplayOpen : public ::testing::Test {
@@ -181,6 +182,33 @@ TEST_F(DisplayOpen, EightBitScreenWithoutDirectDrawSaysSo) {
   EXPECT_EQ(DisplayBufferOpen(nullptr, 320, 240, STYLE_DIB), nullptr);
   EXPECT_STREQ(DisplayLastError(), "256 color mode not supported.");
   ExpectNothingHeld();
+}
+
+// An 8-bit screen where the device shows no overlay: the primary surface
+// cannot take the copy, the DIB section needs two bytes a pixel, the RGB
+// off-screen surfaces come in the screen's 8 bits and YUV ones would be
+// blitted black into the palette. Nothing is left, and the text says why.
+TEST_F(DisplayOpen, EightBitScreenWithDirectDrawButNoOverlayIsRefused) {
+  fake.screen.bits = 8;
+  fake.screen.bytes = 1;
+  const DisplayPixelFormat palette = {0, 8, 0, 0, 0, 0};
+  fake.format[STYLE_PRIMARY] = palette;
+  fake.format[STYLE_RGB_VIDEO_OFFSCREEN] = fake.format[STYLE_RGB_SYSTEM_OFFSCREEN] = palette;
+  fake.surface_ok[STYLE_YV12_OVERLAY] = fake.surface_ok[STYLE_YUY2_OVERLAY] = false;
+  fake.surface_ok[STYLE_UYVY_OVERLAY] = false;
+  EXPECT_EQ(DisplayBufferOpen(nullptr, 320, 240, 0), nullptr);
+  EXPECT_STREQ(DisplayLastError(), "256 color mode not supported.");
+  for (uint32_t style : {STYLE_YV12_OFFSCREEN, STYLE_YUY2_OFFSCREEN, STYLE_UYVY_OFFSCREEN}) {
+    EXPECT_EQ(DisplayBufferOpen(nullptr, 320, 240, style), nullptr) << style;
+    EXPECT_STREQ(DisplayLastError(), "256 color mode not supported.");
+  }
+  ExpectNothingHeld();
+  // On a true-colour screen the same surfaces are fine.
+  fake.screen.bits = 32;
+  fake.screen.bytes = 4;
+  DisplayBuffer* b = DisplayBufferOpen(nullptr, 320, 240, STYLE_YV12_OFFSCREEN);
+  EXPECT_NE(b, nullptr);
+  DisplayBufferClose(b);
 }
 
 TEST_F(DisplayOpen, DibFailureTextsAndAutomaticFallBackWithoutDirectDraw) {

@@ -513,12 +513,21 @@ TEST_F(MovieOpenTest, ForcedFrameRateIsUsedOnceAndKeepsTheFileRate) {
   ASSERT_NE(movie, nullptr);
   EXPECT_EQ(movie->rate_num, 30u);
   MovieClose(movie);
-  MovieSetFrameRate(0, 1);  // as fast as possible
-  movie = OpenBytes(bytes, OPEN_NO_THREAD | OPEN_FRAME_RATE);
-  ASSERT_NE(movie, nullptr);
-  EXPECT_EQ(movie->rate_num, 0u);
-  EXPECT_EQ(movie->late_limit, 2000u);
-  MovieClose(movie);
+  // As fast as possible: 0/1 from a number, 0/0 from the bare switch; n/0 is
+  // no rate at all and leaves the file's.
+  const struct {
+    int32_t num, den;
+    uint32_t rate_num, rate_den;
+  } asked[] = {{0, 1, 0, 1}, {0, 0, 0, 1}, {7, 0, 30, 1}};
+  for (const auto& a : asked) {
+    MovieSetFrameRate(a.num, a.den);
+    movie = OpenBytes(bytes, OPEN_NO_THREAD | OPEN_FRAME_RATE);
+    ASSERT_NE(movie, nullptr);
+    EXPECT_EQ(movie->rate_num, a.rate_num) << a.num << "/" << a.den;
+    EXPECT_EQ(movie->rate_den, a.rate_den) << a.num << "/" << a.den;
+    if (!a.rate_num) EXPECT_EQ(movie->late_limit, 2000u);
+    MovieClose(movie);
+  }
 }
 
 TEST_F(MovieOpenTest, ReadAheadSizingFillAndPreload) {

@@ -1,11 +1,13 @@
 // Opening the three name forms through the engine with the stored overrides.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "engine/movie.h"
+#include "engine/movie_stats.h"
 #include "platform/platform.h"
 #include "player/fake_system.h"
 #include "player/names.h"
@@ -124,6 +126,26 @@ TEST_F(PlayerOpenTest, OverridesReachTheEngine) {
   ASSERT_NE(movie, nullptr);
   EXPECT_EQ(movie->rate_num, 15u);
   Close(movie);
+}
+
+// The bare /F ("just /F for fast") and /F0 both play as fast as possible.
+TEST_F(PlayerOpenTest, BareFrameRateSwitchPlaysAsFastAsPossible) {
+  std::string path = Write("movie.vxn", movie_bytes);
+  for (const char* switches : {"/F", "/F0"}) {
+    PlayerOptionsInit(&options);
+    char text[kCommandTextSize];
+    std::snprintf(text, sizeof(text), "%s movie", switches);
+    char error[256];
+    ASSERT_TRUE(ParseSwitches(text, &options, error, sizeof(error))) << error;
+    Movie* movie = Open(path.c_str());
+    ASSERT_NE(movie, nullptr) << MovieGetError();
+    EXPECT_EQ(movie->rate_num, 0u) << switches;
+    EXPECT_EQ(movie->file_rate_num, 15u) << switches;
+    MovieSummary summary;
+    MovieGetSummary(movie, &summary);
+    EXPECT_EQ(summary.rate_num, 0u) << switches;  // "As fast as possible"
+    Close(movie);
+  }
 }
 
 TEST_F(PlayerOpenTest, FilesThatCannotBeOpened) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "display/display_backend.h"
 #include "display/display_memory.h"
 #include "engine/movie.h"
 #include "engine/movie_clock.h"
@@ -32,6 +33,7 @@ struct Rig {
   std::vector<std::pair<uint32_t, std::string>> drops;  // (time, name), dropped once due
   std::vector<std::string> titles;
   int layouts = 0;
+  int32_t layout_x = 0, layout_y = 0;  // the last layout's position
   int strips = 0;
   std::vector<int32_t> shown;       // the frame on screen at every strip
   std::vector<std::string> texts;   // every strip's text
@@ -73,7 +75,10 @@ bool OpsPump() {
     }
   return !g_rig->quit_posted;
 }
-void OpsLayout(int32_t, int32_t, int32_t, int32_t) { ++g_rig->layouts; }
+void OpsLayout(int32_t x, int32_t y, int32_t, int32_t) {
+  ++g_rig->layouts;
+  g_rig->layout_x = x, g_rig->layout_y = y;
+}
 void OpsShow() { PlayerOnFocus(true); }
 void OpsHide() {}
 void OpsDestroy() {
@@ -277,6 +282,75 @@ TEST_F(PlayerLoop, MissingMovieIsAnErrorAndExitCodeOne) {
   EXPECT_EQ(Run(FixtureTempPath("no_such_movie.vxn")), 1);
   EXPECT_FALSE(rig.window_alive);
   EXPECT_TRUE(rig.opened_widths.empty());
+}
+
+// ---- A screen mode that is given back for the logo ------------------------------------
+// A GDI mode switch of the memory back end: the requested size while a
+// reference is held, the desktop's 1024 x 768 after the last one goes.
+DisplayScreen g_mode_screen;
+int g_mode_refs = 0;
+int ModeOpen(void*, int mode_switch) {
+  if (mode_switch && DisplayModeRequestComplete()) {
+    const DisplayModeRequest r = DisplayTakeModeRequest();
+    g_mode_screen.width = r.width, g_mode_screen.height = r.height;
+  }
+  ++g_mode_refs;
+  return 1;
+}
+void ModeRelease() {
+  if (--g_mode_refs == 0) g_mode_screen.width = 1024, g_mode_screen.height = 768;
+}
+const DisplayScreen* ModeScreen() { return &g_mode_screen; }
+
+TEST_F(PlayerLoop, LogoIsCentredOnTheScreenGivenBackAndTheSummaryKeepsTheMoviesDisplay) {
+  g_mode_screen = {1024, 768, 32, 4, 0, 0};
+  g_mode_refs = 0;
+  backend.gdi_mode_open = ModeOpen;
+  backend.gdi_mode_release = ModeRelease;
+  backend.screen = ModeScreen;
+  options.display_flags = uint32_t{DISPLAY_MODE_CHANGE} | STYLE_DIB;  // as /D1 /B2 leave them
+  options.screen_width = 320, options.screen_height = 200;
+  DisplaySetModeRequest(320, 200, 16);
+  std::string movie = MovieFile("mode_logo.vxn", 3, 64, 48);
+  ASSERT_EQ(Run(movie), 0);
+  EXPECT_EQ(rig.opened_widths, (std::vector<uint32_t>{64, 224}));
+  // 320 x 200 is lower than the logo: the desktop comes back and the logo
+  // sits in its middle.
+  EXPECT_EQ(rig.layout_x, (1024 - 224) / 2);
+  EXPECT_EQ(rig.layout_y, (768 - 252) / 2);
+  const SummaryDisplay& shown = Player()->summary_display;
+  EXPECT_STREQ(shown.style_name, "DIB Section");
+  EXPECT_EQ(shown.screen_width, 320u) << "the movie's screen, not the logo's";
+  EXPECT_EQ(shown.screen_height, 200u);
+  EXPECT_EQ(g_mode_refs, 0);
+}
+
+TEST_F(PlayerLoop, SummaryDisplayIsTheMoviesAlsoWhenEscapeTakesIt) {
+  rig.keys = {{1050, 27}};
+  std::string movie = MovieFile("esc_summary.vxn", 300, 64, 48);
+  ASSERT_EQ(Run(movie), 0);
+  EXPECT_STREQ(Player()->summary_display.style_name, "DIB Section");
+  EXPECT_EQ(Player()->summary_display.screen_width, 1024u);
+  EXPECT_GT(Player()->summary.frames_played, 0u);
+}
+
+TEST_F(PlayerLoop, AbsentSoundTrackIsNotedForTheSummary) {
+  std::string movie = MovieFile("no_track_5.vxn", 2, 64, 48);
+  options.track_id = 5;
+  options.open_flags |= OPEN_TRACKS;
+  ASSERT_EQ(Run(movie), 0);
+  EXPECT_EQ(Player()->missing_track, 5u);
+  char text[96] = "Blitting style: DIB Section\n";
+  SummaryNoteMissingTrack(Player()->missing_track, text, sizeof(text));
+  EXPECT_STREQ(text, "Blitting style: DIB Section\nSound: track 5 is not in this movie\n");
+  SummaryNoteMissingTrack(0, text, sizeof(text));
+  EXPECT_STREQ(text, "Blitting style: DIB Section\nSound: track 5 is not in this movie\n");
+  char tiny[8] = "abc";
+  SummaryNoteMissingTrack(5, tiny, sizeof(tiny));  // cut, never past the buffer
+  EXPECT_EQ(std::string(tiny).substr(0, 3), "abc");
+  options.track_id = 0;
+  ASSERT_EQ(Run(movie), 0);
+  EXPECT_EQ(Player()->missing_track, 0u);
 }
 
 TEST(PlayerSleep, OversleepIsPaidBackUpToOneHundredMs) {

@@ -67,6 +67,7 @@ TEST(EncoderBlockTypes, FreeChoiceUsesEveryType) {
     o.width = 96;
     o.height = 64;
     o.quality = c.quality;
+    o.speed = 0;  // the most thorough choice: every coding is considered
     ClipResult r = EncodeClip(o, c.scene, 4);
     EXPECT_EQ(r.mismatches, 0u);
     for (int t = 0; t < kVideoBlockTypes; t++) {

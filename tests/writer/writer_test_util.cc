@@ -87,6 +87,7 @@ ClipResult EncodeClip(const VideoEncoderOptions& options, SynthScene scene, uint
     HarnessDecode(&harness, video, stats.key);
     if (!HarnessMatchesRecon(harness, encoder, options)) result.mismatches++;
     result.bytes += video.size();
+    result.video.insert(result.video.end(), video.begin(), video.end());
     result.key_frames += stats.key;
     for (int p = 0; p < 4; p++) {
       sse[p] += stats.sse[p];

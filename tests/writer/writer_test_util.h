@@ -36,6 +36,7 @@ struct ClipResult {
   uint32_t types[kVideoBlockTypes] = {};
   uint32_t sub_types[kVideoBlockTypes] = {};
   uint32_t key_frames = 0;
+  std::vector<uint8_t> video;  // every frame's video data, one after another
 };
 
 // Encodes `count` frames of a scene (frame numbers from `first`; a vector of

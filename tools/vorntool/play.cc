@@ -189,14 +189,17 @@ int CmdPlay(int argc, char** argv) {
                  movie->frames_decoded, span, (movie->frames_decoded - 1) * 1000.0 / span);
   MovieSummary summary;
   MovieGetSummary(movie, &summary);
+  const uint32_t missing_track = PlayerMissingTrack(&options, movie);
   MovieSetPause(movie, 1);
   MovieClose(movie);
   if (file != kInvalidFile) FileClose(file);
 
   static char text[4096];
   const SummaryDisplay display = {"None (headless)", 0, 0, 0};
-  if (PlayerBuildSummary(summary, display, text, sizeof text))
+  if (PlayerBuildSummary(summary, display, text, sizeof text)) {
+    SummaryNoteMissingTrack(missing_track, text, sizeof text);
     std::fputs(text, stdout);
+  }
   else
     std::puts("No frame was played.");
   return played_through ? kExitOk : kExitFailed;

@@ -8,14 +8,28 @@
 
 namespace {
 
+// What decides the cursor's kind: the cursor shown over the player window,
+// the screen surface and its depth and size. The surface's memory address is
+// no part of it: an emulated primary hands out a new address at every lock,
+// and the cache then never matched (each probe window costs seconds on a
+// bare X server).
 struct ProbeCache {
   HCURSOR cursor;
-  void* memory;
-  uint32_t bits;
+  IDirectDrawSurface* primary;
+  uint32_t bits, width, height;
   int result;
   bool valid;
 };
 ProbeCache g_cache;
+uint32_t g_probe_runs = 0;
+
+// The cursor the probe shows: the player window's class cursor, the arrow
+// without a window. GetCursor would answer with whatever another window
+// last set.
+HCURSOR ShownCursor(HWND player) {
+  return player ? reinterpret_cast<HCURSOR>(GetClassLongPtrA(player, GCLP_HCURSOR))
+                : LoadCursor(nullptr, IDC_ARROW);
+}
 
 LRESULT CALLBACK ProbeWindowProc(HWND window, UINT message, WPARAM w, LPARAM l) {
   if (message == WM_PAINT) {
@@ -55,8 +69,7 @@ int RunProbe(IDirectDrawSurface* primary, HWND player, POINT at, uint32_t bits) 
   --shows;
   HDC dc = GetDC(nullptr);
   COLORREF before = GetPixel(dc, at.x, at.y);
-  HCURSOR old = SetCursor(player ? reinterpret_cast<HCURSOR>(GetClassLongPtrA(player, GCLP_HCURSOR))
-                                 : LoadCursor(nullptr, IDC_ARROW));
+  HCURSOR old = SetCursor(ShownCursor(player));
   while (ShowCursor(TRUE) < 0) ++shows;
   ++shows;
   DDSURFACEDESC desc;
@@ -89,14 +102,18 @@ int Win32CursorProbe(DisplayBuffer* b) {
   DDSURFACEDESC desc;
   if (!LockPrimary(primary, &desc)) return 0;
   primary->Unlock(desc.lpSurface);
-  HCURSOR cursor = GetCursor();
-  const uint32_t bits = desc.ddpfPixelFormat.dwRGBBitCount;
-  if (g_cache.valid && g_cache.cursor == cursor && g_cache.memory == desc.lpSurface &&
-      g_cache.bits == bits)
+  HWND player = static_cast<HWND>(b->window);
+  const ProbeCache key = {ShownCursor(player), primary, desc.ddpfPixelFormat.dwRGBBitCount,
+                          desc.dwWidth, desc.dwHeight, 0, true};
+  if (g_cache.valid && g_cache.cursor == key.cursor && g_cache.primary == key.primary &&
+      g_cache.bits == key.bits && g_cache.width == key.width && g_cache.height == key.height)
     return g_cache.result;
   POINT at;
   if (!GetCursorPos(&at)) return 0;
-  int result = RunProbe(primary, static_cast<HWND>(b->window), at, bits);
-  g_cache = {cursor, desc.lpSurface, bits, result, true};
-  return result;
+  ++g_probe_runs;
+  g_cache = key;
+  g_cache.result = RunProbe(primary, player, at, key.bits);
+  return g_cache.result;
 }
+
+uint32_t Win32CursorProbeRuns() { return g_probe_runs; }

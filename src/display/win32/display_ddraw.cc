@@ -59,7 +59,15 @@ void Probe(DisplayWin32State& s) {
   DDCAPS caps;
   std::memset(&caps, 0, sizeof(caps));
   caps.dwSize = sizeof(caps);
-  DWORD fx = SUCCEEDED(s.direct_draw->GetCaps(&caps, nullptr)) ? caps.dwFXCaps : 0;
+  const bool have_caps = SUCCEEDED(s.direct_draw->GetCaps(&caps, nullptr));
+  DWORD fx = have_caps ? caps.dwFXCaps : 0;
+  // A device may create overlay surfaces that it never shows (only the
+  // colour key would be seen): overlays count only when the device says so.
+  s.overlays_shown = have_caps && (caps.dwCaps & DDCAPS_OVERLAY) && caps.dwMaxVisibleOverlays > 0 &&
+                     (caps.dwCKeyCaps & DDCKEYCAPS_DESTOVERLAY);
+  s.fourcc_count = 32;
+  if (FAILED(s.direct_draw->GetFourCCCodes(&s.fourcc_count, s.fourcc)) || s.fourcc_count > 32)
+    s.fourcc_count = 0;
   s.screen.overlay_caps =
       CapWord(fx, DDFXCAPS_OVERLAYSTRETCHX, DDFXCAPS_OVERLAYSTRETCHXN, DDFXCAPS_OVERLAYSHRINKX,
               DDFXCAPS_OVERLAYSHRINKXN, DDFXCAPS_OVERLAYSTRETCHY, DDFXCAPS_OVERLAYSTRETCHYN,
@@ -96,6 +104,15 @@ void ReadFormat(IDirectDrawSurface* surface, DisplayPixelFormat* out) {
   out->green = pf.dwGBitMask;
   out->blue = pf.dwBBitMask;
   out->alpha = (pf.dwFlags & DDPF_ALPHAPIXELS) ? pf.dwRGBAlphaBitMask : 0;
+}
+
+// A YUV surface only in a format the device lists. A device that lists none
+// at all is given the benefit of the doubt: the surface's creation decides.
+bool FourCcListed(const DisplayWin32State& s, DWORD code) {
+  if (s.fourcc_count == 0) return true;
+  for (DWORD i = 0; i < s.fourcc_count; i++)
+    if (s.fourcc[i] == code) return true;
+  return false;
 }
 
 IDirectDrawSurface* Surface(DisplayBuffer* b) { return static_cast<IDirectDrawSurface*>(b->surface); }
@@ -191,7 +208,9 @@ int Win32SurfaceCreate(DisplayBuffer* b, uint32_t style, DisplayPixelFormat* for
   else
     desc.ddsCaps.dwCaps = DDSCAPS_OFFSCREENPLAIN |
                           (style == STYLE_RGB_SYSTEM_OFFSCREEN ? DDSCAPS_SYSTEMMEMORY : DDSCAPS_VIDEOMEMORY);
+  if (StyleIsOverlay(style) && !s.overlays_shown) return 0;
   if (style <= STYLE_UYVY_OFFSCREEN) {
+    if (!FourCcListed(s, kFourCc[(style - STYLE_YV12_OVERLAY) % 3])) return 0;
     desc.dwFlags |= DDSD_PIXELFORMAT;
     desc.ddpfPixelFormat.dwSize = sizeof(DDPIXELFORMAT);
     desc.ddpfPixelFormat.dwFlags = DDPF_FOURCC;
@@ -296,4 +315,25 @@ void Win32ClipperAttach(DisplayBuffer* b) {
   if (FAILED(s.direct_draw->CreateClipper(0, &clipper, nullptr)) || !clipper) return;
   clipper->SetHWnd(0, static_cast<HWND>(b->window));
   b->clipper = clipper;
+}
+
+// The primary surface is the screen itself: what the window's DC draws there
+// may be overwritten by the next unlock of the primary (an emulated primary
+// presents its own copy of the screen), so text beside the picture is drawn
+// through the surface's DC instead, at the client rectangle's screen place.
+int Win32DrawText(DisplayBuffer* b, const char* text, int32_t left, int32_t top, int32_t right,
+                  int32_t bottom) {
+  IDirectDrawSurface* primary = Win32Display().primary;
+  if (!b->is_primary || !primary) return 0;
+  HDC dc = nullptr;
+  if (FAILED(primary->GetDC(&dc)) || !dc) return 0;
+  const int32_t client_x = b->screen_x - b->x_offset, client_y = b->screen_y - b->y_offset;
+  RECT r = {left + client_x, top + client_y, right + client_x, bottom + client_y};
+  SetTextColor(dc, RGB(255, 255, 0));
+  SetBkColor(dc, RGB(0, 0, 0));
+  SetTextAlign(dc, TA_CENTER | TA_TOP);
+  ExtTextOutA(dc, client_x + right / 2, r.top, ETO_OPAQUE, &r, text,
+              static_cast<UINT>(std::strlen(text)), nullptr);
+  primary->ReleaseDC(dc);
+  return 1;
 }

@@ -227,6 +227,7 @@ const DisplayBackend kWin32Backend = {
     Screen,              Win32SurfaceCreate,     Win32PrimaryLockable, DibCreate, SurfaceDestroy,
     Lock,                Unlock,                 Present,        WindowAttach, ClientOrigin,
     OverlayPlace,        Win32CursorProbe,       CursorHideOver, CursorShow,
+    Win32DrawText,
 };
 
 }  // namespace

@@ -15,6 +15,11 @@ struct DisplayWin32State {
   IDirectDrawSurface* primary;
   int direct_draw_refs;
   uint32_t colour_key;
+  // What the device says it can show: an overlay at all (with a destination
+  // colour key, which is how ours is shown), and which FourCC formats.
+  bool overlays_shown;
+  DWORD fourcc[32];
+  DWORD fourcc_count;
   // GDI mode switch.
   int gdi_refs;
   bool gdi_mode_changed;
@@ -38,3 +43,7 @@ void Win32SurfacePresent(DisplayBuffer* b, const MovieRect* rects, int count);
 void Win32OverlayPlace(DisplayBuffer* b, int show);
 void Win32ClipperAttach(DisplayBuffer* b);
 int Win32CursorProbe(DisplayBuffer* b);
+// How many probes really ran (the others were answered from the cache).
+uint32_t Win32CursorProbeRuns();
+int Win32DrawText(DisplayBuffer* b, const char* text, int32_t left, int32_t top, int32_t right,
+                  int32_t bottom);

@@ -96,6 +96,8 @@ bool FileExists(const char* name) {
   return name && stat(name, &info) == 0 && !S_ISDIR(info.st_mode);
 }
 
+bool StderrIsTerminal() { return isatty(2) == 1; }
+
 uint32_t ModulePath(char* dest, uint32_t size) {
   if (!dest || size == 0) return 0;
   ssize_t length = readlink("/proc/self/exe", dest, size);

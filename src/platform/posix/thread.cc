@@ -5,6 +5,7 @@
 #include <pthread.h>
 #include <sched.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <condition_variable>
@@ -84,4 +85,9 @@ void SleepMs(uint32_t ms) {
   timespec wanted{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
   timespec left{};
   while (nanosleep(&wanted, &left) != 0 && errno == EINTR) wanted = left;
+}
+
+uint32_t ProcessorCount() {
+  long n = sysconf(_SC_NPROCESSORS_ONLN);
+  return n > 0 ? static_cast<uint32_t>(n) : 1;
 }

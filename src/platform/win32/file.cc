@@ -90,6 +90,13 @@ bool FileExists(const char* name) {
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+bool StderrIsTerminal() {
+  HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+  DWORD mode = 0;
+  // A console answers GetConsoleMode; files and pipes do not.
+  return err && err != INVALID_HANDLE_VALUE && GetConsoleMode(err, &mode);
+}
+
 uint32_t ModulePath(char* dest, uint32_t size) {
   if (!dest || size == 0) return 0;
   DWORD length = GetModuleFileNameA(nullptr, dest, size);

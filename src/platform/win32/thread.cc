@@ -61,3 +61,9 @@ void ThreadJoin(PlatformThread* thread) {
 }
 
 void SleepMs(uint32_t ms) { Sleep(ms); }
+
+uint32_t ProcessorCount() {
+  SYSTEM_INFO info;
+  GetSystemInfo(&info);
+  return info.dwNumberOfProcessors ? info.dwNumberOfProcessors : 1;
+}

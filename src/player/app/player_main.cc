@@ -7,6 +7,7 @@
 
 #include "display/display_buffer.h"
 #include "player/command_line.h"
+#include "player/help_box.h"
 #include "player/help_text.h"
 #include "player/posix_args.h"
 #include "player/window_loop.h"
@@ -67,7 +68,7 @@ int PlayerMain(const char* args) {
   const PlayerWindowOps* ops = PlayerFrontEnd();
   if (!ops->register_class(&options)) return 1;
   if (start == START_HELP) {
-    MessageBoxShow(PlayerHelpText(), kHelpCaption, MESSAGE_INFO);
+    HelpBoxShow(PlayerHelpText(), kHelpCaption);
     return 1;
   }
   return PlayNames(&options, ops, text, false);

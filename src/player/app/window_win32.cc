@@ -12,6 +12,8 @@ namespace {
 constexpr int kIconId = 101;
 constexpr int kBlankCursorId = 101;
 constexpr const char* kClassName = "VornWin";
+constexpr int kCreateAttempts = 5;
+constexpr DWORD kCreateRetryMs = 200;
 
 HWND g_window = nullptr;
 
@@ -113,9 +115,20 @@ void* CreatePlayerWindow(const PlayerOptions* o) {
   if (o->window_style != 2) ex_style |= WS_EX_DLGMODALFRAME;
   DWORD style = WS_POPUP | WS_CLIPCHILDREN | WS_SYSMENU | WS_MINIMIZEBOX;
   if (o->window_style == 0) style |= WS_CAPTION;
-  g_window = CreateWindowExA(ex_style, kClassName, "Vorn Video Player", style, CW_USEDEFAULT,
-                             CW_USEDEFAULT, 32, 32, reinterpret_cast<HWND>(intptr_t{o->parent_window}),
-                             nullptr, GetModuleHandleA(nullptr), nullptr);
+  // The first window of a process needs the desktop window, which a loaded
+  // system (or an emulator starting its desktop process) may not have ready
+  // yet: creation then fails once and works a moment later. A few tries, a
+  // little apart, before "Error creating window." is shown.
+  for (int attempt = 0; attempt < kCreateAttempts; attempt++) {
+    if (attempt) Sleep(kCreateRetryMs);
+    g_window = CreateWindowExA(ex_style, kClassName, "Vorn Video Player", style, CW_USEDEFAULT,
+                               CW_USEDEFAULT, 32, 32,
+                               reinterpret_cast<HWND>(intptr_t{o->parent_window}), nullptr,
+                               GetModuleHandleA(nullptr), nullptr);
+    // An owner window given with /# that does not exist fails every time.
+    if (g_window || (o->parent_window && !IsWindow(reinterpret_cast<HWND>(intptr_t{o->parent_window}))))
+      break;
+  }
   return g_window;
 }
 

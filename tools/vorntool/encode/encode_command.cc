@@ -1,11 +1,14 @@
 // vorntool encode: Y4M pictures (and WAV sound) to a movie.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "platform/platform.h"
 #include "vorntool/commands.h"
 #include "vorntool/encode/encode_stats.h"
+#include "vorntool/encode/progress.h"
 #include "vorntool/encode/wav.h"
 #include "vorntool/encode/y4m.h"
 #include "vorntool/stdio_files.h"
@@ -15,13 +18,18 @@ namespace {
 enum EncodeOption {
   kOptOut, kOptAudio, kOptTrackId, kOptQuality, kOptAudioQuality, kOptKeyint, kOptFrames,
   kOptVersion, kOptGrey, kOptStats, kOptAlpha, kOptAudioVariant, kOptRate, kOptShortest,
-  kOptDither,
+  kOptDither, kOptBitrate, kOptSize, kOptSpeed, kOptThreads, kOptQuiet,
 };
 constexpr OptionSpec kEncodeOptions[] = {
     {kOptOut, "-o", "OUT.vxn", "the movie to write (required; - for standard output)", Complete::kMovie},
     {kOptAudio, "--audio", "IN.wav", "a sound track (repeat for more tracks; - standard input)", Complete::kWav},
     {kOptTrackId, "--track-id", "N", "identifier of the track named just before (default its position)"},
     {kOptQuality, "--quality", "1-100", "picture quality (default 75)"},
+    {kOptBitrate, "--bitrate", "KBPS", "aim at this data rate of video and sound, kbit/s (instead of --quality)"},
+    {kOptSize, "--size", "BYTES", "aim at this size of the whole movie file (instead of --quality)"},
+    {kOptSpeed, "--speed", "0-9", "0 best compression .. 9 fastest (default 5)"},
+    {kOptThreads, "--threads", "N", "worker threads (default one per processor; same movie for any N)"},
+    {kOptQuiet, "--quiet", nullptr, "no progress line (it is drawn only on a terminal anyway)"},
     {kOptAudioQuality, "--audio-quality", "0-100", "sound quality (default 75)"},
     {kOptKeyint, "--keyint", "N", "a key frame at least every N frames (default 300, 0 only the first)"},
     {kOptFrames, "--frames", "N", "take at most N pictures"},
@@ -52,6 +60,10 @@ struct EncodeArgs {
   char version = 'i';
   bool grey = false, rdft = false, stats = false, shortest = false, dither = false;
   uint32_t rate_num = 0, rate_den = 0;
+  bool quality_given = false, quiet = false;
+  uint64_t bitrate_kbps = 0, size_bytes = 0;
+  int speed = 5;
+  uint32_t threads = 0;  // 0: one per processor
 };
 
 int ParseArgs(int argc, char** argv, EncodeArgs* a) {
@@ -80,7 +92,25 @@ int ParseArgs(int argc, char** argv, EncodeArgs* a) {
       case kOptQuality:
         if (!number(1, 100)) return UsageError(kEncodeCommand, "--quality must be 1..100");
         a->quality = static_cast<int>(n);
+        a->quality_given = true;
         break;
+      case kOptBitrate:
+        if (!number(1, 1000000)) return UsageError(kEncodeCommand, "--bitrate must be 1..1000000 kbit/s");
+        a->bitrate_kbps = n;
+        break;
+      case kOptSize:
+        if (!number(1, uint64_t{1} << 40)) return UsageError(kEncodeCommand, "bad --size '%s'", value);
+        a->size_bytes = n;
+        break;
+      case kOptSpeed:
+        if (!number(0, 9)) return UsageError(kEncodeCommand, "--speed must be 0..9");
+        a->speed = static_cast<int>(n);
+        break;
+      case kOptThreads:
+        if (!number(1, 64)) return UsageError(kEncodeCommand, "--threads must be 1..64");
+        a->threads = static_cast<uint32_t>(n);
+        break;
+      case kOptQuiet: a->quiet = true; break;
       case kOptAudioQuality:
         if (!number(0, 100)) return UsageError(kEncodeCommand, "--audio-quality must be 0..100");
         a->audio_quality = static_cast<int>(n);
@@ -119,6 +149,10 @@ int ParseArgs(int argc, char** argv, EncodeArgs* a) {
   if (parsed.operands.empty()) return UsageError(kEncodeCommand, "no picture input IN.y4m named");
   a->input = parsed.operands[0];
   if (!a->output) return UsageError(kEncodeCommand, "no output named (-o OUT.vxn)");
+  if (a->bitrate_kbps && a->size_bytes)
+    return UsageError(kEncodeCommand, "--bitrate and --size cannot both be given");
+  if (a->quality_given && (a->bitrate_kbps || a->size_bytes))
+    return UsageError(kEncodeCommand, "--quality cannot be combined with --bitrate or --size");
   int from_stdin = IsStdio(a->input) + IsStdio(a->alpha);
   for (const EncodeArgs::Track& t : a->audio) from_stdin += IsStdio(t.path);
   if (from_stdin > 1) return UsageError(kEncodeCommand, "only one input can come from standard input ('-')");
@@ -148,6 +182,16 @@ int ReadPicture(void* user, uint32_t, VideoPicture* picture) {
   }
   picture->a = std::move(alpha.y);
   return 1;
+}
+
+uint64_t NowMs() {
+  uint64_t frequency = 0;
+  if (!HighResFrequency(&frequency) || frequency == 0) return TimerMs();
+  return HighResCounter() / (frequency / 1000 ? frequency / 1000 : 1);
+}
+
+void ShowProgress(void* user, const MovieEncodeProgress& p) {
+  ProgressUpdate(static_cast<ProgressLine*>(user), p, NowMs());
 }
 
 void PrintNotes(const char* path, const std::vector<std::string>& notes) {
@@ -257,11 +301,21 @@ int CmdEncode(int argc, char** argv) {
   options.rate_den = a.rate_num ? a.rate_den : (input.video.rate_num ? input.video.rate_den : 1);
   options.frames = a.frames;
   options.measure_audio = a.stats;
+  options.video.speed = a.speed;
+  options.video.threads = a.threads ? a.threads : std::min<uint32_t>(ProcessorCount(), 64);
+  options.bitrate_kbps = static_cast<double>(a.bitrate_kbps);
+  options.target_bytes = a.size_bytes;
+  options.frames_expected = Y4mFrameCount(&input.video);
   options.hold_last_picture = !a.shortest;
   std::vector<uint8_t> movie;
   MovieEncodeStats stats;
   const char* error = nullptr;
+  ProgressLine progress;
+  ProgressStart(&progress, !a.quiet && StderrIsTerminal() ? stderr : nullptr, NowMs());
+  options.progress = ShowProgress;
+  options.progress_user = &progress;
   bool ok = MovieEncode(options, ReadPicture, &input, &movie, &stats, &error);
+  ProgressEnd(&progress);
   Y4mClose(&input.video);
   Y4mClose(&input.alpha);
   if (!ok) {

@@ -51,6 +51,13 @@ void PrintEncodeStats(std::FILE* out, const MovieEncodeOptions& options,
   double seconds = static_cast<double>(stats.frames.size()) * options.rate_den / options.rate_num;
   std::fprintf(out, "total: %zu frames (%u key), %zu bytes, %.1f kbit/s\n", stats.frames.size(),
                keys, movie_bytes, seconds > 0 ? movie_bytes * 8 / seconds / 1000 : 0.0);
+  MovieRates rates = MovieRatesOf(stats.packet_bytes, options.rate_num, options.rate_den);
+  std::fprintf(out, "  data rate: average %.1f kbit/s, peak %.1f kbit/s (one second)", rates.average_kbps,
+               rates.peak_kbps);
+  if (stats.target_kbps > 0)
+    std::fprintf(out, ", target %.1f kbit/s (%+.1f %%)", stats.target_kbps,
+                 (rates.average_kbps / stats.target_kbps - 1) * 100);
+  std::fprintf(out, "\n");
   for (int p = 0; p < 4; p++) {
     if (!samples[p]) continue;
     std::fprintf(out, "  plane %s: %llu bits, PSNR %.2f dB\n", kPlaneNames[p],

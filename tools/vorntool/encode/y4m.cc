@@ -224,6 +224,27 @@ bool Y4mOpen(const char* path, Y4mReader* reader, std::string* error) {
   return true;
 }
 
+uint32_t Y4mFrameCount(Y4mReader* reader) {
+  std::FILE* file = reader->file;
+  long start = std::ftell(file);
+  if (start < 0 || std::fseek(file, 0, SEEK_END) != 0) return 0;
+  long end = std::ftell(file);
+  std::string line;
+  bool marked = std::fseek(file, start, SEEK_SET) == 0 && ReadLine(file, &line, 4096);
+  if (std::fseek(file, start, SEEK_SET) != 0 || !marked || end <= start) return 0;
+  uint64_t w = reader->width, h = reader->height;
+  uint64_t chroma = 0;
+  switch (reader->chroma) {
+    case Y4mChroma::k420: chroma = 2 * ((w + 1) / 2) * ((h + 1) / 2); break;
+    case Y4mChroma::k422: chroma = 2 * ((w + 1) / 2) * h; break;
+    case Y4mChroma::k444: chroma = 2 * w * h; break;
+    case Y4mChroma::kMono: break;
+  }
+  uint64_t sample_bytes = reader->bits > 8 ? 2 : 1;
+  uint64_t frame = line.size() + 1 + (w * h + chroma) * sample_bytes;
+  return static_cast<uint32_t>(std::min<uint64_t>((end - start) / frame, 0xFFFFFFFFu));
+}
+
 int Y4mReadPicture(Y4mReader* reader, VideoPicture* picture, std::string* error) {
   std::string line;
   int first = std::fgetc(reader->file);

@@ -39,6 +39,9 @@ bool Y4mOpen(const char* path, Y4mReader* reader, std::string* error);
 // -1 with *error set.
 int Y4mReadPicture(Y4mReader* reader, VideoPicture* picture, std::string* error);
 void Y4mClose(Y4mReader* reader);
+// The pictures left in a seekable stream, taking every frame marker to be as
+// long as the next one; 0 when the stream cannot be measured (a pipe).
+uint32_t Y4mFrameCount(Y4mReader* reader);
 
 // Writes a 4:2:0 stream (header once, then one FRAME per picture).
 struct Y4mWriter {

@@ -1,0 +1,84 @@
+#include "writer/rate_control.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr double kMinLambda = 0.02, kMaxLambda = 200000;
+
+double PerFrame(const RateControl* rc) {
+  return rc->options.bytes_per_second / rc->options.frames_per_second;
+}
+
+}  // namespace
+
+void RateControlInit(RateControl* rc, const RateControlOptions& options) {
+  *rc = RateControl{};
+  rc->options = options;
+  if (rc->options.frames_per_second <= 0) rc->options.frames_per_second = 30;
+  rc->window = static_cast<uint32_t>(std::max(1.0, std::round(rc->options.frames_per_second)));
+  // Camera-like pictures take about 0.08 bytes per sample at lambda 1 and
+  // fall with lambda^-kRateExponent; the first frames correct it.
+  double samples = static_cast<double>(std::max<uint64_t>(options.samples_per_frame, 64));
+  rc->log_c = std::log(0.08 * samples);
+}
+
+double RateControlLambda(RateControl* rc, uint64_t audio_bytes) {
+  double per_frame = PerFrame(rc);
+  uint64_t left = rc->options.total_frames > rc->frames ? rc->options.total_frames - rc->frames
+                                                        : rc->window;
+  double spread = static_cast<double>(std::min<uint64_t>(rc->window, std::max<uint64_t>(left, 1)));
+  double behind = static_cast<double>(rc->spent) - per_frame * static_cast<double>(rc->frames);
+  double frame_target = std::clamp(per_frame - behind / spread, 0.25 * per_frame, 3.0 * per_frame);
+  // Keep every second of frames below twice the average (with a margin for
+  // the model's error).
+  double room = 1.8 * per_frame * rc->window - static_cast<double>(rc->recent_sum);
+  frame_target = std::min(frame_target, std::max(room, 0.25 * per_frame));
+  double video_target = std::max(frame_target - static_cast<double>(audio_bytes), 0.05 * per_frame);
+  video_target = std::max(video_target, 16.0);
+  double lambda = std::exp((rc->log_c - std::log(video_target)) / kRateExponent);
+  lambda = std::clamp(lambda, kMinLambda, kMaxLambda);
+  rc->last_lambda = lambda;
+  rc->last_target = video_target;
+  return lambda;
+}
+
+double RateControlRetry(RateControl* rc, uint64_t video_bytes, bool key, double lambda,
+                        uint64_t audio_bytes) {
+  double per_frame = PerFrame(rc);
+  double bytes = static_cast<double>(video_bytes);
+  double peak_room = 1.9 * per_frame * rc->window - static_cast<double>(rc->recent_sum) -
+                     static_cast<double>(audio_bytes);
+  double limit = key ? 0.5 * per_frame * rc->window : 4 * rc->last_target;
+  limit = std::max(std::min(limit, peak_room), 0.25 * per_frame);
+  if (bytes <= limit || lambda >= kMaxLambda) return 0;
+  // Aim well inside the limit: the model's slope is only an estimate.
+  double aim = 0.7 * limit;
+  double scale = std::exp(std::log(bytes / aim) / kRateExponent);
+  return std::min(lambda * std::max(scale, 1.5), kMaxLambda);
+}
+
+void RateControlDone(RateControl* rc, uint64_t packet_bytes, uint64_t video_bytes, bool key,
+                     double lambda) {
+  rc->frames++;
+  rc->spent += packet_bytes;
+  rc->recent.push_back(packet_bytes);
+  rc->recent_sum += packet_bytes;
+  while (rc->recent.size() >= rc->window) {
+    rc->recent_sum -= rc->recent.front();
+    rc->recent.pop_front();
+  }
+  if (lambda <= 0) return;  // a frame reused as it was: its bytes only
+  double observed = std::log(std::max<double>(static_cast<double>(video_bytes), 1.0)) +
+                    kRateExponent * std::log(lambda);
+  if (key) {
+    // Key frames cost more at the same lambda; before any inter frame they
+    // are the only hint (an inter frame of such pictures takes about a
+    // quarter of a key frame's bytes).
+    if (!rc->inter_seen) rc->log_c = observed - std::log(4.0);
+    return;
+  }
+  rc->log_c = rc->inter_seen ? 0.5 * rc->log_c + 0.5 * observed : observed;
+  rc->inter_seen = true;
+}

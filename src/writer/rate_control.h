@@ -1,0 +1,50 @@
+// Rate control: picks the encoder's lambda for each frame so that the
+// movie's frame packets (video and sound together) come to a requested data
+// rate on average, with any one-second stretch of frames below twice that.
+//
+// The model: a frame's video bytes are about c x lambda^-kExponent, with c
+// (the picture's complexity) learnt from the frames coded so far, separately
+// for key frames. Each frame aims at the average share plus a correction
+// that pays back what the movie is ahead or behind within about a second
+// (within the frames left near the end, when the length is known).
+#pragma once
+#include <cstdint>
+#include <deque>
+
+struct RateControlOptions {
+  double bytes_per_second = 0;  // target for the frame packets
+  double frames_per_second = 30;
+  uint32_t total_frames = 0;    // 0: not known
+  uint64_t samples_per_frame = 0;  // luma samples (the first guess of complexity)
+};
+
+struct RateControl {
+  RateControlOptions options;
+  uint64_t frames = 0;       // frames done
+  uint64_t spent = 0;        // packet bytes of the frames done
+  double log_c = 0;          // inter frames
+  bool inter_seen = false;
+  std::deque<uint64_t> recent;  // packet bytes of the last window - 1 frames
+  uint64_t recent_sum = 0;
+  uint32_t window = 30;      // frames in one second
+  double last_lambda = 0;
+  double last_target = 0;    // video bytes aimed at for the current frame
+};
+
+void RateControlInit(RateControl* rc, const RateControlOptions& options);
+// The lambda for the next frame, whose sound takes audio_bytes of its packet.
+double RateControlLambda(RateControl* rc, uint64_t audio_bytes);
+// After coding a frame with `lambda`: 0 when its video bytes are
+// acceptable, else the lambda to code it again with. A frame is refused when
+// it would push a one-second stretch above twice the average, or when it
+// overshoots its share badly (an inter frame four times its aim, a key
+// frame more than half a second's worth), which happens when the pictures
+// are far from what the model expected (the first frames, a cut).
+double RateControlRetry(RateControl* rc, uint64_t video_bytes, bool key, double lambda,
+                        uint64_t audio_bytes);
+// Books the frame just coded: its whole packet and its video bytes, coded
+// with `lambda` (0 for a frame reused without coding: only its bytes count).
+void RateControlDone(RateControl* rc, uint64_t packet_bytes, uint64_t video_bytes, bool key,
+                     double lambda);
+
+inline constexpr double kRateExponent = 0.45;
