@@ -3,11 +3,19 @@
 # target in build/fuzz/fuzz/ for SECONDS seconds each, on its seed corpus
 # fuzz/corpus/<name> (and its dictionary fuzz/<name>.dict when present).
 # New inputs go to build/fuzz/corpus/<name>, never into the committed seeds.
-# Usage: scripts/fuzz.sh [SECONDS]   (default 60)
+# Usage: scripts/fuzz.sh [SECONDS | --long] [TARGET...]
+#   SECONDS per target (default 60); --long runs each for an hour; TARGETs
+#   (names in fuzz/, e.g. fuzz_y4m) narrow the run, by default all run.
 set -eu
 cd "$(dirname "$0")/.."
-SECONDS_EACH=${1:-60}
-case $SECONDS_EACH in ''|*[!0-9]*) echo "usage: scripts/fuzz.sh [SECONDS]" >&2; exit 2 ;; esac
+SECONDS_EACH=60
+case ${1:-} in
+  --long) SECONDS_EACH=3600; shift ;;
+  '') ;;
+  *[!0-9]*) case $1 in fuzz_*) ;; *) echo "usage: scripts/fuzz.sh [SECONDS | --long] [TARGET...]" >&2; exit 2 ;; esac ;;
+  *) SECONDS_EACH=$1; shift ;;
+esac
+only="$*"
 JOBS=${VORN_JOBS:-$(nproc)}
 
 cmake --preset fuzz >/dev/null
@@ -17,6 +25,9 @@ found=0
 for target in build/fuzz/fuzz/*; do
   [ -f "$target" ] && [ -x "$target" ] || continue
   name=$(basename "$target")
+  if [ -n "$only" ]; then
+    case " $only " in *" $name "*) ;; *) continue ;; esac
+  fi
   found=$((found + 1))
   work=build/fuzz/corpus/$name
   mkdir -p "$work" "build/fuzz/crashes/$name"

@@ -119,6 +119,20 @@ struct Movie {
   uint32_t reader_service_tick, sound_service_tick;
   ServiceNode sound_node;
 
+  // Frames that could not be shown as stored: bytes missing after a read
+  // error, or video data the decoder had to abandon. Each step counts once;
+  // first_damaged_frame is 0 while every frame so far was whole.
+  uint32_t damaged_frames, first_damaged_frame;
+  int32_t last_damaged_step;     // frame_num last counted (guards repeated calls)
+  // Frames after a read error keep the movie's pace: the time the first of
+  // them was stepped and how many have been since.
+  uint32_t missing_clock_start, missing_steps;
+  // Bytes of the preload block (or memory image) that hold movie data from
+  // frame 1 on: a frame reaching past them is missing.
+  uint32_t preload_bytes;
+  // Bytes of the frame-data buffer: the largest frame the index holds, and no
+  // more than the file has, whatever the header claims.
+  uint32_t frame_data_size;
   // Where each played track's sound stands in its decoded stream: for played
   // track j, sound_positions[j * (frames + 1) + f - 1] is the number of PCM
   // bytes the packets before frame f decode to. Filled by seeks as far as
@@ -141,8 +155,10 @@ void MovieSetIoBufferSize(int32_t bytes);
 using IoOpenFunction = int (*)(IoReader* io, const void* source, uint32_t flags);
 void MovieSetIoOpen(IoOpenFunction open);
 // The byte length of the image the next OPEN_FROM_MEMORY open reads; the open
-// then refuses a movie that claims more and reads nothing outside the image.
-// Without it (0) the caller vouches that the image is as long as its header says.
+// then reads nothing outside the image: tables that do not fit are refused,
+// and frames cut off by the image's end are missing (read errors), as in a
+// truncated file. Without it (0) the caller vouches that the image is as
+// long as its header says.
 void MovieSetMemorySize(uint32_t bytes);
 
 // ---- Seeking ----------------------------------------------------------------------

@@ -1,8 +1,10 @@
 // Loading one frame's packet: from the preload block, or through the reader
 // into the frame-data buffer.
+#include <algorithm>
 #include <atomic>
 
 #include "engine/movie.h"
+#include "engine/movie_frame.h"
 #include "engine/movie_header.h"
 #include "sound/sound_track.h"
 
@@ -11,6 +13,20 @@ namespace {
 constexpr uint32_t kSoundRestartMs = 300000;  // five minutes
 
 }  // namespace
+
+void MovieReadPacket(Movie* movie, uint32_t k) {
+  const uint32_t offset = MovieFrameOffset(movie, k);
+  const uint32_t size = MovieFrameSize(movie, k);
+  if (movie->preload) {
+    const uint32_t from_first = offset - MovieFrameOffset(movie, 1);
+    movie->frame_data = movie->preload + from_first;
+    if (uint64_t{from_first} + size > movie->preload_bytes) movie->read_error = 1;
+    return;
+  }
+  IoReader* io = &movie->io;
+  io->read_frame(io, k - 1, offset, movie->frame_data, std::min(size, movie->frame_data_size));
+  if (size > movie->frame_data_size) movie->read_error = 1;  // reaches past the file
+}
 
 void MovieLoadFrame(Movie* movie, uint32_t frame) {
   if (!movie) return;
@@ -32,13 +48,7 @@ void MovieLoadFrame(Movie* movie, uint32_t frame) {
       movie->restart_sound = 1;
     }
   }
-  const uint32_t offset = MovieFrameOffset(movie, k);
-  if (movie->preload) {
-    movie->frame_data = movie->preload + (offset - MovieFrameOffset(movie, 1));
-  } else {
-    IoReader* io = &movie->io;
-    io->read_frame(io, k - 1, offset, movie->frame_data, MovieFrameSize(movie, k));
-  }
+  MovieReadPacket(movie, k);
   if (sound) SoundService(movie);
   // The sound thread reads frame_num while it feeds (the closing flush).
   std::atomic_ref<int32_t>(movie->frame_num).store(static_cast<int32_t>(k), std::memory_order_relaxed);

@@ -247,19 +247,37 @@ bool AllocateFrameBuffers(OpenJob* job) {
   return true;
 }
 
+// The frame-data buffer holds the largest frame of the index (each is at
+// most the header's largest_frame), and never more than the source holds:
+// a header may claim gigabytes for a file of a few hundred bytes. Frames
+// reaching past the end are missing all the same.
+void SizeFrameData(OpenJob* job) {
+  Movie* m = job->movie;
+  uint32_t largest = 0;
+  for (uint32_t k = 1; k <= m->frames; k++) largest = std::max(largest, MovieFrameSize(m, k));
+  if (job->source_length) largest = static_cast<uint32_t>(std::min<uint64_t>(largest, job->source_length));
+  m->frame_data_size = largest;
+}
+
 // Reads every frame into one block and closes the reader.
 bool Preload(OpenJob* job) {
   Movie* m = job->movie;
   const uint32_t first = m->frame_index[0] & ~1u;
-  const uint32_t length = m->size_less_8 + 8;
-  const uint32_t bytes = length - first;
+  // No more than the file holds, whatever length the header claims.
+  uint64_t length = uint64_t{m->size_less_8} + 8;
+  if (job->source_length) length = std::min<uint64_t>(length, job->source_length);
+  const uint32_t bytes = static_cast<uint32_t>(length - first);  // tables end <= source length
   m->preload = static_cast<uint8_t*>(EngineAlloc(std::max<uint32_t>(bytes, 1)));
   if (!m->preload) return false;
   m->memory_used += bytes;
   IoReader* io = &m->io;
-  io->set_info(io, nullptr, 0, length, job->read_speed);
+  io->set_info(io, nullptr, 0, static_cast<uint32_t>(length), job->read_speed);
   const uint32_t got = io->read_frame(io, 0, first, m->preload, bytes);
-  if (got < bytes) std::memset(m->preload + got, 0, bytes - got);  // read_error is set
+  // A short read keeps what arrived: the frames wholly inside it play, the
+  // first frame reaching past it meets the read error (MovieLoadFrame).
+  if (got < bytes) std::memset(m->preload + got, 0, bytes - got);
+  m->preload_bytes = got;
+  io->read_error = 0;
   io->close(io);
   job->reader_open = false;
   io->frame_read_time_ms = 0;
@@ -271,11 +289,11 @@ bool Preload(OpenJob* job) {
 // buffer is indispensable.
 bool AllocateReadBuffers(OpenJob* job) {
   Movie* m = job->movie;
-  EngineDefer(&m->frame_data, m->largest_frame);
+  EngineDefer(&m->frame_data, m->frame_data_size);
   m->io_buffer = static_cast<uint8_t*>(MovieAlloc(m, m->io_buffer_size));
   if (!m->io_buffer) {
     m->io_buffer_size = 0;
-    m->frame_data = static_cast<uint8_t*>(EngineAlloc(std::max<uint32_t>(m->largest_frame, 1)));
+    m->frame_data = static_cast<uint8_t*>(EngineAlloc(std::max<uint32_t>(m->frame_data_size, 1)));
     if (!m->frame_data) return false;
   }
   m->io.set_info(&m->io, m->io_buffer, m->io_buffer_size, m->size_less_8 + 8, job->read_speed);
@@ -343,8 +361,6 @@ Movie* OpenSteps(OpenJob* job, const void* source, uint32_t open_start) {
   ApplyVersionAndFlags(m, info.version, job->open_flags);
   ApplyFrameRate(job);
   if (const char* refusal = MovieCheckLayout(m, job->source_length)) return FailOpen(job, refusal);
-  if (job->from_memory && job->source_length && uint64_t{m->size_less_8} + 8 > job->source_length)
-    return FailOpen(job, MOVIE_ERROR_IMAGE_SHORT);
 
   RegisterRecordArrays(job);
   if (!AllocateRecord(job)) return FailOpen(job, MOVIE_ERROR_MEMORY);
@@ -352,6 +368,7 @@ Movie* OpenSteps(OpenJob* job, const void* source, uint32_t open_start) {
   if (!ReadTables(job)) return FailOpen(job, MOVIE_ERROR_TABLES_SHORT);
   if (const char* refusal = MovieCheckIndex(m)) return FailOpen(job, refusal);
   job->all_key = FindPeakRate(m);
+  SizeFrameData(job);
   if (!AllocateFrameBuffers(job)) return FailOpen(job, MOVIE_ERROR_MEMORY);
 
   m->io_buffer_size = m->peak_rate;
@@ -364,8 +381,15 @@ Movie* OpenSteps(OpenJob* job, const void* source, uint32_t open_start) {
     g_read_speed = kUnset;
   }
   if (job->from_memory) {
-    m->preload = const_cast<uint8_t*>(job->image) + (m->frame_index[0] & ~1u);
+    const uint32_t first = m->frame_index[0] & ~1u;
+    m->preload = const_cast<uint8_t*>(job->image) + first;
+    uint64_t image_end = uint64_t{m->size_less_8} + 8;
+    if (job->source_length) image_end = std::min<uint64_t>(image_end, job->source_length);
+    m->preload_bytes = static_cast<uint32_t>(image_end - first);  // tables end <= image end
   } else {
+    // A ring larger than the whole file would never fill.
+    if (job->source_length)
+      m->io_buffer_size = static_cast<uint32_t>(std::min<uint64_t>(m->io_buffer_size, job->source_length));
     m->io_buffer_size = m->io.get_buffer_size(&m->io, m->io_buffer_size);
     if (m->io_buffer_size >= uint64_t{m->size_less_8} * 9 / 10) m->flags |= OPEN_PRELOAD;
     if (m->flags & OPEN_PRELOAD) {

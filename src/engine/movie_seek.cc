@@ -155,12 +155,7 @@ void TrimRing(Movie* movie, uint32_t played, const TrackPlan& plan, uint32_t tar
 // Loads frame k's packet without feeding the sound (the device must not
 // start before the new picture is ready).
 void LoadPacket(Movie* movie, uint32_t k) {
-  const uint32_t offset = MovieFrameOffset(movie, k);
-  if (movie->preload) {
-    movie->frame_data = movie->preload + (offset - MovieFrameOffset(movie, 1));
-  } else {
-    movie->io.read_frame(&movie->io, k - 1, offset, movie->frame_data, MovieFrameSize(movie, k));
-  }
+  MovieReadPacket(movie, k);
   std::atomic_ref<int32_t>(movie->frame_num).store(static_cast<int32_t>(k), std::memory_order_relaxed);
 }
 

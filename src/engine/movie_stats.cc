@@ -112,6 +112,8 @@ void MovieGetSummary(Movie* movie, MovieSummary* out) {
   s.highest_input = io.highest_buffered;
   s.peak_rate = movie->peak_rate;
   s.peak_frame = movie->peak_frame + 1;
+  s.damaged_frames = movie->damaged_frames;
+  s.first_damaged_frame = movie->first_damaged_frame;
   *out = s;
 }
 
@@ -127,6 +129,14 @@ void DurationText(uint32_t t, char* text, size_t size) {
     uint32_t h = t / 3600000, m = t % 3600000 / 60000;
     std::snprintf(text, size, "%u hour%s %u minute%s", h, Plural(h), m, Plural(m));
   }
+}
+
+void DamageText(const MovieSummary& s, char* text, size_t size) {
+  if (size == 0) return;
+  text[0] = 0;
+  if (s.damaged_frames == 0) return;
+  std::snprintf(text, size, "Damaged or missing frames: %u (first at frame %u)", s.damaged_frames,
+                s.first_damaged_frame);
 }
 
 int PlayerBuildSummary(const MovieSummary& s, const SummaryDisplay& display, char* text,
@@ -160,12 +170,16 @@ int PlayerBuildSummary(const MovieSummary& s, const SummaryDisplay& display, cha
     std::snprintf(second_line, sizeof second_line, "Second slowest frame: %i (%s frames/sec)\n",
                   static_cast<int>(s.second_slowest_frame), figure);
   }
+  // Only a damaged movie gets the line, so a whole one's summary is unchanged.
+  char damage[96];
+  DamageText(s, damage, sizeof damage - 1);
+  if (damage[0]) std::strcat(damage, "\n");
   auto i = [](uint32_t v) { return static_cast<int>(v); };
   std::snprintf(
       text, size,
       "Video: %i x %i at %s frames/sec\nTotal frames: %i\n\nTotal frames played: %i\n"
       "Frame rate played: %s\nFrame rate obtained: %s frames/sec\nSkipped frames: %i\n"
-      "Skipped blits: %i\nSound skips: %i\n\nPercentage spent decompressing video: %s\n"
+      "Skipped blits: %i\nSound skips: %i\n%s\nPercentage spent decompressing video: %s\n"
       "Percentage spent decompressing audio: %s\nPercentage spent blitting: %s\n"
       "Percentage spent reading: %s\nPercentage spent reading while idle: %s\n"
       "Percentage spent reading in background: %s\nSpeed of playback device: %i bytes/sec\n\n"
@@ -174,7 +188,7 @@ int PlayerBuildSummary(const MovieSummary& s, const SummaryDisplay& display, cha
       "Total memory used: %i\nTotal input memory: %i\nHighest input memory used: %i\n\n"
       "Blitting style: %s\nVideo mode: %i x %i at %i bits\n",
       i(s.width), i(s.height), file_rate, i(s.frames), i(s.frames_played), rate_played,
-      rate_obtained, i(s.skipped_frames), i(s.skipped_blits), i(s.sound_skips), shares[0],
+      rate_obtained, i(s.skipped_frames), i(s.skipped_blits), i(s.sound_skips), damage, shares[0],
       shares[1], shares[2], shares[3], shares[4], shares[5], i(s.read_speed), playback_time,
       open_time, i(s.slowest_frame), slowest, second_line, i(s.average_rate),
       i(s.average_frame_size), i(s.peak_rate), i(s.peak_frame), i(s.memory_used),

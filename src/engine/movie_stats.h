@@ -36,9 +36,12 @@ struct MovieSummary {
   uint32_t average_rate, average_frame_size;
   uint32_t memory_used, input_memory, highest_input;
   uint32_t peak_rate, peak_frame;  // peak_frame counts from 1
+  // Frames not shown as stored (missing bytes or damaged video data) and the
+  // first of them (0 = none): a damaged movie must not pass for a good one.
+  uint32_t damaged_frames, first_damaged_frame;
 };
 static_assert(sizeof(MovieRealtime) == 14 * 4);
-static_assert(sizeof(MovieSummary) == 31 * 4);
+static_assert(sizeof(MovieSummary) == 33 * 4);
 
 // Both first book pending blit time and the slowest-frame time, as every
 // operation that ends a frame's display does. A null movie leaves out as it is.
@@ -53,6 +56,10 @@ struct SummaryDisplay {
   const char* style_name;
   uint32_t screen_width, screen_height, bits_per_pixel;
 };
+
+// "Damaged or missing frames: N (first at frame K)" for a damaged movie, an
+// empty text for a whole one.
+void DamageText(const MovieSummary& summary, char* text, size_t size);
 
 // The playback summary text. Returns 0 and builds nothing when no frame was
 // played (the summary is then not shown).

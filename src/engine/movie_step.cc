@@ -131,6 +131,26 @@ void NoteFirstDecode(Movie* movie) {
   movie->first_frame_time = SetTime(movie->frame_start_time);
 }
 
+// Counts the frame now stepped as damaged, once per step.
+void NoteDamagedFrame(Movie* movie) {
+  if (movie->last_damaged_step == movie->frame_num && movie->damaged_frames) return;
+  movie->last_damaged_step = movie->frame_num;
+  movie->damaged_frames += 1;
+  if (movie->first_damaged_frame == 0 && movie->frame_num > 0)
+    movie->first_damaged_frame = static_cast<uint32_t>(movie->frame_num);
+}
+
+// After a read error no frame is decoded, but the rest are still stepped at
+// the movie's own rate from the first missing one on, so the movie takes its
+// length and its end is not raced through. 1 = wait.
+int WaitForMissingFrame(Movie* movie) {
+  if (movie->paused) return 1;
+  if (movie->missing_clock_start == 0) return 0;  // the first missing frame goes at once
+  const uint32_t now = MovieClockMs();
+  const uint32_t due = MovieDueMs(movie, movie->missing_steps);
+  return static_cast<int32_t>(now - movie->missing_clock_start) >= static_cast<int32_t>(due) ? 0 : 1;
+}
+
 // Clears every track's underrun flag; true when one of them calls for a
 // recovery (set while the frame is past 1 and not yet in the closing 0.75 s,
 // where the ring is flushed and running dry is expected).
@@ -183,14 +203,14 @@ MoviePacket MovieLoadedPacket(const Movie* movie) {
   if (end <= start) return p;
   uint32_t size = end - start;
   if (movie->preload) {
+    // What the image really holds: a cut image ends before the header says.
     uint32_t first = movie->frame_index[0] & kOffsetMask;
-    uint64_t image = uint64_t{movie->size_less_8} + 8;
     uint64_t offset = uint64_t{start} - first;
-    uint64_t available = image > uint64_t{first} + offset ? image - first - offset : 0;
+    uint64_t available = movie->preload_bytes > offset ? movie->preload_bytes - offset : 0;
     if (start < first) available = 0;
     if (size > available) size = static_cast<uint32_t>(available);
-  } else if (size > movie->largest_frame) {
-    size = movie->largest_frame;
+  } else if (size > movie->frame_data_size) {
+    size = movie->frame_data_size;
   }
   p.size = size;
   return p;
@@ -198,11 +218,13 @@ MoviePacket MovieLoadedPacket(const Movie* movie) {
 
 void MovieDecodeVideo(Movie* movie, const uint8_t* data, uint32_t size, bool key_frame) {
   uint32_t cur = movie->cur_buffer & 1;
-  VideoDecodeFrame(movie->plane_width, movie->decoded_width, movie->decoded_height,
-                   movie->yuv_buffers[cur], movie->yuv_buffers[cur ^ 1], movie->alpha_buffers[cur],
-                   movie->alpha_buffers[cur ^ 1], movie->block_map, movie->plane_height, data, size,
-                   key_frame ? 1 : 0, movie->bundle_buffers, movie->flags, movie->video_flags);
+  const int whole = VideoDecodeFrame(
+      movie->plane_width, movie->decoded_width, movie->decoded_height, movie->yuv_buffers[cur],
+      movie->yuv_buffers[cur ^ 1], movie->alpha_buffers[cur], movie->alpha_buffers[cur ^ 1],
+      movie->block_map, movie->plane_height, data, size, key_frame ? 1 : 0, movie->bundle_buffers,
+      movie->flags, movie->video_flags);
   movie->cur_buffer = cur ^ 1;
+  if (!whole) NoteDamagedFrame(movie);
 }
 
 void MovieStartClock(Movie* movie) {
@@ -233,9 +255,9 @@ void MovieNoteFrameTime(Movie* movie, uint32_t now) {
 
 int MovieWait(Movie* movie) {
   if (!movie) return 0;
-  // The first frame is never held back; after a read error the caller steps
-  // on through the remaining frames without waiting for them.
-  if ((movie->frames_decoded == 0 && !movie->paused) || movie->read_error) return 0;
+  // The first frame is never held back.
+  if (movie->frames_decoded == 0 && !movie->paused && !movie->read_error) return 0;
+  if (movie->read_error) return WaitForMissingFrame(movie);
   if (movie->clock_start == 0) StartClockAt(movie, MovieClockMs());
   ServiceSound(movie);
   uint32_t now = MovieClockMs();
@@ -294,7 +316,18 @@ int MovieDoFrame(Movie* movie) {
   movie->slow_frame_start = SetTime(movie->frame_start_time);
 
   if (movie->io.read_error) movie->read_error = 1;
-  if (movie->read_error) return 1;
+  if (movie->read_error) {
+    if (movie->last_damaged_step != movie->frame_num || !movie->damaged_frames) {
+      NoteDamagedFrame(movie);
+      if (movie->missing_clock_start == 0) {
+        const uint32_t now = MovieClockMs();
+        movie->missing_clock_start = now ? now : 1;
+      }
+      movie->missing_steps += 1;
+    }
+    SetForegroundBusy(movie, 0);
+    return 1;
+  }
 
   MoviePacket packet = MovieLoadedPacket(movie);
   uint32_t video_at = MovieDecodeAudio(movie, packet.data, packet.size);

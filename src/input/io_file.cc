@@ -48,6 +48,7 @@ uint32_t BytesLeftAfter(const IoReader* io, uint32_t pos) {
 }
 
 void DiscardRing(IoReader* io) {
+  StoreShared(io->file_ended, 0);
   io->buffered.store(0, std::memory_order_relaxed);
   io->free_bytes.store(io->buffer_size, std::memory_order_release);
   io->read_ptr = io->buffer_start;
@@ -69,6 +70,16 @@ bool SeekTo(IoReader* io, uint32_t offset) {
 uint32_t ReadFromFile(IoReader* io, void* dest, uint32_t size) {
   const uint32_t got = size ? FileRead(io->file_handle, dest, size) : 0;
   if (got < size) StoreShared(io->read_error, 1);
+  io->file_pos += got;
+  io->total_bytes_read += got;
+  return got;
+}
+
+// One read-ahead chunk. A short one marks the end of the data rather than an
+// error: the bytes before it may still hold whole frames.
+uint32_t ReadAheadFromFile(IoReader* io, uint8_t* dest) {
+  const uint32_t got = FileRead(io->file_handle, dest, IO_CHUNK_SIZE);
+  if (got < IO_CHUNK_SIZE) StoreShared(io->file_ended, 1);
   io->file_pos += got;
   io->total_bytes_read += got;
   return got;
@@ -179,8 +190,11 @@ uint32_t IoFileReadFrame(IoReader* io, uint32_t, int64_t offset, void* dest, uin
       locked = true;
       continue;
     }
-    // The ring is empty and stays empty: the rest comes straight from the file.
-    if (!LoadShared(io->read_error)) {
+    // The ring is empty and stays empty: the rest comes straight from the
+    // file, unless read-ahead already met its end, so this frame is not whole.
+    if (LoadShared(io->file_ended)) {
+      StoreShared(io->read_error, 1);
+    } else if (!LoadShared(io->read_error)) {
       const uint32_t read_start = Now();
       const uint32_t got = ReadFromFile(io, out, wanted);
       io->logical_pos += got;
@@ -223,7 +237,8 @@ int32_t IoFileIdle(IoReader* io) {
     return -1;
   }
   // The last partial chunk of a movie is never read ahead; read_frame reads it.
-  if (LoadShared(io->read_error) || io->free_bytes.load(std::memory_order_acquire) < IO_CHUNK_SIZE ||
+  if (LoadShared(io->read_error) || LoadShared(io->file_ended) ||
+      io->free_bytes.load(std::memory_order_acquire) < IO_CHUNK_SIZE ||
       BytesLeftAfter(io, io->file_pos) < IO_CHUNK_SIZE) {
     StoreShared(io->fill_target, io->buffered.load(std::memory_order_relaxed));
     Unlock(io);
@@ -231,8 +246,10 @@ int32_t IoFileIdle(IoReader* io) {
   }
   const uint32_t start = Now();
   StoreShared(io->reading_now, 1);
-  const uint32_t got = ReadFromFile(io, io->write_ptr, IO_CHUNK_SIZE);
+  const uint32_t got = ReadAheadFromFile(io, io->write_ptr);
   StoreShared(io->reading_now, 0);
+  // After a short chunk write_ptr is off the chunk grid, but nothing is
+  // written at it again before the ring is discarded.
   io->write_ptr += got;
   if (io->write_ptr == io->buffer_end) io->write_ptr = io->buffer_start;
   io->free_bytes.fetch_sub(got, std::memory_order_acq_rel);

@@ -69,6 +69,13 @@ struct IoReader {
   void (*yield)(IoReader* io);
 
   ServiceNode service_node;
+
+  // A read-ahead chunk came back short: the file ends (or failed) before the
+  // movie does. The bytes that arrived stay in the ring and are delivered;
+  // nothing more is read ahead, and read_error is set by the first
+  // read_frame that needs bytes beyond them. Cleared when the ring is
+  // discarded for a seek.
+  uint32_t file_ended;
 };
 
 // The millisecond clock behind the reader's timings and its throttling, and

@@ -60,11 +60,25 @@ int OpenNamed(PlayerState& p, const char* name) {
   p.missing_track = PlayerMissingTrack(p.options, movie);
   PlayerApplyVolume();
   NoteTitleName(p, name);
+  std::snprintf(p.movie_name, sizeof p.movie_name, "%s", name);
   return PlayerSetUpMovie() ? 0 : 1;
+}
+
+// A movie with damaged or missing frames plays on as far as it can; on
+// closing it the front end gets one line saying so (the summary, when
+// asked for, carries the same figures).
+void WarnIfDamaged(PlayerState& p) {
+  if (!p.movie || p.logo_mode || !p.movie->damaged_frames || !p.ops->warn) return;
+  char line[kCommandTextSize + 160];
+  std::snprintf(line, sizeof line,
+                "Warning: %s: movie damaged: Damaged or missing frames: %u (first at frame %u)",
+                p.movie_name, p.movie->damaged_frames, p.movie->first_damaged_frame);
+  p.ops->warn(line);
 }
 
 // Closes the finished movie and opens the next name; 0 to play on.
 int NextFile(PlayerState& p, const char* name) {
+  WarnIfDamaged(p);
   MovieClose(p.movie);
   p.movie = nullptr;
   p.previous_display = p.display;
@@ -101,6 +115,7 @@ void SleepSlice(int32_t* idle_ms) {
 // Everything the player holds, in the reverse order of taking it; closing
 // the display buffers also restores a changed screen mode.
 void ReleaseAll(PlayerState& p) {
+  WarnIfDamaged(p);
   MovieClose(p.movie);
   p.movie = nullptr;
   CloseFileHandle(p);
@@ -244,6 +259,7 @@ void ShowLogo() {
   PlayerState& p = g_player;
   PlayerOptions* o = p.options;
   PlayerTakeSummary();
+  WarnIfDamaged(p);
   Movie* logo = MovieOpen(kLogoMovie, OPEN_FROM_MEMORY);
   MovieClose(p.movie);
   p.movie = logo;

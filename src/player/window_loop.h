@@ -38,6 +38,8 @@ struct PlayerWindowOps {
   void (*update_all)();
   // Sets the window's title; null where the title is fixed (Windows).
   void (*set_title)(const char* title);
+  // One warning line for a console; null where there is none (Windows).
+  void (*warn)(const char* text);
 };
 
 // The front end of this build (app/window_win32.cc, sdl/window_sdl.cc or
@@ -80,6 +82,7 @@ struct PlayerState {
   int32_t quit_now;
   // The sound line of the summary ("Sound: ..."); null leaves it out.
   const char* sound_note;
+  char movie_name[kCommandTextSize];  // the name the current movie was opened by
 };
 
 // The process-wide player state (one player window per process).

@@ -31,30 +31,34 @@ void KeepPlane(uint8_t* dest, const uint8_t* prev, uint32_t width8, uint32_t hei
   for (uint32_t y = 0; y < height8; y++) std::memcpy(dest + y * pitch, prev + y * pitch, width8);
 }
 
+// Decodes one plane from data[begin, end); *whole drops to false when the
+// plane had to be abandoned.
 uint32_t DecodeSpan(const PlaneDecodeArgs& plane, const uint8_t* data, uint32_t begin,
-                    uint32_t end) {
-  int ok;
+                    uint32_t end, bool* whole) {
+  int ok = 1;
   if (begin > end) begin = end;  // located past the data: every read is past the end
-  return begin + VideoDecodePlane(plane, data + begin, end - begin, &ok);
+  const uint32_t used = VideoDecodePlane(plane, data + begin, end - begin, &ok);
+  if (!ok) *whole = false;
+  return begin + used;
 }
 
 }  // namespace
 
-void VideoDecodeFrame(uint32_t pitch, uint32_t width, uint32_t height, uint8_t* dest,
+int VideoDecodeFrame(uint32_t pitch, uint32_t width, uint32_t height, uint8_t* dest,
                       const uint8_t* prev, uint8_t* dest_alpha, const uint8_t* prev_alpha,
                       uint8_t* block_map, uint32_t rows, const uint8_t* data, uint32_t data_size,
                       int /*key_frame*/, uint8_t* const bundle_buffers[BUNDLE_COUNT],
                       uint32_t flags, uint32_t video_flags) {
-  if (!dest || !prev || !block_map || !bundle_buffers || (!data && data_size)) return;
+  if (!dest || !prev || !block_map || !bundle_buffers || (!data && data_size)) return 0;
   FrameGeometry g{pitch, rows, RoundUp8(width), RoundUp8(height), RoundUp8((width + 1) / 2),
                   RoundUp8((height + 1) / 2)};
   // A geometry the buffers cannot hold is refused outright.
   if (width == 0 || height == 0 || pitch % 16 || rows % 16 || g.width8 > pitch ||
       g.height8 > rows || g.cwidth8 > pitch / 2 || g.cheight8 > rows / 2 || pitch > 0x8000 ||
       rows > 0x8000)
-    return;
+    return 0;
   for (int b = 0; b < BUNDLE_COUNT; b++)
-    if (!bundle_buffers[b]) return;
+    if (!bundle_buffers[b]) return 0;
 
   PlaneDecodeArgs luma{dest, prev, g.width8, g.height8, pitch, rows, block_map, pitch / 16,
                        1, bundle_buffers, pitch, (flags & kOldColours) ? 1u : 0u};
@@ -72,10 +76,12 @@ void VideoDecodeFrame(uint32_t pitch, uint32_t width, uint32_t height, uint8_t* 
   bool grey = flags & kGrey;
   auto keep_all = [&](bool keep_luma) {
     if (keep_luma) KeepPlane(luma.dest, luma.prev, luma.width8, luma.height8, luma.pitch);
-    if (grey) return;
+    if (grey) return 0;
     KeepPlane(chroma1.dest, chroma1.prev, chroma1.width8, chroma1.height8, chroma1.pitch);
     KeepPlane(chroma2.dest, chroma2.prev, chroma2.width8, chroma2.height8, chroma2.pitch);
+    return 0;
   };
+  bool whole = true;
 
   uint32_t pos = 0;
   if (video_flags & kAlpha) {
@@ -91,7 +97,7 @@ void VideoDecodeFrame(uint32_t pitch, uint32_t width, uint32_t height, uint8_t* 
       PlaneDecodeArgs alpha = luma;
       alpha.dest = dest_alpha;
       alpha.prev = prev_alpha;
-      DecodeSpan(alpha, data, 4, alpha_size);
+      DecodeSpan(alpha, data, 4, alpha_size, &whole);
     }
     pos = alpha_size;
   }
@@ -100,11 +106,12 @@ void VideoDecodeFrame(uint32_t pitch, uint32_t width, uint32_t height, uint8_t* 
     uint32_t luma_size = data_size - pos >= 4 ? LoadLe32(data + pos) : 0;
     if (luma_size < 4 || luma_size > data_size - pos) return keep_all(true);
     chroma_pos = pos + luma_size;
-    DecodeSpan(luma, data, pos + 4, chroma_pos);
+    DecodeSpan(luma, data, pos + 4, chroma_pos, &whole);
   } else {
-    chroma_pos = DecodeSpan(luma, data, pos, data_size);
+    chroma_pos = DecodeSpan(luma, data, pos, data_size, &whole);
   }
-  if (grey) return;
-  uint32_t second_pos = DecodeSpan(chroma1, data, chroma_pos, data_size);
-  DecodeSpan(chroma2, data, second_pos, data_size);
+  if (grey) return whole ? 1 : 0;
+  uint32_t second_pos = DecodeSpan(chroma1, data, chroma_pos, data_size, &whole);
+  DecodeSpan(chroma2, data, second_pos, data_size, &whole);
+  return whole ? 1 : 0;
 }

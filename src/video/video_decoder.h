@@ -13,8 +13,10 @@ void BundleBuffersSize(uint32_t w16, uint32_t sizes[BUNDLE_COUNT]);
 // buffer holds pitch x rows luma bytes then the two chroma planes of
 // (pitch/2) x (rows/2). Alpha planes may be null. block_map gets one byte per
 // 16x16 luma area that changed. The data is untrusted: nothing outside the
-// given buffers is ever read or written, whatever the bytes say.
-void VideoDecodeFrame(uint32_t pitch, uint32_t width, uint32_t height, uint8_t* dest,
+// given buffers is ever read or written, whatever the bytes say. Returns 1
+// when every plane decoded from its own data, 0 when the data was damaged (a
+// plane abandoned or not locatable: the picture then keeps what it had).
+int VideoDecodeFrame(uint32_t pitch, uint32_t width, uint32_t height, uint8_t* dest,
                       const uint8_t* prev, uint8_t* dest_alpha, const uint8_t* prev_alpha,
                       uint8_t* block_map, uint32_t rows, const uint8_t* data, uint32_t data_size,
                       int key_frame, uint8_t* const bundle_buffers[BUNDLE_COUNT], uint32_t flags,

@@ -210,6 +210,39 @@ TEST_F(HostileFiles, EveryHeaderFieldAtExtremes) {
   }
 }
 
+// Found by the info fuzzer: a 499-byte file whose header claims a 4 GB movie
+// with a 2 GB largest frame, and one index entry far out, made the open ask
+// for a 2 GB frame buffer. Buffers follow the file, not the claims.
+TEST_F(HostileFiles, AHeaderClaimingGigabytesGetsBuffersTheSizeOfTheFile) {
+  std::vector<uint8_t> bent = BaseMovie();
+  const uint32_t frames = FixtureWord(bent, 8);
+  FixtureSetWord(&bent, 4, 0xFF000890u);   // size less 8
+  FixtureSetWord(&bent, 12, 0x800025C8u);  // largest frame
+  FixtureSetIndexEntry(&bent, frames, 0x80000000u);  // the last frame spans 2 GB
+  for (uint32_t io_size : {0u, 1u << 20}) {
+    MovieSetIoBufferSize(static_cast<int32_t>(io_size));
+    const uint64_t live_before = g_live_bytes;
+    g_peak_bytes = g_live_bytes;
+    const std::string path = FixtureWriteFile("claims.vxn", bent);
+    Movie* movie = MovieOpen(path.c_str(), OPEN_NO_THREAD | OPEN_IO_SIZE);
+    ASSERT_NE(movie, nullptr) << MovieGetError();
+    for (uint32_t f = 1; f <= frames; f++) {
+      EXPECT_EQ(MovieDoFrame(movie), f < frames ? 0 : 1) << f;  // the last one is missing
+      MovieNextFrame(movie);
+    }
+    MovieClose(movie);
+    EXPECT_EQ(g_live_bytes, live_before);
+    EXPECT_LT(g_peak_bytes - live_before, (4u << 20) + 64 * uint64_t{bent.size()});
+  }
+  // Preloaded, the block is the file's size too.
+  g_peak_bytes = g_live_bytes;
+  const uint64_t live_before = g_live_bytes;
+  Movie* movie = MovieOpen(FixtureWriteFile("claims_p.vxn", bent).c_str(), OPEN_NO_THREAD | OPEN_PRELOAD);
+  ASSERT_NE(movie, nullptr) << MovieGetError();
+  MovieClose(movie);
+  EXPECT_LT(g_peak_bytes - live_before, (4u << 20) + 64 * uint64_t{bent.size()});
+}
+
 TEST_F(HostileFiles, TrackTablesLie) {
   const uint32_t values[] = {0, 1, 0xFFFF, 0x10000000, 0x7FFFFFFF, 0xFFFFFFFFu, 0xF000AC44u};
   for (size_t slot = 44; slot < 44 + 24; slot += 4) {
@@ -300,17 +333,31 @@ TEST_F(HostileFiles, CodedDataAtExtremes) {
 
 namespace {
 
-TEST(HostileImages, AnImageShorterThanItsMovieIsRefusedNotRead) {
-  std::vector<uint8_t> movie = BaseMovie();
-  movie.resize(movie.size() - 1);
-  MovieSetMemorySize(static_cast<uint32_t>(movie.size()));
-  EXPECT_EQ(MovieOpen(movie.data(), OPEN_FROM_MEMORY | OPEN_NO_THREAD), nullptr);
-  EXPECT_STREQ(MovieGetError(), "The movie is longer than the memory image holding it.");
-  // The length is consumed by that open: the next one trusts the header again.
-  movie = BaseMovie();
-  Movie* opened = MovieOpen(movie.data(), OPEN_FROM_MEMORY | OPEN_NO_THREAD);
-  ASSERT_NE(opened, nullptr);
+TEST(HostileImages, AnImageShorterThanItsMovieIsNotReadPastItsEnd) {
+  const std::vector<uint8_t> whole = BaseMovie();
+  // A heap block of exactly the cut length, so ASan sees any read past it.
+  const size_t cut = whole.size() - 1;
+  std::unique_ptr<uint8_t[]> image(new uint8_t[cut]);
+  std::copy(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cut), image.get());
+  MovieSetMemorySize(static_cast<uint32_t>(cut));
+  Movie* opened = MovieOpen(image.get(), OPEN_FROM_MEMORY | OPEN_NO_THREAD);
+  ASSERT_NE(opened, nullptr) << MovieGetError();
+  for (uint32_t f = 1; f < opened->frames; f++) {
+    EXPECT_EQ(MovieDoFrame(opened), 0) << f;  // whole frames play
+    MovieNextFrame(opened);
+  }
+  EXPECT_EQ(MovieDoFrame(opened), 1);  // the cut one is missing
+  EXPECT_EQ(opened->damaged_frames, 1u);
+  EXPECT_EQ(opened->first_damaged_frame, opened->frames);
   MovieClose(opened);
+  // Tables cut by the image's end are refused.
+  MovieSetMemorySize(50);
+  EXPECT_EQ(MovieOpen(whole.data(), OPEN_FROM_MEMORY | OPEN_NO_THREAD), nullptr);
+  EXPECT_STRNE(MovieGetError(), "");
+  // The length is consumed by each open: the next one trusts the header again.
+  Movie* again = MovieOpen(whole.data(), OPEN_FROM_MEMORY | OPEN_NO_THREAD);
+  ASSERT_NE(again, nullptr);
+  MovieClose(again);
 }
 
 TEST(HostileImages, AHugeTrackSizeGetsABoundedRing) {

@@ -232,14 +232,45 @@ TEST_F(IoFileTest, ShortReadsAreStickyErrors) {
   EXPECT_EQ(io_.idle(&io_), 0);
 }
 
-TEST_F(IoFileTest, ShortChunkSetsTheErrorToo) {
-  Open(kChunk + 100, 2 * kChunk, 4 * kChunk);
+TEST_F(IoFileTest, ShortChunkKeepsItsBytesAndTheFirstIncompleteFrameFails) {
+  Open(kChunk + 100, 2 * kChunk, 4 * kChunk);  // the file stops 100 bytes into chunk 2
   EXPECT_EQ(io_.idle(&io_), static_cast<int32_t>(kChunk));
   EXPECT_EQ(io_.idle(&io_), 100);
-  EXPECT_EQ(io_.read_error, 1u);
-  EXPECT_EQ(io_.idle(&io_), 0);
+  EXPECT_EQ(io_.read_error, 0u);  // what arrived is still whole frames' worth
+  EXPECT_EQ(io_.idle(&io_), 0);   // and nothing more is read ahead
+  EXPECT_EQ(io_.fill_target, io_.buffered.load());
+  const uint32_t file_reads = io_.total_bytes_read;
+  ExpectFrame(0, kChunk - 50);
+  ExpectFrame(kChunk - 50, 150);  // the last whole frame ends at the file's end
+  EXPECT_EQ(io_.read_error, 0u);
+  EXPECT_EQ(io_.total_bytes_read, file_reads);  // all of it came from the ring
   std::vector<uint8_t> out(10);
-  EXPECT_EQ(io_.read_frame(&io_, 0, 0, out.data(), 10), 0u);
+  EXPECT_EQ(io_.read_frame(&io_, 0, -1, out.data(), 10), 0u);  // nothing left for this one
+  EXPECT_EQ(io_.read_error, 1u);
+  EXPECT_EQ(io_.read_frame(&io_, 0, 0, out.data(), 10), 0u);  // and the error is sticky
+}
+
+TEST_F(IoFileTest, AFrameCutByTheShortChunkDeliversWhatArrivedAndFails) {
+  Open(kChunk + 100, 2 * kChunk, 4 * kChunk);
+  Fill();
+  ExpectFrame(0, kChunk);
+  std::vector<uint8_t> out(300, 0x5A);
+  EXPECT_EQ(io_.read_frame(&io_, 0, -1, out.data(), 300), 100u);
+  for (uint32_t i = 0; i < 100; i++) ASSERT_EQ(out[i], PatternByte(kChunk + i));
+  EXPECT_EQ(out[100], 0x5A);
+  EXPECT_EQ(io_.read_error, 1u);
+}
+
+TEST_F(IoFileTest, SeekingBackAfterAShortChunkReadsAfresh) {
+  Open(2 * kChunk + 100, 4 * kChunk, 6 * kChunk);
+  Fill();
+  EXPECT_EQ(io_.file_ended, 1u);
+  ExpectFrame(10, 100);
+  ExpectFrame(0, 100);  // backwards: the ring is discarded and refilled
+  EXPECT_EQ(io_.file_ended, 0u);
+  Fill();
+  ExpectFrame(100, 2 * kChunk);
+  EXPECT_EQ(io_.read_error, 0u);
 }
 
 TEST_F(IoFileTest, BusyLockYieldsAndChangesNothing) {

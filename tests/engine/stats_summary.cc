@@ -115,6 +115,23 @@ TEST(PlayerBuildSummary, OneFrameAndFreeRate) {
   EXPECT_NE(t.find("Slowest frame: 17 (22.2 frames/sec)\n\nAverage data rate"), std::string::npos);
 }
 
+TEST(PlayerBuildSummary, ADamagedMovieSaysSoAfterTheSkipLines) {
+  MovieSummary s = SampleSummary();
+  char whole[4096];
+  ASSERT_EQ(PlayerBuildSummary(s, {"x", 1, 2, 3}, whole, sizeof whole), 1);
+  EXPECT_EQ(std::string(whole).find("Damaged"), std::string::npos);
+  s.damaged_frames = 151;
+  s.first_damaged_frame = 150;
+  char text[4096];
+  ASSERT_EQ(PlayerBuildSummary(s, {"x", 1, 2, 3}, text, sizeof text), 1);
+  std::string t = text;
+  const std::string line = "Damaged or missing frames: 151 (first at frame 150)\n";
+  EXPECT_NE(t.find("Sound skips: 2\n" + line + "\nPercentage"), std::string::npos) << t;
+  // Apart from that one line the text is the whole movie's.
+  t.erase(t.find(line), line.size());
+  EXPECT_EQ(t, whole);
+}
+
 TEST(PlayerBuildSummary, NothingWithoutAPlayedFrame) {
   MovieSummary s = SampleSummary();
   s.frames_played = 0;

@@ -82,6 +82,7 @@ struct ReaderMovie {
     m.frame_index = index;
     m.size_less_8 = 112;
     m.largest_frame = 2;
+    m.frame_data_size = 2;
     m.frame_data = frame_data;
     m.block_map = map;
     m.block_count = 1;

@@ -90,6 +90,7 @@ struct HandMovie {
     m.size_less_8 = kFirst + 2 * frames - 8;
     image.assign(2 * frames, 0);
     m.preload = image.data();
+    m.preload_bytes = static_cast<uint32_t>(image.size());
     m.largest_frame = 2;
     m.flags = OPEN_PRELOAD;
     m.tracks = tracks;
@@ -362,16 +363,46 @@ TEST_F(FrameSchedule, FrameOneAfterFiveMinutesCyclesTheSoundOnce) {
 }
 
 TEST_F(FrameSchedule, ReadErrorStopsDecodingButNotStepping) {
-  HandMovie m(30, 1, 4);
+  HandMovie m(30, 1, 5);
   m.Step();
   m->io.read_error = 1;
   EXPECT_EQ(MovieDoFrame(&m.movie), 1);
+  EXPECT_EQ(MovieDoFrame(&m.movie), 1);  // asked twice, the step counts once
   EXPECT_EQ(m->read_error, 1u);
   EXPECT_EQ(m->frames_decoded, 1u);
-  EXPECT_EQ(m.Wait(), 0);  // no waiting for frames that will not come
+  EXPECT_EQ(m->damaged_frames, 1u);
+  EXPECT_EQ(m->first_damaged_frame, 2u);
   MovieNextFrame(&m.movie);
   EXPECT_EQ(m->frame_num, 3);
+  // The missing frames keep the movie's pace: one every 33 ms, not raced.
+  EXPECT_EQ(m.Wait(), 1);
+  HandClock::Advance(32);
+  EXPECT_EQ(m.Wait(), 1);
+  HandClock::Advance(1);
+  EXPECT_EQ(m.Wait(), 0);
   EXPECT_EQ(MovieDoFrame(&m.movie), 1);
+  MovieNextFrame(&m.movie);
+  EXPECT_EQ(m.Wait(), 1);
+  HandClock::Advance(33);
+  EXPECT_EQ(m.Wait(), 0);
+  EXPECT_EQ(MovieDoFrame(&m.movie), 1);
+  EXPECT_EQ(m->damaged_frames, 3u);
+  EXPECT_EQ(m->first_damaged_frame, 2u);
+  // Paused, even missing frames wait.
+  MovieNextFrame(&m.movie);
+  HandClock::Advance(1000);
+  MovieSetPause(&m.movie, 1);
+  EXPECT_EQ(m.Wait(), 1);
+}
+
+TEST_F(FrameSchedule, AsFastAsPossibleStepsMissingFramesAtOnce) {
+  HandMovie m(0, 1, 3);
+  m->io.read_error = 1;
+  EXPECT_EQ(m.Wait(), 0);
+  EXPECT_EQ(MovieDoFrame(&m.movie), 1);
+  MovieNextFrame(&m.movie);
+  EXPECT_EQ(m.Wait(), 0);
+  EXPECT_EQ(m->first_damaged_frame, 1u);
 }
 
 TEST_F(FrameSchedule, BlitTimeAndSlowestFramesAreBooked) {
@@ -456,8 +487,12 @@ TEST_F(FrameSchedule, SummaryRecordTakesEachFigureFromItsCounter) {
   m->io.buffer_size = 32768;
   m->io.highest_buffered = 16384;
   HandClock::Advance(250);
+  m->damaged_frames = 6;
+  m->first_damaged_frame = 4;
   MovieSummary s;
   MovieGetSummary(&m.movie, &s);
+  EXPECT_EQ(s.damaged_frames, 6u);
+  EXPECT_EQ(s.first_damaged_frame, 4u);
   EXPECT_EQ(s.width, 32u);
   EXPECT_EQ(s.total_ms, MovieClockMs() - t0);
   EXPECT_EQ(s.file_rate_num, 30u);

@@ -2,10 +2,11 @@
 // setter that works on both builds.
 #pragma once
 #include <atomic>
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+
+#include "support/test_folder.h"
 
 namespace vorn_test {
 
@@ -13,9 +14,7 @@ class ScratchDir {
  public:
   ScratchDir() {
     static std::atomic<unsigned> serial{0};
-    auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    path_ = std::filesystem::temp_directory_path() /
-            ("vorn_platform_" + std::to_string(stamp) + "_" + std::to_string(serial++));
+    path_ = std::filesystem::path(TestFolder()) / ("scratch_" + std::to_string(serial++));
     std::filesystem::create_directories(path_);
   }
   ~ScratchDir() {

@@ -11,6 +11,7 @@
 #include "platform/platform.h"
 #include "player/fake_system.h"
 #include "player/names.h"
+#include "support/test_folder.h"
 #include "writer/movie_writer.h"
 
 namespace {
@@ -31,8 +32,7 @@ std::vector<uint8_t> SmallMovie() {
 class PlayerOpenTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder = std::filesystem::temp_directory_path() / ("vorn_player_open_" + std::to_string(counter++));
-    std::filesystem::create_directories(folder);
+    folder = TestFolder();
     movie_bytes = SmallMovie();
     PlayerOptionsInit(&options);
   }
@@ -59,7 +59,6 @@ class PlayerOpenTest : public ::testing::Test {
     if (file != kInvalidFile) FileClose(file);
     file = kInvalidFile;
   }
-  static inline int counter = 0;
   std::filesystem::path folder;
   std::vector<uint8_t> movie_bytes;
   PlayerOptions options;

@@ -17,6 +17,8 @@
 #include "player/window_loop.h"
 #include "sound/sound_track.h"
 #include "support/movie_fixtures.h"
+#include "writer/encode_movie.h"
+#include "writer/encode_synth.h"
 
 namespace {
 
@@ -98,13 +100,33 @@ void OpsStrip(const char* text, int32_t, int32_t, int32_t, int32_t) {
   g_rig->shown.push_back(Player()->movie ? Player()->movie->shown_frame_num : 0);
 }
 void OpsUpdate() {}
+std::vector<std::string> g_warnings;
+void OpsWarn(const char* text) { g_warnings.push_back(text); }
 void OpsTitle(const char* title) {
   if (g_rig->titles.empty() || g_rig->titles.back() != title) g_rig->titles.push_back(title);
 }
 
 constexpr PlayerWindowOps kOps = {OpsRegister, OpsCreate, OpsPump,     OpsLayout, OpsShow,
                                   OpsHide,     OpsDestroy, OpsFill,    OpsInvalidate, OpsTopLeft,
-                                  OpsExtent,   OpsStrip,   OpsUpdate,  OpsTitle};
+                                  OpsExtent,   OpsStrip,   OpsUpdate,  OpsTitle,
+                                  OpsWarn};
+
+int ShapesPicture(void*, uint32_t frame, VideoPicture* picture) {
+  if (frame >= 20) return 0;
+  SynthPicture(SynthScene::kNoise, frame, 32, 32, false, picture);
+  return 1;
+}
+
+// Twenty real frames at 30 per second, so only missing bytes make damage.
+std::vector<uint8_t> EncodedMovie() {
+  MovieEncodeOptions options;
+  options.video.width = options.video.height = 32;
+  std::vector<uint8_t> bytes;
+  MovieEncodeStats stats;
+  const char* error = nullptr;
+  EXPECT_TRUE(MovieEncode(options, ShapesPicture, nullptr, &bytes, &stats, &error));
+  return bytes;
+}
 
 int RecordingDib(DisplayBuffer* b) {
   g_rig->opened_widths.push_back(b->width);
@@ -127,6 +149,7 @@ class PlayerLoop : public ::testing::Test {
     _putenv("VORN_ANSWER=no");  // error boxes must not wait for a click
 #endif
     g_rig = &rig;
+    g_warnings.clear();
     backend = *DisplayMemoryBackend();
     backend.dib_create = RecordingDib;
     backend.lock = RecordingLock;
@@ -195,6 +218,33 @@ TEST_F(PlayerLoop, PlaysEveryFrameAtItsRateThenTheLogoFor2250Ms) {
   EXPECT_FALSE(rig.window_alive);
   EXPECT_EQ(Player()->summary.frames_played, 6u);
   EXPECT_EQ(rig.buffers_alive, 0);
+}
+
+TEST_F(PlayerLoop, AWholeMovieGivesNoWarning) {
+  ASSERT_EQ(Run(FixtureWriteFile("loop_whole.vxn", EncodedMovie())), 0);
+  EXPECT_TRUE(g_warnings.empty());
+  EXPECT_EQ(Player()->summary.frames_played, 20u);
+  EXPECT_EQ(Player()->summary.damaged_frames, 0u);
+}
+
+TEST_F(PlayerLoop, ACutMovieWarnsOnceAndKeepsItsPaceToTheEnd) {
+  const std::vector<uint8_t> whole = EncodedMovie();
+  // Cut inside frame 11: frames 1-10 play, 11-20 are missing.
+  const size_t cut = (FixtureIndexEntry(whole, 10) & ~1u) + 3;
+  const std::string path =
+      FixtureWriteFile("loop_cut.vxn", std::vector<uint8_t>(whole.begin(), whole.begin() + cut));
+  const uint32_t started = rig.now;
+  ASSERT_EQ(Run(path), 0);
+  ASSERT_EQ(g_warnings.size(), 1u);
+  EXPECT_EQ(g_warnings[0], "Warning: " + path +
+                               ": movie damaged: Damaged or missing frames: 10 (first at frame 11)");
+  EXPECT_EQ(Player()->summary.frames_played, 10u);
+  EXPECT_EQ(Player()->summary.damaged_frames, 10u);
+  EXPECT_EQ(Player()->summary.first_damaged_frame, 11u);
+  // The missing frames take their time too: twenty frames last 19 frame
+  // times (633 ms) before the logo's 2250 ms, not ten.
+  EXPECT_GE(rig.now - started, 620u + 2250u);
+  EXPECT_LE(rig.now - started, 700u + 2250u + 10u);
 }
 
 TEST_F(PlayerLoop, LoopCountPlaysTheMovieThatManyTimes) {

@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+#include "support/test_folder.h"
+
 FixtureMovie FixtureBasic(uint32_t frame_count, uint32_t width, uint32_t height,
                           uint32_t video_bytes, uint32_t key_every) {
   FixtureMovie movie;
@@ -56,16 +58,7 @@ void FixtureSetIndexEntry(std::vector<uint8_t>* bytes, uint32_t i, uint32_t valu
   FixtureSetWord(bytes, FixtureIndexPos(*bytes) + 4 * size_t{i}, value);
 }
 
-// CTest runs every test in its own process, several at once: the running
-// test's name keeps their files apart.
-std::string FixtureTempPath(const std::string& name) {
-  std::string prefix = "vorn_";
-  if (const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info())
-    prefix += std::string(test->test_suite_name()) + "_" + test->name() + "_";
-  for (char& c : prefix)
-    if (c == '/') c = '_';  // parameterised tests carry slashes
-  return testing::TempDir() + prefix + name;
-}
+std::string FixtureTempPath(const std::string& name) { return TestPath(name); }
 
 std::string FixtureWriteFile(const std::string& name, const std::vector<uint8_t>& bytes) {
   const std::string path = FixtureTempPath(name);

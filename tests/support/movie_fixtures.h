@@ -35,6 +35,13 @@ size_t FixtureIndexPos(const std::vector<uint8_t>& bytes);  // 44 + 12N
 uint32_t FixtureIndexEntry(const std::vector<uint8_t>& bytes, uint32_t i);
 void FixtureSetIndexEntry(std::vector<uint8_t>* bytes, uint32_t i, uint32_t value);
 
-// A fresh path in the test temporary directory, and writing bytes there.
+// A path in the running test's own folder (support/test_folder.h), and
+// writing bytes there.
 std::string FixtureTempPath(const std::string& name);
 std::string FixtureWriteFile(const std::string& name, const std::vector<uint8_t>& bytes);
+
+// A real movie from the encoder: `frame_count` frames of moving shapes,
+// width x height, 30 per second, no sound. Every frame decodes whole, so a
+// test can tell damage it made from damage in the fixture.
+std::vector<uint8_t> FixtureEncoded(uint32_t frame_count, uint32_t width = 64,
+                                    uint32_t height = 48);

@@ -159,6 +159,24 @@ TEST(DecodeCommand, AlphaAsAGreyPictureOnlyWhenTheMovieHasIt) {
   EXPECT_EQ(Decode({plain, "--video", out, "--alpha", alpha}), 1);
 }
 
+TEST(DecodeCommand, ACutMovieWritesItsWholeFramesAndExitsThree) {
+  const std::vector<uint8_t> whole = FixtureEncoded(10, 24, 20);
+  const size_t cut = (FixtureIndexEntry(whole, 6) & ~1u) + 2;  // inside frame 7
+  const std::string movie =
+      FixtureWriteFile("decode_cut.vxn", std::vector<uint8_t>(whole.begin(), whole.begin() + cut));
+  const std::string whole_path = FixtureWriteFile("decode_whole.vxn", whole);
+  const std::string out = FixtureTempPath("decode_cut.y4m"), all = FixtureTempPath("decode_all.y4m");
+  EXPECT_EQ(Decode({whole_path, "--video", all}), kExitOk);
+  EXPECT_EQ(Decode({movie, "--video", out}), kExitDamaged);
+  const Y4m cut_frames = ParseY4m(ReadAll(out)), all_frames = ParseY4m(ReadAll(all));
+  ASSERT_EQ(all_frames.frames.size(), 10u);
+  ASSERT_EQ(cut_frames.frames.size(), 6u);
+  for (size_t f = 0; f < 6; f++) EXPECT_EQ(cut_frames.frames[f], all_frames.frames[f]) << f;
+  const std::string pixels = FixtureTempPath("decode_cut.raw");
+  EXPECT_EQ(Decode({movie, "--pixels", "rgb24", "-o", pixels}), kExitDamaged);
+  EXPECT_EQ(ReadAll(pixels).size(), 6u * 24 * 20 * 3);
+}
+
 TEST(DecodeCommand, RefusesWhatItCannotDo) {
   EXPECT_EQ(Decode({"--video", "x.y4m"}), kExitUsage);  // no movie
   EXPECT_EQ(Decode({"movie.vxn"}), kExitUsage);         // nothing asked

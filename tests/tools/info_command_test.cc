@@ -93,4 +93,29 @@ TEST(InfoCommand, TruncatedFramesAreMarked) {
   EXPECT_NE(run.out.find("audio=unreadable"), std::string::npos);
 }
 
+TEST(InfoCommand, CheckDecodesTheWholeMovieAndExitsThreeWhenDamaged) {
+  const std::vector<uint8_t> whole = FixtureEncoded(10, 32, 32);
+  const InfoRun clean = Info({FixtureWriteFile("info_clean.vxn", whole), "--check"});
+  EXPECT_EQ(clean.code, kExitOk) << clean.err;
+  EXPECT_NE(clean.out.find("damaged_frames: 0\nfirst_damaged_frame: 0\n"), std::string::npos)
+      << clean.out;
+  const size_t cut = (FixtureIndexEntry(whole, 4) & ~1u) + 1;  // inside frame 5
+  const std::string path =
+      FixtureWriteFile("info_cut.vxn", std::vector<uint8_t>(whole.begin(), whole.begin() + cut));
+  const InfoRun damaged = Info({path, "--check"});
+  EXPECT_EQ(damaged.code, kExitDamaged);
+  EXPECT_NE(damaged.out.find("damaged_frames: 6\nfirst_damaged_frame: 5\n"), std::string::npos)
+      << damaged.out;
+  EXPECT_NE(damaged.err.find(path + ": movie damaged: Damaged or missing frames: 6 (first at frame 5)"),
+            std::string::npos)
+      << damaged.err;
+  const InfoRun json = Info({path, "--check", "--json", "--frames"});
+  EXPECT_EQ(json.code, kExitDamaged);
+  EXPECT_NE(json.out.find("\"damaged_frames\": 6,\n  \"first_damaged_frame\": 5,\n  \"frame_list\""),
+            std::string::npos)
+      << json.out;
+  // Without --check nothing is decoded and the exit status stays 0.
+  EXPECT_EQ(Info({path}).code, kExitOk);
+}
+
 }  // namespace

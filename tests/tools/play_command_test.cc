@@ -28,7 +28,21 @@ PlayRun Play(std::vector<std::string> args) {
 
 std::string SmallMovie(uint32_t frames) {
   return FixtureWriteFile("play_command_" + std::to_string(frames) + ".vxn",
-                          FixtureBuild(FixtureBasic(frames, 64, 48, 80)));
+                          FixtureEncoded(frames, 64, 48));
+}
+
+TEST(PlayCommand, ACutMovieIsPlayedAsFarAsItGoesThenExitsThree) {
+  const std::vector<uint8_t> whole = FixtureEncoded(12, 64, 48);
+  const size_t cut = (FixtureIndexEntry(whole, 8) & ~1u) + 1;  // inside frame 9
+  const std::string path =
+      FixtureWriteFile("play_cut.vxn", std::vector<uint8_t>(whole.begin(), whole.begin() + cut));
+  const PlayRun run = Play({"--headless", path, "/F0"});
+  EXPECT_EQ(run.code, kExitDamaged) << run.err;
+  EXPECT_NE(run.out.find("Total frames played: 8\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("Damaged or missing frames: 4 (first at frame 9)\n"), std::string::npos);
+  EXPECT_NE(run.err.find(path + ": movie damaged: Damaged or missing frames: 4 (first at frame 9)"),
+            std::string::npos)
+      << run.err;
 }
 
 TEST(PlayCommand, StopsAfterTheRequestedFrames) {

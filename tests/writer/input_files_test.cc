@@ -8,15 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "support/test_folder.h"
 #include "vorntool/commands.h"
 #include "vorntool/encode/wav.h"
 #include "vorntool/encode/y4m.h"
 
 namespace {
 
-std::string TempPath(const char* name) {
-  return testing::TempDir() + "vorn_writer_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" + name;
-}
+std::string TempPath(const char* name) { return TestPath(name); }
 
 void WriteBytes(const std::string& path, const std::string& bytes) {
   std::FILE* f = std::fopen(path.c_str(), "wb");

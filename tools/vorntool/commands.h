@@ -20,3 +20,8 @@ extern const CommandSpec kSwitchesCommand;
 extern const CommandSpec kBundleCommand;
 extern const CommandSpec kPlayCommand;
 extern const CommandSpec kCompletionCommand;
+
+// The body of `info` for one movie, writing to out (the report) and err (a
+// refusal, or the damage --check found). Returns the command's exit code.
+int InfoWrite(const char* file, bool frame_list, bool json, bool check, std::FILE* out,
+              std::FILE* err);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/movie.h"
+#include "engine/movie_stats.h"
 #include "vorntool/commands.h"
 #include "vorntool/stdio_files.h"
 
@@ -225,11 +226,11 @@ int DecodeVideoToY4m(const DecodeOptions& o) {
   size_t chroma_offset = size_t{movie->plane_width} * movie->plane_height;
   size_t chroma_size = size_t{movie->plane_width / 2} * (movie->plane_height / 2);
   for (uint32_t frame = 1; ok && frame <= count; frame++) {
+    // A missing frame (read error) writes nothing; the steps go on so that
+    // every missing frame is counted.
     if (MovieDoFrame(movie) != 0) {
-      std::fprintf(stderr, "vorntool decode: %s: read error at frame %u\n", o.movie_path,
-                   first_frame + frame - 1);
-      ok = false;
-      break;
+      if (frame < count) MovieNextFrame(movie);
+      continue;
     }
     uint32_t shown = movie->cur_buffer ^ 1;  // the engine flips after each decode
     const uint8_t* base = movie->yuv_buffers[shown];
@@ -242,11 +243,12 @@ int DecodeVideoToY4m(const DecodeOptions& o) {
     if (o.map_path) map.Write(movie->block_map, movie->block_count);
     if (frame < count) MovieNextFrame(movie);
   }
+  const int damaged = DecodeReportDamage(movie, o.movie_path);
   MovieClose(movie);
   if (video.file) ok = video.Close() && ok;
   if (alpha.file) ok = alpha.Close() && ok;
   if (map.file) ok = map.Close() && ok;
-  return ok ? 0 : 1;
+  return !ok ? kExitFailed : damaged;
 }
 
 const CommandSpec kDecodeCommand = {
@@ -258,12 +260,26 @@ const CommandSpec kDecodeCommand = {
     CmdDecode, kDecodeOptions, Complete::kMovie, false,
     "Any one output may be '-', standard output: vorntool decode m.vxn --video - | ...\n"};
 
+int DecodeReportDamage(Movie* movie, const char* movie_path) {
+  MovieSummary summary;
+  MovieGetSummary(movie, &summary);
+  char line[96];
+  DamageText(summary, line, sizeof line);
+  if (!line[0]) return kExitOk;
+  std::fprintf(stderr, "vorntool decode: %s: movie damaged: %s\n", movie_path, line);
+  return kExitDamaged;
+}
+
 int CmdDecode(int argc, char** argv) {
   DecodeOptions options;
   if (int code = ParseArgs(argc, argv, &options)) return ParseExitCode(code);
-  int result = 0;
-  if (options.video_path && DecodeVideoToY4m(options)) result = 1;
-  if (options.audio_path && DecodeAudio(options)) result = 1;
-  if (options.pixels_format && DecodePixels(options)) result = 1;
+  // A failed output outweighs a damaged movie: 1 before 3 before 0.
+  int result = kExitOk;
+  auto note = [&result](int code) {
+    if (code == kExitFailed || (code == kExitDamaged && result == kExitOk)) result = code;
+  };
+  if (options.video_path) note(DecodeVideoToY4m(options));
+  if (options.audio_path) note(DecodeAudio(options));
+  if (options.pixels_format) note(DecodePixels(options));
   return result;
 }

@@ -42,7 +42,14 @@ inline constexpr const char* kPixelFormatWords =
 bool DecodeParsePixelFormat(const char* text, uint32_t* format);
 bool DecodeParseScale(const char* text, uint32_t* mode);
 
-// Each returns 0 on success, 1 with a one-line reason on stderr.
+// Each returns 0 on success, 1 with a one-line reason on stderr, 3 after
+// writing every frame it could from a damaged movie (the count and first
+// damaged frame on stderr).
 int DecodeVideoToY4m(const DecodeOptions& options);
 int DecodeAudio(const DecodeOptions& options);
 int DecodePixels(const DecodeOptions& options);
+
+struct Movie;
+// After decoding: "movie damaged" with the summary's damage line on stderr
+// and kExitDamaged when a frame was damaged or missing, else kExitOk.
+int DecodeReportDamage(Movie* movie, const char* movie_path);

@@ -115,6 +115,19 @@ bool DecodeFrameAudio(const MovieLayout& layout, const uint8_t* packet, uint32_t
 
 }  // namespace
 
+namespace {
+
+int ReportMissing(const DecodeAudioRequest& request, const DecodedTrack& track) {
+  if (!track.missing_frames) return kExitOk;
+  std::fprintf(stderr,
+               "vorntool decode: %s: movie damaged: Damaged or missing frames: %u (first at frame "
+               "%u)\n",
+               request.movie_path, track.missing_frames, track.first_missing_frame);
+  return kExitDamaged;
+}
+
+}  // namespace
+
 bool DecodeAudioTrack(const uint8_t* movie, size_t size, bool has_track, uint32_t track_id, DecodedTrack* out,
                       std::string* error, uint32_t max_frames, uint64_t start_ms) {
   MovieLayout layout;
@@ -163,9 +176,14 @@ bool DecodeAudioTrack(const uint8_t* movie, size_t size, bool has_track, uint32_
   for (uint32_t frame = 1; frame <= frames && ok; frame++) {
     const uint32_t from = Le32(layout.index + 4 * (frame - 1)) & ~1u;
     const uint32_t to = Le32(layout.index + 4 * frame) & ~1u;
-    if (to < from || to > size) {
+    if (to < from) {
       *error = Format("Frame %u lies outside the file.", frame);
       ok = false;
+      break;
+    }
+    if (to > size) {  // a truncated file: the frames before keep their sound
+      out->first_missing_frame = frame;
+      out->missing_frames = frames - frame + 1;
       break;
     }
     ok = DecodeFrameAudio(layout, movie + from, to - from, track, frame, decoder, ring_size, out, error);
@@ -211,7 +229,7 @@ int DecodeAudioToFile(const DecodeAudioRequest& request) {
       std::fprintf(stderr, "vorntool decode: cannot write %s\n", request.out_path);
       return 1;
     }
-    return 0;
+    return ReportMissing(request, track);
   }
   WavSound sound;
   sound.rate = track.rate;
@@ -222,7 +240,7 @@ int DecodeAudioToFile(const DecodeAudioRequest& request) {
     std::fprintf(stderr, "vorntool decode: %s\n", error.c_str());
     return 1;
   }
-  return 0;
+  return ReportMissing(request, track);
 }
 
 // The decode command's --audio part.

@@ -21,6 +21,8 @@ struct DecodeAudioRequest {
 struct DecodedTrack {
   uint32_t rate = 0, channels = 0, bits = 0;
   std::vector<int16_t> pcm;  // interleaved, as appended to the ring
+  // Frames cut off by the end of the file: their sound is missing (first 0 = none).
+  uint32_t missing_frames = 0, first_missing_frame = 0;
 };
 
 // Decodes from a movie held in memory. False with a one-line reason.

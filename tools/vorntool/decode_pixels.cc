@@ -13,6 +13,7 @@
 #include "convert/copy_to_buffer.h"
 #include "engine/movie.h"
 #include "vorntool/decode.h"
+#include "vorntool/options.h"
 #include "vorntool/stdio_files.h"
 
 namespace {
@@ -187,11 +188,9 @@ int RunPixelJob(const PixelJob& job) {
   std::vector<uint8_t> pixels, picture;
   int result = 0;
   for (uint64_t i = 0; i < count && result == 0; ++i) {
-    if (MovieDoFrame(movie) != 0) {
-      std::fprintf(stderr, "vorntool decode: read error at frame %llu\n",
-                   (unsigned long long)(first + i));
-      result = 1;
-      break;
+    if (MovieDoFrame(movie) != 0) {  // missing: nothing to write, but counted
+      MovieNextFrame(movie);
+      continue;
     }
     Destination dest;
     if (!CopyFrame(movie, job.format, extra, pixels, &dest) ||
@@ -218,6 +217,7 @@ int RunPixelJob(const PixelJob& job) {
     std::fprintf(stderr, "vorntool decode: cannot write %s\n", job.out_path.c_str());
     result = 1;
   }
+  if (result == 0) result = DecodeReportDamage(movie, job.movie_path.c_str());
   MovieClose(movie);
   return result;
 }

@@ -10,7 +10,9 @@
 
 #include "engine/movie.h"
 #include "engine/movie_header.h"
+#include "engine/movie_stats.h"
 #include "platform/platform.h"
+#include "sound/sound_silent.h"
 #include "vorntool/commands.h"
 
 namespace {
@@ -19,6 +21,13 @@ struct InfoArgs {
   const char* file = nullptr;
   bool frames = false;
   bool json = false;
+  bool check = false;
+};
+
+// What decoding the whole movie found.
+struct CheckResult {
+  uint32_t damaged_frames = 0, first_damaged_frame = 0;
+  char text[96] = {};  // the summary's damage line
 };
 
 struct FrameInfo {
@@ -32,10 +41,11 @@ uint32_t Le32(const uint8_t* p) {
   return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
 }
 
-enum InfoOption { kOptFrames, kOptJson };
+enum InfoOption { kOptFrames, kOptJson, kOptCheck };
 constexpr OptionSpec kInfoOptions[] = {
     {kOptFrames, "--frames", nullptr, "also list each frame: offset, size, key flag, audio bytes per track"},
     {kOptJson, "--json", nullptr, "print JSON instead of \"key: value\" lines"},
+    {kOptCheck, "--check", nullptr, "decode the whole movie; report its damaged or missing frames"},
 };
 
 int ParseArgs(int argc, char** argv, InfoArgs* args) {
@@ -44,6 +54,7 @@ int ParseArgs(int argc, char** argv, InfoArgs* args) {
   for (const ParsedOption& option : parsed.options) {
     if (option.spec->id == kOptFrames) args->frames = true;
     if (option.spec->id == kOptJson) args->json = true;
+    if (option.spec->id == kOptCheck) args->check = true;
   }
   if (parsed.operands.size() != 1)
     return UsageError(kInfoCommand, "%s", parsed.operands.empty() ? "no movie named" : "one movie at a time");
@@ -90,7 +101,7 @@ std::vector<FrameInfo> CollectFrames(Movie* movie) {
     FrameInfo f{k, MovieFrameOffset(movie, k), MovieFrameSize(movie, k),
                 (movie->frame_index[k - 1] & 1) != 0, false, {}};
     MovieLoadFrame(movie, k);
-    f.readable = !movie->io.read_error;
+    f.readable = !movie->io.read_error && !movie->read_error;
     uint32_t pos = 0;
     for (uint32_t t = 0; f.readable && t < movie->track_count; t++) {
       if (f.size - pos < 4) {
@@ -118,114 +129,163 @@ uint64_t AverageRate(const Movie* movie) {
   return bytes * movie->file_rate_num / (uint64_t{movie->frames} * movie->file_rate_den);
 }
 
-void PrintText(const Movie* movie, char version, const std::vector<FrameInfo>* frames) {
-  std::printf("version: %c\n", version);
-  std::printf("width: %" PRIu32 "\n", movie->decoded_width);
-  std::printf("height: %" PRIu32 "\n", movie->decoded_height);
-  std::printf("frames: %" PRIu32 "\n", movie->frames);
-  std::printf("index_frames: %" PRIu32 "\n", movie->index_frames);
-  std::printf("rate: %" PRIu32 "/%" PRIu32 "\n", movie->file_rate_num, movie->file_rate_den);
-  std::printf("video_flags: 0x%08" PRIx32 "\n", movie->video_flags);
-  std::printf("video_flag_words: %s\n", VideoFlagWords(movie->video_flags).c_str());
-  std::printf("alpha: %s\n", movie->video_flags & VIDEO_FLAG_ALPHA ? "yes" : "no");
-  std::printf("largest_frame: %" PRIu32 "\n", movie->largest_frame);
-  std::printf("movie_bytes: %" PRIu64 "\n", uint64_t{movie->size_less_8} + 8);
-  std::printf("tracks: %" PRIu32 "\n", movie->track_count);
+void PrintText(std::FILE* out, const Movie* movie, char version, const std::vector<FrameInfo>* frames,
+               const CheckResult* check) {
+  std::fprintf(out, "version: %c\n", version);
+  std::fprintf(out, "width: %" PRIu32 "\n", movie->decoded_width);
+  std::fprintf(out, "height: %" PRIu32 "\n", movie->decoded_height);
+  std::fprintf(out, "frames: %" PRIu32 "\n", movie->frames);
+  std::fprintf(out, "index_frames: %" PRIu32 "\n", movie->index_frames);
+  std::fprintf(out, "rate: %" PRIu32 "/%" PRIu32 "\n", movie->file_rate_num, movie->file_rate_den);
+  std::fprintf(out, "video_flags: 0x%08" PRIx32 "\n", movie->video_flags);
+  std::fprintf(out, "video_flag_words: %s\n", VideoFlagWords(movie->video_flags).c_str());
+  std::fprintf(out, "alpha: %s\n", movie->video_flags & VIDEO_FLAG_ALPHA ? "yes" : "no");
+  std::fprintf(out, "largest_frame: %" PRIu32 "\n", movie->largest_frame);
+  std::fprintf(out, "movie_bytes: %" PRIu64 "\n", uint64_t{movie->size_less_8} + 8);
+  std::fprintf(out, "tracks: %" PRIu32 "\n", movie->track_count);
   for (uint32_t t = 0; t < movie->track_count; t++) {
     const uint32_t format = movie->track_formats[t];
-    std::printf("track.%" PRIu32 ".id: %" PRIu32 "\n", t, movie->track_ids[t]);
-    std::printf("track.%" PRIu32 ".rate: %" PRIu32 "\n", t, format & AUDIO_TRACK_RATE_MASK);
-    std::printf("track.%" PRIu32 ".channels: %d\n", t, format & AUDIO_TRACK_STEREO ? 2 : 1);
-    std::printf("track.%" PRIu32 ".bits: %d\n", t, format & AUDIO_TRACK_16BIT ? 16 : 8);
-    std::printf("track.%" PRIu32 ".variant: %s\n", t, Variant(format));
-    std::printf("track.%" PRIu32 ".max_bytes: %" PRIu32 "\n", t, movie->track_max_bytes[t]);
+    std::fprintf(out, "track.%" PRIu32 ".id: %" PRIu32 "\n", t, movie->track_ids[t]);
+    std::fprintf(out, "track.%" PRIu32 ".rate: %" PRIu32 "\n", t, format & AUDIO_TRACK_RATE_MASK);
+    std::fprintf(out, "track.%" PRIu32 ".channels: %d\n", t, format & AUDIO_TRACK_STEREO ? 2 : 1);
+    std::fprintf(out, "track.%" PRIu32 ".bits: %d\n", t, format & AUDIO_TRACK_16BIT ? 16 : 8);
+    std::fprintf(out, "track.%" PRIu32 ".variant: %s\n", t, Variant(format));
+    std::fprintf(out, "track.%" PRIu32 ".max_bytes: %" PRIu32 "\n", t, movie->track_max_bytes[t]);
   }
-  std::printf("key_frames: %" PRIu32 "\n", KeyFrames(movie));
-  std::printf("peak_rate: %" PRIu32 "\n", movie->peak_rate);
-  std::printf("peak_first_frame: %" PRIu32 "\n", movie->peak_frame + 1);
-  std::printf("average_rate: %" PRIu64 "\n", AverageRate(movie));
+  std::fprintf(out, "key_frames: %" PRIu32 "\n", KeyFrames(movie));
+  std::fprintf(out, "peak_rate: %" PRIu32 "\n", movie->peak_rate);
+  std::fprintf(out, "peak_first_frame: %" PRIu32 "\n", movie->peak_frame + 1);
+  std::fprintf(out, "average_rate: %" PRIu64 "\n", AverageRate(movie));
+  if (check) {
+    std::fprintf(out, "damaged_frames: %" PRIu32 "\n", check->damaged_frames);
+    std::fprintf(out, "first_damaged_frame: %" PRIu32 "\n", check->first_damaged_frame);
+  }
   if (!frames) return;
   for (const FrameInfo& f : *frames) {
-    std::printf("frame.%" PRIu32 ": offset=%" PRIu32 " size=%" PRIu32 " key=%d audio=", f.number,
+    std::fprintf(out, "frame.%" PRIu32 ": offset=%" PRIu32 " size=%" PRIu32 " key=%d audio=", f.number,
                 f.offset, f.size, f.key ? 1 : 0);
-    if (!f.readable) std::printf("unreadable");
+    if (!f.readable) std::fprintf(out, "unreadable");
     for (size_t t = 0; t < f.audio.size(); t++)
-      std::printf("%s%" PRIu32, t ? "," : "", f.audio[t]);
-    std::printf("\n");
+      std::fprintf(out, "%s%" PRIu32, t ? "," : "", f.audio[t]);
+    std::fprintf(out, "\n");
   }
 }
 
-void PrintJson(const Movie* movie, char version, const std::vector<FrameInfo>* frames) {
-  std::printf("{\n  \"version\": \"%c\",\n", version);
-  std::printf("  \"width\": %" PRIu32 ",\n  \"height\": %" PRIu32 ",\n", movie->decoded_width,
+void PrintJson(std::FILE* out, const Movie* movie, char version, const std::vector<FrameInfo>* frames,
+               const CheckResult* check) {
+  std::fprintf(out, "{\n  \"version\": \"%c\",\n", version);
+  std::fprintf(out, "  \"width\": %" PRIu32 ",\n  \"height\": %" PRIu32 ",\n", movie->decoded_width,
               movie->decoded_height);
-  std::printf("  \"frames\": %" PRIu32 ",\n  \"index_frames\": %" PRIu32 ",\n", movie->frames,
+  std::fprintf(out, "  \"frames\": %" PRIu32 ",\n  \"index_frames\": %" PRIu32 ",\n", movie->frames,
               movie->index_frames);
-  std::printf("  \"rate_num\": %" PRIu32 ",\n  \"rate_den\": %" PRIu32 ",\n", movie->file_rate_num,
+  std::fprintf(out, "  \"rate_num\": %" PRIu32 ",\n  \"rate_den\": %" PRIu32 ",\n", movie->file_rate_num,
               movie->file_rate_den);
-  std::printf("  \"video_flags\": %" PRIu32 ",\n", movie->video_flags);
-  std::printf("  \"video_flag_words\": \"%s\",\n", VideoFlagWords(movie->video_flags).c_str());
-  std::printf("  \"alpha\": %s,\n", movie->video_flags & VIDEO_FLAG_ALPHA ? "true" : "false");
-  std::printf("  \"largest_frame\": %" PRIu32 ",\n", movie->largest_frame);
-  std::printf("  \"movie_bytes\": %" PRIu64 ",\n", uint64_t{movie->size_less_8} + 8);
-  std::printf("  \"tracks\": [");
+  std::fprintf(out, "  \"video_flags\": %" PRIu32 ",\n", movie->video_flags);
+  std::fprintf(out, "  \"video_flag_words\": \"%s\",\n", VideoFlagWords(movie->video_flags).c_str());
+  std::fprintf(out, "  \"alpha\": %s,\n", movie->video_flags & VIDEO_FLAG_ALPHA ? "true" : "false");
+  std::fprintf(out, "  \"largest_frame\": %" PRIu32 ",\n", movie->largest_frame);
+  std::fprintf(out, "  \"movie_bytes\": %" PRIu64 ",\n", uint64_t{movie->size_less_8} + 8);
+  std::fprintf(out, "  \"tracks\": [");
   for (uint32_t t = 0; t < movie->track_count; t++) {
     const uint32_t format = movie->track_formats[t];
-    std::printf("%s\n    {\"id\": %" PRIu32 ", \"rate\": %" PRIu32
+    std::fprintf(out, "%s\n    {\"id\": %" PRIu32 ", \"rate\": %" PRIu32
                 ", \"channels\": %d, \"bits\": %d, \"variant\": \"%s\", \"max_bytes\": %" PRIu32 "}",
                 t ? "," : "", movie->track_ids[t], format & AUDIO_TRACK_RATE_MASK,
                 format & AUDIO_TRACK_STEREO ? 2 : 1, format & AUDIO_TRACK_16BIT ? 16 : 8,
                 Variant(format), movie->track_max_bytes[t]);
   }
-  std::printf("%s],\n", movie->track_count ? "\n  " : "");
-  std::printf("  \"key_frames\": %" PRIu32 ",\n", KeyFrames(movie));
-  std::printf("  \"peak_rate\": %" PRIu32 ",\n  \"peak_first_frame\": %" PRIu32 ",\n", movie->peak_rate,
+  std::fprintf(out, "%s],\n", movie->track_count ? "\n  " : "");
+  std::fprintf(out, "  \"key_frames\": %" PRIu32 ",\n", KeyFrames(movie));
+  std::fprintf(out, "  \"peak_rate\": %" PRIu32 ",\n  \"peak_first_frame\": %" PRIu32 ",\n", movie->peak_rate,
               movie->peak_frame + 1);
-  std::printf("  \"average_rate\": %" PRIu64 "%s\n", AverageRate(movie), frames ? "," : "");
+  std::fprintf(out, "  \"average_rate\": %" PRIu64 "%s\n", AverageRate(movie),
+               frames || check ? "," : "");
+  if (check) {
+    std::fprintf(out, "  \"damaged_frames\": %" PRIu32 ",\n  \"first_damaged_frame\": %" PRIu32 "%s\n",
+                 check->damaged_frames, check->first_damaged_frame, frames ? "," : "");
+  }
   if (frames) {
-    std::printf("  \"frame_list\": [");
+    std::fprintf(out, "  \"frame_list\": [");
     for (size_t i = 0; i < frames->size(); i++) {
       const FrameInfo& f = (*frames)[i];
-      std::printf("%s\n    {\"number\": %" PRIu32 ", \"offset\": %" PRIu32 ", \"size\": %" PRIu32
+      std::fprintf(out, "%s\n    {\"number\": %" PRIu32 ", \"offset\": %" PRIu32 ", \"size\": %" PRIu32
                   ", \"key\": %s, \"audio\": ",
                   i ? "," : "", f.number, f.offset, f.size, f.key ? "true" : "false");
       if (!f.readable) {
-        std::printf("null}");
+        std::fprintf(out, "null}");
         continue;
       }
-      std::printf("[");
+      std::fprintf(out, "[");
       for (size_t t = 0; t < f.audio.size(); t++)
-        std::printf("%s%" PRIu32, t ? ", " : "", f.audio[t]);
-      std::printf("]}");
+        std::fprintf(out, "%s%" PRIu32, t ? ", " : "", f.audio[t]);
+      std::fprintf(out, "]}");
     }
-    std::printf("\n  ]\n");
+    std::fprintf(out, "\n  ]\n");
   }
-  std::printf("}\n");
+  std::fprintf(out, "}\n");
+}
+
+// Decodes every frame (video, alpha and the first track's sound, into a
+// silent driver) and counts what could not be shown as stored. False when
+// the movie cannot be opened.
+bool CheckMovie(const char* file, CheckResult* result) {
+  SoundDriverSelect(SoundSilentDriver, 0);
+  MovieSetFrameRate(0, 1);
+  Movie* movie = MovieOpen(file, OPEN_NO_THREAD | OPEN_ALPHA | OPEN_NO_SKIP | OPEN_FRAME_RATE);
+  if (!movie) return false;
+  for (uint32_t f = 1; f <= movie->frames; f++) {
+    MovieDoFrame(movie);
+    if (f < movie->frames) MovieNextFrame(movie);
+  }
+  MovieSummary summary;
+  MovieGetSummary(movie, &summary);
+  MovieClose(movie);
+  result->damaged_frames = summary.damaged_frames;
+  result->first_damaged_frame = summary.first_damaged_frame;
+  DamageText(summary, result->text, sizeof result->text);
+  return true;
 }
 
 }  // namespace
 
 const CommandSpec kInfoCommand = {
-    "info", "FILE [--frames] [--json]", "header, tracks and index of a movie", CmdInfo,
-    kInfoOptions, Complete::kMovie};
+    "info", "FILE [--frames] [--json] [--check]", "header, tracks and index of a movie", CmdInfo,
+    kInfoOptions, Complete::kMovie,
+    false,
+    "  With --check the exit status is 0 for a clean movie, 3 for a damaged one.\n"};
+
+int InfoWrite(const char* file, bool frame_list, bool json, bool check, std::FILE* out,
+              std::FILE* err) {
+  CheckResult checked;
+  if (check && !CheckMovie(file, &checked)) {
+    std::fprintf(err, "vorntool info: %s: %s\n", file, MovieGetError());
+    return kExitFailed;
+  }
+  // Without a ring nothing is read ahead; frames come straight from the file.
+  MovieSetIoBufferSize(0);
+  Movie* movie = MovieOpen(file, OPEN_NO_THREAD | OPEN_NO_FILL | OPEN_IO_SIZE);
+  if (!movie) {
+    std::fprintf(err, "vorntool info: %s: %s\n", file, MovieGetError());
+    return kExitFailed;
+  }
+  const char version = ReadVersion(file);
+  std::vector<FrameInfo> frames;
+  if (frame_list) frames = CollectFrames(movie);
+  const CheckResult* report_check = check ? &checked : nullptr;
+  if (json)
+    PrintJson(out, movie, version, frame_list ? &frames : nullptr, report_check);
+  else
+    PrintText(out, movie, version, frame_list ? &frames : nullptr, report_check);
+  MovieClose(movie);
+  if (check && checked.damaged_frames) {
+    std::fprintf(err, "vorntool info: %s: movie damaged: %s\n", file, checked.text);
+    return kExitDamaged;
+  }
+  return kExitOk;
+}
 
 int CmdInfo(int argc, char** argv) {
   InfoArgs args;
   if (int code = ParseArgs(argc, argv, &args)) return ParseExitCode(code);
-  // Without a ring nothing is read ahead; frames come straight from the file.
-  MovieSetIoBufferSize(0);
-  Movie* movie = MovieOpen(args.file, OPEN_NO_THREAD | OPEN_NO_FILL | OPEN_IO_SIZE);
-  if (!movie) {
-    std::fprintf(stderr, "vorntool info: %s: %s\n", args.file, MovieGetError());
-    return 1;
-  }
-  const char version = ReadVersion(args.file);
-  std::vector<FrameInfo> frames;
-  if (args.frames) frames = CollectFrames(movie);
-  if (args.json)
-    PrintJson(movie, version, args.frames ? &frames : nullptr);
-  else
-    PrintText(movie, version, args.frames ? &frames : nullptr);
-  MovieClose(movie);
-  return 0;
+  return InfoWrite(args.file, args.frames, args.json, args.check, stdout, stderr);
 }

@@ -202,5 +202,12 @@ int CmdPlay(int argc, char** argv) {
   }
   else
     std::puts("No frame was played.");
-  return played_through ? kExitOk : kExitFailed;
+  if (!played_through) return kExitFailed;
+  char damage[96];
+  DamageText(summary, damage, sizeof damage);
+  if (damage[0]) {
+    std::fprintf(stderr, "vorntool play: %s: movie damaged: %s\n", args.file, damage);
+    return kExitDamaged;
+  }
+  return kExitOk;
 }

@@ -47,9 +47,11 @@ void TextExtent(const char* text, int32_t* width, int32_t* height) {
 void DrawStrip(const char*, int32_t, int32_t, int32_t, int32_t) {}
 void UpdateAll() {}
 
+void WarnOnStderr(const char* text) { std::fprintf(stderr, "%s\n", text); }
+
 const PlayerWindowOps kHeadlessOps = {
     RegisterClass, Create,    Pump,    Layout,     Show,      Hide,      Destroy,
-    FillBlack,     Invalidate, TopLeft, TextExtent, DrawStrip, UpdateAll, nullptr,
+    FillBlack,     Invalidate, TopLeft, TextExtent, DrawStrip, UpdateAll, nullptr,   WarnOnStderr,
 };
 
 }  // namespace

@@ -501,6 +501,8 @@ void DrawStrip(const char* text, int32_t, int32_t, int32_t, int32_t) {
 
 void UpdateAll() {}
 
+void WarnOnStderr(const char* text) { std::fprintf(stderr, "%s\n", text); }
+
 void SetTitle(const char* title) {
   // With the statistics line the title is the line.
   if (g_window && !Player()->options->show_stats) SDL_SetWindowTitle(g_window, title);
@@ -508,7 +510,7 @@ void SetTitle(const char* title) {
 
 const PlayerWindowOps kSdlOps = {
     RegisterClass, Create,     Pump,    Layout,     Show,      Hide,      Destroy,
-    FillBlack,     Invalidate, TopLeft, TextExtent, DrawStrip, UpdateAll, SetTitle,
+    FillBlack,     Invalidate, TopLeft, TextExtent, DrawStrip, UpdateAll, SetTitle, WarnOnStderr,
 };
 
 }  // namespace

@@ -324,7 +324,22 @@ bool WavRead(const char* path, WavSound* sound, std::string* error, bool dither)
 }
 
 bool WavWrite(const char* path, const WavSound& sound, std::string* error) {
+  std::vector<uint8_t> out;
+  if (!WavEncode(sound, &out)) {
+    *error = std::string("too much sound for one file: '") + path + "'";
+    return false;
+  }
+  if (!WriteWholeOutput(path, out)) {
+    *error = std::string("cannot write '") + path + "'";
+    return false;
+  }
+  return true;
+}
+
+bool WavEncode(const WavSound& sound, std::vector<uint8_t>* file_bytes) {
   uint32_t bytes_per_sample = sound.bits == 8 ? 1 : 2;
+  // The RIFF size field counts data bytes plus 36 in 32 bits.
+  if (sound.samples.size() > (UINT32_MAX - 64) / bytes_per_sample) return false;
   uint32_t data_bytes = static_cast<uint32_t>(sound.samples.size()) * bytes_per_sample;
   std::vector<uint8_t> out;
   out.insert(out.end(), {'R', 'I', 'F', 'F'});
@@ -345,9 +360,6 @@ bool WavWrite(const char* path, const WavSound& sound, std::string* error) {
     else
       Put16(&out, static_cast<uint16_t>(s));
   }
-  if (!WriteWholeOutput(path, out)) {
-    *error = std::string("cannot write '") + path + "'";
-    return false;
-  }
+  *file_bytes = std::move(out);
   return true;
 }

@@ -29,6 +29,8 @@ bool WavReadMemory(const uint8_t* data, size_t size, WavSound* sound, std::strin
                    bool dither = false);
 // Writes sound.samples with sound.bits (8 or 16) per sample ("-": standard output).
 bool WavWrite(const char* path, const WavSound& sound, std::string* error);
+// The bytes WavWrite writes; false when the sound does not fit the 32-bit sizes.
+bool WavEncode(const WavSound& sound, std::vector<uint8_t>* file_bytes);
 
 // An unsigned 8-bit sample as 16 bits: the middle of its 256-value step, so
 // that taking the high byte back (how 8-bit tracks are played and written)

@@ -210,6 +210,11 @@ bool Y4mOpen(const char* path, Y4mReader* reader, std::string* error) {
     *error = std::string("cannot open '") + path + "'";
     return false;
   }
+  return Y4mOpenStream(file, reader, error);
+}
+
+bool Y4mOpenStream(std::FILE* file, Y4mReader* reader, std::string* error) {
+  *reader = Y4mReader{};
   std::string line;
   if (!ReadLine(file, &line, 4096)) {
     CloseInput(file);
@@ -285,14 +290,22 @@ void Y4mClose(Y4mReader* reader) {
 
 bool Y4mCreate(const char* path, uint32_t width, uint32_t height, uint32_t rate_num,
                uint32_t rate_den, Y4mWriter* writer, std::string* error) {
-  writer->file = std::fopen(path, "wb");
-  if (!writer->file) {
+  std::FILE* file = std::fopen(path, "wb");
+  if (!file) {
     *error = std::string("cannot create '") + path + "'";
     return false;
   }
-  std::fprintf(writer->file, "YUV4MPEG2 W%u H%u F%u:%u Ip A1:1 C420jpeg\n", width, height,
-               rate_num, rate_den);
+  Y4mCreateStream(file, width, height, rate_num, rate_den, writer);
+  writer->owned = true;
   return true;
+}
+
+bool Y4mCreateStream(std::FILE* file, uint32_t width, uint32_t height, uint32_t rate_num,
+                     uint32_t rate_den, Y4mWriter* writer) {
+  writer->file = file;
+  writer->owned = false;
+  return std::fprintf(file, "YUV4MPEG2 W%u H%u F%u:%u Ip A1:1 C420jpeg\n", width, height,
+                      rate_num, rate_den) > 0;
 }
 
 bool Y4mWritePicture(Y4mWriter* writer, const VideoPicture& picture) {
@@ -305,6 +318,6 @@ bool Y4mWritePicture(Y4mWriter* writer, const VideoPicture& picture) {
 }
 
 void Y4mFinish(Y4mWriter* writer) {
-  if (writer->file) std::fclose(writer->file);
+  if (writer->file && writer->owned) std::fclose(writer->file);
   writer->file = nullptr;
 }

@@ -32,6 +32,9 @@ inline constexpr uint32_t kY4mMaxHeight = 4096;
 // Opens ("-": standard input) and parses the stream header. On failure
 // returns false with a one-line reason in *error and leaves nothing open.
 bool Y4mOpen(const char* path, Y4mReader* reader, std::string* error);
+// The same for a stream already open for reading, which the reader then owns
+// (closed on failure and by Y4mClose).
+bool Y4mOpenStream(std::FILE* file, Y4mReader* reader, std::string* error);
 // Reads the next picture as 8-bit 4:2:0 in the studio range the movie
 // format uses: 4:4:4 and 4:2:2 chroma are averaged down, mono gets grey
 // chroma, deeper samples are rounded to 8 bits, full-range samples are
@@ -46,8 +49,13 @@ uint32_t Y4mFrameCount(Y4mReader* reader);
 // Writes a 4:2:0 stream (header once, then one FRAME per picture).
 struct Y4mWriter {
   std::FILE* file = nullptr;
+  bool owned = false;  // opened by Y4mCreate, so closed by Y4mFinish
 };
 bool Y4mCreate(const char* path, uint32_t width, uint32_t height, uint32_t rate_num,
                uint32_t rate_den, Y4mWriter* writer, std::string* error);
+// Writes the stream header to a stream already open for writing (not closed
+// by Y4mFinish).
+bool Y4mCreateStream(std::FILE* file, uint32_t width, uint32_t height, uint32_t rate_num,
+                     uint32_t rate_den, Y4mWriter* writer);
 bool Y4mWritePicture(Y4mWriter* writer, const VideoPicture& picture);
 void Y4mFinish(Y4mWriter* writer);
