@@ -161,7 +161,7 @@ VideoEncoder* VideoEncoderCreate(const VideoEncoderOptions& options) {
   e->planes[kAlpha] = e->planes[kLuma];
   for (int p = 0; p < 4; p++) {
     bool coded = p == kLuma || (p == kAlpha ? options.alpha : !options.grey);
-    if (coded) e->samples_coded += double{e->planes[p].width8} * e->planes[p].height8;
+    if (coded) e->samples_coded += static_cast<double>(e->planes[p].width8) * e->planes[p].height8;
   }
   size_t frame_bytes = size_t{luma_bytes} + 2 * chroma_bytes;
   e->source.assign(frame_bytes, 0);
