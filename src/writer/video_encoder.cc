@@ -299,7 +299,8 @@ bool VideoEncoderEncode(VideoEncoder* e, const VideoPicture& picture, bool force
     }
     if (reading == 0) {
       key = true;  // nothing reads the previous frame: it is a key frame as it is
-    } else if (o.scene_cuts && (2 * reading < blocks || Drifted(e, work))) {
+    } else if (o.scene_cuts && (2 * reading < blocks || (o.speed <= 6 && Drifted(e, work)))) {
+      // (The fastest settings do not spend a second coding on drift.)
       // Most of the picture no longer predicts from the previous frame, as
       // after a cut, or copies of copies have let the picture drift far
       // from where the last key frame left it: code it as a key frame too
