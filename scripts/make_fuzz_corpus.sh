@@ -24,12 +24,13 @@ import os, struct, sys
 work = sys.argv[1]
 def word(b, o): return struct.unpack_from("<I", b, o)[0]
 rates = [11025, 22050, 44100, 8000, 48000, 32000, 1, 65535]
-for d in ("fuzz_movie", "fuzz_video_frame", "fuzz_audio_packet", "fuzz_command_line"):
+for d in ("fuzz_movie", "fuzz_libvorn", "fuzz_video_frame", "fuzz_audio_packet", "fuzz_command_line"):
     os.makedirs(os.path.join("fuzz/corpus", d), exist_ok=True)
 for name in sorted(os.listdir(work)):
     if not name.endswith(".vxn"): continue
     movie = open(os.path.join(work, name), "rb").read()
     open(os.path.join("fuzz/corpus/fuzz_movie", name), "wb").write(movie)
+    open(os.path.join("fuzz/corpus/fuzz_libvorn", name), "wb").write(movie)
     version = chr(movie[3]); frames = word(movie, 8); w = word(movie, 20); h = word(movie, 24)
     vflags = word(movie, 36); n = word(movie, 40)
     formats = [word(movie, 44 + 4 * n + 4 * t) for t in range(n)]

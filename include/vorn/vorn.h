@@ -77,7 +77,8 @@ VORN_API const char* vorn_error_text(const vorn_movie* movie);
  * movie's first byte) and returns the bytes read: fewer only at the end of
  * the data; -1 for an error. size() returns the data's total length, or -1
  * when it is not known. close() (may be NULL) is called once by vorn_close
- * or by a failed open. */
+ * or by a failed open. The callbacks run inside libvorn's calls and must not
+ * call libvorn themselves. */
 typedef struct vorn_io {
   int64_t (*read)(void* user, uint64_t offset, void* dest, uint32_t size);
   int64_t (*size)(void* user);

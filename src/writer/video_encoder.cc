@@ -191,7 +191,9 @@ struct FrameWork {
   bool ok = true;   // every plane could be written
 };
 
-void EncodeFramePlanes(VideoEncoder* e, bool key, FrameWork* work) {
+// refresh: a key frame tried in place of a predicted one; it is coded with
+// the predicted frames' lambda, so that the two compare like for like.
+void EncodeFramePlanes(VideoEncoder* e, bool key, FrameWork* work, bool refresh = false) {
   const VideoEncoderOptions& o = e->options;
   uint32_t next = e->current ^ 1;
   int plane_count = o.grey ? 1 : 3;
@@ -212,7 +214,7 @@ void EncodeFramePlanes(VideoEncoder* e, bool key, FrameWork* work) {
     // frames after them predict from their picture, so their quality pays
     // off again and again.
     double plane_lambda = index == kChromaU || index == kChromaV ? e->lambda * 1.5 : e->lambda;
-    args.lambda = key && o.keyint != 1 ? plane_lambda * 0.5 : plane_lambda;
+    args.lambda = key && o.keyint != 1 && !refresh ? plane_lambda * 0.5 : plane_lambda;
     args.base_q = model->base_q;
     args.allowed_types = o.allowed_types;
     args.allowed_sub_types = o.allowed_sub_types;
@@ -255,11 +257,11 @@ double WorkSse(const FrameWork& work) {
   return sse;
 }
 
-// Predicted frames that have lost more than twice the error the last key
-// frame had (and a noticeable amount: about 20 per sample).
+// Predicted frames that have lost half as much again as the error the last
+// key frame had (and a noticeable amount: about 4 per sample).
 bool Drifted(const VideoEncoder* e, const FrameWork& work) {
   double sse = WorkSse(work);
-  return e->key_sse > 0 && sse > 2 * e->key_sse && sse > 20.0 * e->samples_coded;
+  return e->key_sse > 0 && sse > 1.5 * e->key_sse && sse > 4.0 * e->samples_coded;
 }
 
 }  // namespace
@@ -303,7 +305,8 @@ bool VideoEncoderEncode(VideoEncoder* e, const VideoPicture& picture, bool force
     }
     if (reading == 0) {
       key = true;  // nothing reads the previous frame: it is a key frame as it is
-    } else if (o.scene_cuts && (2 * reading < blocks || Drifted(e, work))) {
+    } else if (o.scene_cuts && (2 * reading < blocks || (o.speed <= 6 && Drifted(e, work)))) {
+      // (The fastest settings do not spend a second coding on drift.)
       // Most of the picture no longer predicts from the previous frame, as
       // after a cut, or copies of copies have let the picture drift far
       // from where the last key frame left it: code it as a key frame too
@@ -312,12 +315,19 @@ bool VideoEncoderEncode(VideoEncoder* e, const VideoPicture& picture, bool force
       uint32_t next = e->current ^ 1;
       std::vector<uint8_t> inter_frame(e->frames[next].begin(), e->frames[next].end());
       std::vector<uint8_t> inter_alpha(e->alphas[next].begin(), e->alphas[next].end());
+      PlaneCostModel models[3];
+      std::copy(std::begin(e->models), std::end(e->models), std::begin(models));
       FrameWork key_work;
-      EncodeFramePlanes(e, true, &key_work);
-      if (key_work.cost <= 1.05 * work.cost) {
+      EncodeFramePlanes(e, true, &key_work, true);
+      // The error a key frame removes would otherwise stay in the frames
+      // that copy this one: count it once more for them.
+      double lasting = std::max(0.0, WorkSse(work) - WorkSse(key_work));
+      if (key_work.cost <= 1.05 * work.cost + 2 * lasting) {
         key = true;
         work = std::move(key_work);
       } else {
+        // The trial's costs and quantisers must not steer the next frames.
+        std::copy(std::begin(models), std::end(models), std::begin(e->models));
         std::copy(inter_frame.begin(), inter_frame.end(), e->frames[next].begin());
         std::copy(inter_alpha.begin(), inter_alpha.end(), e->alphas[next].begin());
       }
