@@ -3,6 +3,7 @@
 // never a crash or a read past the data.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <random>
 #include <string>
@@ -297,6 +298,26 @@ TEST(EncodeCommand, WritesAMovieAndRefusesBadInput) {
   std::vector<char*> bad_argv;
   for (std::string& a : bad) bad_argv.push_back(a.data());
   EXPECT_EQ(CmdEncode(static_cast<int>(bad_argv.size()), bad_argv.data()), kExitUsage);
+}
+
+// Found by the sound-reader fuzzer: a float sample that is not a number
+// was converted to 16 bits as it stood (undefined); it reads as silence.
+TEST(WavReader, NotANumberReadsAsSilence) {
+  const float samples[4] = {0.5f, std::nanf(""), -0.5f, -std::nanf("")};
+  std::vector<uint8_t> file = {'R', 'I', 'F', 'F', 52, 0, 0, 0, 'W', 'A', 'V', 'E',
+                               'f', 'm', 't', ' ', 16, 0, 0, 0, 3, 0, 1, 0,
+                               0x44, 0xAC, 0, 0, 0x10, 0xB1, 2, 0, 4, 0, 32, 0,
+                               'd', 'a', 't', 'a', 16, 0, 0, 0};
+  const auto* bytes = reinterpret_cast<const uint8_t*>(samples);
+  file.insert(file.end(), bytes, bytes + sizeof samples);
+  WavSound sound;
+  std::string error;
+  ASSERT_TRUE(WavReadMemory(file.data(), file.size(), &sound, &error)) << error;
+  ASSERT_EQ(sound.samples.size(), 4u);
+  EXPECT_GT(sound.samples[0], 16000);
+  EXPECT_LE(std::abs(sound.samples[1]), 1);
+  EXPECT_LT(sound.samples[2], -16000);
+  EXPECT_LE(std::abs(sound.samples[3]), 1);
 }
 
 }  // namespace

@@ -110,6 +110,7 @@ struct Quantiser {
     return state / 4294967296.0;
   }
   int16_t operator()(double value) {
+    if (std::isnan(value)) value = 0;  // a float file's NaN is silence, not a wild sample
     if (dither) value += Uniform() - Uniform();
     return static_cast<int16_t>(std::clamp(std::nearbyint(value), -32768.0, 32767.0));
   }
