@@ -16,8 +16,8 @@
 #include "player/names.h"
 #include "player/player_options.h"
 #include "sound/sound_silent.h"
+#include "synth/synth.h"
 #include "writer/encode_movie.h"
-#include "writer/encode_synth.h"
 
 namespace {
 

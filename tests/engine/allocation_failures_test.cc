@@ -12,8 +12,8 @@
 #include "engine/movie.h"
 #include "sound/sound_silent.h"
 #include "support/movie_fixtures.h"
+#include "synth/synth.h"
 #include "writer/encode_movie.h"
-#include "writer/encode_synth.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <cmath>
 #include <random>
 
+#include "synth/synth.h"
 #include "writer/encode_movie.h"
-#include "writer/encode_synth.h"
 #include "writer/rate_control.h"
 
 namespace {
