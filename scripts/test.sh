@@ -27,7 +27,7 @@ run_tests() {
     fuzz)
       scripts/fuzz.sh 60 ;;
     tsan)
-      build/tsan/tests/test_engine && build/tsan/tests/test_sound && scripts/soak.sh 100 tsan ;;
+      build/tsan/tests/test_engine && build/tsan/tests/test_input && build/tsan/tests/test_sound && scripts/soak.sh 100 tsan ;;
     native)
       # Once more side by side, three times over: tests that share a file
       # or a folder show at once. The long integration labels run once.
@@ -55,7 +55,7 @@ for p in $presets; do
   t0=$(date +%s)
   echo "=== $p: configure and build"
   targets=""
-  [ "$p" = tsan ] && targets="--target test_engine test_sound"
+  [ "$p" = tsan ] && targets="--target test_engine test_input test_sound"
   # shellcheck disable=SC2086
   if ! { cmake --preset "$p" >/dev/null && cmake --build --preset "$p" -j "$JOBS" $targets; }; then
     failed="$failed $p(build)"
