@@ -43,8 +43,11 @@ using Outputs = std::map<std::string, std::string>;
 using Table = std::map<std::string, Outputs>;
 
 std::string HashFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
+  std::vector<uint8_t> bytes;
+  {
+    std::ifstream in(path, std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), {});
+  }  // closed: Windows removes no open file
   std::remove(path.c_str());
   if (bytes.empty()) return "-";
   return Sha256Hex(bytes.data(), bytes.size()).substr(0, 16);
@@ -53,6 +56,7 @@ std::string HashFile(const std::string& path) {
 // Runs `vorntool decode MOVIE ARGS... OUT` and gives "EXIT HASH" of OUT.
 std::string DecodeAndHash(const std::string& movie, std::vector<std::string> args) {
   const std::string out = TestPath("decoded.out");
+  std::remove(out.c_str());  // a refused decode must not hash what the last one wrote
   args.insert(args.begin(), {"decode", movie});
   args.push_back(out);
   std::vector<char*> argv;
