@@ -1,4 +1,6 @@
-// The player's entry behind the operating system's own entry point.
+// The player's entry behind the operating system's own entry point
+// (entry_win32.cc, entry_posix.cc): the player's state is made here and
+// handed down to the loop and the window.
 #pragma once
 
 // Runs the player on the process's argument text; returns the exit code:
@@ -8,8 +10,3 @@ int PlayerMain(const char* args);
 // The POSIX entry: each argument one item (posix_args.h). Exit code 0 after
 // a normal end, --help or --version; 1 after an error.
 int PlayerMainPosix(int argc, char** argv);
-
-// The sound system of a POSIX front end: selects its driver and returns the
-// summary's sound line ("SDL pulseaudio" or "none"); without a device it
-// prints one warning line to stderr. Provided by sdl/ and window_headless.cc.
-const char* PlayerSelectSoundPosix(const char* program);

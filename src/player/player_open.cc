@@ -1,10 +1,9 @@
 // Opening a named movie through the engine with the player's stored overrides.
-#include <cstdio>
-#include <cstring>
+#include "player/player_open.h"
 
 #include "engine/movie.h"
 #include "input/io_reader.h"
-#include "player/names.h"
+#include "player/player_system.h"
 #include "player/update_check.h"
 
 namespace {
@@ -87,11 +86,4 @@ uint32_t PlayerMissingTrack(const PlayerOptions* options, const Movie* movie) {
   for (uint32_t t = 0; t < movie->track_count; t++)
     if (movie->track_ids[t] == wanted) return 0;
   return wanted;
-}
-
-void SummaryNoteMissingTrack(uint32_t track_id, char* text, uint32_t size) {
-  if (!track_id || !size) return;
-  const size_t used = std::strlen(text);
-  if (used + 1 >= size) return;
-  std::snprintf(text + used, size - used, "Sound: track %u is not in this movie\n", track_id);
 }

@@ -1,10 +1,11 @@
 // The player's POSIX side: the embedded command line kept in a marked array
 // that the bundle tool patches in place, and a nominal screen size.
+#include "player/front/system_os.h"
+
 #include <cstring>
 #include <vector>
 
 #include "player/command_line.h"
-#include "player/player_system.h"
 
 #define VORN_TILDES_8 "~~~~~~~~"
 #define VORN_TILDES_64 \

@@ -1,9 +1,10 @@
-// Duration wording and the playback summary text.
+// Duration wording and the playback summary text, alone and as the
+// player's box shows it.
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "engine/movie_stats.h"
+#include "player/summary_text.h"
 
 namespace {
 
@@ -154,6 +155,23 @@ TEST(PlayerBuildSummary, ZeroDurationsAndRatesDoNotDivideByZero) {
   char small[40];
   ASSERT_EQ(PlayerBuildSummary(s, {"x", 1, 2, 3}, small, sizeof small), 1);
   EXPECT_EQ(std::string(small).size(), sizeof small - 1);
+}
+
+// The box: the summary, then the missing track's line, then the sound line,
+// each only when there is something to say.
+TEST(PlayerSummaryText, SummaryThenTrackThenSoundLines) {
+  char plain[4096], text[4096];
+  ASSERT_EQ(PlayerBuildSummary(SampleSummary(), {"x", 1, 2, 3}, plain, sizeof plain), 1);
+  ASSERT_TRUE(PlayerSummaryText(SampleSummary(), {"x", 1, 2, 3}, 0, nullptr, text, sizeof text));
+  EXPECT_STREQ(text, plain);
+  ASSERT_TRUE(PlayerSummaryText(SampleSummary(), {"x", 1, 2, 3}, 5, "SDL pulseaudio", text,
+                                sizeof text));
+  EXPECT_EQ(std::string(text), std::string(plain) +
+                                   "Sound: track 5 is not in this movie\n"
+                                   "Sound: SDL pulseaudio\n");
+  MovieSummary none = SampleSummary();
+  none.frames_played = 0;
+  EXPECT_FALSE(PlayerSummaryText(none, {"x", 1, 2, 3}, 5, "none", text, sizeof text));
 }
 
 }  // namespace

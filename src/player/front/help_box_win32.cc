@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "player/help_box.h"
+#include "player/front/help_box.h"
 
 namespace {
 

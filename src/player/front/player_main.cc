@@ -1,14 +1,18 @@
 // The player's start-up: the command text is built and read, the window
 // class registered and the window created by the front end of this build,
 // the sound system chosen, and the names played in the main loop.
-#include "app/player_main.h"
+#include "player/front/player_main.h"
 
 #include <cstdio>
 
 #include "display/display_buffer.h"
 #include "player/command_line.h"
-#include "player/help_box.h"
+#include "player/front/help_box.h"
+#include "player/front/system_os.h"
+#include "player/front/window.h"
 #include "player/help_text.h"
+#include "player/player_state.h"
+#include "player/player_system.h"
 #include "player/posix_args.h"
 #include "player/window_loop.h"
 #include "sound/sound_drivers.h"
@@ -25,12 +29,11 @@ int ShowError(const char* text) {
 }
 
 // The sound system: waveOut with /Z, else DirectSound.
-void SelectSound(const PlayerOptions* options) {
+void SelectSound(PlayerState* player) {
 #ifdef _WIN32
-  SoundDriverSelect(options->use_wave_out ? SoundWaveOutDriver : SoundDirectSoundDriver, 0);
+  SoundDriverSelect(player->options->use_wave_out ? SoundWaveOutDriver : SoundDirectSoundDriver, 0);
 #else
-  Player()->sound_note = PlayerSelectSoundPosix(kProgram);
-  (void)options;
+  player->sound_note = PlayerSelectSoundPosix(kProgram);
 #endif
 }
 
@@ -40,16 +43,18 @@ int PlayNames(PlayerOptions* options, const PlayerWindowOps* ops, const char* na
     DisplaySetModeRequest(static_cast<uint32_t>(options->mode_width),
                           static_cast<uint32_t>(options->mode_height),
                           static_cast<uint32_t>(options->mode_depth));
-  PlayerStateInit(options, ops);
-  void* window = ops->create(options);
+  // The player's state: the loop and the window's events share it.
+  PlayerState player;
+  PlayerStateInit(&player, options, ops);
+  void* window = ops->create(&player);
   if (!window) {
     MessageBoxShow("Error creating window.", "Windows", MESSAGE_ERROR);
     return 1;
   }
-  Player()->window = window;
+  player.window = window;
   PlayerSystemHooks()->window = window;
-  SelectSound(options);
-  int code = PlayerRun(names, exact);
+  SelectSound(&player);
+  int code = PlayerRun(&player, names, exact);
   PlayerSystemHooks()->window = nullptr;
   return code;
 }

@@ -15,11 +15,15 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/player_main.h"
+#include "player/front/window.h"
+
 #include "display/display_memory.h"
 #include "engine/engine_memory.h"
 #include "engine/movie.h"
-#include "player/window_loop.h"
+#include "player/player_state.h"
+#include "player/player_system.h"
+#include "player/seek_keys.h"
+#include "player/window_events.h"
 #include "sound/sound_drivers.h"
 #include "sound/sound_sdl.h"
 
@@ -222,7 +226,8 @@ bool RegisterClass(const PlayerOptions*) {
   return true;
 }
 
-void* Create(const PlayerOptions* o) {
+void* Create(PlayerState* player) {
+  const PlayerOptions* o = player->options;
   Uint32 flags = SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE;
   if (o->window_style != 0) flags |= SDL_WINDOW_BORDERLESS;
   if (o->topmost) flags |= SDL_WINDOW_ALWAYS_ON_TOP;
@@ -308,39 +313,39 @@ int NavigationKey(SDL_Keycode key) {
   }
 }
 
-void OnKey(int c);
+void OnKey(PlayerState* player, int c);
 
-void KeyDown(const SDL_KeyboardEvent& e) {
+void KeyDown(PlayerState* player, const SDL_KeyboardEvent& e) {
   const SDL_Keycode key = e.keysym.sym;
   if (int c = VolumeChar(key)) {
-    PlayerOnChar(c);
+    PlayerOnChar(player, c);
   } else if (int k = NavigationKey(key)) {
-    PlayerOnKey(k);
+    PlayerOnKey(player, k);
   } else if (int ch = KeyChar(key); ch && !e.repeat) {
-    OnKey(ch);
+    OnKey(player, ch);
   }
 }
 
 // A click on the picture pauses and resumes; elsewhere only the logo's
 // page opens.
-void Click(int x, int y) {
+void Click(PlayerState* player, int x, int y) {
   const SDL_Point at = {x, y};
   if (SDL_PointInRect(&at, &g_picture))
-    PlayerOnPictureClick();
-  else if (Player()->logo_mode)
-    PlayerOnClick();
+    PlayerOnPictureClick(player);
+  else if (player->logo_mode)
+    PlayerOnClick(player);
 }
 
-void Paint() {
-  if (PlayerOnPaintBegin()) {
+void Paint(PlayerState* player) {
+  if (PlayerOnPaintBegin(player)) {
     SDL_SetRenderDrawColor(g_renderer, 0, 0, 0, 255);
     SDL_RenderClear(g_renderer);
     SDL_RenderPresent(g_renderer);
   }
-  PlayerOnPaintEnd();
+  PlayerOnPaintEnd(player);
 }
 
-void Destroy();
+void Destroy(PlayerState* player);
 
 // A borderless window over the whole desktop and back; the logical size
 // keeps the picture's proportions either way. The window itself is made
@@ -350,7 +355,7 @@ void Destroy();
 // unanswered. The window comes back where it was and as large as it was.
 int g_windowed_x = 0, g_windowed_y = 0, g_windowed_width = 0, g_windowed_height = 0;
 
-void SetFullscreen(bool on) {
+void SetFullscreen(PlayerState* player, bool on) {
   if (!g_window || on == g_fullscreen) return;
   if (on) {
     SDL_Rect bounds;
@@ -366,11 +371,11 @@ void SetFullscreen(bool on) {
     return;
   }
   g_fullscreen = false;
-  SDL_SetWindowBordered(g_window, Player()->options->window_style == 0 ? SDL_TRUE : SDL_FALSE);
+  SDL_SetWindowBordered(g_window, player->options->window_style == 0 ? SDL_TRUE : SDL_FALSE);
   // A window as large as the screen (/W-1 /H-1) comes back at the movie's
   // own size rather than as a framed copy of the full screen.
   const ScreenSize screen = SdlScreenSize();
-  const DisplayBuffer* d = Player()->display;
+  const DisplayBuffer* d = player->display;
   if (d && g_windowed_width >= screen.width && g_windowed_height >= screen.height) {
     SDL_SetWindowSize(g_window, static_cast<int>(d->width), static_cast<int>(d->height));
     SDL_SetWindowPosition(g_window, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED);
@@ -380,66 +385,66 @@ void SetFullscreen(bool on) {
   }
 }
 
-void OnKey(int c) {
+void OnKey(PlayerState* player, int c) {
   if (c == 'q') {
-    PlayerOnQuitKey();
+    PlayerOnQuitKey(player);
   } else if (c == 'f') {
-    SetFullscreen(!g_fullscreen);
+    SetFullscreen(player, !g_fullscreen);
   } else {
-    PlayerOnChar(c);
+    PlayerOnChar(player, c);
   }
 }
 
-void WindowEvent(const SDL_WindowEvent& e) {
+void WindowEvent(PlayerState* player, const SDL_WindowEvent& e) {
   switch (e.event) {
     case SDL_WINDOWEVENT_FOCUS_GAINED:
-      PlayerOnFocus(true);
+      PlayerOnFocus(player, true);
       break;
     case SDL_WINDOWEVENT_FOCUS_LOST:
-      PlayerOnFocus(false);
+      PlayerOnFocus(player, false);
       break;
     case SDL_WINDOWEVENT_EXPOSED:
     case SDL_WINDOWEVENT_SIZE_CHANGED:
-      Paint();
+      Paint(player);
       break;
     case SDL_WINDOWEVENT_MOVED:
-      PlayerOnPosChanged();
+      PlayerOnPosChanged(player);
       break;
     case SDL_WINDOWEVENT_CLOSE:
-      Destroy();
+      Destroy(player);
       break;
     default:
       break;
   }
 }
 
-bool Pump() {
+bool Pump(PlayerState* player) {
   SDL_Event e;
   while (!g_quit_posted && SDL_PollEvent(&e)) {
     if (e.type == SDL_QUIT) {
-      Destroy();
+      Destroy(player);
     } else if (e.type == SDL_KEYDOWN) {
-      KeyDown(e.key);
+      KeyDown(player, e.key);
     } else if (e.type == SDL_MOUSEBUTTONDOWN && e.button.button == SDL_BUTTON_LEFT &&
                e.button.clicks == 2) {
-      SetFullscreen(!g_fullscreen);
+      SetFullscreen(player, !g_fullscreen);
     } else if (e.type == SDL_MOUSEBUTTONUP && e.button.button == SDL_BUTTON_LEFT) {
-      Click(e.button.x, e.button.y);
+      Click(player, e.button.x, e.button.y);
     } else if (e.type == SDL_DROPFILE) {
-      if (e.drop.file && !PlayerOnDropFile(e.drop.file))
+      if (e.drop.file && !PlayerOnDropFile(player, e.drop.file))
         std::fprintf(stderr, "vornplay: cannot play the dropped '%s' now\n", e.drop.file);
       SDL_free(e.drop.file);
     } else if (e.type == SDL_WINDOWEVENT) {
-      WindowEvent(e.window);
+      WindowEvent(player, e.window);
     }
   }
   return !g_quit_posted;
 }
 
-void Layout(int32_t x, int32_t y, int32_t width, int32_t height) {
+void Layout(PlayerState* player, int32_t x, int32_t y, int32_t width, int32_t height) {
   if (!g_window) return;
   int32_t ax = x, ay = y;
-  PlayerOnPosChanging(&ax, &ay);
+  PlayerOnPosChanging(player, &ax, &ay);
   g_layout_width = width;
   g_layout_height = height;
   if (g_renderer) SDL_RenderSetLogicalSize(g_renderer, width, height);
@@ -448,36 +453,36 @@ void Layout(int32_t x, int32_t y, int32_t width, int32_t height) {
   SDL_SetWindowPosition(g_window, ax, ay);
 }
 
-void Show() {
+void Show(PlayerState* player) {
   if (!g_window) return;
   SDL_ShowWindow(g_window);
   SDL_RaiseWindow(g_window);
   // A window as large as the desktop (/W-1 /H-1, --fullscreen) is the full screen.
   const ScreenSize screen = SdlScreenSize();
-  if (g_layout_width >= screen.width && g_layout_height >= screen.height) SetFullscreen(true);
+  if (g_layout_width >= screen.width && g_layout_height >= screen.height) SetFullscreen(player, true);
   // Window systems without focus events (the dummy driver) still play.
-  PlayerOnFocus(true);
+  PlayerOnFocus(player, true);
 }
 
-void Hide() {
+void Hide(PlayerState*) {
   if (g_window) SDL_HideWindow(g_window);
 }
 
 // The quit message of the loop; the window and renderer stay until exit
 // because the display buffers still hold textures of the renderer.
-void Destroy() {
-  Hide();
+void Destroy(PlayerState* player) {
+  Hide(player);
   g_quit_posted = true;
 }
 
-void FillBlack() {
+void FillBlack(PlayerState*) {
   if (!g_renderer) return;
   SDL_SetRenderDrawColor(g_renderer, 0, 0, 0, 255);
   SDL_RenderClear(g_renderer);
   SDL_RenderPresent(g_renderer);
 }
 
-void Invalidate(int32_t, int32_t, int32_t, int32_t) {
+void Invalidate(PlayerState*, int32_t, int32_t, int32_t, int32_t) {
   SDL_Event e;
   std::memset(&e, 0, sizeof(e));
   e.type = SDL_WINDOWEVENT;
@@ -485,7 +490,7 @@ void Invalidate(int32_t, int32_t, int32_t, int32_t) {
   SDL_PushEvent(&e);
 }
 
-void TopLeft(int32_t* x, int32_t* y) {
+void TopLeft(PlayerState*, int32_t* x, int32_t* y) {
   int wx = 0, wy = 0;
   if (g_window) SDL_GetWindowPosition(g_window, &wx, &wy);
   *x = wx;
@@ -493,19 +498,19 @@ void TopLeft(int32_t* x, int32_t* y) {
 }
 
 // No strip: the line goes to the title.
-void TextExtent(const char*, int32_t* width, int32_t* height) { *width = *height = 0; }
+void TextExtent(PlayerState*, const char*, int32_t* width, int32_t* height) { *width = *height = 0; }
 
-void DrawStrip(const char* text, int32_t, int32_t, int32_t, int32_t) {
+void DrawStrip(PlayerState*, const char* text, int32_t, int32_t, int32_t, int32_t) {
   if (g_window) SDL_SetWindowTitle(g_window, text);
 }
 
-void UpdateAll() {}
+void UpdateAll(PlayerState*) {}
 
-void WarnOnStderr(const char* text) { std::fprintf(stderr, "%s\n", text); }
+void WarnOnStderr(PlayerState*, const char* text) { std::fprintf(stderr, "%s\n", text); }
 
-void SetTitle(const char* title) {
+void SetTitle(PlayerState* player, const char* title) {
   // With the statistics line the title is the line.
-  if (g_window && !Player()->options->show_stats) SDL_SetWindowTitle(g_window, title);
+  if (g_window && !player->options->show_stats) SDL_SetWindowTitle(g_window, title);
 }
 
 const PlayerWindowOps kSdlOps = {

@@ -1,6 +1,8 @@
 // Writing the embedded command line into an executable image: used by the
 // bundle tool, never by the player itself. Every offset read from the image
 // is checked against its size before use.
+#include "vorntool/embedded_patch.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -171,23 +173,6 @@ bool PatchWindows(uint8_t* image, size_t size, const char* text, char* error, ui
 }
 
 }  // namespace
-
-ptrdiff_t EmbeddedAreaFind(const uint8_t* image, size_t size) {
-  const size_t span = kEmbeddedMarkerLength + kEmbeddedCapacity + 1;
-  ptrdiff_t found = -1;
-  for (size_t i = 0; i + span <= size; ++i) {
-    if (image[i] != VORN_EMBEDDED_MARKER[0] ||
-        std::memcmp(image + i, VORN_EMBEDDED_MARKER, kEmbeddedMarkerLength))
-      continue;
-    // The reserved area is kEmbeddedCapacity characters and a NUL; a bare
-    // copy of the marker text (followed by its own NUL) does not qualify.
-    const uint8_t* area = image + i + kEmbeddedMarkerLength;
-    if (area[kEmbeddedCapacity] != 0 || std::memchr(area, 0, kEmbeddedCapacity)) continue;
-    if (found >= 0) return -1;  // two places: we cannot tell which one is read
-    found = static_cast<ptrdiff_t>(i + kEmbeddedMarkerLength);
-  }
-  return found;
-}
 
 bool EmbeddedCommandPatch(uint8_t* image, size_t size, const char* text, char* error,
                           uint32_t error_size) {

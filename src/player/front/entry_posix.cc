@@ -1,3 +1,3 @@
-#include "app/player_main.h"
+#include "player/front/player_main.h"
 
 int main(int argc, char** argv) { return PlayerMainPosix(argc, argv); }

@@ -1,6 +1,7 @@
 // The help box: the help text in a box wide enough for its longest line, so
-// that no line wraps, with an OK button (Windows). Elsewhere, and in
-// unattended runs, the text goes to the ordinary message box.
+// that no line wraps, with an OK button (help_box_win32.cc). Elsewhere
+// (help_box_posix.cc), and in unattended runs, the text goes to the
+// ordinary message box.
 #pragma once
 #include <cstdint>
 

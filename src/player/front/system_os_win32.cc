@@ -1,9 +1,10 @@
 // The player's Windows side: string resource 1 as the embedded command line,
 // and the primary screen's size.
+#include "player/front/system_os.h"
+
 #include <windows.h>
 
 #include "player/command_line.h"
-#include "player/player_system.h"
 
 ScreenSize PlayerScreenSize() {
   return {GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};

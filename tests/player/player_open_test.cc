@@ -11,6 +11,8 @@
 #include "platform/platform.h"
 #include "player/fake_system.h"
 #include "player/names.h"
+#include "player/parse_switches.h"
+#include "player/player_open.h"
 #include "support/test_folder.h"
 #include "writer/movie_writer.h"
 

@@ -1,11 +1,15 @@
 // The player window on Windows: window class "VornWin", the window, the
 // message pump and the window procedure, which forwards to the portable
-// handlers of window_loop.h.
+// handlers of window_events.h and seek_keys.h with the player the window
+// was made for (kept in the window's user data).
 #include <windows.h>
 
 #include <cstring>
 
-#include "player/window_loop.h"
+#include "player/front/window.h"
+#include "player/player_state.h"
+#include "player/seek_keys.h"
+#include "player/window_events.h"
 
 namespace {
 
@@ -17,19 +21,19 @@ constexpr DWORD kCreateRetryMs = 200;
 
 HWND g_window = nullptr;
 
-LRESULT OnPaint(HWND window) {
+LRESULT OnPaint(PlayerState* player, HWND window) {
   PAINTSTRUCT ps;
   HDC dc = BeginPaint(window, &ps);
-  if (PlayerOnPaintBegin()) PatBlt(dc, 0, 0, 4096, 4096, BLACKNESS);
-  PlayerOnPaintEnd();
+  if (PlayerOnPaintBegin(player)) PatBlt(dc, 0, 0, 4096, 4096, BLACKNESS);
+  PlayerOnPaintEnd(player);
   EndPaint(window, &ps);
   return 0;
 }
 
-void OnPosChanging(WINDOWPOS* pos) {
+void OnPosChanging(PlayerState* player, WINDOWPOS* pos) {
   if (pos->flags & SWP_NOMOVE) return;
   int32_t x = pos->x, y = pos->y;
-  PlayerOnPosChanging(&x, &y);
+  PlayerOnPosChanging(player, &x, &y);
   pos->x = x;
   pos->y = y;
 }
@@ -56,39 +60,54 @@ int NavigationKey(WPARAM virtual_key) {
   }
 }
 
+// The player the window was made for: CreateWindowExA hands it over with
+// WM_NCCREATE, the first message that carries it.
+PlayerState* WindowPlayer(HWND window, UINT message, LPARAM l) {
+  if (message == WM_NCCREATE) {
+    auto* player = static_cast<PlayerState*>(reinterpret_cast<CREATESTRUCTA*>(l)->lpCreateParams);
+    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(player));
+    return player;
+  }
+  return reinterpret_cast<PlayerState*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+}
+
 LRESULT CALLBACK PlayerWindowProc(HWND window, UINT message, WPARAM w, LPARAM l) {
+  PlayerState* player = WindowPlayer(window, message, l);
+  if (message == WM_DESTROY) {
+    g_window = nullptr;
+    PostQuitMessage(0);
+    return 0;
+  }
+  // Messages before WM_NCCREATE (WM_GETMINMAXINFO) have no player yet.
+  if (!player) return DefWindowProcA(window, message, w, l);
   switch (message) {
-    case WM_DESTROY:
-      g_window = nullptr;
-      PostQuitMessage(0);
-      return 0;
     case WM_SETFOCUS:
-      PlayerOnFocus(true);
+      PlayerOnFocus(player, true);
       break;
     case WM_KILLFOCUS:
-      PlayerOnFocus(false);
+      PlayerOnFocus(player, false);
       break;
     case WM_PAINT:
-      return OnPaint(window);
+      return OnPaint(player, window);
     case WM_ERASEBKGND:
       return 1;
     case WM_WINDOWPOSCHANGING:
-      OnPosChanging(reinterpret_cast<WINDOWPOS*>(l));
+      OnPosChanging(player, reinterpret_cast<WINDOWPOS*>(l));
       break;
     case WM_WINDOWPOSCHANGED:
-      PlayerOnPosChanged();
+      PlayerOnPosChanged(player);
       break;
     case WM_CHAR:
-      PlayerOnChar(static_cast<int>(w));
+      PlayerOnChar(player, static_cast<int>(w));
       return 1;
     case WM_KEYDOWN:
       if (int key = NavigationKey(w)) {
-        PlayerOnKey(key);
+        PlayerOnKey(player, key);
         return 0;
       }
       break;
     case WM_LBUTTONUP:
-      PlayerOnClick();
+      PlayerOnClick(player);
       break;
     default:
       break;
@@ -109,7 +128,8 @@ bool RegisterPlayerClass(const PlayerOptions* o) {
   return RegisterClassA(&wc) != 0;
 }
 
-void* CreatePlayerWindow(const PlayerOptions* o) {
+void* CreatePlayerWindow(PlayerState* player) {
+  const PlayerOptions* o = player->options;
   DWORD ex_style = 0;
   if (o->topmost) ex_style |= WS_EX_TOPMOST;
   if (o->window_style != 2) ex_style |= WS_EX_DLGMODALFRAME;
@@ -124,7 +144,7 @@ void* CreatePlayerWindow(const PlayerOptions* o) {
     g_window = CreateWindowExA(ex_style, kClassName, "Vorn Video Player", style, CW_USEDEFAULT,
                                CW_USEDEFAULT, 32, 32,
                                reinterpret_cast<HWND>(intptr_t{o->parent_window}), nullptr,
-                               GetModuleHandleA(nullptr), nullptr);
+                               GetModuleHandleA(nullptr), player);
     // An owner window given with /# that does not exist fails every time.
     if (g_window || (o->parent_window && !IsWindow(reinterpret_cast<HWND>(intptr_t{o->parent_window}))))
       break;
@@ -132,7 +152,7 @@ void* CreatePlayerWindow(const PlayerOptions* o) {
   return g_window;
 }
 
-bool Pump() {
+bool Pump(PlayerState*) {
   MSG msg;
   while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
     if (msg.message == WM_QUIT) return false;
@@ -142,38 +162,38 @@ bool Pump() {
   return true;
 }
 
-void Layout(int32_t x, int32_t y, int32_t width, int32_t height) {
+void Layout(PlayerState*, int32_t x, int32_t y, int32_t width, int32_t height) {
   SetWindowPos(g_window, nullptr, x, y, width, height, 0);
   SendMessageA(g_window, WM_NCPAINT, 1, 0);
 }
 
-void Show() { ShowWindow(g_window, SW_SHOWNORMAL); }
-void Hide() {
+void Show(PlayerState*) { ShowWindow(g_window, SW_SHOWNORMAL); }
+void Hide(PlayerState*) {
   if (g_window) ShowWindow(g_window, SW_HIDE);
 }
-void Destroy() {
+void Destroy(PlayerState*) {
   if (g_window) DestroyWindow(g_window);
 }
 
-void FillBlack() {
+void FillBlack(PlayerState*) {
   HDC dc = GetDC(g_window);
   PatBlt(dc, 0, 0, 4096, 4096, BLACKNESS);
   ReleaseDC(g_window, dc);
 }
 
-void Invalidate(int32_t left, int32_t top, int32_t right, int32_t bottom) {
+void Invalidate(PlayerState*, int32_t left, int32_t top, int32_t right, int32_t bottom) {
   RECT r = {left, top, right, bottom};
   InvalidateRect(g_window, &r, FALSE);
 }
 
-void TopLeft(int32_t* x, int32_t* y) {
+void TopLeft(PlayerState*, int32_t* x, int32_t* y) {
   RECT r;
   if (!g_window || !GetWindowRect(g_window, &r)) return;
   *x = r.left;
   *y = r.top;
 }
 
-void TextExtent(const char* text, int32_t* width, int32_t* height) {
+void TextExtent(PlayerState*, const char* text, int32_t* width, int32_t* height) {
   HDC dc = GetDC(g_window);
   SIZE size = {0, 0};
   GetTextExtentPoint32A(dc, text, static_cast<int>(std::strlen(text)), &size);
@@ -182,7 +202,8 @@ void TextExtent(const char* text, int32_t* width, int32_t* height) {
   *height = size.cy;
 }
 
-void DrawStrip(const char* text, int32_t left, int32_t top, int32_t right, int32_t bottom) {
+void DrawStrip(PlayerState*, const char* text, int32_t left, int32_t top, int32_t right,
+               int32_t bottom) {
   HDC dc = GetDC(g_window);
   RECT r = {left, top, right, bottom};
   SetTextColor(dc, RGB(255, 255, 0));
@@ -193,7 +214,7 @@ void DrawStrip(const char* text, int32_t left, int32_t top, int32_t right, int32
   ReleaseDC(g_window, dc);
 }
 
-void UpdateAll() { UpdateWindow(nullptr); }
+void UpdateAll(PlayerState*) { UpdateWindow(nullptr); }
 
 const PlayerWindowOps kWin32Ops = {
     RegisterPlayerClass, CreatePlayerWindow, Pump,      Layout,     Show,     Hide,

@@ -14,6 +14,7 @@
 #include "platform/platform.h"
 #include "player/command_line.h"
 #include "player/names.h"
+#include "vorntool/embedded_patch.h"
 #include "writer/movie_writer.h"
 
 namespace {

@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/player_main.h"
-
-#include "player/window_loop.h"
+#include "player/front/window.h"
+#include "player/player_state.h"
+#include "player/window_events.h"
 
 namespace {
 
@@ -23,31 +23,31 @@ bool RegisterClass(const PlayerOptions*) {
   return false;
 }
 
-void* Create(const PlayerOptions*) {
+void* Create(PlayerState*) {
   g_created = true;
   g_quit_posted = false;
   return &g_window_token;
 }
 
-bool Pump() { return !g_quit_posted; }
-void Layout(int32_t, int32_t, int32_t, int32_t) {}
-void Show() { PlayerOnFocus(true); }
-void Hide() {}
-void Destroy() {
+bool Pump(PlayerState*) { return !g_quit_posted; }
+void Layout(PlayerState*, int32_t, int32_t, int32_t, int32_t) {}
+void Show(PlayerState* player) { PlayerOnFocus(player, true); }
+void Hide(PlayerState*) {}
+void Destroy(PlayerState*) {
   if (g_created) g_quit_posted = true;
   g_created = false;
 }
-void FillBlack() {}
-void Invalidate(int32_t, int32_t, int32_t, int32_t) {}
-void TopLeft(int32_t*, int32_t*) {}
-void TextExtent(const char* text, int32_t* width, int32_t* height) {
+void FillBlack(PlayerState*) {}
+void Invalidate(PlayerState*, int32_t, int32_t, int32_t, int32_t) {}
+void TopLeft(PlayerState*, int32_t*, int32_t*) {}
+void TextExtent(PlayerState*, const char* text, int32_t* width, int32_t* height) {
   *width = static_cast<int32_t>(std::strlen(text)) * 6;
   *height = 13;
 }
-void DrawStrip(const char*, int32_t, int32_t, int32_t, int32_t) {}
-void UpdateAll() {}
+void DrawStrip(PlayerState*, const char*, int32_t, int32_t, int32_t, int32_t) {}
+void UpdateAll(PlayerState*) {}
 
-void WarnOnStderr(const char* text) { std::fprintf(stderr, "%s\n", text); }
+void WarnOnStderr(PlayerState*, const char* text) { std::fprintf(stderr, "%s\n", text); }
 
 const PlayerWindowOps kHeadlessOps = {
     RegisterClass, Create,    Pump,    Layout,     Show,      Hide,      Destroy,

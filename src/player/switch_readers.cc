@@ -1,4 +1,7 @@
-// The switch readers and the fixed order in which the player reads them.
+// The switch readers: finding, reading and cutting out one switch form.
+#include "player/switch_readers.h"
+
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 
@@ -90,15 +93,6 @@ const char* ReadDecimal(const char* p, int64_t* num, int64_t* den) {
 }
 
 }  // namespace
-
-void PlayerOptionsInit(PlayerOptions* options) {
-  *options = PlayerOptions{};
-  options->plays_left = 1;
-  options->list_plays_left = 1;
-  options->rate_num = options->rate_den = -1;
-  options->io_buffer_size = -1;
-  options->x = options->y = WINDOW_POS_CENTRE;
-}
 
 Ratio ParseRatio(const char* text, const char** end) {
   const char* p = text;
