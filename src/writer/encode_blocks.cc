@@ -179,27 +179,31 @@ void TryPattern(const BlockContext& ctx, BlockChoice* out) {
   if (hi - lo < 2 && !ctx.must) return;  // a fill does as well for less
   double c0 = lo, c1 = hi;
   uint8_t mask[64] = {};
+  uint64_t previous_split = ~uint64_t{0};  // no split yet
   for (int iteration = 0; iteration < 4; iteration++) {
-    double s0 = 0, s1 = 0;
-    int n0 = 0, n1 = 0;
+    // Sums of whole samples are exact in integers, as they were in doubles.
+    int s0 = 0, s1 = 0, n1 = 0;
+    uint64_t split = 0;
     for (int i = 0; i < 64; i++) {
-      mask[i] = std::fabs(v[i] - c1) < std::fabs(v[i] - c0);
-      if (mask[i]) {
-        s1 += v[i];
-        n1++;
-      } else {
-        s0 += v[i];
-        n0++;
-      }
+      bool upper = std::fabs(v[i] - c1) < std::fabs(v[i] - c0);
+      mask[i] = upper;
+      split |= uint64_t{upper} << i;
+      s1 += upper ? v[i] : 0;
+      s0 += upper ? 0 : v[i];
+      n1 += upper;
     }
+    int n0 = 64 - n1;
     if (!n0 || !n1) {
       if (!ctx.must) return;
-      c0 = c1 = (s0 + s1) / 64;  // a flat block as a pattern
+      c0 = c1 = static_cast<double>(s0 + s1) / 64;  // a flat block as a pattern
       std::memset(mask, 0, sizeof mask);
       break;
     }
-    c0 = s0 / n0;
-    c1 = s1 / n1;
+    // The same split gives the same means: later rounds would change nothing.
+    if (split == previous_split) break;
+    previous_split = split;
+    c0 = static_cast<double>(s0) / n0;
+    c1 = static_cast<double>(s1) / n1;
   }
   BlockChoice c;
   c.type = BT_PATTERN;
@@ -284,7 +288,7 @@ void TryRuns(const BlockContext& ctx, BlockChoice* out) {
   Offer(ctx, &c, out);
 }
 
-void TryIntra(const BlockContext& ctx, BlockScratch* scratch, BlockChoice* out) {
+void TryIntra(const BlockContext& ctx, BlockChoice* out) {
   // DC, bit-plane count and quantiser number at the least.
   if (Hopeless(ctx, TypeBits(ctx, BT_INTRA) + 6 + 8, out)) return;
   int16_t samples[64];
@@ -303,9 +307,7 @@ void TryIntra(const BlockContext& ctx, BlockScratch* scratch, BlockChoice* out) 
       IdctPutDoubled(c.coeffs, QUANT_INTRA[q], c.recon, 16);
     else
       IdctPut(c.coeffs, QUANT_INTRA[q], c.recon, 8);
-    ResetWriter(&scratch->writer);
-    WriteDctCoefficients(&scratch->writer, c.coeffs, static_cast<uint32_t>(q));
-    c.bits = TypeBits(ctx, BT_INTRA) + static_cast<double>(CountBits(&scratch->writer)) + 6;
+    c.bits = TypeBits(ctx, BT_INTRA) + DctCoefficientBits(c.coeffs) + 6;
     Offer(ctx, &c, out);
     return c.cost;
   });
@@ -323,7 +325,7 @@ void TryCopy(const BlockContext& ctx, uint8_t type, MotionVector mv, const uint8
 }
 
 void TryInter(const BlockContext& ctx, MotionVector mv, const uint8_t prediction[64],
-              BlockScratch* scratch, BlockChoice* out) {
+              BlockChoice* out) {
   if (Hopeless(ctx, TypeBits(ctx, BT_INTER) + OffsetBits(ctx, mv) + 8 + 2, out))
     return;
   int16_t diff[64];
@@ -340,10 +342,8 @@ void TryInter(const BlockContext& ctx, MotionVector mv, const uint8_t prediction
     c.dc = static_cast<int16_t>(std::clamp<long>(std::lround(values[0] * inverse[0]), -1023, 1023));
     c.coeffs[0] = c.dc;
     IdctAdd(c.coeffs, QUANT_INTER[q], prediction, c.recon, 8);
-    ResetWriter(&scratch->writer);
-    WriteDctCoefficients(&scratch->writer, c.coeffs, static_cast<uint32_t>(q));
-    c.bits = TypeBits(ctx, BT_INTER) + OffsetBits(ctx, mv) +
-             static_cast<double>(CountBits(&scratch->writer)) + DcBits(c.dc);
+    c.bits = TypeBits(ctx, BT_INTER) + OffsetBits(ctx, mv) + DctCoefficientBits(c.coeffs) +
+             DcBits(c.dc);
     Offer(ctx, &c, out);
     return c.cost;
   });
@@ -385,11 +385,11 @@ void TryResidue(const BlockContext& ctx, MotionVector mv, const uint8_t predicti
   }
 }
 
-void TryDoubled(const BlockContext& ctx, BlockScratch* scratch, BlockChoice* out) {
+void TryDoubled(const BlockContext& ctx, BlockChoice* out) {
   uint32_t allowed = ctx.args->allowed_sub_types;
   const SpeedPlan& speed = ctx.args->speed;
   if (allowed & (1u << BT_FILL)) TryFill(ctx, out);
-  if (allowed & (1u << BT_INTRA)) TryIntra(ctx, scratch, out);
+  if (allowed & (1u << BT_INTRA)) TryIntra(ctx, out);
   if ((allowed & (1u << BT_PATTERN)) && (speed.two_colour || ctx.must)) TryPattern(ctx, out);
   if ((allowed & (1u << BT_RUNS)) && (speed.runs || ctx.must)) TryRuns(ctx, out);
   if (allowed & (1u << BT_RAW)) TryRaw(ctx, out);

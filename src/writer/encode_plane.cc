@@ -99,7 +99,7 @@ struct PlaneWalk {
       Gather(PrevAt(bx, by, mv), args->pitch, 8, prediction);
       if ((allowed & (1u << BT_MOTION)) && (mv.x || mv.y || !(allowed & (1u << BT_KEEP))))
         TryCopy(ctx, BT_MOTION, mv, prediction, &best);
-      if (allowed & (1u << BT_INTER)) TryInter(ctx, mv, prediction, &scratch, &best);
+      if (allowed & (1u << BT_INTER)) TryInter(ctx, mv, prediction, &best);
       if ((allowed & (1u << BT_RESIDUE)) && speed.residue)
         TryResidue(ctx, mv, prediction, &scratch, &best);
       // A prediction this good leaves nothing for the picture codings to win.
@@ -122,7 +122,7 @@ struct PlaneWalk {
   void TryPictureCodings(const BlockContext& ctx, BlockChoice* best) {
     const SpeedPlan& speed = args->speed;
     if (allowed & (1u << BT_FILL)) TryFill(ctx, best);
-    if (allowed & (1u << BT_INTRA)) TryIntra(ctx, &scratch, best);
+    if (allowed & (1u << BT_INTRA)) TryIntra(ctx, best);
     if ((allowed & (1u << BT_PATTERN)) && (speed.two_colour || ctx.must)) TryPattern(ctx, best);
     if ((allowed & (1u << BT_RUNS)) && (speed.runs || ctx.must)) TryRuns(ctx, best);
     if (allowed & (1u << BT_RAW)) TryRaw(ctx, best);
@@ -138,10 +138,10 @@ struct PlaneWalk {
       }
     BlockContext ctx{means, area, args};
     BlockChoice best;
-    TryDoubled(ctx, &scratch, &best);
+    TryDoubled(ctx, &best);
     if (best.cost >= kNoCost) {
       ctx.must = true;
-      TryDoubled(ctx, &scratch, &best);
+      TryDoubled(ctx, &best);
     }
     return best;
   }
