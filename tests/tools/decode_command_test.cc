@@ -13,7 +13,7 @@
 #include "tools/tool_run.h"
 #include "vorntool/commands.h"
 #include "writer/movie_writer.h"
-#include "writer/video_syntax.h"
+#include "writer/plane_syntax.h"
 
 namespace {
 
