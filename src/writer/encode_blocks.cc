@@ -121,25 +121,37 @@ double DcBits(int32_t dc) {
 
 // Tries quantiser numbers outward from the plane's usual one while the cost
 // keeps falling (it is close to convex in q): usually two or three trials
-// instead of a fixed range. cost(q) codes the block with q and offers it.
+// instead of a fixed range. cost(q, bound) codes the block with q, offers it
+// and returns its cost; a trial whose cost cannot fall below `bound` (the
+// walk stops there whatever it is) may return any value at or above it.
 template <typename Cost>
 void WalkQuantisers(const BlockContext& ctx, Cost cost) {
+  constexpr double kAny = -1e300;  // no later trial depends on the result
+  constexpr double kExact = 1e300;
   int base = ctx.args->base_q;
   int span = ctx.args->speed.quantiser_span;
-  double best = cost(base);
+  double best = cost(base, span ? kExact : kAny);
   bool rose = false;
   for (int q = base + 1; q <= std::min(15, base + span); q++) {
-    double c = cost(q);
+    double c = cost(q, best);
     if (c >= best) break;
     best = c;
     rose = true;
   }
   if (rose) return;
   for (int q = base - 1; q >= std::max(0, base - span); q--) {
-    double c = cost(q);
+    double c = cost(q, best);
     if (c >= best) break;
     best = c;
   }
+}
+
+// A coding whose bits alone cost `bits_cost` (lambda x bits) can neither be
+// offered nor change the quantiser walk when that is already at or above
+// both the best offer and the walk's bound: its reconstruction and error
+// are then not worth computing.
+bool BeatenOnBits(double bits_cost, double bound, const BlockChoice* out) {
+  return bits_cost >= out->cost && bits_cost >= bound;
 }
 
 // True when a coding that needs at least `bits` cannot beat the best so far
@@ -297,7 +309,7 @@ void TryIntra(const BlockContext& ctx, BlockChoice* out) {
   for (int i = 0; i < 64; i++) samples[i] = ctx.source[i];
   float values[64];
   ForwardDctRaw(samples, values);
-  WalkQuantisers(ctx, [&](int q) {
+  WalkQuantisers(ctx, [&](int q, double bound) {
     BlockChoice c;
     c.type = BT_INTRA;
     c.q = static_cast<uint8_t>(q);
@@ -305,11 +317,13 @@ void TryIntra(const BlockContext& ctx, BlockChoice* out) {
     Quantise(values, inverse, 0.18f, c.coeffs);
     c.dc = static_cast<int16_t>(std::clamp<long>(std::lround(values[0] * inverse[0]), 0, 2047));
     c.coeffs[0] = c.dc;
+    c.bits = TypeBits(ctx, BT_INTRA) + DctCoefficientBits(c.coeffs) + 6;
+    double bits_cost = ctx.args->lambda * c.bits;
+    if (!ctx.must && BeatenOnBits(bits_cost, bound, out)) return bits_cost;
     if (Doubled(ctx))
       IdctPutDoubled(c.coeffs, QUANT_INTRA[q], c.recon, 16);
     else
       IdctPut(c.coeffs, QUANT_INTRA[q], c.recon, 8);
-    c.bits = TypeBits(ctx, BT_INTRA) + DctCoefficientBits(c.coeffs) + 6;
     Offer(ctx, &c, out);
     return c.cost;
   });
@@ -334,7 +348,7 @@ void TryInter(const BlockContext& ctx, MotionVector mv, const uint8_t prediction
   for (int i = 0; i < 64; i++) diff[i] = static_cast<int16_t>(ctx.source[i] - prediction[i]);
   float values[64];
   ForwardDctRaw(diff, values);
-  WalkQuantisers(ctx, [&](int q) {
+  WalkQuantisers(ctx, [&](int q, double bound) {
     BlockChoice c;
     c.type = BT_INTER;
     c.mv = mv;
@@ -343,9 +357,11 @@ void TryInter(const BlockContext& ctx, MotionVector mv, const uint8_t prediction
     Quantise(values, inverse, 0.25f, c.coeffs);
     c.dc = static_cast<int16_t>(std::clamp<long>(std::lround(values[0] * inverse[0]), -1023, 1023));
     c.coeffs[0] = c.dc;
-    IdctAdd(c.coeffs, QUANT_INTER[q], prediction, c.recon, 8);
     c.bits = TypeBits(ctx, BT_INTER) + OffsetBits(ctx, mv) + DctCoefficientBits(c.coeffs) +
              DcBits(c.dc);
+    double bits_cost = ctx.args->lambda * c.bits;
+    if (!ctx.must && BeatenOnBits(bits_cost, bound, out)) return bits_cost;
+    IdctAdd(c.coeffs, QUANT_INTER[q], prediction, c.recon, 8);
     Offer(ctx, &c, out);
     return c.cost;
   });
