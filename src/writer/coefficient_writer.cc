@@ -7,21 +7,42 @@
 
 namespace {
 
-// Whether any coefficient an entry still stands for reaches `threshold`.
-bool GroupReaches(const uint32_t magnitude[64], uint32_t k, uint32_t mode, uint32_t threshold) {
-  uint32_t span = mode == LIST_GROUP20 ? 20 : mode == LIST_GROUP16 ? 16 : mode == LIST_GROUP4 ? 4 : 1;
-  for (uint32_t j = k; j < k + span && j < 64; j++)
-    if (magnitude[j] >= threshold) return true;
-  return false;
-}
+// The largest magnitude each entry of the walk stands for. Group entries
+// always start at a multiple of four (groups of 20, 16 and 4 from 4 x g),
+// so their maxima are known before the walk; a single entry is its own.
+struct EntryMaxima {
+  uint32_t group[3][16];  // by mode LIST_GROUP20, LIST_GROUP16, LIST_GROUP4
+
+  void Prepare(const uint32_t magnitude[64]) {
+    uint32_t four[16];
+    for (int g = 0; g < 16; g++)
+      four[g] = std::max(std::max(magnitude[4 * g], magnitude[4 * g + 1]),
+                         std::max(magnitude[4 * g + 2], magnitude[4 * g + 3]));
+    for (int g = 0; g < 16; g++) {
+      uint32_t sixteen = 0, twenty = 0;
+      for (int h = g; h < g + 5 && h < 16; h++) {
+        if (h < g + 4) sixteen = std::max(sixteen, four[h]);
+        twenty = std::max(twenty, four[h]);
+      }
+      group[LIST_GROUP20][g] = twenty;
+      group[LIST_GROUP16][g] = sixteen;
+      group[LIST_GROUP4][g] = four[g];
+    }
+  }
+  // Whether any coefficient the entry still stands for reaches `threshold`.
+  bool Reaches(const uint32_t magnitude[64], uint32_t k, uint32_t mode, uint32_t threshold) const {
+    return (mode == LIST_SINGLE ? magnitude[k] : group[mode][k >> 2]) >= threshold;
+  }
+};
 
 struct DctWriteSource {
   BitWriter* writer;
   uint32_t magnitude[64];
   bool negative[64];
+  EntryMaxima maxima;
 
   bool EntryBit(uint32_t k, uint32_t mode, uint32_t plane) {
-    bool bit = GroupReaches(magnitude, k, mode, 1u << plane);
+    bool bit = maxima.Reaches(magnitude, k, mode, 1u << plane);
     BitWriterPut(writer, bit, 1);
     return bit;
   }
@@ -46,10 +67,11 @@ struct ResidueWriteSource {
   uint32_t magnitude[64];
   bool negative[64];
   int8_t rebuilt[64] = {};
+  EntryMaxima maxima;
 
   bool Operation() { return ++ops != last_op; }
   bool EntryBit(uint32_t k, uint32_t mode, uint32_t mask) {
-    bool bit = GroupReaches(magnitude, k, mode, mask);
+    bool bit = maxima.Reaches(magnitude, k, mode, mask);
     BitWriterPut(writer, bit, 1);
     return bit;
   }
@@ -119,6 +141,7 @@ void WriteDctCoefficients(BitWriter* writer, const int16_t coeffs[64], uint32_t 
     source.negative[i] = c < 0;
     largest = std::max(largest, source.magnitude[i]);
   }
+  source.maxima.Prepare(source.magnitude);
   uint32_t planes = TopBitPlusOne(largest);
   BitWriterPut(writer, planes, 4);
   WalkDctCoefficients(source, planes);
@@ -134,6 +157,7 @@ void WriteResidue(BitWriter* writer, const int8_t residue[64], int8_t decoded[64
     source.negative[i] = r < 0;
     largest = std::max(largest, source.magnitude[i]);
   }
+  source.maxima.Prepare(source.magnitude);
   uint32_t exponent = largest ? TopBitPlusOne(largest) - 1 : 0;
   // A dry run counts the operations the whole residue needs.
   BitWriter scratch;
