@@ -17,8 +17,8 @@
 #include "player/player_open.h"
 #include "player/player_options.h"
 #include "sound/sound_silent.h"
+#include "synth/synth.h"
 #include "writer/encode_movie.h"
-#include "writer/encode_synth.h"
 
 namespace {
 

@@ -25,8 +25,8 @@
 #include "player/window_setup.h"
 #include "sound/sound_track.h"
 #include "support/movie_fixtures.h"
+#include "synth/synth.h"
 #include "writer/encode_movie.h"
-#include "writer/encode_synth.h"
 
 namespace {
 

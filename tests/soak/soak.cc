@@ -25,8 +25,8 @@
 #include "player/window_loop.h"
 #include "sound/sound_silent.h"
 #include "support/test_folder.h"
+#include "synth/synth.h"
 #include "writer/encode_movie.h"
-#include "writer/encode_synth.h"
 
 namespace {
 

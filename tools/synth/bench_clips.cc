@@ -1,8 +1,8 @@
-#include "writer/encode_clips.h"
+#include "synth/bench_clips.h"
 
 #include <memory>
 
-#include "writer/encode_synth.h"
+#include "synth/synth.h"
 #include "writer/movie_writer.h"
 
 void MakeBenchPictures(uint32_t width, uint32_t height, uint32_t frames,

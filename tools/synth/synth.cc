@@ -1,4 +1,4 @@
-#include "writer/encode_synth.h"
+#include "synth/synth.h"
 
 #include <algorithm>
 #include <cmath>

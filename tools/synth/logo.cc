@@ -1,8 +1,8 @@
-#include "writer/encode_logo.h"
+#include "synth/logo.h"
 
 #include <memory>
 
-#include "writer/encode_synth.h"
+#include "synth/synth.h"
 #include "writer/movie_writer.h"
 
 void LogoPicture(VideoPicture* picture) {
