@@ -11,6 +11,7 @@
 #include "writer/coefficient_writer.h"
 #include "writer/encode_dct.h"
 #include "writer/encode_kernels.h"
+#include "writer/encode_quantise.h"
 
 namespace {
 
@@ -411,4 +412,35 @@ void TryDoubled(const BlockContext& ctx, BlockChoice* out) {
   if ((allowed & (1u << BT_PATTERN)) && (speed.two_colour || ctx.must)) TryPattern(ctx, out);
   if ((allowed & (1u << BT_RUNS)) && (speed.runs || ctx.must)) TryRuns(ctx, out);
   if (allowed & (1u << BT_RAW)) TryRaw(ctx, out);
+}
+
+void TrimChoice(const BlockContext& ctx, const uint8_t prediction[64], BlockScratch* scratch,
+                BlockChoice* choice) {
+  bool intra = choice->type == BT_INTRA || (choice->type == BT_DOUBLED && choice->sub_type == BT_INTRA);
+  if (!intra && choice->type != BT_INTER) return;
+  int16_t samples[64];
+  for (int i = 0; i < 64; i++)
+    samples[i] = static_cast<int16_t>(intra ? ctx.source[i] : ctx.source[i] - prediction[i]);
+  float values[64];
+  ForwardDctRaw(samples, values);
+  BlockChoice c = *choice;
+  const float* inverse = Steps().inverse[intra ? 0 : 1][c.q];
+  // Trimming proposes with half the lambda: the error it adds stays in
+  // the frames that copy the block, which the frame's own cost does not
+  // see (the proposal must still lower that cost to be kept). A doubled
+  // block's samples each cover four.
+  double lambda = 0.5 * (Doubled(ctx) ? ctx.args->lambda / 4 : ctx.args->lambda);
+  double before = DctCoefficientBits(c.coeffs);
+  double after = TrimCoefficients(values, inverse, lambda, c.q, &scratch->writer, c.coeffs);
+  if (after >= before) return;
+  if (Doubled(ctx))
+    IdctPutDoubled(c.coeffs, QUANT_INTRA[c.q], c.recon, 16);
+  else if (intra)
+    IdctPut(c.coeffs, QUANT_INTRA[c.q], c.recon, 8);
+  else
+    IdctAdd(c.coeffs, QUANT_INTER[c.q], prediction, c.recon, 8);
+  c.bits -= before - after;
+  c.sse = BlockSse(c.recon, Doubled(ctx) ? ctx.source16 : ctx.source, Doubled(ctx) ? 256 : 64);
+  c.cost = c.sse + ctx.args->lambda * c.bits;
+  if (c.cost < choice->cost) *choice = c;
 }
