@@ -16,7 +16,7 @@
 
 #include "engine/movie.h"
 #include "sound/sound_silent.h"
-#include "sound/sound_track.h"
+#include "engine/sound_track.h"
 #include "writer/audio_encoder.h"
 #include "writer/encode_clips.h"
 #include "writer/encode_synth.h"

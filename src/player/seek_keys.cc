@@ -6,7 +6,7 @@
 #include "convert/copy_to_buffer.h"
 #include "engine/movie.h"
 #include "player/window_loop.h"
-#include "sound/sound_track.h"
+#include "engine/sound_track.h"
 
 namespace {
 

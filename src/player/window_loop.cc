@@ -9,7 +9,7 @@
 #include "convert/copy_to_buffer.h"
 #include "display/display_buffer.h"
 #include "engine/movie.h"
-#include "player/logo_movie.h"
+#include "logo/logo_movie.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 
 #include "app/player_main.h"
 #include "display/display_memory.h"
-#include "engine/engine_memory.h"
+#include "base/engine_memory.h"
 #include "engine/movie.h"
 #include "player/window_loop.h"
 #include "sound/sound_drivers.h"
