@@ -50,7 +50,7 @@ std::string MakeMovie(uint32_t rate, uint32_t channels, bool sixteen_bit) {
   MovieEncodeStats stats;
   const char* error = nullptr;
   EXPECT_TRUE(MovieEncode(o, DemoPictures, nullptr, &bytes, &stats, &error)) << error;
-  return FixtureWriteFile("realtime_check.vxn", bytes);
+  return FixtureWriteFile("realtime.vxn", bytes);
 }
 
 // Every byte the driver accepts, and when.
