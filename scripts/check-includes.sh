@@ -62,6 +62,10 @@ function is_file(path,   line, found) {
   close(path)
   return found
 }
+function is_dir(path) {
+  if (!(path in dir_cache)) dir_cache[path] = system("test -d \"" path "\"") == 0
+  return dir_cache[path]
+}
 function fault(text) { print FILENAME ":" FNR ": " text; bad = 1 }
 /^[ \t]*#[ \t]*include[ \t]*</ {
   header = $0
@@ -79,7 +83,7 @@ function fault(text) { print FILENAME ":" FNR ": " text; bad = 1 }
   split(header, h, "/")
   to = h[1]
   if (to == "vorn") to = "include"
-  if (to == "vorntool") to = "tools"
+  if (!(to in rank) && is_dir("tools/" to)) to = "tools"  # vorntool/, synth/ ...
   if (to == from) next
   if (!(from in rank)) { fault("folder " from " has no place in the layer order"); next }
   if (!(to in rank)) { fault(from " includes " header ": folder " to " has no place in the layer order"); next }

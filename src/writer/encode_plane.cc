@@ -88,10 +88,12 @@ struct PlaneWalk {
                               speed.search};
       if (args->model->offsets_learnt) {
         // One bit is worth about sqrt(lambda) in SAD when lambda prices
-        // squared error.
+        // squared error; the search charges less than that, because an
+        // offset that matches worse leaves its error to every later frame
+        // that copies the block, which the frame's own cost does not see.
         search.x_bits = args->model->x_offset_bits;
         search.y_bits = args->model->y_offset_bits;
-        search.sad_per_bit = static_cast<float>(std::sqrt(args->lambda));
+        search.sad_per_bit = static_cast<float>(0.4 * std::sqrt(args->lambda));
       }
       uint32_t sad;
       MotionVector mv = MotionSearch(search, &sad);

@@ -19,10 +19,10 @@
 #include "engine/movie_stats.h"
 #include "sound/sound_silent.h"
 #include "engine/sound_track.h"
-#include "writer/encode_synth.h"
+#include "support/movie_fixtures.h"
+#include "synth/synth.h"
 #include "writer/movie_writer.h"
 #include "writer/video_encoder.h"
-#include "support/movie_fixtures.h"
 
 // Every allocation of the test program is counted, so a test can prove that
 // a stretch of code allocates nothing: through the sanitizer's allocation

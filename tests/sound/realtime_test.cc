@@ -19,8 +19,8 @@
 #include "sound/sound_drivers.h"
 #include "engine/sound_track.h"
 #include "support/movie_fixtures.h"
+#include "synth/synth.h"
 #include "writer/encode_movie.h"
-#include "writer/encode_synth.h"
 
 namespace {
 
