@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "convert/copy_to_buffer.h"
+#include "engine/movie.h"
 
 namespace {
 
@@ -36,6 +37,7 @@ uint8_t* Scratch(size_t bytes) {
   if (!grown) return nullptr;
   g_scratch = static_cast<uint8_t*>(grown);
   g_scratch_size = bytes;
+  MovieSetCloseRelease(ConvertReleaseScratch);  // the lines go with the movie
   return g_scratch;
 }
 

@@ -8,13 +8,12 @@
 #include <cstdio>
 #include <cstring>
 
-#include "convert/copy_drivers.h"
-#include "engine/engine_memory.h"
+#include "base/engine_memory.h"
 #include "engine/movie.h"
 #include "engine/movie_header.h"
 #include "engine/movie_service.h"
 #include "platform/platform.h"
-#include "sound/sound_track.h"
+#include "engine/sound_track.h"
 #include "video/video_decoder.h"
 
 static_assert(std::endian::native == std::endian::little,
@@ -37,6 +36,9 @@ int32_t g_read_speed = kUnset;
 int32_t g_io_buffer_size = kUnset;
 IoOpenFunction g_io_open = nullptr;
 uint32_t g_memory_size = 0;  // 0 = the caller vouches for the image
+// What a layer above the engine keeps between a movie's frames (the
+// conversion's scratch lines), let go at every close.
+void (*g_close_release)() = nullptr;
 
 void ResetRequestedTracks() {
   g_requested_count = 1;
@@ -441,6 +443,7 @@ void MovieSetReadSpeed(int32_t bytes_per_second) { g_read_speed = bytes_per_seco
 void MovieSetIoBufferSize(int32_t bytes) { g_io_buffer_size = bytes; }
 void MovieSetIoOpen(IoOpenFunction open) { g_io_open = open; }
 void MovieSetMemorySize(uint32_t bytes) { g_memory_size = bytes; }
+void MovieSetCloseRelease(void (*release)()) { g_close_release = release; }
 
 Movie* MovieOpen(const void* source, uint32_t flags) {
   if (!(flags & OPEN_TRACKS)) ResetRequestedTracks();
@@ -473,7 +476,7 @@ void MovieClose(Movie* movie) {
   MovieServiceDetach(movie);
   SoundTracksClose(movie);
   EngineFree(movie->sound_positions);
-  ConvertReleaseScratch();
+  if (g_close_release) g_close_release();
   const bool from_memory = (movie->flags & OPEN_FROM_MEMORY) != 0;
   if (movie->preload) {
     if (!from_memory) EngineFree(movie->preload);

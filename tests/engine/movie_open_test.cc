@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "engine/engine_memory.h"
+#include "base/engine_memory.h"
 #include "engine/movie.h"
 #include "engine/movie_header.h"
 #include "support/movie_fixtures.h"
 #include "platform/platform.h"
-#include "sound/sound_track.h"
+#include "engine/sound_track.h"
 
 namespace {
 
