@@ -343,7 +343,7 @@ void EncodePlane(const PlaneEncodeArgs& args, PlaneSyntax* syntax, PlaneEncodeRe
 SpeedPlan SpeedPlanFor(int speed) {
   SpeedPlan p;
   speed = std::clamp(speed, 0, 9);
-  p.search = speed == 0 ? 0 : speed <= 2 ? 1 : speed <= 6 ? 2 : 3;
+  p.search = speed == 0 ? 0 : speed <= 4 ? 1 : speed <= 6 ? 2 : 3;
   p.quantiser_span = speed <= 2 ? 3 : speed <= 4 ? 2 : speed <= 7 ? 1 : 0;
   // Residues and runs rarely win on camera pictures; they pay on drawn ones
   // (flat areas, sharp edges), so the faster settings leave them.
