@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "input/io_reader.h"
+#include "video/video_decoder.h"
 
 struct SoundTrack;
 
@@ -118,6 +119,15 @@ struct Movie {
   uint32_t clock_adjust, clock_adjust_step;
   uint32_t reader_service_tick, sound_service_tick;
   ServiceNode sound_node;
+
+  // Processor features the movie's kernels use (CpuKernelFlags at open:
+  // none with OPEN_NO_MMX), and the video decoder's tables made from them.
+  uint32_t cpu_flags;
+  VideoKernels video_kernels;
+  // The conversion's own state (its row kernels and scratch lines), made by
+  // the first copy; the close hands it back through convert_release.
+  void* convert_state;
+  void (*convert_release)(void* state);
 
   // Frames that could not be shown as stored: bytes missing after a read
   // error, or video data the decoder had to abandon. Each step counts once;

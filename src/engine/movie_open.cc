@@ -8,11 +8,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "convert/copy_drivers.h"
 #include "engine/engine_memory.h"
 #include "engine/movie.h"
 #include "engine/movie_header.h"
 #include "engine/movie_service.h"
+#include "platform/cpu.h"
 #include "platform/platform.h"
 #include "sound/sound_track.h"
 #include "video/video_decoder.h"
@@ -137,6 +137,8 @@ void ApplyVersionAndFlags(Movie* m, char version, uint32_t open_flags) {
   ApplyScaling(m, open_flags);
   if (version == 'f' || version == 'g') m->flags |= OPEN_OLD_COLOURS | OPEN_UV_ORDER;
   if (version == 'h') m->flags |= OPEN_OLD_COLOURS;
+  m->cpu_flags = CpuKernelFlags((m->flags & OPEN_NO_MMX) != 0);
+  VideoKernelsInit(&m->video_kernels, m->cpu_flags);
 }
 
 void ApplyFrameRate(OpenJob* job) {
@@ -473,7 +475,7 @@ void MovieClose(Movie* movie) {
   MovieServiceDetach(movie);
   SoundTracksClose(movie);
   EngineFree(movie->sound_positions);
-  ConvertReleaseScratch();
+  if (movie->convert_release) movie->convert_release(movie->convert_state);
   const bool from_memory = (movie->flags & OPEN_FROM_MEMORY) != 0;
   if (movie->preload) {
     if (!from_memory) EngineFree(movie->preload);

@@ -42,7 +42,7 @@ double OffsetBits(const BlockContext& ctx, MotionVector mv) {
 void Offer(const BlockContext& ctx, BlockChoice* candidate, BlockChoice* out) {
   uint32_t n = Doubled(ctx) ? 256 : 64;
   const uint8_t* reference = Doubled(ctx) ? ctx.source16 : ctx.source;
-  candidate->sse = BlockSse(candidate->recon, reference, n);
+  candidate->sse = BlockSse(*ctx.args->kernels, candidate->recon, reference, n);
   candidate->cost = candidate->sse + ctx.args->lambda * candidate->bits;
   if (candidate->cost >= out->cost) return;
   if (Doubled(ctx)) {
@@ -147,8 +147,8 @@ bool Hopeless(const BlockContext& ctx, double bits, const BlockChoice* out) {
 
 }  // namespace
 
-double BlockSse(const uint8_t* a, const uint8_t* b, uint32_t count) {
-  return EncodeKernelsBest()->sse(a, b, count);
+double BlockSse(const EncodeKernels& kernels, const uint8_t* a, const uint8_t* b, uint32_t count) {
+  return kernels.sse(a, b, count);
 }
 
 void TryFill(const BlockContext& ctx, BlockChoice* out) {
@@ -299,9 +299,9 @@ void TryIntra(const BlockContext& ctx, BlockScratch* scratch, BlockChoice* out) 
     c.dc = static_cast<int16_t>(std::clamp<long>(std::lround(values[0] * inverse[0]), 0, 2047));
     c.coeffs[0] = c.dc;
     if (Doubled(ctx))
-      IdctPutDoubled(c.coeffs, QUANT_INTRA[q], c.recon, 16);
+      IdctPutDoubled(ctx.args->kernels->idct, c.coeffs, QUANT_INTRA[q], c.recon, 16);
     else
-      IdctPut(c.coeffs, QUANT_INTRA[q], c.recon, 8);
+      ctx.args->kernels->idct.put(c.coeffs, QUANT_INTRA[q], c.recon, 8);
     ResetWriter(&scratch->writer);
     WriteDctCoefficients(&scratch->writer, c.coeffs, static_cast<uint32_t>(q));
     c.bits = TypeBits(ctx, BT_INTRA) + static_cast<double>(CountBits(&scratch->writer)) + 6;
@@ -338,7 +338,7 @@ void TryInter(const BlockContext& ctx, MotionVector mv, const uint8_t prediction
     Quantise(values, inverse, 0.25f, c.coeffs);
     c.dc = static_cast<int16_t>(std::clamp<long>(std::lround(values[0] * inverse[0]), -1023, 1023));
     c.coeffs[0] = c.dc;
-    IdctAdd(c.coeffs, QUANT_INTER[q], prediction, c.recon, 8);
+    ctx.args->kernels->idct.add(c.coeffs, QUANT_INTER[q], prediction, c.recon, 8);
     ResetWriter(&scratch->writer);
     WriteDctCoefficients(&scratch->writer, c.coeffs, static_cast<uint32_t>(q));
     c.bits = TypeBits(ctx, BT_INTER) + OffsetBits(ctx, mv) +

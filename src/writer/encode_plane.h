@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "writer/encode_kernels.h"
 #include "writer/video_encoder.h"
 #include "writer/video_syntax.h"
 
@@ -66,6 +67,7 @@ struct PlaneEncodeArgs {
   uint32_t guide_cols = 0;
   SpeedPlan speed;
   uint32_t threads = 1;  // workers for the block decisions (the result does not depend on it)
+  const EncodeKernels* kernels = nullptr;  // the encoder's (must be set)
 };
 
 struct PlaneEncodeResult {
