@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "writer/encode_clips.h"
+#include "synth/bench_clips.h"
 
 namespace {
 

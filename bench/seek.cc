@@ -17,9 +17,9 @@
 #include "engine/movie.h"
 #include "sound/sound_silent.h"
 #include "sound/sound_track.h"
+#include "synth/bench_clips.h"
+#include "synth/synth.h"
 #include "writer/audio_encoder.h"
-#include "writer/encode_clips.h"
-#include "writer/encode_synth.h"
 #include "writer/movie_writer.h"
 
 namespace {

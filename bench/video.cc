@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "platform/cpu.h"
+#include "synth/bench_clips.h"
 #include "video/video_decoder.h"
-#include "writer/encode_clips.h"
 
 #if defined(VORN_HAVE_TURBOJPEG)
 #include <turbojpeg.h>

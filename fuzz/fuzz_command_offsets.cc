@@ -14,10 +14,11 @@
 #include "fuzz_support.h"
 #include "player/command_line.h"
 #include "player/names.h"
+#include "player/player_open.h"
 #include "player/player_options.h"
 #include "sound/sound_silent.h"
+#include "synth/synth.h"
 #include "writer/encode_movie.h"
-#include "writer/encode_synth.h"
 
 namespace {
 

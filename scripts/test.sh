@@ -4,7 +4,8 @@
 # the suites where threads meet (reader ring, service threads, sound rings),
 # and every fuzzer for 60 s on its seed corpus. The native suite runs a
 # second time with -j8, each test three times over (tests that collide show
-# at once); ASan and TSan each end with a 100-movie soak (scripts/soak.sh).
+# at once), and once each with VORN_CPU=c and VORN_CPU=sse2 (vector code
+# capped); ASan and TSan each end with a 100-movie soak (scripts/soak.sh).
 # Usage: scripts/test.sh [native|asan|win32|tsan|fuzz]...   (default: all five)
 # VORN_JOBS sets the build and test parallelism (default: the processor count).
 set -eu
@@ -27,11 +28,14 @@ run_tests() {
     fuzz)
       scripts/fuzz.sh 60 ;;
     tsan)
-      build/tsan/tests/test_engine && build/tsan/tests/test_sound && scripts/soak.sh 100 tsan ;;
+      build/tsan/tests/test_engine && build/tsan/tests/test_input && build/tsan/tests/test_sound && scripts/soak.sh 100 tsan ;;
     native)
-      # Once more side by side, three times over: tests that share a file
-      # or a folder show at once. The long integration labels run once.
+      # With the vector code capped at plain C, then at SSE2 (seconds each);
+      # then once more side by side, three times over: tests that share a
+      # file or a folder show at once. The long integration labels run once.
       ctest --preset native -j "$JOBS" &&
+        VORN_CPU=c ctest --preset native -j "$JOBS" -LE 'desktop|rd|gst|install|pipes' &&
+        VORN_CPU=sse2 ctest --preset native -j "$JOBS" -LE 'desktop|rd|gst|install|pipes' &&
         ctest --preset native -j8 --repeat until-fail:3 -LE 'desktop|rd|gst|install|pipes' \
           --output-on-failure >build/native/repeat.log 2>&1 ||
         { tail -n 60 build/native/repeat.log; false; } ;;
@@ -55,7 +59,7 @@ for p in $presets; do
   t0=$(date +%s)
   echo "=== $p: configure and build"
   targets=""
-  [ "$p" = tsan ] && targets="--target test_engine test_sound"
+  [ "$p" = tsan ] && targets="--target test_engine test_input test_sound"
   # shellcheck disable=SC2086
   if ! { cmake --preset "$p" >/dev/null && cmake --build --preset "$p" -j "$JOBS" $targets; }; then
     failed="$failed $p(build)"

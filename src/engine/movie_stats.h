@@ -1,7 +1,7 @@
-// The engine's statistics: the run-time record over the last second, the
-// summary record of a whole playback, and their texts.
+// The engine's statistics: the run-time record over the last second and the
+// summary record of a whole playback (their texts are the player's:
+// player/summary_text.h, player/stats_strip.h).
 #pragma once
-#include <cstddef>
 #include <cstdint>
 
 struct Movie;
@@ -47,21 +47,3 @@ static_assert(sizeof(MovieSummary) == 33 * 4);
 // operation that ends a frame's display does. A null movie leaves out as it is.
 void MovieGetRealtime(Movie* movie, uint32_t window_frames, MovieRealtime* out);
 void MovieGetSummary(Movie* movie, MovieSummary* out);
-
-// "1 millisecond", "40 seconds", "1 minute 1 second", "2 hours 1 minute".
-void DurationText(uint32_t ms, char* text, size_t size);
-
-// The display side of the summary: what the player's display buffer reports.
-struct SummaryDisplay {
-  const char* style_name;
-  uint32_t screen_width, screen_height, bits_per_pixel;
-};
-
-// "Damaged or missing frames: N (first at frame K)" for a damaged movie, an
-// empty text for a whole one.
-void DamageText(const MovieSummary& summary, char* text, size_t size);
-
-// The playback summary text. Returns 0 and builds nothing when no frame was
-// played (the summary is then not shown).
-int PlayerBuildSummary(const MovieSummary& summary, const SummaryDisplay& display, char* text,
-                       size_t size);

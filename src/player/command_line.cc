@@ -3,7 +3,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "player/front/system_os.h"
 #include "player/names.h"
+#include "player/parse_switches.h"
+#include "player/switch_readers.h"
 
 bool CommandLineCompose(char* buffer, const char* embedded, const char* args) {
   size_t keep = std::strcspn(embedded, "~");
@@ -51,4 +54,21 @@ StartResult PlayerReadCommand(char* text, PlayerOptions* options, char* error, u
   TrimText(text);
   if (!text[0] || std::strchr(text, '/')) return START_HELP;
   return START_PLAY;
+}
+
+ptrdiff_t EmbeddedAreaFind(const uint8_t* image, size_t size) {
+  const size_t span = kEmbeddedMarkerLength + kEmbeddedCapacity + 1;
+  ptrdiff_t found = -1;
+  for (size_t i = 0; i + span <= size; ++i) {
+    if (image[i] != VORN_EMBEDDED_MARKER[0] ||
+        std::memcmp(image + i, VORN_EMBEDDED_MARKER, kEmbeddedMarkerLength))
+      continue;
+    // The reserved area is kEmbeddedCapacity characters and a NUL; a bare
+    // copy of the marker text (followed by its own NUL) does not qualify.
+    const uint8_t* area = image + i + kEmbeddedMarkerLength;
+    if (area[kEmbeddedCapacity] != 0 || std::memchr(area, 0, kEmbeddedCapacity)) continue;
+    if (found >= 0) return -1;  // two places: we cannot tell which one is read
+    found = static_cast<ptrdiff_t>(i + kEmbeddedMarkerLength);
+  }
+  return found;
 }

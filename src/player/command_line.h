@@ -39,13 +39,6 @@ enum StartResult { START_PLAY, START_HELP, START_ERROR };
 // On START_PLAY the text holds the trimmed list of names.
 StartResult PlayerReadCommand(char* text, PlayerOptions* options, char* error, uint32_t error_size);
 
-// ---- Embedded command line inside an executable image (bundle tool, tests) ----
-// Offset of the POSIX reserved area (behind the marker) in image, or -1 when
-// there is not exactly one.
+// Offset of the POSIX reserved area (behind the marker) in an executable
+// image, or -1 when there is not exactly one.
 ptrdiff_t EmbeddedAreaFind(const uint8_t* image, size_t size);
-// Writes text into the embedded command line of an executable image in
-// memory: string 1 of a Windows executable's string table (UTF-16) or the
-// marked array of a POSIX executable, the rest filled with '~'. False with a
-// message when the image has no such place or text does not fit.
-bool EmbeddedCommandPatch(uint8_t* image, size_t size, const char* text, char* error,
-                          uint32_t error_size);

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "player/player_system.h"
+
 namespace {
 
 bool IsSpace(char c) { return c != 0 && static_cast<unsigned char>(c) <= 32; }

@@ -3,10 +3,7 @@
 #pragma once
 #include <cstdint>
 
-#include "platform/platform.h"
 #include "player/player_options.h"
-
-struct Movie;
 
 // White space: codes 1 to 32. Bytes 128-255 are name characters.
 void TrimText(char* text);
@@ -68,24 +65,3 @@ bool MovieSourceFromName(const char* name, MovieSource* source, char* error, uin
 // the name with ".vxn" added when its last component has no extension.
 bool MovieSourceFromPosixName(const char* name, MovieSource* source, char* error,
                               uint32_t error_size);
-
-// Hands the stored overrides (frame rate, track, read speed, read-buffer
-// size) to the engine and opens the source. For the offset forms the file
-// handle, which the caller closes after MovieClose, is returned in *file;
-// otherwise *file is kInvalidFile. Null on failure, the reason in
-// MovieGetError().
-Movie* PlayerOpenMovie(const PlayerOptions* options, const MovieSource* source, PlatformFile* file);
-
-// The sound track /T asked for when the open movie has no track of that
-// identifier (the movie then plays silently), else 0.
-uint32_t PlayerMissingTrack(const PlayerOptions* options, const Movie* movie);
-// Appends the summary's line for such a track ("Sound: track 5 is not in
-// this movie"); nothing for 0.
-void SummaryNoteMissingTrack(uint32_t track_id, char* text, uint32_t size);
-
-enum NamedOpenResult { NAMED_OPENED, NAMED_FAILED, NAMED_UPDATE_CHOSEN };
-// The whole road from a name: its form, the update check for names outside
-// the player's own executable, then PlayerOpenMovie.
-// `exact` names are read by MovieSourceFromPosixName.
-NamedOpenResult PlayerOpenNamed(const PlayerOptions* options, const char* name, Movie** movie,
-                                PlatformFile* file, bool exact = false);

@@ -1,11 +1,14 @@
 // ParseSwitches: the fixed order in which the switches are read. Each reader
 // takes only the first occurrence, so the order decides which of two
 // overlapping forms wins (/L as a number before /L as a flag, and so on).
+#include "player/parse_switches.h"
+
 #include <cstdio>
 #include <cstring>
 
 #include "engine/movie.h"
-#include "player/player_options.h"
+#include "player/player_system.h"
+#include "player/switch_readers.h"
 
 namespace {
 

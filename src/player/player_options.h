@@ -1,10 +1,8 @@
-// The player's options record and the readers that fill it from the command
-// text. The command text is edited in place: every switch that is read is
-// cut out, and what remains is the list of movie names.
+// The player's options record: what the switches asked for, read from the
+// command text by parse_switches.h.
 #pragma once
 #include <cstdint>
 
-#include "player/player_system.h"
 
 // Capacity of the command text and of the saved copy of the name list.
 inline constexpr uint32_t kCommandTextSize = 1024;
@@ -43,29 +41,3 @@ struct PlayerOptions {
 };
 
 void PlayerOptionsInit(PlayerOptions* options);
-
-// ---- Switch readers (each takes the first occurrence of the right form) ----
-// A ratio read from text: [-]digits[.digits][;digits[.digits]].
-struct Ratio {
-  int32_t num, den;
-};
-// Reads a ratio at text; *end (when not null) receives the first unread character.
-Ratio ParseRatio(const char* text, const char** end);
-
-// Cuts every "/X" that stands before a "/-X" (with its argument), then the
-// "/-X" itself.
-void CancelSwitches(char* text);
-bool TakeFlagSwitch(char* text, char letter);
-int32_t TakeNumberSwitch(char* text, char letter, int32_t fallback);
-Ratio TakeRatioSwitch(char* text, char letter, int32_t fallback_num, int32_t fallback_den);
-
-// Reads every switch in the fixed order into options; the profile value of
-// "/!" and the screen size come through PlayerSystemHooks(). Returns false
-// with a message in error (size error_size) when the text cannot be
-// accepted: the command text grows beyond its buffer, or a /D or /B value
-// lies outside its table.
-bool ParseSwitches(char* text, PlayerOptions* options, char* error, uint32_t error_size);
-
-// Appends src to the command text, refusing (false, text unchanged) when the
-// result would not fit in kCommandTextSize bytes.
-bool CommandTextAppend(char* text, const char* src);

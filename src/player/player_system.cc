@@ -1,4 +1,7 @@
+// The system table in use: the platform layer and the front end's system side.
 #include "player/player_system.h"
+
+#include "player/front/system_os.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // What the player's start-up needs from the system, as a table of operations
 // so that tests can stand in for the profile, the date, the question box and
-// the shell. The default table routes to src/platform and the player's own
-// operating-system file.
+// the shell. The default table routes to src/platform and the front end's
+// system side (front/system_os.h).
 #pragma once
 #include <cstdint>
 
@@ -34,12 +34,3 @@ PlayerSystem* PlayerSystemHooks();
 
 // The profile section that holds the player's two values.
 inline constexpr const char* kProfileSection = "Tessel Video Tools";
-
-// ---- Provided per operating system (src/player/win32, src/player/posix) ----
-// Size of the primary screen in pixels.
-ScreenSize PlayerScreenSize();
-// Copies the embedded command line of the executable at exe_path (null: the
-// running program) into dest: at most 510 characters and the NUL, the load
-// limit of the string resource. Returns false when the executable carries
-// no embedded command line (dest is then empty).
-bool EmbeddedCommandLoad(const char* exe_path, char* dest, uint32_t size);

@@ -6,6 +6,9 @@
 #include <string>
 
 #include "player/help_text.h"
+#include "player/parse_switches.h"
+#include "player/player_system.h"
+#include "player/switch_readers.h"
 
 namespace {
 

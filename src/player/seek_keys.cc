@@ -1,11 +1,13 @@
-// Moving around in the movie and its volume from the keyboard and the mouse:
+// Moving around in the movie and its volume from the keyboard:
 // Left/Right 5 s, Down/Up 60 s, Home, PageUp/PageDown between key frames,
-// + - 0 9 for the volume in steps of 10 %, m to mute; the position text.
-#include <cstdio>
+// + - 0 9 for the volume in steps of 10 %, m to mute.
+#include "player/seek_keys.h"
 
 #include "convert/copy_to_buffer.h"
 #include "engine/movie.h"
-#include "player/window_loop.h"
+#include "player/frame_step.h"
+#include "player/player_state.h"
+#include "player/position_text.h"
 #include "sound/sound_track.h"
 
 namespace {
@@ -15,11 +17,6 @@ constexpr int32_t kShortJumpSeconds = 5;
 constexpr int32_t kLongJumpSeconds = 60;
 
 bool CanSeek(const PlayerState& p) { return p.movie && p.display && !p.logo_mode && !p.quitting; }
-
-// The frame on screen (frame 1 before anything was shown).
-uint32_t FrameOnScreen(const Movie* m) {
-  return m->shown_frame_num >= 1 ? static_cast<uint32_t>(m->shown_frame_num) : 1;
-}
 
 // Frames in `seconds` of the movie's own time, rounded to the nearest.
 int64_t FramesIn(const Movie* m, int32_t seconds) {
@@ -46,12 +43,12 @@ uint32_t PreviousKeyFrame(const Movie* m, uint32_t before) {
 void SeekAndShow(PlayerState& p, uint32_t frame, uint32_t flags) {
   if (!MovieSeek(p.movie, frame, flags)) return;
   p.force_full_copy = COPY_ALL;
-  PlayerFrameStep();
+  PlayerFrameStep(&p);
 }
 
 void JumpSeconds(PlayerState& p, int32_t seconds) {
   const Movie* m = p.movie;
-  int64_t target = int64_t{FrameOnScreen(m)} + FramesIn(m, seconds);
+  int64_t target = int64_t{PlayerFrameOnScreen(m)} + FramesIn(m, seconds);
   if (target < 1) target = 1;
   if (target > int64_t{m->frames}) target = m->frames;
   SeekAndShow(p, static_cast<uint32_t>(target), SEEK_EXACT);
@@ -62,22 +59,13 @@ void SetVolume(PlayerState& p, int32_t step) {
   v = v < 0 ? 0 : v > 100 ? 100 : v;
   p.volume_percent = static_cast<uint32_t>(v);
   p.muted = 0;  // a change of level is heard
-  PlayerApplyVolume();
-}
-
-// Minutes and seconds, or hours, minutes and seconds.
-int TimeText(uint64_t seconds, bool hours, char* text, uint32_t size) {
-  if (hours)
-    return std::snprintf(text, size, "%u:%02u:%02u", static_cast<unsigned>(seconds / 3600),
-                         static_cast<unsigned>(seconds / 60 % 60), static_cast<unsigned>(seconds % 60));
-  return std::snprintf(text, size, "%02u:%02u", static_cast<unsigned>(seconds / 60),
-                       static_cast<unsigned>(seconds % 60));
+  PlayerApplyVolume(&p);
 }
 
 }  // namespace
 
-void PlayerOnKey(int key) {
-  PlayerState& p = *Player();
+void PlayerOnKey(PlayerState* player, int key) {
+  PlayerState& p = *player;
   if (!CanSeek(p)) return;
   switch (key) {
     case PLAYER_KEY_LEFT:
@@ -91,17 +79,17 @@ void PlayerOnKey(int key) {
     case PLAYER_KEY_HOME:
       return SeekAndShow(p, 1, SEEK_EXACT);
     case PLAYER_KEY_PAGE_UP:
-      return SeekAndShow(p, PreviousKeyFrame(p.movie, FrameOnScreen(p.movie)), 0);
+      return SeekAndShow(p, PreviousKeyFrame(p.movie, PlayerFrameOnScreen(p.movie)), 0);
     case PLAYER_KEY_PAGE_DOWN:
-      if (uint32_t next = NextKeyFrame(p.movie, FrameOnScreen(p.movie))) SeekAndShow(p, next, 0);
+      if (uint32_t next = NextKeyFrame(p.movie, PlayerFrameOnScreen(p.movie))) SeekAndShow(p, next, 0);
       return;
     default:
       return;
   }
 }
 
-bool PlayerOnVolumeChar(int key) {
-  PlayerState& p = *Player();
+bool PlayerOnVolumeChar(PlayerState* player, int key) {
+  PlayerState& p = *player;
   switch (key) {
     case '+':
     case '0':
@@ -114,35 +102,14 @@ bool PlayerOnVolumeChar(int key) {
     case 'm':
     case 'M':
       p.muted = !p.muted;
-      PlayerApplyVolume();
+      PlayerApplyVolume(&p);
       return true;
     default:
       return false;
   }
 }
 
-void PlayerApplyVolume() {
-  PlayerState& p = *Player();
+void PlayerApplyVolume(PlayerState* player) {
+  PlayerState& p = *player;
   SoundSetVolume(p.movie, p.muted ? 0 : p.volume_percent);
-}
-
-void PlayerOnPictureClick() {
-  PlayerState& p = *Player();
-  if (p.logo_mode) return PlayerOnClick();
-  PlayerOnChar(' ');  // with its /U1 mask
-}
-
-void PlayerPositionText(const Movie* m, char* text, uint32_t size) {
-  if (!size) return;
-  text[0] = 0;
-  if (!m || !m->file_rate_num) return;
-  const uint64_t den = m->file_rate_den, num = m->file_rate_num;
-  const uint64_t at = (uint64_t{FrameOnScreen(m)} - 1) * den / num;
-  const uint64_t length = uint64_t{m->frames} * den / num;
-  const bool hours = length >= 3600;
-  const int used = TimeText(at, hours, text, size);
-  if (used < 0 || static_cast<uint32_t>(used) >= size) return;
-  const int more = std::snprintf(text + used, size - used, " / ");
-  if (more < 0 || static_cast<uint32_t>(used + more) >= size) return;
-  TimeText(length, hours, text + used + more, size - used - more);
 }

@@ -1,10 +1,13 @@
 // The statistics strip: one line over the last second of playback, drawn
 // above the movie after every frame with /Q.
+#include "player/stats_strip.h"
+
 #include <cstdio>
 
 #include "display/display_buffer.h"
 #include "engine/movie.h"
-#include "player/window_loop.h"
+#include "player/player_state.h"
+#include "player/position_text.h"
 
 namespace {
 
@@ -29,8 +32,8 @@ void StatsStripText(const MovieRealtime& r, char* text, uint32_t size) {
                 Percent(r.background_read_ms, window_ms), r.data_rate);
 }
 
-void PlayerDrawStats() {
-  PlayerState& p = *Player();
+void PlayerDrawStats(PlayerState* player) {
+  PlayerState& p = *player;
   if (!p.movie) return;
   MovieRealtime r;
   MovieGetRealtime(p.movie, 0, &r);
@@ -43,5 +46,5 @@ void PlayerDrawStats() {
   // The primary-surface style takes the strip into the screen surface itself.
   if (!DisplayBufferDrawText(p.display, text, p.strip_left, p.strip_top, p.strip_right,
                              p.strip_bottom))
-    p.ops->draw_strip(text, p.strip_left, p.strip_top, p.strip_right, p.strip_bottom);
+    p.ops->draw_strip(player, text, p.strip_left, p.strip_top, p.strip_right, p.strip_bottom);
 }

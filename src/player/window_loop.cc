@@ -4,18 +4,20 @@
 #include "player/window_loop.h"
 
 #include <cstdio>
-#include <cstring>
 
-#include "convert/copy_to_buffer.h"
 #include "display/display_buffer.h"
 #include "engine/movie.h"
-#include "player/logo_movie.h"
+#include "player/frame_step.h"
+#include "player/player_open.h"
+#include "player/player_state.h"
+#include "player/player_system.h"
+#include "player/seek_keys.h"
+#include "player/summary_text.h"
+#include "player/window_setup.h"
+#include "player/window_title.h"
 
 namespace {
 
-PlayerState g_player;
-
-constexpr uint32_t kLogoMs = 2250;
 constexpr int32_t kSleepSliceMs = 10;
 constexpr int32_t kOversleepDebtMs = -100;
 constexpr const char* kErrorCaption = "Vorn Error";
@@ -28,10 +30,10 @@ void CloseFileHandle(PlayerState& p) {
 
 // Shows a failure that stops playing; the window goes and the exit code is 1.
 int Fail(PlayerState& p, const char* text) {
-  if (p.ops->hide) p.ops->hide();
+  if (p.ops->hide) p.ops->hide(&p);
   MessageBoxShow(text, kErrorCaption, MESSAGE_ERROR);
   p.quitting = 1;
-  p.ops->destroy();
+  p.ops->destroy(&p);
   return 1;
 }
 
@@ -41,7 +43,7 @@ void NoteTitleName(PlayerState& p, const char* name) {
   for (const char* c = name; *c; ++c)
     if (*c == '/' || (!p.names.exact && *c == '\\')) base = c + 1;
   std::snprintf(p.title_name, sizeof(p.title_name), "%.255s", base);
-  PlayerUpdateTitle();
+  PlayerUpdateTitle(&p);
 }
 
 // Opens the named movie and sets it up; 0 to play on, else the exit code.
@@ -51,41 +53,29 @@ int OpenNamed(PlayerState& p, const char* name) {
   NamedOpenResult r = PlayerOpenNamed(p.options, name, &movie, &file, p.names.exact);
   if (r == NAMED_UPDATE_CHOSEN) {
     p.quitting = 1;
-    p.ops->destroy();
+    p.ops->destroy(&p);
     return 1;
   }
   if (r == NAMED_FAILED) return Fail(p, MovieGetError());
   p.movie = movie;
   p.file_handle = file;
   p.missing_track = PlayerMissingTrack(p.options, movie);
-  PlayerApplyVolume();
+  PlayerApplyVolume(&p);
   NoteTitleName(p, name);
   std::snprintf(p.movie_name, sizeof p.movie_name, "%s", name);
-  return PlayerSetUpMovie() ? 0 : 1;
-}
-
-// A movie with damaged or missing frames plays on as far as it can; on
-// closing it the front end gets one line saying so (the summary, when
-// asked for, carries the same figures).
-void WarnIfDamaged(PlayerState& p) {
-  if (!p.movie || p.logo_mode || !p.movie->damaged_frames || !p.ops->warn) return;
-  char line[kCommandTextSize + 160];
-  std::snprintf(line, sizeof line,
-                "Warning: %s: movie damaged: Damaged or missing frames: %u (first at frame %u)",
-                p.movie_name, p.movie->damaged_frames, p.movie->first_damaged_frame);
-  p.ops->warn(line);
+  return PlayerSetUpMovie(&p) ? 0 : 1;
 }
 
 // Closes the finished movie and opens the next name; 0 to play on.
 int NextFile(PlayerState& p, const char* name) {
-  WarnIfDamaged(p);
+  PlayerWarnIfDamaged(&p);
   MovieClose(p.movie);
   p.movie = nullptr;
   p.previous_display = p.display;
   p.display = nullptr;
   CloseFileHandle(p);
   p.options->plays_left = 1;
-  if (!p.options->black_background) p.ops->top_left(&p.options->x, &p.options->y);
+  if (!p.options->black_background) p.ops->top_left(&p, &p.options->x, &p.options->y);
   return OpenNamed(p, name);
 }
 
@@ -100,7 +90,7 @@ StepResult Advance(PlayerState& p, char* name, int* exit_code) {
     *exit_code = NextFile(p, name);
     return *exit_code ? STEP_EXIT : STEP_NEXT_FILE;
   }
-  ShowLogo();
+  ShowLogo(&p);
   return STEP_ON;
 }
 
@@ -115,7 +105,7 @@ void SleepSlice(int32_t* idle_ms) {
 // Everything the player holds, in the reverse order of taking it; closing
 // the display buffers also restores a changed screen mode.
 void ReleaseAll(PlayerState& p) {
-  WarnIfDamaged(p);
+  PlayerWarnIfDamaged(&p);
   MovieClose(p.movie);
   p.movie = nullptr;
   CloseFileHandle(p);
@@ -126,7 +116,7 @@ void ReleaseAll(PlayerState& p) {
 
 // Lets the destroyed window's quit message through, then gives everything back.
 int EndWithError(PlayerState& p, int exit_code) {
-  while (p.ops->pump()) {}
+  while (p.ops->pump(&p)) {}
   ReleaseAll(p);
   return exit_code;
 }
@@ -134,21 +124,12 @@ int EndWithError(PlayerState& p, int exit_code) {
 int Shutdown(PlayerState& p) {
   static char summary_text[4096];
   PlayerOptions* o = p.options;
-  if (o->show_summary) {
-    if (!PlayerBuildSummary(p.summary, p.summary_display, summary_text, sizeof(summary_text))) {
-      o->show_summary = 0;
-    } else {
-      SummaryNoteMissingTrack(p.missing_track, summary_text, sizeof(summary_text));
-      if (p.sound_note) {
-        const size_t used = std::strlen(summary_text);
-        std::snprintf(summary_text + used, sizeof(summary_text) - used, "Sound: %s\n",
-                      p.sound_note);
-      }
-    }
-  }
+  if (o->show_summary && !PlayerSummaryText(p.summary, p.summary_display, p.missing_track,
+                                             p.sound_note, summary_text, sizeof(summary_text)))
+    o->show_summary = 0;
   ReleaseAll(p);
   if (o->show_summary) {
-    p.ops->update_all();
+    p.ops->update_all(&p);
     PlayerSystemHooks()->sleep_ms(10);
     MessageBoxShow(summary_text, kSummaryCaption, MESSAGE_INFO);
   }
@@ -157,54 +138,14 @@ int Shutdown(PlayerState& p) {
 
 }  // namespace
 
-PlayerState* Player() { return &g_player; }
-
-void PlayerStateInit(PlayerOptions* options, const PlayerWindowOps* ops) {
-  g_player = PlayerState{};
-  g_player.options = options;
-  g_player.ops = ops;
-  g_player.file_handle = kInvalidFile;
-  g_player.no_black_fill = 1;
-  g_player.volume_percent = 100;
-}
-
 int32_t PlayerIdleAfterSleep(int32_t idle_ms, uint32_t slept_ms) {
   // Oversleeping is paid back by later iterations, up to 100 ms.
   int64_t left = int64_t{idle_ms} - int64_t{slept_ms};
   return left < kOversleepDebtMs ? kOversleepDebtMs : static_cast<int32_t>(left);
 }
 
-void PlayerFrameStep() {
-  PlayerState& p = g_player;
-  Movie* movie = p.movie;
-  DisplayBuffer* display = p.display;
-  p.no_black_fill = 0;
-  MovieDoFrame(movie);
-  if (DisplayBufferLock(display)) {
-    MovieCopyToBuffer(movie, display->bits, display->pitch, display->height, 0, 0, 0, 0,
-                      movie->width, movie->height, display->flags | p.force_full_copy);
-    p.force_full_copy = 0;
-    DisplayBufferUnlock(display);
-  }
-  DisplayBufferBlit(display, movie->rects, MovieGetRects(movie, display->flags));
-  bool last = movie->frame_num >= 0 && static_cast<uint32_t>(movie->frame_num) >= movie->frames;
-  if (last && --p.options->plays_left == 0)
-    p.advance_request = 1;  // 0 meant endless: it never reaches 0 again
-  else
-    MovieNextFrame(movie);
-  if (p.options->show_stats) PlayerDrawStats();
-  // The title's position moves on once a second.
-  if (p.ops->set_title) {
-    char position[sizeof(p.title_position)];
-    PlayerPositionText(movie, position, sizeof(position));
-    if (std::strcmp(position, p.title_position) != 0) PlayerUpdateTitle();
-  }
-  // After a single-step resume exactly one frame plays.
-  if (p.user_paused) MovieSetPause(movie, 1);
-}
-
-int PlayerRun(const char* names, bool exact) {
-  PlayerState& p = g_player;
+int PlayerRun(PlayerState* player, const char* names, bool exact) {
+  PlayerState& p = *player;
   static char name[kCommandTextSize];
   const bool started = exact ? NameListStartExact(&p.names, p.options, names, name)
                              : NameListStart(&p.names, p.options, names, name);
@@ -213,7 +154,7 @@ int PlayerRun(const char* names, bool exact) {
   if (exit_code) return EndWithError(p, exit_code);
   int32_t idle_ms = 0;
   for (;;) {
-    if (!p.ops->pump()) return Shutdown(p);
+    if (!p.ops->pump(&p)) return Shutdown(p);
     int w = MovieWait(p.movie);
     if ((w != 0 && p.quit_request != 1) || p.quitting) {
       idle_ms += 1;
@@ -231,7 +172,7 @@ int PlayerRun(const char* names, bool exact) {
         // is always due: without a pause here the loop would spin the
         // processor until the logo's time is up.
         const uint32_t decoded = p.movie->frames_decoded;
-        PlayerFrameStep();
+        PlayerFrameStep(&p);
         if (p.movie && p.movie->frames_decoded == decoded) idle_ms += 1;
       }
     }
@@ -240,121 +181,8 @@ int PlayerRun(const char* names, bool exact) {
     if (p.logo_mode && !p.quitting &&
         (static_cast<int32_t>(MovieClockMs() - p.logo_end) > 0 || !p.movie || p.quit_request == 2)) {
       p.quitting = 1;
-      p.ops->destroy();
+      p.ops->destroy(&p);
     }
   }
 }
 
-void PlayerTakeSummary() {
-  PlayerState& p = g_player;
-  MovieGetSummary(p.movie, &p.summary);
-  // The logo gets a display of its own later: the figures are read now.
-  const DisplayBuffer* d = p.display;
-  std::snprintf(p.summary_style, sizeof(p.summary_style), "%s", DisplayBufferStyleName(d));
-  p.summary_display = {p.summary_style, d ? d->screen_width : 0, d ? d->screen_height : 0,
-                       d ? d->screen_bits : 0};
-}
-
-void ShowLogo() {
-  PlayerState& p = g_player;
-  PlayerOptions* o = p.options;
-  PlayerTakeSummary();
-  WarnIfDamaged(p);
-  Movie* logo = MovieOpen(kLogoMovie, OPEN_FROM_MEMORY);
-  MovieClose(p.movie);
-  p.movie = logo;
-  p.logo_mode = 1;
-  p.title_name[0] = 0;
-  PlayerUpdateTitle();
-  if (p.quit_now) p.quit_request = 2;  // q: the logo ends at once
-  if (!logo) {
-    p.logo_end = 0;
-    return;
-  }
-  p.ops->fill_black();
-  o->plays_left = -1;
-  p.logo_end = MovieClockMs() + kLogoMs;
-  o->show_stats = 0;
-  p.user_paused = 0;
-  DisplayBuffer* d = p.display;
-  if (!d || d->width < logo->width || d->height < logo->height) {
-    if ((o->display_flags & kDisplayModeChangeFlag) &&
-        (static_cast<uint32_t>(o->screen_width) < logo->width ||
-         static_cast<uint32_t>(o->screen_height) < logo->height)) {
-      o->display_flags &= ~kDisplayModeChangeFlag;
-      DisplayBufferClose(d);
-      p.display = d = nullptr;
-      o->black_background = 0;
-    }
-    DisplayBuffer* fresh = DisplayBufferOpen(p.window, logo->width, logo->height,
-                                             o->display_flags & ~DISPLAY_CAP_MASK);
-    if (!fresh) {
-      MovieClose(logo);
-      p.movie = nullptr;
-      return;
-    }
-    DisplayBufferClose(d);
-    p.display = d = fresh;
-    if (!o->black_background) {
-      // Centred on the screen as it is now: a mode given back above leaves
-      // the desktop's size, not the one /D asked for.
-      o->screen_width = static_cast<int32_t>(d->screen_width);
-      o->screen_height = static_cast<int32_t>(d->screen_height);
-      p.x_offset = p.y_offset = 0;
-      PlayerLayoutWindow(static_cast<int32_t>(d->window_width), static_cast<int32_t>(d->window_height),
-                         (o->screen_width - static_cast<int32_t>(logo->width)) / 2,
-                         (o->screen_height - static_cast<int32_t>(logo->height)) / 2);
-    }
-  } else {
-    DisplayBufferClear(d);
-  }
-  DisplayBufferSetScale(d, d->width, d->height);
-  p.y_offset += static_cast<int32_t>(d->height - logo->height) / 2;
-  p.x_offset += static_cast<int32_t>(d->width - logo->width) / 2;
-  DisplayBufferSetOffset(d, p.x_offset, p.y_offset);
-}
-
-void PlayerTitleText(const char* name, const char* position, bool paused, char* title,
-                     uint32_t size) {
-  if (!name[0])
-    std::snprintf(title, size, "Vorn Video Player");
-  else
-    std::snprintf(title, size, "%s%s%s%s - Vorn Video Player", name, position[0] ? " " : "",
-                  position, paused ? " (paused)" : "");
-}
-
-void PlayerUpdateTitle() {
-  PlayerState& p = g_player;
-  if (!p.ops || !p.ops->set_title) return;
-  if (p.logo_mode || !p.movie)
-    p.title_position[0] = 0;
-  else
-    PlayerPositionText(p.movie, p.title_position, sizeof(p.title_position));
-  char title[320];
-  PlayerTitleText(p.title_name, p.title_position, p.user_paused != 0, title, sizeof(title));
-  p.ops->set_title(title);
-}
-
-bool PlayerOnDropFile(const char* name) {
-  PlayerState& p = g_player;
-  if (p.logo_mode || p.quitting || !p.names.exact) return false;
-  if (!ExactListPrepend(p.names.text, name)) return false;
-  // The list's later passes do not replay a dropped movie.
-  if (!(p.options->disabled_controls & 2)) {
-    p.advance_request = 1;
-    // A paused movie must reach the loop's advance step.
-    p.user_paused = 0;
-    MovieSetPause(p.movie, 0);
-  }
-  return true;
-}
-
-void PlayerOnQuitKey() {
-  PlayerState& p = g_player;
-  if (p.options->disabled_controls & 4) return;
-  p.quit_now = 1;
-  PlayerOnChar(27);
-  if (p.logo_mode) p.quit_request = 2;
-}
-
-void PlayerShowSummary(const char* text) { MessageBoxShow(text, kSummaryCaption, MESSAGE_INFO); }

@@ -1,15 +1,14 @@
 // Per-movie set-up of the window and display (presented size, automatic
-// doubling, position, black background) and the window's event handlers.
-#include <cstdio>
+// doubling, position, black background).
+#include "player/window_setup.h"
 
 #include "convert/copy_to_buffer.h"
 #include "display/display_buffer.h"
 #include "engine/movie.h"
-#include "player/window_loop.h"
+#include "player/player_state.h"
+#include "player/stats_strip.h"
 
 namespace {
-
-constexpr const char* kLogoPage = "https://vorn.example/?from=vornplay&ver=1.5t";
 
 // Without a stored scaling mode a doubled size is made by the copy instead
 // of a stretch: mode 1 doubles the height, 3 the width, 4 both.
@@ -84,8 +83,8 @@ uint32_t StretchSize(int32_t num, int32_t den, uint32_t bit, uint32_t screen, ui
   return t;
 }
 
-bool PlayerSetUpMovie() {
-  PlayerState& p = *Player();
+bool PlayerSetUpMovie(PlayerState* player) {
+  PlayerState& p = *player;
   PlayerOptions* o = p.options;
   Movie* m = p.movie;
   p.presented_width = StretchSize(o->width_num, o->width_den, 0x10000000,
@@ -100,10 +99,10 @@ bool PlayerSetUpMovie() {
   if (o->black_background || o->show_stats) p.no_black_fill = 0;
 
   if (!OpenDisplay(p)) {
-    if (p.ops->hide) p.ops->hide();
+    if (p.ops->hide) p.ops->hide(player);
     MessageBoxShow(DisplayLastError(), "Vorn Error", MESSAGE_ERROR);
     p.quitting = 1;
-    p.ops->destroy();
+    p.ops->destroy(player);
     MovieClose(p.movie);
     p.movie = nullptr;
     return false;
@@ -115,31 +114,32 @@ bool PlayerSetUpMovie() {
     DisplayBufferAlignWindow(d, &o->x, &o->y);
     p.x_offset = o->x;
     p.y_offset = o->y;
-    PlayerLayoutWindow(static_cast<int32_t>(d->screen_width + d->frame_width),
-                       static_cast<int32_t>(d->screen_height + d->frame_height), -d->client_x_offset,
-                       -d->client_y_offset);
+    PlayerLayoutWindow(player, static_cast<int32_t>(d->screen_width + d->frame_width),
+                       static_cast<int32_t>(d->screen_height + d->frame_height),
+                       -d->client_x_offset, -d->client_y_offset);
   } else {
     p.x_offset = p.y_offset = 0;
-    PlayerLayoutWindow(static_cast<int32_t>(d->window_width), static_cast<int32_t>(d->window_height),
-                       o->x, o->y);
+    PlayerLayoutWindow(player, static_cast<int32_t>(d->window_width),
+                       static_cast<int32_t>(d->window_height), o->x, o->y);
   }
-  p.ops->show();
+  p.ops->show(player);
   DisplayBufferSetOffset(d, p.x_offset, p.y_offset);
   const uint32_t mode = (m->flags & OPEN_SCALE_MASK) >> OPEN_SCALE_SHIFT;
   if (mode == SCALE_H2_INTERLACED || mode == SCALE_W2_H2_INTERLACED || mode == SCALE_H1_INTERLACED) {
     // The copy writes every second line: a paint fills the others with black.
-    p.ops->invalidate(p.x_offset, p.y_offset, p.x_offset + static_cast<int32_t>(p.presented_width),
+    p.ops->invalidate(player, p.x_offset, p.y_offset,
+                      p.x_offset + static_cast<int32_t>(p.presented_width),
                       p.y_offset + static_cast<int32_t>(p.presented_height));
     p.no_black_fill = 0;
   }
   return true;
 }
 
-void PlayerLayoutWindow(int32_t width, int32_t height, int32_t x, int32_t y) {
-  PlayerState& p = *Player();
+void PlayerLayoutWindow(PlayerState* player, int32_t width, int32_t height, int32_t x, int32_t y) {
+  PlayerState& p = *player;
   if (p.options->show_stats) {
     int32_t text_width = 0, text_height = 0;
-    p.ops->text_extent(kStatsSample, &text_width, &text_height);
+    p.ops->text_extent(player, kStatsSample, &text_width, &text_height);
     text_width += 8;
     if (width < text_width) {
       p.x_offset += ((text_width - width) / 2) & ~3;
@@ -152,77 +152,5 @@ void PlayerLayoutWindow(int32_t width, int32_t height, int32_t x, int32_t y) {
     p.y_offset += text_height;
     height += text_height;
   }
-  p.ops->layout(x, y, width, height);
-}
-
-// ---- Events -------------------------------------------------------------------------
-
-void PlayerOnChar(int key) {
-  PlayerState& p = *Player();
-  const int32_t disabled = p.options->disabled_controls;
-  switch (key) {
-    case ' ':
-      if (disabled & 1) return;
-      p.user_paused = ~p.user_paused;
-      MovieSetPause(p.movie, p.user_paused ? 1 : 0);
-      PlayerUpdateTitle();
-      return;
-    case '\r':
-      if (disabled & 1) return;
-      MovieSetPause(p.movie, 0);  // single step: user_paused stays
-      return;
-    case '.':
-      if (!(disabled & 2) && !p.logo_mode) p.advance_request = 1;
-      return;
-    case 27:
-      if (disabled & 4) return;
-      p.options->list_plays_left = 1;
-      p.names.text[0] = 0;
-      if (p.logo_mode) {
-        p.quit_request = 2;
-      } else {
-        p.quit_request = 1;
-        PlayerTakeSummary();
-      }
-      MovieSetPause(p.movie, 0);
-      return;
-    default:
-      PlayerOnVolumeChar(key);
-      return;
-  }
-}
-
-void PlayerOnFocus(bool gained) {
-  PlayerState& p = *Player();
-  if (!p.options->keep_playing_unfocused) MovieSetPause(p.movie, gained ? (p.user_paused ? 1 : 0) : 1);
-  p.has_focus = gained ? 1 : 0;
-}
-
-bool PlayerOnPaintBegin() {
-  PlayerState& p = *Player();
-  p.force_full_copy = COPY_ALL;
-  return !p.no_black_fill;
-}
-
-void PlayerOnPaintEnd() {
-  PlayerState& p = *Player();
-  if (p.display) DisplayBufferBlit(p.display, nullptr, 1);
-}
-
-void PlayerOnClick() {
-  if (Player()->logo_mode) PlayerSystemHooks()->open_url(kLogoPage);
-}
-
-void PlayerOnPosChanging(int32_t* x, int32_t* y) {
-  PlayerState& p = *Player();
-  if (!p.display) return;
-  int32_t ax = *x + p.x_offset, ay = *y + p.y_offset;
-  DisplayBufferAlignWindow(p.display, &ax, &ay);
-  *x = ax - p.x_offset;
-  *y = ay - p.y_offset;
-}
-
-void PlayerOnPosChanged() {
-  PlayerState& p = *Player();
-  if (p.display) DisplayBufferSetOffset(p.display, p.x_offset, p.y_offset);
+  p.ops->layout(player, x, y, width, height);
 }

@@ -19,6 +19,7 @@ enum BlockType : uint8_t {
   BT_PATTERN = 8,
   BT_RAW = 9,
 };
+inline constexpr int BLOCK_TYPE_COUNT = BT_RAW + 1;
 
 // The nine bundles in their fixed order (also the order of their refills and
 // of the movie's bundle buffers).

@@ -15,6 +15,15 @@ struct BitWriter {
   uint64_t counted = 0;
 };
 
+// Bits needed to write v (0 for 0), and the magnitude of a signed value:
+// the syntax writers size their fields with these.
+inline uint32_t TopBitPlusOne(uint32_t v) {
+  uint32_t bits = 0;
+  while (v >> bits) bits++;
+  return bits;
+}
+inline uint32_t Magnitude(int32_t v) { return static_cast<uint32_t>(v < 0 ? -v : v); }
+
 // Appends the low n bits of value (0 <= n <= 32), first bit = least significant.
 inline void BitWriterPut(BitWriter* writer, uint32_t value, uint32_t n) {
   if (writer->counting) {

@@ -8,6 +8,7 @@
 #include "video/block_ops.h"
 #include "video/idct.h"
 #include "video/video_tables.h"
+#include "writer/coefficient_writer.h"
 #include "writer/encode_dct.h"
 #include "writer/encode_kernels.h"
 

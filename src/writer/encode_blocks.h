@@ -5,7 +5,8 @@
 #pragma once
 #include <cstdint>
 
-#include "writer/encode_plane.h"
+#include "writer/bit_writer.h"
+#include "writer/encode_records.h"
 
 struct BlockChoice {
   uint8_t type = 0;          // BT_*

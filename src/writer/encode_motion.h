@@ -5,7 +5,7 @@
 #pragma once
 #include <cstdint>
 
-#include "writer/encode_plane.h"
+#include "writer/encode_records.h"
 
 uint32_t BlockSad(const EncodeKernels& kernels, const uint8_t* a, uint32_t a_pitch,
                   const uint8_t* b, uint32_t b_pitch);

@@ -65,7 +65,7 @@ uint64_t ContainerBytes(size_t tracks, uint64_t frames) {
 
 // True when a frame's video keeps every block of the frame before.
 bool AllKept(const VideoFrameStats& stats) {
-  for (int t = 1; t < kVideoBlockTypes; t++)
+  for (int t = 1; t < BLOCK_TYPE_COUNT; t++)
     if (stats.block_types[t] != 0) return false;
   return !stats.key;
 }

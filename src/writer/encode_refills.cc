@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "writer/bundle_writer.h"
+
 namespace {
 
 bool AllEqual(const int32_t* values, size_t count) {

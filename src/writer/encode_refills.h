@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "writer/encode_plane.h"
-#include "writer/video_syntax.h"
+#include "writer/encode_records.h"
+#include "writer/plane_syntax.h"
 
 struct RefillPlan {
   // starts[b][r]: block row r begins a new refill of bundle b (only rows

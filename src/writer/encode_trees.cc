@@ -6,8 +6,6 @@
 
 namespace {
 
-uint32_t Magnitude(int32_t v) { return static_cast<uint32_t>(v < 0 ? -v : v); }
-
 bool AllEqual(const std::vector<int32_t>& values) {
   for (int32_t v : values)
     if (v != values[0]) return false;
@@ -250,9 +248,9 @@ void LearnValueCosts(const PlaneSyntax& plane, const PlaneHistograms& h, PlaneCo
     return (h.types[t] + 0.01 * n + 0.5) / (1.1 * n + 5);
   };
   double entropy = 0;
-  for (int t = 0; t < kVideoBlockTypes; t++) entropy -= probability(t) * std::log2(probability(t));
+  for (int t = 0; t < BLOCK_TYPE_COUNT; t++) entropy -= probability(t) * std::log2(probability(t));
   double average = static_cast<double>(bundle_bits(BUNDLE_BLOCK_TYPES)) / static_cast<double>(total);
   double scale = std::min(1.0, entropy > 0.05 ? average / entropy : 1);
-  for (int t = 0; t < kVideoBlockTypes; t++)
+  for (int t = 0; t < BLOCK_TYPE_COUNT; t++)
     model->type_bits[t] = static_cast<float>(std::clamp(-std::log2(probability(t)) * scale, 0.05, 6.0));
 }

@@ -6,9 +6,9 @@
 #pragma once
 #include <cstdint>
 
-#include "writer/encode_plane.h"
+#include "writer/encode_records.h"
 #include "writer/encode_refills.h"
-#include "writer/video_syntax.h"
+#include "writer/plane_syntax.h"
 
 // Value histograms of a plane as the writer will code them.
 struct PlaneHistograms {

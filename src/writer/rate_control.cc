@@ -6,6 +6,10 @@
 namespace {
 
 constexpr double kMinLambda = 0.02, kMaxLambda = 200000;
+// Seconds over which an unknown-length movie pays back what it is ahead or
+// behind, and that the average complexity remembers.
+constexpr uint64_t kUnknownHorizon = 1;
+constexpr uint64_t kMemorySeconds = 2;
 
 double PerFrame(const RateControl* rc) {
   return rc->options.bytes_per_second / rc->options.frames_per_second;
@@ -26,21 +30,24 @@ void RateControlInit(RateControl* rc, const RateControlOptions& options) {
 
 double RateControlLambda(RateControl* rc, uint64_t audio_bytes) {
   double per_frame = PerFrame(rc);
+  double audio = static_cast<double>(audio_bytes);
   uint64_t left = rc->options.total_frames > rc->frames ? rc->options.total_frames - rc->frames
-                                                        : rc->window;
-  double spread = static_cast<double>(std::min<uint64_t>(rc->window, std::max<uint64_t>(left, 1)));
+                                                        : kUnknownHorizon * rc->window;
+  double spread = static_cast<double>(std::max<uint64_t>(left, rc->window / 4 + 1));
   double behind = static_cast<double>(rc->spent) - per_frame * static_cast<double>(rc->frames);
-  double frame_target = std::clamp(per_frame - behind / spread, 0.25 * per_frame, 3.0 * per_frame);
+  double average_target =
+      std::clamp(per_frame - audio - behind / spread, 0.2 * per_frame, 3.0 * per_frame);
+  double average_c = rc->averaged ? rc->average_c : std::exp(rc->log_c);
+  double lambda = std::pow(average_c / std::max(average_target, 16.0), 1 / kRateExponent);
   // Keep every second of frames below twice the average (with a margin for
-  // the model's error).
-  double room = 1.8 * per_frame * rc->window - static_cast<double>(rc->recent_sum);
-  frame_target = std::min(frame_target, std::max(room, 0.25 * per_frame));
-  double video_target = std::max(frame_target - static_cast<double>(audio_bytes), 0.05 * per_frame);
-  video_target = std::max(video_target, 16.0);
-  double lambda = std::exp((rc->log_c - std::log(video_target)) / kRateExponent);
+  // the model's error): an inter frame is expected to take c x lambda^-k.
+  double room = 1.8 * per_frame * rc->window - static_cast<double>(rc->recent_sum) - audio;
+  room = std::max(room, 0.25 * per_frame);
+  double inter_c = std::exp(rc->log_c);
+  lambda = std::max(lambda, std::pow(inter_c / room, 1 / kRateExponent));
   lambda = std::clamp(lambda, kMinLambda, kMaxLambda);
   rc->last_lambda = lambda;
-  rc->last_target = video_target;
+  rc->last_target = std::max(inter_c * std::pow(lambda, -kRateExponent), 16.0);
   return lambda;
 }
 
@@ -72,6 +79,14 @@ void RateControlDone(RateControl* rc, uint64_t packet_bytes, uint64_t video_byte
   if (lambda <= 0) return;  // a frame reused as it was: its bytes only
   double observed = std::log(std::max<double>(static_cast<double>(video_bytes), 1.0)) +
                     kRateExponent * std::log(lambda);
+  // The first key frame alone would say far too much about the frames
+  // after it (an inter frame of such pictures takes about a quarter of its
+  // bytes); later key frames count as they come.
+  double c = std::exp(observed) / (key && rc->averaged == 0 ? 4.0 : 1.0);
+  rc->averaged++;
+  uint64_t memory = rc->options.total_frames ? rc->options.total_frames : kMemorySeconds * rc->window;
+  double weight = 1.0 / static_cast<double>(std::min(rc->averaged, memory));
+  rc->average_c += weight * (c - rc->average_c);
   if (key) {
     // Key frames cost more at the same lambda; before any inter frame they
     // are the only hint (an inter frame of such pictures takes about a

@@ -3,10 +3,13 @@
 // rate on average, with any one-second stretch of frames below twice that.
 //
 // The model: a frame's video bytes are about c x lambda^-kExponent, with c
-// (the picture's complexity) learnt from the frames coded so far, separately
-// for key frames. Each frame aims at the average share plus a correction
-// that pays back what the movie is ahead or behind within about a second
-// (within the frames left near the end, when the length is known).
+// (the picture's complexity) learnt from the frames coded so far. Bits are
+// worth most when every frame is coded with the same lambda, so lambda
+// follows the movie's average complexity (key frames included) rather than
+// each frame's share: a key frame or a harder shot takes more bytes, and
+// the difference is paid back slowly, over the frames left when the length
+// is known (else over a few seconds). Only the one-second peak limit makes
+// a single frame's lambda rise.
 #pragma once
 #include <cstdint>
 #include <deque>
@@ -24,6 +27,8 @@ struct RateControl {
   uint64_t spent = 0;        // packet bytes of the frames done
   double log_c = 0;          // inter frames
   bool inter_seen = false;
+  double average_c = 0;      // c of all frames, key frames included (recent mean)
+  uint64_t averaged = 0;     // frames in average_c
   std::deque<uint64_t> recent;  // packet bytes of the last window - 1 frames
   uint64_t recent_sum = 0;
   uint32_t window = 30;      // frames in one second

@@ -8,7 +8,7 @@
 #include "platform/cpu.h"
 #include "writer/encode_plane.h"
 #include "writer/encode_trees.h"
-#include "writer/video_syntax.h"
+#include "writer/plane_syntax.h"
 #include "writer/writer_memory.h"
 
 namespace {
@@ -353,7 +353,7 @@ bool VideoEncoderEncode(VideoEncoder* e, const VideoPicture& picture, bool force
     *stats = VideoFrameStats{};
     stats->key = key;
     for (int p = 0; p < 4; p++) {
-      for (int t = 0; t < kVideoBlockTypes; t++) {
+      for (int t = 0; t < BLOCK_TYPE_COUNT; t++) {
         stats->block_types[t] += work.results[p].block_types[t];
         stats->sub_types[t] += work.results[p].sub_types[t];
       }

@@ -8,50 +8,11 @@
 #include <cstdint>
 #include <vector>
 
-// One input picture, planar, tightly packed: luma width x height, the two
-// chroma planes ((width + 1) / 2) x ((height + 1) / 2), alpha (when the movie
-// has alpha) width x height.
-struct VideoPicture {
-  uint32_t width = 0, height = 0;
-  std::vector<uint8_t> y, u, v, a;
-};
+#include "writer/encode_records.h"
+
+// Sizes the picture's planes (records in writer/encode_records.h).
 void VideoPictureInit(VideoPicture* picture, uint32_t width, uint32_t height, bool alpha);
 
-// Block types as the block-type bundle carries them.
-inline constexpr int kVideoBlockTypes = 10;
-
-// Bits of VideoEncoderOptions::allowed_types, one per block type value.
-inline constexpr uint32_t kAllBlockTypes = 0x3FF;
-
-struct VideoEncoderOptions {
-  uint32_t width = 0, height = 0;
-  char version = 'i';            // 'f', 'g', 'h' or 'i'
-  bool grey = false;             // luma only
-  bool alpha = false;            // an alpha plane per frame
-  int quality = 75;              // 1 (smallest) .. 100 (best)
-  uint32_t keyint = 300;         // a key frame at least every keyint frames (0: only the first)
-  bool scene_cuts = true;        // a key frame where prediction stops paying
-  int speed = 5;                 // 0 (best rate-distortion) .. 9 (fastest)
-  uint32_t threads = 1;          // workers; the coded movie is the same for any count
-  // Block types the encoder may choose from (bit t = type t); key frames
-  // never use the ones that read the previous frame. Tests narrow it to
-  // exercise one coding at a time.
-  uint32_t allowed_types = kAllBlockTypes;
-  // Doubled sub-types allowed (bit t = sub-type t of 3, 5, 6, 8, 9).
-  uint32_t allowed_sub_types = (1u << 3) | (1u << 5) | (1u << 6) | (1u << 8) | (1u << 9);
-};
-
-// What one frame cost and how good it is. Planes: 0 luma, 1 U, 2 V, 3 alpha.
-struct VideoFrameStats {
-  bool key = false;
-  // Block-type values coded, all planes together (a doubled area counts on
-  // both of its block rows).
-  uint32_t block_types[kVideoBlockTypes] = {};
-  uint32_t sub_types[kVideoBlockTypes] = {};  // doubled blocks by sub-type
-  uint64_t plane_bits[4] = {};
-  double sse[4] = {};           // squared error over the visible picture
-  uint64_t samples[4] = {};
-};
 // PSNR in dB from the squared error; 99 for a perfect plane.
 double VideoPsnr(double sse, uint64_t samples);
 

@@ -7,7 +7,7 @@
 
 #include "convert/copy_to_buffer.h"
 #include "engine/movie.h"
-#include "writer/encode_synth.h"
+#include "synth/synth.h"
 #include "writer/movie_writer.h"
 #include "writer/video_encoder.h"
 

@@ -12,39 +12,12 @@
 #include "engine/movie.h"
 #include "sound/sound_silent.h"
 #include "support/movie_fixtures.h"
-#include "writer/encode_movie.h"
-#include "writer/encode_synth.h"
 
 namespace {
 
-int AlphaShapes(void*, uint32_t frame, VideoPicture* picture) {
-  if (frame >= 12) return 0;
-  SynthPicture(SynthScene::kShapes, frame, 48, 32, true, picture);
-  return 1;
-}
-
 // Twelve frames with alpha, key frames every four, and two sound tracks.
 const std::vector<uint8_t>& TwoTrackAlphaMovie() {
-  static const std::vector<uint8_t> movie = [] {
-    MovieEncodeOptions options;
-    options.video.width = 48;
-    options.video.height = 32;
-    options.video.alpha = true;
-    options.video.keyint = 4;
-    options.audio.resize(2);
-    SynthMelody(22050, 2, 1.0, &options.audio[0].samples);
-    options.audio[0].id = 0;
-    SynthMelody(11025, 1, 1.0, &options.audio[1].samples);
-    options.audio[1].rate = 11025;
-    options.audio[1].channels = 1;
-    options.audio[1].use_dct = false;
-    options.audio[1].id = 1;
-    std::vector<uint8_t> bytes;
-    MovieEncodeStats stats;
-    const char* error = nullptr;
-    EXPECT_TRUE(MovieEncode(options, AlphaShapes, nullptr, &bytes, &stats, &error));
-    return bytes;
-  }();
+  static const std::vector<uint8_t> movie = FixtureTwoTrack({});
   return movie;
 }
 

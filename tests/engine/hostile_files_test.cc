@@ -17,8 +17,6 @@
 #include "engine/movie.h"
 #include "sound/sound_silent.h"
 #include "support/movie_fixtures.h"
-#include "writer/encode_movie.h"
-#include "writer/encode_synth.h"
 
 namespace {
 
@@ -42,43 +40,20 @@ void CountingFree(void* block) {
 }
 
 // ---- Base movies -----------------------------------------------------------------
-struct Source {
-  uint32_t width, height;
-  bool alpha;
-};
-int DrawFrame(void* user, uint32_t frame, VideoPicture* picture) {
-  const auto* source = static_cast<const Source*>(user);
-  if (frame >= 6) return 0;
-  SynthPicture(frame < 4 ? SynthScene::kShapes : SynthScene::kNoise, frame, source->width,
-               source->height, source->alpha, picture);
-  return 1;
-}
-
 // Six frames with a cut, two audio tracks (DCT stereo, RDFT mono).
 std::vector<uint8_t> EncodeBase(char version, bool alpha, bool grey) {
-  Source source{40, 24, alpha};
-  MovieEncodeOptions options;
-  options.video.width = source.width;
-  options.video.height = source.height;
-  options.video.version = version;
-  options.video.alpha = alpha;
-  options.video.grey = grey;
-  options.video.keyint = 3;
+  FixtureTwoTrackOptions options;
+  options.frames = 6;
+  options.width = 40;
+  options.height = 24;
+  options.keyint = 3;
   options.rate_num = 10;
-  options.audio.resize(2);
-  SynthMelody(22050, 2, 1.5, &options.audio[0].samples);
-  options.audio[0].id = 0;
-  SynthMelody(11025, 1, 1.5, &options.audio[1].samples);
-  options.audio[1].rate = 11025;
-  options.audio[1].channels = 1;
-  options.audio[1].use_dct = false;
-  options.audio[1].id = 1;
-  std::vector<uint8_t> movie;
-  MovieEncodeStats stats;
-  const char* error = nullptr;
-  EXPECT_TRUE(MovieEncode(options, DrawFrame, &source, &movie, &stats, &error))
-      << (error ? error : "");
-  return movie;
+  options.cut_at = 4;
+  options.version = version;
+  options.alpha = alpha;
+  options.grey = grey;
+  options.seconds = 1.5;
+  return FixtureTwoTrack(options);
 }
 
 const std::vector<uint8_t>& BaseMovie() {

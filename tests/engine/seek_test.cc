@@ -16,9 +16,9 @@
 #include "engine/movie.h"
 #include "platform/platform.h"
 #include "sound/sound_track.h"
-#include "writer/encode_movie.h"
-#include "writer/encode_synth.h"
 #include "support/movie_fixtures.h"
+#include "synth/synth.h"
+#include "writer/encode_movie.h"
 
 namespace {
 

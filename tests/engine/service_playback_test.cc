@@ -21,8 +21,8 @@
 #include "platform/platform.h"
 #include "sound/sound_track.h"
 #include "support/movie_fixtures.h"
+#include "synth/synth.h"
 #include "writer/encode_movie.h"
-#include "writer/encode_synth.h"
 
 namespace {
 

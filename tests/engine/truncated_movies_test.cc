@@ -15,8 +15,8 @@
 #include "platform/platform.h"
 #include "sound/sound_silent.h"
 #include "support/movie_fixtures.h"
+#include "synth/synth.h"
 #include "writer/encode_movie.h"
-#include "writer/encode_synth.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "player/help_box.h"
+#include "player/front/help_box.h"
 #include "player/help_text.h"
 
 namespace {

@@ -8,7 +8,9 @@
 #include "player/fake_system.h"
 #include "player/command_line.h"
 #include "player/names.h"
+#include "player/parse_switches.h"
 #include "player/player_options.h"
+#include "player/switch_readers.h"
 
 namespace {
 

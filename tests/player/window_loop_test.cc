@@ -14,11 +14,19 @@
 #include "engine/movie.h"
 #include "engine/movie_clock.h"
 #include "player/fake_system.h"
+#include "player/frame_step.h"
+#include "player/player_state.h"
+#include "player/position_text.h"
+#include "player/seek_keys.h"
+#include "player/stats_strip.h"
+#include "player/summary_text.h"
+#include "player/window_events.h"
 #include "player/window_loop.h"
+#include "player/window_setup.h"
 #include "sound/sound_track.h"
 #include "support/movie_fixtures.h"
+#include "synth/synth.h"
 #include "writer/encode_movie.h"
-#include "writer/encode_synth.h"
 
 namespace {
 
@@ -56,53 +64,53 @@ void FakeSleep(uint32_t ms) {
 }
 
 bool OpsRegister(const PlayerOptions*) { return true; }
-void* OpsCreate(const PlayerOptions*) { return g_rig; }
-bool OpsPump() {
+void* OpsCreate(PlayerState*) { return g_rig; }
+bool OpsPump(PlayerState* p) {
   for (auto& k : g_rig->keys)
     if (k.second && g_rig->now >= k.first) {
       if (k.second == kClick)
-        PlayerOnPictureClick();
+        PlayerOnPictureClick(p);
       else if (k.second >= PLAYER_KEY_LEFT)
-        PlayerOnKey(k.second);
+        PlayerOnKey(p, k.second);
       else if (k.second == 'q')
-        PlayerOnQuitKey();
+        PlayerOnQuitKey(p);
       else
-        PlayerOnChar(k.second);
+        PlayerOnChar(p, k.second);
       k.second = 0;
     }
   for (auto& d : g_rig->drops)
     if (!d.second.empty() && g_rig->now >= d.first) {
-      PlayerOnDropFile(d.second.c_str());
+      PlayerOnDropFile(p, d.second.c_str());
       d.second.clear();
     }
   return !g_rig->quit_posted;
 }
-void OpsLayout(int32_t x, int32_t y, int32_t, int32_t) {
+void OpsLayout(PlayerState*, int32_t x, int32_t y, int32_t, int32_t) {
   ++g_rig->layouts;
   g_rig->layout_x = x, g_rig->layout_y = y;
 }
-void OpsShow() { PlayerOnFocus(true); }
-void OpsHide() {}
-void OpsDestroy() {
+void OpsShow(PlayerState* p) { PlayerOnFocus(p, true); }
+void OpsHide(PlayerState*) {}
+void OpsDestroy(PlayerState*) {
   if (g_rig->window_alive) g_rig->quit_posted = true;
   g_rig->window_alive = false;
 }
-void OpsFill() {}
-void OpsInvalidate(int32_t, int32_t, int32_t, int32_t) {}
-void OpsTopLeft(int32_t* x, int32_t* y) { *x = 40, *y = 30; }
-void OpsExtent(const char* text, int32_t* w, int32_t* h) {
+void OpsFill(PlayerState*) {}
+void OpsInvalidate(PlayerState*, int32_t, int32_t, int32_t, int32_t) {}
+void OpsTopLeft(PlayerState*, int32_t* x, int32_t* y) { *x = 40, *y = 30; }
+void OpsExtent(PlayerState*, const char* text, int32_t* w, int32_t* h) {
   *w = static_cast<int32_t>(std::string(text).size()) * 5;
   *h = 12;
 }
-void OpsStrip(const char* text, int32_t, int32_t, int32_t, int32_t) {
+void OpsStrip(PlayerState* p, const char* text, int32_t, int32_t, int32_t, int32_t) {
   ++g_rig->strips;
   g_rig->texts.push_back(text);
-  g_rig->shown.push_back(Player()->movie ? Player()->movie->shown_frame_num : 0);
+  g_rig->shown.push_back(p->movie ? p->movie->shown_frame_num : 0);
 }
-void OpsUpdate() {}
+void OpsUpdate(PlayerState*) {}
 std::vector<std::string> g_warnings;
-void OpsWarn(const char* text) { g_warnings.push_back(text); }
-void OpsTitle(const char* title) {
+void OpsWarn(PlayerState*, const char* text) { g_warnings.push_back(text); }
+void OpsTitle(PlayerState*, const char* title) {
   if (g_rig->titles.empty() || g_rig->titles.back() != title) g_rig->titles.push_back(title);
 }
 
@@ -172,10 +180,10 @@ class PlayerLoop : public ::testing::Test {
     return FixtureWriteFile(name, FixtureBuild(FixtureBasic(frames, width, height)));
   }
   int Run(const std::string& names) {
-    PlayerStateInit(&options, &kOps);
-    Player()->window = g_rig;
+    PlayerStateInit(&player, &options, &kOps);
+    player.window = g_rig;
     start = rig.now;
-    return PlayerRun(names.c_str());
+    return PlayerRun(&player, names.c_str());
   }
   // The POSIX player's list: each name exactly as given.
   int RunExact(const std::vector<std::string>& names) {
@@ -184,10 +192,10 @@ class PlayerLoop : public ::testing::Test {
       EXPECT_TRUE(ExactListAppend(list, n.c_str()));
       system.files.insert(n);
     }
-    PlayerStateInit(&options, &kOps);
-    Player()->window = g_rig;
+    PlayerStateInit(&player, &options, &kOps);
+    player.window = g_rig;
     start = rig.now;
-    return PlayerRun(list, true);
+    return PlayerRun(&player, list, true);
   }
   uint32_t Count(uint32_t width) const {
     uint32_t n = 0;
@@ -200,6 +208,7 @@ class PlayerLoop : public ::testing::Test {
   FakeSystemScope* scope = nullptr;
   DisplayBackend backend{};
   PlayerOptions options{};
+  PlayerState player{};
   uint32_t start = 0;
 };
 
@@ -216,15 +225,15 @@ TEST_F(PlayerLoop, PlaysEveryFrameAtItsRateThenTheLogoFor2250Ms) {
   EXPECT_GE(took, 166u + 2250u);
   EXPECT_LE(took, 200u + 2250u + 10u);
   EXPECT_FALSE(rig.window_alive);
-  EXPECT_EQ(Player()->summary.frames_played, 6u);
+  EXPECT_EQ(player.summary.frames_played, 6u);
   EXPECT_EQ(rig.buffers_alive, 0);
 }
 
 TEST_F(PlayerLoop, AWholeMovieGivesNoWarning) {
   ASSERT_EQ(Run(FixtureWriteFile("loop_whole.vxn", EncodedMovie())), 0);
   EXPECT_TRUE(g_warnings.empty());
-  EXPECT_EQ(Player()->summary.frames_played, 20u);
-  EXPECT_EQ(Player()->summary.damaged_frames, 0u);
+  EXPECT_EQ(player.summary.frames_played, 20u);
+  EXPECT_EQ(player.summary.damaged_frames, 0u);
 }
 
 TEST_F(PlayerLoop, ACutMovieWarnsOnceAndKeepsItsPaceToTheEnd) {
@@ -238,9 +247,9 @@ TEST_F(PlayerLoop, ACutMovieWarnsOnceAndKeepsItsPaceToTheEnd) {
   ASSERT_EQ(g_warnings.size(), 1u);
   EXPECT_EQ(g_warnings[0], "Warning: " + path +
                                ": movie damaged: Damaged or missing frames: 10 (first at frame 11)");
-  EXPECT_EQ(Player()->summary.frames_played, 10u);
-  EXPECT_EQ(Player()->summary.damaged_frames, 10u);
-  EXPECT_EQ(Player()->summary.first_damaged_frame, 11u);
+  EXPECT_EQ(player.summary.frames_played, 10u);
+  EXPECT_EQ(player.summary.damaged_frames, 10u);
+  EXPECT_EQ(player.summary.first_damaged_frame, 11u);
   // The missing frames take their time too: twenty frames last 19 frame
   // times (633 ms) before the logo's 2250 ms, not ten.
   EXPECT_GE(rig.now - started, 620u + 2250u);
@@ -272,7 +281,7 @@ TEST_F(PlayerLoop, EscapeEndsAnEndlessLoopWithTheLogo) {
   ASSERT_EQ(Run(movie), 0);
   EXPECT_GE(rig.now, 1500u + 2250u);
   EXPECT_LE(rig.now, 1500u + 2250u + 60u);
-  EXPECT_GT(Player()->summary.frames_played, 10u);
+  EXPECT_GT(player.summary.frames_played, 10u);
   EXPECT_GE(Count(64), 14u);
 }
 
@@ -315,8 +324,8 @@ TEST_F(PlayerLoop, StatisticsStripIsDrawnAfterEveryFrameAndNotForTheLogo) {
   std::string movie = MovieFile("stats.vxn", 5, 64, 48);
   ASSERT_EQ(Run(movie), 0);
   EXPECT_EQ(rig.strips, 5);
-  EXPECT_EQ(Player()->strip_top, 0);
-  EXPECT_EQ(Player()->strip_bottom, 12);
+  EXPECT_EQ(player.strip_top, 0);
+  EXPECT_EQ(player.strip_bottom, 12);
 }
 
 TEST_F(PlayerLoop, MissingSecondFileEndsWithOneAndGivesEverythingBack) {
@@ -324,7 +333,7 @@ TEST_F(PlayerLoop, MissingSecondFileEndsWithOneAndGivesEverythingBack) {
   EXPECT_EQ(Run(a + " " + FixtureTempPath("second_missing.vxn")), 1);
   EXPECT_EQ(Count(64), 3u);
   EXPECT_EQ(rig.buffers_alive, 0);
-  EXPECT_EQ(Player()->movie, nullptr);
+  EXPECT_EQ(player.movie, nullptr);
   EXPECT_FALSE(rig.window_alive);
 }
 
@@ -368,7 +377,7 @@ TEST_F(PlayerLoop, LogoIsCentredOnTheScreenGivenBackAndTheSummaryKeepsTheMoviesD
   // sits in its middle.
   EXPECT_EQ(rig.layout_x, (1024 - 224) / 2);
   EXPECT_EQ(rig.layout_y, (768 - 252) / 2);
-  const SummaryDisplay& shown = Player()->summary_display;
+  const SummaryDisplay& shown = player.summary_display;
   EXPECT_STREQ(shown.style_name, "DIB Section");
   EXPECT_EQ(shown.screen_width, 320u) << "the movie's screen, not the logo's";
   EXPECT_EQ(shown.screen_height, 200u);
@@ -379,9 +388,9 @@ TEST_F(PlayerLoop, SummaryDisplayIsTheMoviesAlsoWhenEscapeTakesIt) {
   rig.keys = {{1050, 27}};
   std::string movie = MovieFile("esc_summary.vxn", 300, 64, 48);
   ASSERT_EQ(Run(movie), 0);
-  EXPECT_STREQ(Player()->summary_display.style_name, "DIB Section");
-  EXPECT_EQ(Player()->summary_display.screen_width, 1024u);
-  EXPECT_GT(Player()->summary.frames_played, 0u);
+  EXPECT_STREQ(player.summary_display.style_name, "DIB Section");
+  EXPECT_EQ(player.summary_display.screen_width, 1024u);
+  EXPECT_GT(player.summary.frames_played, 0u);
 }
 
 TEST_F(PlayerLoop, AbsentSoundTrackIsNotedForTheSummary) {
@@ -389,9 +398,9 @@ TEST_F(PlayerLoop, AbsentSoundTrackIsNotedForTheSummary) {
   options.track_id = 5;
   options.open_flags |= OPEN_TRACKS;
   ASSERT_EQ(Run(movie), 0);
-  EXPECT_EQ(Player()->missing_track, 5u);
+  EXPECT_EQ(player.missing_track, 5u);
   char text[96] = "Blitting style: DIB Section\n";
-  SummaryNoteMissingTrack(Player()->missing_track, text, sizeof(text));
+  SummaryNoteMissingTrack(player.missing_track, text, sizeof(text));
   EXPECT_STREQ(text, "Blitting style: DIB Section\nSound: track 5 is not in this movie\n");
   SummaryNoteMissingTrack(0, text, sizeof(text));
   EXPECT_STREQ(text, "Blitting style: DIB Section\nSound: track 5 is not in this movie\n");
@@ -400,7 +409,7 @@ TEST_F(PlayerLoop, AbsentSoundTrackIsNotedForTheSummary) {
   EXPECT_EQ(std::string(tiny).substr(0, 3), "abc");
   options.track_id = 0;
   ASSERT_EQ(Run(movie), 0);
-  EXPECT_EQ(Player()->missing_track, 0u);
+  EXPECT_EQ(player.missing_track, 0u);
 }
 
 TEST(PlayerSleep, OversleepIsPaidBackUpToOneHundredMs) {
@@ -524,16 +533,16 @@ TEST_F(PlayerLoop, VolumeKeysStepByTenPercentMuteAndCarryToTheNextMovie) {
   ASSERT_EQ(Run(a + " " + b), 0);
   SoundDriverReset();
   EXPECT_EQ(volumes, (std::vector<int32_t>{1000, 900, 800, 700, 0, 700, 800, 0, 900, 900}));
-  EXPECT_EQ(Player()->volume_percent, 90u);
+  EXPECT_EQ(player.volume_percent, 90u);
 }
 
 TEST_F(PlayerLoop, VolumeStaysWithinSilenceAndFull) {
-  PlayerStateInit(&options, &kOps);
-  for (int i = 0; i < 3; ++i) PlayerOnChar('+');
-  EXPECT_EQ(Player()->volume_percent, 100u);
-  for (int i = 0; i < 12; ++i) PlayerOnChar('9');
-  EXPECT_EQ(Player()->volume_percent, 0u);
-  EXPECT_FALSE(PlayerOnVolumeChar('x'));
+  PlayerStateInit(&player, &options, &kOps);
+  for (int i = 0; i < 3; ++i) PlayerOnChar(&player, '+');
+  EXPECT_EQ(player.volume_percent, 100u);
+  for (int i = 0; i < 12; ++i) PlayerOnChar(&player, '9');
+  EXPECT_EQ(player.volume_percent, 0u);
+  EXPECT_FALSE(PlayerOnVolumeChar(&player, 'x'));
 }
 
 TEST(PlayerPosition, MinutesAndSecondsOfTheFrameOnScreenAndTheLength) {
@@ -660,7 +669,7 @@ TEST_F(PlayerLoop, QuitKeyEndsWithoutWaitingForTheLogo) {
   const std::string movie = MovieFile("quit_q.vxn", 4, 64, 48);
   ASSERT_EQ(RunExact({movie}), 0);
   EXPECT_LE(rig.now, 1500u + 60u) << "no 2250 ms of logo";
-  EXPECT_GT(Player()->summary.frames_played, 10u) << "the summary describes the movie";
+  EXPECT_GT(player.summary.frames_played, 10u) << "the summary describes the movie";
 }
 
 TEST_F(PlayerLoop, DisabledQuitControlAlsoIgnoresQ) {

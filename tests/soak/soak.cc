@@ -20,11 +20,13 @@
 #include "engine/movie_clock.h"
 #include "player/player_options.h"
 #include "player/player_system.h"
+#include "player/player_state.h"
+#include "player/window_events.h"
 #include "player/window_loop.h"
 #include "sound/sound_silent.h"
 #include "support/test_folder.h"
+#include "synth/synth.h"
 #include "writer/encode_movie.h"
-#include "writer/encode_synth.h"
 
 namespace {
 
@@ -38,21 +40,21 @@ constexpr MovieClockSources kVirtualClock = {FakeFrequency, FakeCounter, FakeTim
 void VirtualSleep(uint32_t ms) { g_now += ms ? ms : 1; }
 
 bool OpsRegister(const PlayerOptions*) { return true; }
-void* OpsCreate(const PlayerOptions*) { return &g_now; }
-bool OpsPump() { return !g_quit_posted; }
-void OpsLayout(int32_t, int32_t, int32_t, int32_t) {}
-void OpsShow() { PlayerOnFocus(true); }
-void OpsHide() {}
-void OpsDestroy() { g_quit_posted = true; }
-void OpsFill() {}
-void OpsInvalidate(int32_t, int32_t, int32_t, int32_t) {}
-void OpsTopLeft(int32_t* x, int32_t* y) { *x = *y = 0; }
-void OpsExtent(const char* text, int32_t* w, int32_t* h) {
+void* OpsCreate(PlayerState*) { return &g_now; }
+bool OpsPump(PlayerState*) { return !g_quit_posted; }
+void OpsLayout(PlayerState*, int32_t, int32_t, int32_t, int32_t) {}
+void OpsShow(PlayerState* player) { PlayerOnFocus(player, true); }
+void OpsHide(PlayerState*) {}
+void OpsDestroy(PlayerState*) { g_quit_posted = true; }
+void OpsFill(PlayerState*) {}
+void OpsInvalidate(PlayerState*, int32_t, int32_t, int32_t, int32_t) {}
+void OpsTopLeft(PlayerState*, int32_t* x, int32_t* y) { *x = *y = 0; }
+void OpsExtent(PlayerState*, const char* text, int32_t* w, int32_t* h) {
   *w = static_cast<int32_t>(std::strlen(text)) * 6;
   *h = 12;
 }
-void OpsStrip(const char*, int32_t, int32_t, int32_t, int32_t) {}
-void OpsUpdate() {}
+void OpsStrip(PlayerState*, const char*, int32_t, int32_t, int32_t, int32_t) {}
+void OpsUpdate(PlayerState*) {}
 constexpr PlayerWindowOps kOps = {OpsRegister, OpsCreate, OpsPump,     OpsLayout, OpsShow,
                                   OpsHide,     OpsDestroy, OpsFill,    OpsInvalidate, OpsTopLeft,
                                   OpsExtent,   OpsStrip,   OpsUpdate,  nullptr,   nullptr};
@@ -159,10 +161,11 @@ int main(int argc, char** argv) {
     options.screen_width = 800;
     options.screen_height = 600;
     g_quit_posted = false;
-    PlayerStateInit(&options, &kOps);
-    Player()->window = &g_now;
+    static PlayerState player;
+    PlayerStateInit(&player, &options, &kOps);
+    player.window = &g_now;
     MovieSetError("");
-    const int code = PlayerRun(path.c_str());
+    const int code = PlayerRun(&player, path.c_str());
     if (code == 0) {
       played++;
     } else if (MovieGetError()[0] || DisplayLastError()[0]) {

@@ -45,3 +45,16 @@ std::string FixtureWriteFile(const std::string& name, const std::vector<uint8_t>
 // test can tell damage it made from damage in the fixture.
 std::vector<uint8_t> FixtureEncoded(uint32_t frame_count, uint32_t width = 64,
                                     uint32_t height = 48);
+
+// A real movie with two sound tracks of `seconds` of melody each: id 0 at
+// 22050 Hz stereo (DCT), id 1 at 11025 Hz mono (RDFT). Its pictures are
+// moving shapes, turning to noise from frame `cut_at` on (0 = never), so
+// the encoder makes a scene cut there.
+struct FixtureTwoTrackOptions {
+  uint32_t frames = 12, width = 48, height = 32;
+  uint32_t keyint = 4, rate_num = 30, cut_at = 0;
+  char version = 'i';
+  bool alpha = true, grey = false;
+  double seconds = 1.0;
+};
+std::vector<uint8_t> FixtureTwoTrack(const FixtureTwoTrackOptions& options);

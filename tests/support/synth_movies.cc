@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "synth/synth.h"
 #include "writer/encode_movie.h"
-#include "writer/encode_synth.h"
 
 namespace {
 

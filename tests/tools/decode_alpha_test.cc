@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "support/movie_fixtures.h"
+#include "synth/synth.h"
 #include "vorntool/commands.h"
 #include "vorntool/encode/y4m.h"
 #include "writer/encode_movie.h"
-#include "writer/encode_synth.h"
 
 namespace {
 

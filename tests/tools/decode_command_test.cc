@@ -12,7 +12,7 @@
 #include "video/video_tables.h"
 #include "vorntool/commands.h"
 #include "writer/movie_writer.h"
-#include "writer/video_syntax.h"
+#include "writer/plane_syntax.h"
 
 namespace {
 

@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "support/movie_fixtures.h"
+#include "synth/synth.h"
 #include "vorntool/commands.h"
 #include "vorntool/decode_audio.h"
 #include "vorntool/encode/y4m.h"
-#include "writer/encode_synth.h"
 
 namespace {
 

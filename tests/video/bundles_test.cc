@@ -7,7 +7,7 @@
 
 #include "video/bundles.h"
 #include "writer/bit_writer.h"
-#include "writer/video_syntax.h"
+#include "writer/bundle_writer.h"
 
 namespace {
 

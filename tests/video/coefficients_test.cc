@@ -9,7 +9,7 @@
 #include "video/coefficients.h"
 #include "video/video_tables.h"
 #include "writer/bit_writer.h"
-#include "writer/video_syntax.h"
+#include "writer/coefficient_writer.h"
 
 namespace {
 

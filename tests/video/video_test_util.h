@@ -9,7 +9,7 @@
 
 #include "platform/cpu.h"
 #include "video/video_decoder.h"
-#include "writer/video_syntax.h"
+#include "writer/plane_syntax.h"
 
 inline constexpr uint32_t kOldColours = 0x8000;  // open flags as the engine passes them
 inline constexpr uint32_t kGrey = 0x20000;

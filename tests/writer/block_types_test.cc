@@ -7,11 +7,11 @@
 
 namespace {
 
-constexpr const char* kNames[kVideoBlockTypes] = {"keep",  "doubled", "motion", "runs",    "residue",
+constexpr const char* kNames[BLOCK_TYPE_COUNT] = {"keep",  "doubled", "motion", "runs",    "residue",
                                                   "intra", "fill",    "inter",  "pattern", "raw"};
 
 TEST(EncoderBlockTypes, EachTypeAloneDecodesExactly) {
-  for (int type = 0; type < kVideoBlockTypes; type++) {
+  for (int type = 0; type < BLOCK_TYPE_COUNT; type++) {
     SCOPED_TRACE(kNames[type]);
     VideoEncoderOptions o;
     o.width = 40;
@@ -56,7 +56,7 @@ TEST(EncoderBlockTypes, OldColourFormatAvoidsColourZero) {
 }
 
 TEST(EncoderBlockTypes, FreeChoiceUsesEveryType) {
-  uint32_t types[kVideoBlockTypes] = {}, subs[kVideoBlockTypes] = {};
+  uint32_t types[BLOCK_TYPE_COUNT] = {}, subs[BLOCK_TYPE_COUNT] = {};
   struct Clip {
     SynthScene scene;
     int quality;
@@ -70,12 +70,12 @@ TEST(EncoderBlockTypes, FreeChoiceUsesEveryType) {
     o.speed = 0;  // the most thorough choice: every coding is considered
     ClipResult r = EncodeClip(o, c.scene, 4);
     EXPECT_EQ(r.mismatches, 0u);
-    for (int t = 0; t < kVideoBlockTypes; t++) {
+    for (int t = 0; t < BLOCK_TYPE_COUNT; t++) {
       types[t] += r.types[t];
       subs[t] += r.sub_types[t];
     }
   }
-  for (int t = 0; t < kVideoBlockTypes; t++) EXPECT_GT(types[t], 0u) << kNames[t];
+  for (int t = 0; t < BLOCK_TYPE_COUNT; t++) EXPECT_GT(types[t], 0u) << kNames[t];
   for (int s : {3, 5, 6, 8, 9}) EXPECT_GT(subs[s], 0u) << "doubled " << kNames[s];
 }
 

@@ -4,8 +4,8 @@
 // had repeated its last picture.
 #include <gtest/gtest.h>
 
+#include "synth/synth.h"
 #include "writer/encode_movie.h"
-#include "writer/encode_synth.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "player/logo_movie.h"
-#include "writer/encode_logo.h"
+#include "synth/logo.h"
 #include "writer_test_util.h"
 
 namespace {

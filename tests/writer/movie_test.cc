@@ -6,7 +6,7 @@
 
 #include <cmath>
 
-#include "writer/encode_clips.h"
+#include "synth/bench_clips.h"
 #include "writer/encode_movie.h"
 #include "writer_test_util.h"
 

@@ -5,8 +5,8 @@
 #include <cmath>
 #include <random>
 
+#include "synth/synth.h"
 #include "writer/encode_movie.h"
-#include "writer/encode_synth.h"
 #include "writer/rate_control.h"
 
 namespace {
@@ -74,6 +74,41 @@ TEST(RateControl, ReachesTheRateOfModelsItDoesNotKnow) {
       }
     }
   }
+}
+
+// Bits are spent best when every frame has the same lambda: a key frame's
+// extra bytes are paid back slowly, not by starving the second after it.
+TEST(RateControl, KeyFramesDoNotStarveTheFramesAfterThem) {
+  RateControlOptions o;
+  o.bytes_per_second = 1000 * 125;
+  o.frames_per_second = 30;
+  o.total_frames = 300;
+  o.samples_per_frame = 320 * 240;
+  RateControl rc;
+  RateControlInit(&rc, o);
+  std::vector<double> lambdas;
+  uint64_t total = 0;
+  for (uint32_t k = 0; k < o.total_frames; k++) {
+    double lambda = RateControlLambda(&rc, 0);
+    bool key = k % 45 == 0;
+    auto code = [&] { return static_cast<uint64_t>(20000 * std::pow(lambda, -0.45) * (key ? 8 : 1)); };
+    uint64_t v = code();
+    // Only the very first frame, coded before anything is known, may be refused.
+    if (double again = RateControlRetry(&rc, v, key, lambda, 0); again > 0 && k == 0) {
+      lambda = again;
+      v = code();
+    }
+    ASSERT_EQ(RateControlRetry(&rc, v, key, lambda, 0), 0.0) << k;
+    lambdas.push_back(lambda);
+    total += v;
+    RateControlDone(&rc, v, v, key, lambda);
+  }
+  // Once the first key frames have been seen, the frame after a key frame
+  // gets nearly the lambda of the frame before it (until the last two
+  // seconds, which pay back what is left).
+  for (uint32_t k = 90; k + 60 < o.total_frames; k += 45)
+    EXPECT_LT(lambdas[k + 1] / lambdas[k - 1], 1.3) << k;
+  EXPECT_NEAR(static_cast<double>(total), 125000.0 * 10, 125000.0 * 10 * 0.05);
 }
 
 TEST(MovieRates, AverageAndOneSecondPeak) {

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "engine/movie.h"
+#include "synth/synth.h"
 #include "writer/encode_movie.h"
-#include "writer/encode_synth.h"
 #include "writer/writer_memory.h"
 
 namespace {

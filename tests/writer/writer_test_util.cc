@@ -96,7 +96,7 @@ ClipResult EncodeClip(const VideoEncoderOptions& options, SynthScene scene, uint
       sse[p] += stats.sse[p];
       samples[p] += static_cast<double>(stats.samples[p]);
     }
-    for (int t = 0; t < kVideoBlockTypes; t++) {
+    for (int t = 0; t < BLOCK_TYPE_COUNT; t++) {
       result.types[t] += stats.block_types[t];
       result.sub_types[t] += stats.sub_types[t];
     }

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "writer/encode_synth.h"
+#include "synth/synth.h"
 #include "writer/video_encoder.h"
 
 struct DecoderHarness {
@@ -33,8 +33,8 @@ struct ClipResult {
   double psnr_luma = 0, psnr_chroma = 0, psnr_alpha = 0;  // over the whole clip
   uint64_t bytes = 0;
   uint32_t mismatches = 0;  // frames where decoder and encoder disagreed
-  uint32_t types[kVideoBlockTypes] = {};
-  uint32_t sub_types[kVideoBlockTypes] = {};
+  uint32_t types[BLOCK_TYPE_COUNT] = {};
+  uint32_t sub_types[BLOCK_TYPE_COUNT] = {};
   uint32_t key_frames = 0;
   std::vector<uint8_t> video;  // every frame's video data, one after another
 };

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "writer/encode_logo.h"
+#include "synth/logo.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {

@@ -9,6 +9,7 @@
 #include "platform/platform.h"
 #include "player/command_line.h"
 #include "vorntool/commands.h"
+#include "vorntool/embedded_patch.h"
 
 namespace {
 

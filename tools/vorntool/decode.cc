@@ -10,6 +10,7 @@
 
 #include "engine/movie.h"
 #include "engine/movie_stats.h"
+#include "player/summary_text.h"
 #include "vorntool/commands.h"
 #include "vorntool/stdio_files.h"
 

@@ -12,6 +12,7 @@
 #include "engine/movie_header.h"
 #include "engine/movie_stats.h"
 #include "platform/platform.h"
+#include "player/summary_text.h"
 #include "sound/sound_silent.h"
 #include "vorntool/commands.h"
 

@@ -12,7 +12,11 @@
 #include "engine/movie_stats.h"
 #include "platform/platform.h"
 #include "player/names.h"
+#include "player/parse_switches.h"
+#include "player/player_open.h"
 #include "player/player_options.h"
+#include "player/summary_text.h"
+#include "player/switch_readers.h"
 #include "vorntool/commands.h"
 
 namespace {

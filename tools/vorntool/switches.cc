@@ -7,6 +7,7 @@
 #include "player/help_text.h"
 #include "player/names.h"
 #include "player/posix_args.h"
+#include "player/switch_readers.h"
 #include "vorntool/commands.h"
 
 namespace {

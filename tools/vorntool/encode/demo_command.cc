@@ -6,9 +6,9 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "synth/synth.h"
 #include "vorntool/commands.h"
 #include "vorntool/encode/encode_stats.h"
-#include "writer/encode_synth.h"
 
 namespace {
 

@@ -2,17 +2,17 @@
 
 namespace {
 
-constexpr const char* kTypeNames[kVideoBlockTypes] = {"keep",    "doubled", "motion", "runs",
+constexpr const char* kTypeNames[BLOCK_TYPE_COUNT] = {"keep",    "doubled", "motion", "runs",
                                                       "residue", "intra",   "fill",   "inter",
                                                       "pattern", "raw"};
 constexpr const char* kPlaneNames[4] = {"Y", "U", "V", "A"};
 
-void PrintTypes(std::FILE* out, const uint32_t types[kVideoBlockTypes],
-                const uint32_t subs[kVideoBlockTypes]) {
-  for (int t = 0; t < kVideoBlockTypes; t++)
+void PrintTypes(std::FILE* out, const uint32_t types[BLOCK_TYPE_COUNT],
+                const uint32_t subs[BLOCK_TYPE_COUNT]) {
+  for (int t = 0; t < BLOCK_TYPE_COUNT; t++)
     if (types[t]) std::fprintf(out, " %s=%u", kTypeNames[t], types[t]);
   bool any = false;
-  for (int t = 0; t < kVideoBlockTypes; t++)
+  for (int t = 0; t < BLOCK_TYPE_COUNT; t++)
     if (subs[t]) {
       std::fprintf(out, "%s%s=%u", any ? "," : " [doubled:", kTypeNames[t], subs[t]);
       any = true;
@@ -25,7 +25,7 @@ void PrintTypes(std::FILE* out, const uint32_t types[kVideoBlockTypes],
 void PrintEncodeStats(std::FILE* out, const MovieEncodeOptions& options,
                       const MovieEncodeStats& stats, size_t movie_bytes) {
   int planes = options.video.grey ? 1 : 3;
-  uint32_t types[kVideoBlockTypes] = {}, subs[kVideoBlockTypes] = {};
+  uint32_t types[BLOCK_TYPE_COUNT] = {}, subs[BLOCK_TYPE_COUNT] = {};
   double sse[4] = {};
   uint64_t samples[4] = {}, bits[4] = {};
   uint32_t keys = 0;
@@ -42,7 +42,7 @@ void PrintEncodeStats(std::FILE* out, const MovieEncodeOptions& options,
     }
     PrintTypes(out, f.block_types, f.sub_types);
     std::fprintf(out, "\n");
-    for (int t = 0; t < kVideoBlockTypes; t++) {
+    for (int t = 0; t < BLOCK_TYPE_COUNT; t++) {
       types[t] += f.block_types[t];
       subs[t] += f.sub_types[t];
     }

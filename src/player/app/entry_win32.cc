@@ -1,7 +1,0 @@
-#include <windows.h>
-
-#include "app/player_main.h"
-
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR command_line, int) {
-  return PlayerMain(command_line ? command_line : "");
-}

@@ -1,0 +1,289 @@
+#include "writer/bundle_writer.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+// The symbols a merged-order header with `passes` passes yields when every
+// merge takes the value that comes first in `target`; bits receives the
+// choices (1 = second run).
+void MergeTowards(const uint8_t target[16], uint32_t passes, uint8_t result[16],
+                  std::vector<uint8_t>* bits) {
+  uint8_t rank[16];
+  for (int p = 0; p < 16; p++) rank[target[p]] = static_cast<uint8_t>(p);
+  for (int i = 0; i < 16; i++) result[i] = static_cast<uint8_t>(i);
+  uint8_t merged[16];
+  for (uint32_t size = 1, pass = 0; pass < passes; pass++, size *= 2) {
+    for (uint32_t start = 0; start < 16; start += 2 * size) {
+      const uint8_t* a = result + start;
+      const uint8_t* b = a + size;
+      uint32_t ia = 0, ib = 0, out = start;
+      while (ia < size && ib < size) {
+        bool take_b = rank[b[ib]] < rank[a[ia]];
+        bits->push_back(take_b);
+        merged[out++] = take_b ? b[ib++] : a[ia++];
+      }
+      while (ia < size) merged[out++] = a[ia++];
+      while (ib < size) merged[out++] = b[ib++];
+    }
+    std::memcpy(result, merged, 16);
+  }
+}
+
+// Shortest explicit list whose remainder, in increasing order, completes symbols.
+uint32_t ExplicitListLength(const uint8_t symbols[16]) {
+  uint32_t c = 15;
+  while (c > 0 && symbols[c - 1] < symbols[c]) c--;
+  return c == 0 ? 1 : c;
+}
+
+uint32_t PositionOf(const CodeTree& tree, uint32_t value) {
+  for (uint32_t p = 0; p < 16; p++)
+    if (tree.symbols[p] == value) return p;
+  return 0;
+}
+
+bool AllEqual(const uint8_t* values, uint32_t count) {
+  for (uint32_t i = 1; i < count; i++)
+    if (values[i] != values[0]) return false;
+  return true;
+}
+
+void WriteColour(BitWriter* writer, ColourCoder* coder, uint8_t byte) {
+  uint32_t v = ColourCodeValue(byte, coder->old_colours);
+  WriteTreeValue(writer, coder->high[coder->context], v >> 4);
+  coder->context = v >> 4;
+  WriteTreeValue(writer, coder->low, v & 15);
+}
+
+}  // namespace
+
+// ---- Code trees -------------------------------------------------------------
+
+CodeTree CodeTreeIdentity(uint32_t table) {
+  CodeTree tree;
+  tree.table = static_cast<uint8_t>(table);
+  for (int i = 0; i < 16; i++) tree.symbols[i] = static_cast<uint8_t>(i);
+  return tree;
+}
+
+void WriteCodeTreeTable0(BitWriter* writer) { BitWriterPut(writer, 0, 4); }
+
+void WriteCodeTreeExplicit(BitWriter* writer, uint32_t table, const uint8_t* list,
+                           uint32_t count) {
+  BitWriterPut(writer, table, 4);
+  BitWriterPut(writer, 1, 1);
+  BitWriterPut(writer, count - 1, 3);
+  for (uint32_t i = 0; i < count; i++) BitWriterPut(writer, list[i], 4);
+}
+
+bool WriteCodeTreeMerged(BitWriter* writer, uint32_t table, uint32_t passes,
+                         const uint8_t symbols[16]) {
+  uint8_t result[16];
+  std::vector<uint8_t> bits;
+  MergeTowards(symbols, passes, result, &bits);
+  if (std::memcmp(result, symbols, 16) != 0) return false;
+  BitWriterPut(writer, table, 4);
+  BitWriterPut(writer, 0, 1);
+  BitWriterPut(writer, passes - 1, 2);
+  for (uint8_t bit : bits) BitWriterPut(writer, bit, 1);
+  return true;
+}
+
+bool WriteCodeTree(BitWriter* writer, const CodeTree& tree) {
+  bool identity = true;
+  for (int i = 0; i < 16; i++) identity = identity && tree.symbols[i] == i;
+  if (tree.table == 0) {
+    if (!identity) return false;
+    WriteCodeTreeTable0(writer);
+    return true;
+  }
+  // The cheapest of an explicit list and the merged orders that reach the symbols.
+  uint32_t list = ExplicitListLength(tree.symbols);
+  uint32_t best_cost = list <= 8 ? 8 + 4 * list : ~0u;
+  uint32_t best_passes = 0;
+  for (uint32_t passes = 1; passes <= 4; passes++) {
+    uint8_t result[16];
+    std::vector<uint8_t> bits;
+    MergeTowards(tree.symbols, passes, result, &bits);
+    if (std::memcmp(result, tree.symbols, 16) == 0 && 7 + bits.size() < best_cost) {
+      best_cost = 7 + static_cast<uint32_t>(bits.size());
+      best_passes = passes;
+    }
+  }
+  if (best_passes) return WriteCodeTreeMerged(writer, tree.table, best_passes, tree.symbols);
+  WriteCodeTreeExplicit(writer, tree.table, tree.symbols, list);
+  return true;
+}
+
+CodeTree CodeTreeForHistogram(const uint32_t counts[16]) {
+  uint8_t by_count[16];
+  for (int i = 0; i < 16; i++) by_count[i] = static_cast<uint8_t>(i);
+  std::stable_sort(by_count, by_count + 16,
+                   [&](uint8_t a, uint8_t b) { return counts[a] > counts[b]; });
+  uint64_t total = 0;
+  for (int i = 0; i < 16; i++) total += counts[i];
+  CodeTree best = CodeTreeIdentity(0);
+  uint64_t best_cost = 4 * total;
+  for (uint32_t t = 1; t < PREFIX_TABLE_COUNT; t++) {
+    uint8_t positions[16];
+    for (int i = 0; i < 16; i++) positions[i] = static_cast<uint8_t>(i);
+    std::stable_sort(positions, positions + 16, [&](uint8_t a, uint8_t b) {
+      return PREFIX_CODES[t][a].length < PREFIX_CODES[t][b].length;
+    });
+    CodeTree tree;
+    tree.table = static_cast<uint8_t>(t);
+    uint64_t cost = 49;  // at most a full merged-order header
+    for (int i = 0; i < 16; i++) {
+      tree.symbols[positions[i]] = by_count[i];
+      cost += uint64_t{counts[by_count[i]]} * PREFIX_CODES[t][positions[i]].length;
+    }
+    if (cost < best_cost) {
+      best_cost = cost;
+      best = tree;
+    }
+  }
+  return best;
+}
+
+void WriteTreeValue(BitWriter* writer, const CodeTree& tree, uint32_t value) {
+  const PrefixCode& code = PREFIX_CODES[tree.table & 15][PositionOf(tree, value & 15)];
+  BitWriterPutCode(writer, code.bits, code.length);
+}
+
+uint32_t TreeValueLength(const CodeTree& tree, uint32_t value) {
+  return PREFIX_CODES[tree.table & 15][PositionOf(tree, value & 15)].length;
+}
+
+// ---- Bundle contents ----------------------------------------------------------
+
+uint32_t ColourCodeValue(uint8_t byte, bool old_colours) {
+  if (!old_colours) return byte;
+  if (byte >= 128) return byte - 128u;
+  if (byte == 0) return 0xFF;  // 128 - 127 = 1, the nearest the old format has
+  return 0x80u | (128u - byte);
+}
+
+void WriteBundleCount(BitWriter* writer, uint32_t count_bits, uint32_t count) {
+  BitWriterPut(writer, count, count_bits);
+}
+
+bool WriteTypeBundle(BitWriter* writer, const CodeTree& tree, const uint8_t* values,
+                     uint32_t count, BundleMode mode) {
+  bool equal = AllEqual(values, count);
+  if (mode == BUNDLE_MODE_FILL || (mode == BUNDLE_MODE_AUTO && equal && values[0] < 16)) {
+    if (!equal || values[0] > 15) return false;
+    BitWriterPut(writer, 1, 1);
+    BitWriterPut(writer, values[0], 4);
+    return true;
+  }
+  BitWriterPut(writer, 0, 1);
+  static constexpr uint32_t kRunLengths[4] = {32, 12, 8, 4};  // symbols 15, 14, 13, 12
+  uint32_t last = 0;
+  for (uint32_t i = 0; i < count;) {
+    if (mode == BUNDLE_MODE_AUTO) {
+      uint32_t same = 0;
+      while (i + same < count && values[i + same] == last) same++;
+      int symbol = -1;
+      for (int r = 0; r < 4 && symbol < 0; r++)
+        if (same >= kRunLengths[r]) symbol = 15 - r;
+      if (symbol >= 0) {
+        WriteTreeValue(writer, tree, static_cast<uint32_t>(symbol));
+        i += kRunLengths[15 - symbol];
+        continue;
+      }
+    }
+    if (values[i] >= 12) return false;  // 12..15 only exist as fills
+    WriteTreeValue(writer, tree, values[i]);
+    last = values[i++];
+  }
+  return true;
+}
+
+bool WriteColourBundle(BitWriter* writer, ColourCoder* coder, const uint8_t* values,
+                       uint32_t count, BundleMode mode) {
+  bool equal = AllEqual(values, count);
+  if (mode == BUNDLE_MODE_FILL || (mode == BUNDLE_MODE_AUTO && equal)) {
+    if (!equal) return false;
+    BitWriterPut(writer, 1, 1);
+    WriteColour(writer, coder, values[0]);
+    return true;
+  }
+  BitWriterPut(writer, 0, 1);
+  for (uint32_t i = 0; i < count; i++) WriteColour(writer, coder, values[i]);
+  return true;
+}
+
+void WritePatternBundle(BitWriter* writer, const CodeTree& tree, const uint8_t* values,
+                        uint32_t count) {
+  for (uint32_t i = 0; i < count; i++) {
+    WriteTreeValue(writer, tree, values[i] & 15);
+    WriteTreeValue(writer, tree, values[i] >> 4);
+  }
+}
+
+bool WriteOffsetBundle(BitWriter* writer, const CodeTree& tree, const int8_t* values,
+                       uint32_t count, BundleMode mode) {
+  for (uint32_t i = 0; i < count; i++)
+    if (values[i] < -15 || values[i] > 15) return false;
+  bool equal = AllEqual(reinterpret_cast<const uint8_t*>(values), count);
+  if (mode == BUNDLE_MODE_FILL || (mode == BUNDLE_MODE_AUTO && equal)) {
+    if (!equal) return false;
+    BitWriterPut(writer, 1, 1);
+    BitWriterPut(writer, Magnitude(values[0]), 4);
+    if (values[0]) BitWriterPut(writer, values[0] < 0, 1);
+    return true;
+  }
+  BitWriterPut(writer, 0, 1);
+  for (uint32_t i = 0; i < count; i++) {
+    WriteTreeValue(writer, tree, Magnitude(values[i]));
+    if (values[i]) BitWriterPut(writer, values[i] < 0, 1);
+  }
+  return true;
+}
+
+bool WriteDcBundle(BitWriter* writer, const int16_t* values, uint32_t count, bool signed_start) {
+  if (signed_start) {
+    if (values[0] < -1023 || values[0] > 1023) return false;
+    BitWriterPut(writer, Magnitude(values[0]), 10);
+    if (values[0]) BitWriterPut(writer, values[0] < 0, 1);
+  } else {
+    if (values[0] < 0 || values[0] > 2047) return false;
+    BitWriterPut(writer, static_cast<uint32_t>(values[0]), 11);
+  }
+  for (uint32_t start = 1; start < count; start += 8) {
+    uint32_t end = std::min(count, start + 8);
+    int32_t diffs[8];
+    uint32_t length = 0;
+    for (uint32_t i = start; i < end; i++) {
+      // Differences wrap at 16 bits like the decoder's sums.
+      diffs[i - start] = static_cast<int16_t>(static_cast<uint16_t>(values[i] - values[i - 1]));
+      length = std::max(length, TopBitPlusOne(Magnitude(diffs[i - start])));
+    }
+    if (length > 15) return false;
+    BitWriterPut(writer, length, 4);
+    if (!length) continue;
+    for (uint32_t i = start; i < end; i++) {
+      BitWriterPut(writer, Magnitude(diffs[i - start]), length);
+      if (diffs[i - start]) BitWriterPut(writer, diffs[i - start] < 0, 1);
+    }
+  }
+  return true;
+}
+
+bool WriteRunBundle(BitWriter* writer, const CodeTree& tree, const uint8_t* values,
+                    uint32_t count, BundleMode mode) {
+  for (uint32_t i = 0; i < count; i++)
+    if (values[i] > 15) return false;
+  bool equal = AllEqual(values, count);
+  if (mode == BUNDLE_MODE_FILL || (mode == BUNDLE_MODE_AUTO && equal)) {
+    if (!equal) return false;
+    BitWriterPut(writer, 1, 1);
+    BitWriterPut(writer, values[0], 4);
+    return true;
+  }
+  BitWriterPut(writer, 0, 1);
+  for (uint32_t i = 0; i < count; i++) WriteTreeValue(writer, tree, values[i]);
+  return true;
+}
