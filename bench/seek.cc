@@ -16,7 +16,7 @@
 
 #include "engine/movie.h"
 #include "sound/sound_silent.h"
-#include "sound/sound_track.h"
+#include "engine/sound_track.h"
 #include "synth/bench_clips.h"
 #include "synth/synth.h"
 #include "writer/audio_encoder.h"

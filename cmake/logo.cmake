@@ -8,5 +8,5 @@ target_include_directories(vorn_logo PUBLIC ${CMAKE_SOURCE_DIR}/src)
 
 if(NOT CMAKE_CROSSCOMPILING)
   add_executable(vorn_make_logo EXCLUDE_FROM_ALL ${CMAKE_SOURCE_DIR}/tools/logo/make_logo.cc)
-  target_link_libraries(vorn_make_logo PRIVATE vorn_synth vorncore)
+  target_link_libraries(vorn_make_logo PRIVATE vorn_synth vorn_writer vorncore)
 endif()

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "engine/engine_faults.h"
+#include "base/engine_faults.h"
 #include "engine/movie.h"
 #include "sound/sound_silent.h"
 

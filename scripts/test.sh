@@ -55,6 +55,9 @@ for p in $presets; do
     *) echo "test.sh: unknown preset '$p' (native, asan, win32, tsan, fuzz)" >&2; exit 2 ;;
   esac
 done
+# The layer check first: a second's work, and a broken layer shows before
+# any build.
+sh scripts/check-includes.sh || exit 1
 for p in $presets; do
   t0=$(date +%s)
   echo "=== $p: configure and build"

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "convert/copy_to_buffer.h"
+#include "engine/movie.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "display/display_backend.h"
-#include "engine/engine_memory.h"
+#include "base/engine_memory.h"
 #include "engine/movie.h"
 
 namespace {

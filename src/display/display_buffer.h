@@ -5,15 +5,16 @@
 #pragma once
 #include <cstdint>
 
-struct MovieRect;
+#include "vorn/movie.h"
 
 // ---- Open flags and result bits (one 32-bit word) ----------------------------
 enum : uint32_t {
   DISPLAY_FORMAT_MASK = 0x0000000F,   // result: destination format for the copy
   DISPLAY_STYLE_MASK = 0x0000001F,    // open: 0 automatic, 1 to 10 a style
   DISPLAY_MODE_CHANGE = 0x00800000,   // open: switch to the requested screen mode
-  DISPLAY_DIRECT = 0x04000000,        // result: the copy lands where it is seen
-  DISPLAY_SCALED = 0x08000000,        // result: presented with stretching
+  // DISPLAY_DIRECT and DISPLAY_SCALED (results: the copy lands where it is
+  // seen; presented with stretching) come from vorn/movie.h, for the
+  // engine's rectangles read them.
   DISPLAY_REDRAW = 0x80000000,        // result: the next copy must copy everything
   DISPLAY_CAP_MASK = 0xFF000000,      // open: required scaling capabilities
 };

@@ -5,7 +5,7 @@
 #include "display/display_memory.h"
 
 #include "convert/copy_to_buffer.h"
-#include "engine/engine_memory.h"
+#include "base/engine_memory.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include "audio/audio_decoder.h"
 #include "engine/movie.h"
 #include "platform/platform.h"
-#include "sound/sound_track.h"
+#include "engine/sound_track.h"
 
 namespace {
 

@@ -2,19 +2,9 @@
 #pragma once
 #include <cstdint>
 
+#include "base/engine_clock.h"
+
 struct Movie;
-
-// Where the engine clock takes its time from. The player uses the platform's
-// high-resolution counter and millisecond timer; tests drive both by hand.
-struct MovieClockSources {
-  bool (*frequency)(uint64_t* ticks_per_second);  // false: no counter
-  uint64_t (*counter)();
-  uint32_t (*timer_ms)();
-};
-
-// Replaces the clock's sources (null restores the platform's) and forgets the
-// clock's state, so that the next MovieClockMs is a first call again.
-void MovieClockSetSources(const MovieClockSources* sources);
 
 // Two frame times in ms at rate_num/rate_den; 2000 for "as fast as possible".
 uint32_t MovieLateLimit(uint32_t rate_num, uint32_t rate_den);

@@ -6,7 +6,7 @@
 #include "engine/movie.h"
 #include "engine/movie_frame.h"
 #include "engine/movie_header.h"
-#include "sound/sound_track.h"
+#include "engine/sound_track.h"
 
 namespace {
 

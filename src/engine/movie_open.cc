@@ -8,13 +8,13 @@
 #include <cstdio>
 #include <cstring>
 
-#include "engine/engine_memory.h"
+#include "base/engine_memory.h"
 #include "engine/movie.h"
 #include "engine/movie_header.h"
 #include "engine/movie_service.h"
 #include "platform/cpu.h"
 #include "platform/platform.h"
-#include "sound/sound_track.h"
+#include "engine/sound_track.h"
 #include "video/video_decoder.h"
 
 static_assert(std::endian::native == std::endian::little,
@@ -37,6 +37,8 @@ int32_t g_read_speed = kUnset;
 int32_t g_io_buffer_size = kUnset;
 IoOpenFunction g_io_open = nullptr;
 uint32_t g_memory_size = 0;  // 0 = the caller vouches for the image
+// What a layer above the engine keeps between a movie's frames (the
+// conversion's scratch lines), let go at every close.
 
 void ResetRequestedTracks() {
   g_requested_count = 1;

@@ -2,8 +2,6 @@
 // bounding rectangle into at most eight tight rectangles.
 #include "engine/movie_rects.h"
 
-#include "display/display_buffer.h"
-
 namespace {
 
 // The no-skip bit has the same place in the display's and the movie's flags.

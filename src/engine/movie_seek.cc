@@ -13,7 +13,7 @@
 #include "engine/movie_frame.h"
 #include "engine/movie_header.h"
 #include "platform/platform.h"
-#include "sound/sound_track.h"
+#include "engine/sound_track.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include "engine/movie.h"
 #include "input/service_thread.h"
 #include "platform/platform.h"
-#include "sound/sound_track.h"
+#include "engine/sound_track.h"
 
 namespace {
 

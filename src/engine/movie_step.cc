@@ -9,7 +9,7 @@
 #include "engine/movie_audio.h"
 #include "engine/movie_frame.h"
 #include "platform/platform.h"
-#include "sound/sound_track.h"
+#include "engine/sound_track.h"
 #include "video/video_decoder.h"
 
 namespace {

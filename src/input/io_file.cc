@@ -11,9 +11,10 @@
 #include <atomic>
 #include <cstring>
 
-#include "engine/movie.h"
+#include "base/engine_clock.h"
 #include "input/io_reader.h"
 #include "platform/platform.h"
+#include "vorn/movie_flags.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 
 #include <new>
 
-#include "engine/engine_memory.h"
+#include "base/engine_memory.h"
 #include "platform/platform.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include "convert/copy_to_buffer.h"
 #include "display/display_buffer.h"
 #include "engine/movie.h"
-#include "player/logo_movie.h"
+#include "logo/logo_movie.h"
 #include "player/player_state.h"
 #include "player/position_text.h"
 #include "player/stats_strip.h"

@@ -6,10 +6,7 @@
 #include <cstdint>
 
 #include "platform/platform.h"
-
-struct ScreenSize {
-  int32_t width, height;
-};
+#include "player/front/system_os.h"
 
 struct PlayerSystem {
   ScreenSize (*screen_size)();

@@ -8,7 +8,7 @@
 #include "player/frame_step.h"
 #include "player/player_state.h"
 #include "player/position_text.h"
-#include "sound/sound_track.h"
+#include "engine/sound_track.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #pragma once
 #include <cstdint>
 
-#include "sound/sound_track.h"
+#include "engine/sound_track.h"
 
 #ifdef _WIN32
 // Ignores its parameter; returns WaveOutTrackOpen.

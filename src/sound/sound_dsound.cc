@@ -13,7 +13,7 @@
 #include <cstring>
 #include <new>
 
-#include "engine/movie.h"
+#include "engine/sound_track.h"
 #include "platform/platform.h"
 #include "sound/sound_driver_math.h"
 #include "sound/sound_devices_win32.h"
@@ -47,7 +47,7 @@ uint32_t (*g_timer)() = TimerMs;
 uint32_t Now() { return g_timer(); }
 
 struct DsState {
-  Movie* movie;  // for its sound mutex, which pause takes itself
+  PlatformMutex* const* sound_mutex;  // the movie's, which pause takes itself
   IDirectSoundBuffer* sound_buffer;
   uint32_t buffer_bytes;
   uint32_t chunk_bytes;
@@ -339,7 +339,7 @@ void DsSetPan(SoundTrack* track, uint32_t pan) {
 // feeding the same track: the driver takes the mutex itself.
 int DsPause(SoundTrack* track, int on) {
   DsState* s = State(track);
-  PlatformMutex* mutex = s->movie ? s->movie->sound_node.mutex : nullptr;
+  PlatformMutex* mutex = s->sound_mutex ? *s->sound_mutex : nullptr;
   if (mutex) MutexLock(mutex);
   int result = 0;
   if (on) {
@@ -431,12 +431,12 @@ bool CreateSecondary(DsState* s) {
 }
 
 int DsTrackOpen(SoundTrack* track, uint32_t rate, uint32_t bits, uint32_t channels, uint32_t,
-                Movie* movie) {
+                const SoundTrackContext* context) {
   std::memset(static_cast<void*>(track), 0, sizeof(*track));
   if (!rate || (bits != 8 && bits != 16) || (channels != 1 && channels != 2)) return 0;
   DsState* s = new (track->driver_state) DsState{};
   if (!Acquire()) return 0;
-  s->movie = movie;
+  s->sound_mutex = context ? context->sound_mutex : nullptr;
   s->format.wFormatTag = WAVE_FORMAT_PCM;
   s->format.nChannels = static_cast<WORD>(channels);
   s->format.nSamplesPerSec = rate;
@@ -447,10 +447,10 @@ int DsTrackOpen(SoundTrack* track, uint32_t rate, uint32_t bits, uint32_t channe
   s->buffer_bytes = sm::DsBufferBytes(bps);
   s->chunk_bytes = sm::DsChunkBytes(bps);
   s->underrun_bytes = sm::DsUnderrunBytes(s->buffer_bytes);
-  const uint32_t movie_sound_bytes = movie
-                                         ? sm::MovieSoundBytes(movie->frames, movie->rate_num,
-                                                               movie->rate_den, bps, s->chunk_bytes)
-                                         : s->chunk_bytes;
+  const uint32_t movie_sound_bytes =
+      context ? sm::MovieSoundBytes(context->frames, context->rate_num, context->rate_den, bps,
+                                    s->chunk_bytes)
+              : s->chunk_bytes;
   // Whole sample frames, so that the pre-fill never splits one.
   const uint32_t prestart =
       movie_sound_bytes < s->buffer_bytes ? movie_sound_bytes : s->buffer_bytes;

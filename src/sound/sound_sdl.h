@@ -1,7 +1,7 @@
 // The SDL2 audio driver (POSIX builds with SDL2): one audio device per
 // track, pulled by SDL's own thread through a SoundQueue.
 #pragma once
-#include "sound/sound_track.h"
+#include "engine/sound_track.h"
 
 // Ignores its parameter. Starts SDL's audio and checks that a device opens;
 // null (with the reason in SoundSdlLastError) when there is none.

@@ -14,7 +14,7 @@ void SilentClose(SoundTrack* track) { track->device_on = 0; }
 void SilentFlush(SoundTrack*) {}  // nothing is ever queued
 
 int SilentTrackOpen(SoundTrack* track, uint32_t rate, uint32_t bits, uint32_t channels, uint32_t,
-                    Movie*) {
+                    const SoundTrackContext*) {
   std::memset(static_cast<void*>(track), 0, sizeof(*track));
   track->ready = SilentReady;
   track->pause = SilentPause;

@@ -5,6 +5,6 @@
 #pragma once
 #include <cstdint>
 
-#include "sound/sound_track.h"
+#include "engine/sound_track.h"
 
 SoundTrackOpenFn SoundSilentDriver(uint32_t parameter);

@@ -11,8 +11,8 @@
 #include <cstring>
 #include <new>
 
-#include "engine/engine_memory.h"
-#include "engine/movie.h"
+#include "base/engine_memory.h"
+#include "engine/sound_track.h"
 #include "platform/platform.h"
 #include "sound/sound_driver_math.h"
 #include "sound/sound_devices_win32.h"
@@ -23,7 +23,7 @@ namespace {
 using sound_math::WAVEOUT_BUFFERS;
 
 struct WaveOutState {
-  Movie* movie;           // for its sound mutex, which pause takes itself
+  PlatformMutex* const* sound_mutex;  // the movie's, which pause takes itself
   uint32_t volume;        // 0..32767
   uint32_t pan_position;  // 0..65536
   uint32_t playing;
@@ -209,7 +209,7 @@ void WaveOutSetPan(SoundTrack* track, uint32_t pan) {
 // feeding the same track: the driver takes the mutex itself.
 int WaveOutPause(SoundTrack* track, int on) {
   WaveOutState* s = State(track);
-  PlatformMutex* mutex = s->movie ? s->movie->sound_node.mutex : nullptr;
+  PlatformMutex* mutex = s->sound_mutex ? *s->sound_mutex : nullptr;
   if (mutex) MutexLock(mutex);
   if (on) {
     if (s->wave_out) g_device->pause(s->wave_out);
@@ -259,7 +259,7 @@ void WaveOutClose(SoundTrack* track) {
 }
 
 int WaveOutTrackOpen(SoundTrack* track, uint32_t rate, uint32_t bits, uint32_t channels, uint32_t,
-                     Movie* movie) {
+                     const SoundTrackContext* context) {
   std::memset(static_cast<void*>(track), 0, sizeof(*track));
   if (!rate || (bits != 8 && bits != 16) || (channels != 1 && channels != 2)) return 0;
   WaveOutState* s = new (track->driver_state) WaveOutState{};
@@ -267,10 +267,11 @@ int WaveOutTrackOpen(SoundTrack* track, uint32_t rate, uint32_t bits, uint32_t c
   track->bits = bits;
   track->channels = channels;
   const uint32_t bps = sound_math::BytesPerSecond(rate, bits, channels);
-  s->movie = movie;
+  s->sound_mutex = context ? context->sound_mutex : nullptr;
   s->movie_sound_bytes =
-      movie ? sound_math::MovieSoundBytes(movie->frames, movie->rate_num, movie->rate_den, bps, bps)
-            : bps;
+      context ? sound_math::MovieSoundBytes(context->frames, context->rate_num, context->rate_den,
+                                            bps, bps)
+              : bps;
   s->volume = s->pan_position = 32767;
   s->paused = 0;
   track->device_on = 1;

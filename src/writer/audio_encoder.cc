@@ -6,7 +6,7 @@
 #include <new>
 
 #include "audio/audio_decoder_record.h"
-#include "engine/movie.h"
+#include "vorn/movie_flags.h"
 #include "writer/audio_forward.h"
 #include "writer/bit_writer.h"
 #include "writer/writer_memory.h"

@@ -11,6 +11,7 @@
 #include "writer/coefficient_writer.h"
 #include "writer/encode_dct.h"
 #include "writer/encode_kernels.h"
+#include "writer/encode_quantise.h"
 
 namespace {
 
@@ -115,6 +116,12 @@ double DcBits(int32_t dc) {
   int bits = 0;
   while (mag >> bits) bits++;
   return 2.0 + bits;
+}
+
+uint32_t CoefficientBits(int q, BlockScratch* scratch, const int16_t coeffs[64]) {
+  ResetWriter(&scratch->writer);
+  WriteDctCoefficients(&scratch->writer, coeffs, static_cast<uint32_t>(q));
+  return static_cast<uint32_t>(CountBits(&scratch->writer));
 }
 
 // Tries quantiser numbers outward from the plane's usual one while the cost
@@ -299,13 +306,12 @@ void TryIntra(const BlockContext& ctx, BlockScratch* scratch, BlockChoice* out) 
     Quantise(values, inverse, 0.18f, c.coeffs);
     c.dc = static_cast<int16_t>(std::clamp<long>(std::lround(values[0] * inverse[0]), 0, 2047));
     c.coeffs[0] = c.dc;
+    uint32_t bits = CoefficientBits(q, scratch, c.coeffs);
     if (Doubled(ctx))
       IdctPutDoubled(ctx.args->kernels->idct, c.coeffs, QUANT_INTRA[q], c.recon, 16);
     else
       ctx.args->kernels->idct.put(c.coeffs, QUANT_INTRA[q], c.recon, 8);
-    ResetWriter(&scratch->writer);
-    WriteDctCoefficients(&scratch->writer, c.coeffs, static_cast<uint32_t>(q));
-    c.bits = TypeBits(ctx, BT_INTRA) + static_cast<double>(CountBits(&scratch->writer)) + 6;
+    c.bits = TypeBits(ctx, BT_INTRA) + bits + 6;
     Offer(ctx, &c, out);
     return c.cost;
   });
@@ -339,11 +345,9 @@ void TryInter(const BlockContext& ctx, MotionVector mv, const uint8_t prediction
     Quantise(values, inverse, 0.25f, c.coeffs);
     c.dc = static_cast<int16_t>(std::clamp<long>(std::lround(values[0] * inverse[0]), -1023, 1023));
     c.coeffs[0] = c.dc;
+    uint32_t bits = CoefficientBits(q, scratch, c.coeffs);
     ctx.args->kernels->idct.add(c.coeffs, QUANT_INTER[q], prediction, c.recon, 8);
-    ResetWriter(&scratch->writer);
-    WriteDctCoefficients(&scratch->writer, c.coeffs, static_cast<uint32_t>(q));
-    c.bits = TypeBits(ctx, BT_INTER) + OffsetBits(ctx, mv) +
-             static_cast<double>(CountBits(&scratch->writer)) + DcBits(c.dc);
+    c.bits = TypeBits(ctx, BT_INTER) + OffsetBits(ctx, mv) + bits + DcBits(c.dc);
     Offer(ctx, &c, out);
     return c.cost;
   });
@@ -393,4 +397,36 @@ void TryDoubled(const BlockContext& ctx, BlockScratch* scratch, BlockChoice* out
   if ((allowed & (1u << BT_PATTERN)) && (speed.two_colour || ctx.must)) TryPattern(ctx, out);
   if ((allowed & (1u << BT_RUNS)) && (speed.runs || ctx.must)) TryRuns(ctx, out);
   if (allowed & (1u << BT_RAW)) TryRaw(ctx, out);
+}
+
+void TrimChoice(const BlockContext& ctx, const uint8_t prediction[64], BlockScratch* scratch,
+                BlockChoice* choice) {
+  bool intra = choice->type == BT_INTRA || (choice->type == BT_DOUBLED && choice->sub_type == BT_INTRA);
+  if (!intra && choice->type != BT_INTER) return;
+  int16_t samples[64];
+  for (int i = 0; i < 64; i++)
+    samples[i] = static_cast<int16_t>(intra ? ctx.source[i] : ctx.source[i] - prediction[i]);
+  float values[64];
+  ForwardDctRaw(samples, values);
+  BlockChoice c = *choice;
+  const float* inverse = Steps().inverse[intra ? 0 : 1][c.q];
+  // Trimming proposes with half the lambda: the error it adds stays in
+  // the frames that copy the block, which the frame's own cost does not
+  // see (the proposal must still lower that cost to be kept). A doubled
+  // block's samples each cover four.
+  double lambda = 0.5 * (Doubled(ctx) ? ctx.args->lambda / 4 : ctx.args->lambda);
+  double before = CoefficientBits(c.q, scratch, c.coeffs);
+  double after = TrimCoefficients(values, inverse, lambda, c.q, &scratch->writer, c.coeffs);
+  if (after >= before) return;
+  const IdctKernels& idct = ctx.args->kernels->idct;
+  if (Doubled(ctx))
+    IdctPutDoubled(idct, c.coeffs, QUANT_INTRA[c.q], c.recon, 16);
+  else if (intra)
+    idct.put(c.coeffs, QUANT_INTRA[c.q], c.recon, 8);
+  else
+    idct.add(c.coeffs, QUANT_INTER[c.q], prediction, c.recon, 8);
+  c.bits -= before - after;
+  c.sse = BlockSse(*ctx.args->kernels, c.recon, Doubled(ctx) ? ctx.source16 : ctx.source, Doubled(ctx) ? 256 : 64);
+  c.cost = c.sse + ctx.args->lambda * c.bits;
+  if (c.cost < choice->cost) *choice = c;
 }

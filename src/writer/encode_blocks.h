@@ -58,6 +58,12 @@ void TryInter(const BlockContext& ctx, MotionVector mv, const uint8_t prediction
 void TryResidue(const BlockContext& ctx, MotionVector mv, const uint8_t prediction[64],
                 BlockScratch* scratch, BlockChoice* out);
 
+// Lowers the levels of a chosen intra or inter block that do not pay for
+// their bits (prediction: the inter block's, else unused), keeping the
+// result when it costs less.
+void TrimChoice(const BlockContext& ctx, const uint8_t prediction[64], BlockScratch* scratch,
+                BlockChoice* choice);
+
 // Runs the 8x8 codings of a doubled sub-type on the area's 2x2 means and
 // scores them against the 16x16 source; `out` gets type BT_DOUBLED.
 void TryDoubled(const BlockContext& ctx, BlockScratch* scratch, BlockChoice* out);

@@ -36,6 +36,14 @@ struct Search {
     return true;
   }
 
+  // Every offset within `radius` of the best: textured pictures have many
+  // local minima that stepwise refinement would stop in.
+  void Square(int32_t radius) {
+    int32_t cx = best.x, cy = best.y;
+    for (int32_t dy = -radius; dy <= radius; dy++)
+      for (int32_t dx = -radius; dx <= radius; dx++) Try(cx + dx, cy + dy);
+  }
+
   // Small diamond steps around the best offset until nothing improves.
   void Refine(int32_t step) {
     for (int round = 0; round < 16; round++) {
@@ -76,19 +84,20 @@ MotionVector MotionSearch(const MotionSearchArgs& args, uint32_t* sad) {
         for (int32_t dx = s.min_x; dx <= s.max_x; dx++) s.Try(dx, dy);
       break;
     case 1: {
+      s.Square(3);
       // A coarse grid finds motion the predictors did not see.
+      MotionVector near = s.best;
       for (int32_t gy = -12; gy <= 12; gy += 4)
         for (int32_t gx = -12; gx <= 12; gx += 4) s.Try(gx, gy);
-      // Every offset near the best: periodic pictures have many local minima
-      // that stepwise refinement would stop in.
-      int32_t cx = s.best.x, cy = s.best.y;
-      for (int32_t dy = -3; dy <= 3; dy++)
-        for (int32_t dx = -3; dx <= 3; dx++) s.Try(cx + dx, cy + dy);
+      if (s.best.x != near.x || s.best.y != near.y) s.Square(3);
       s.Refine(1);
       break;
     }
     default:
-      s.Refine(2);
+      if (args.mode == 2)
+        s.Square(2);
+      else
+        s.Refine(2);
       s.Refine(1);
       // Predictors that match poorly (about 6 per sample) may have missed
       // the motion altogether.

@@ -19,9 +19,10 @@ struct MotionSearchArgs {
   uint32_t width8, height8;
   const MotionVector* candidates;  // predictors worth trying first
   uint32_t candidate_count;
-  // 0 every offset of the range; 1 a coarse grid, every offset near the best
-  // and steps; 2 predictors and steps, the grid only when they match poorly;
-  // 3 predictors and steps.
+  // 0 every offset of the range; 1 every offset within 3 of the best
+  // predictor, a coarse grid (and every offset near its best) and steps;
+  // 2 every offset within 2 of the best predictor and steps, the grid only
+  // when they match poorly; 3 predictors and steps.
   int mode = 1;
   // Prices of the offsets in bits (index value + 15) and what one bit is
   // worth in SAD; null prices charge a little per sample of displacement.

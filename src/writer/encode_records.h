@@ -75,9 +75,10 @@ struct PlaneCostModel {
 // How hard the block decisions work, from the encoder's speed setting
 // (0 = best rate-distortion ... 9 = fastest).
 struct SpeedPlan {
-  // Motion search: 0 every offset of the range; 1 a coarse grid, every offset
-  // near the best and steps; 2 predictors and steps, the grid only when they
-  // match poorly; 3 predictors and steps.
+  // Motion search (MotionSearchArgs::mode): 0 every offset of the range;
+  // 1 every offset near the best predictor, a coarse grid and steps;
+  // 2 every offset near the best predictor and steps, the grid only when
+  // they match poorly; 3 predictors and steps.
   int search = 1;
   int quantiser_span = 3;      // quantiser numbers tried each way from the usual one
   bool residue = true;         // pixel residues tried
@@ -86,6 +87,7 @@ struct SpeedPlan {
   // A prediction with at most this squared error per sample, cheap enough,
   // ends the block's decision before the picture codings are tried.
   double good_prediction = 1.0;
+  bool trim_levels = true;     // chosen transform blocks' levels trimmed for rate
 };
 SpeedPlan SpeedPlanFor(int speed);
 

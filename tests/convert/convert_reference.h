@@ -7,7 +7,7 @@
 
 #include "convert/copy_to_buffer.h"
 #include "engine/movie.h"
-#include "sound/sound_track.h"
+#include "engine/sound_track.h"
 
 struct RefRgb {
   int b, g, r;

@@ -2,6 +2,8 @@
 // needs, black fills, depth orders, rectangle scaling, overlay clipping.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <string>
 #include <vector>
 
 #include "convert/copy_to_buffer.h"
@@ -136,34 +138,42 @@ DisplayBuffer OverlayAt(int32_t x, int32_t y) {
   return b;
 }
 
-TEST(DisplayOverlay, HalfOffTheLeftEdgeShowsTheRightHalf) {
-  DisplayBuffer b = OverlayAt(-160, 10);
-  DisplayOverlayRects o;
-  ASSERT_TRUE(DisplayOverlayClip(&b, &o));
-  EXPECT_EQ(o.src_left, 160);
-  EXPECT_EQ(o.src_right, 320);
-  EXPECT_EQ(o.dst_left, 0);
-  EXPECT_EQ(o.dst_right, 160);
-  EXPECT_EQ(o.dst_top, 10);
+// A 320 x 240 overlay placed on a 1024 x 768 screen: the part of the
+// picture shown and where it lands, or nothing when it is wholly off.
+struct OverlayCase {
+  const char* name;
+  int32_t x, y;
+  bool shown;
+  DisplayOverlayRects expected;  // src left, top, right, bottom; then dst
+};
+void PrintTo(const OverlayCase& c, std::ostream* os) { *os << c.name; }
+
+const OverlayCase kOverlayCases[] = {
+    {"HalfOffTheLeftEdgeShowsTheRightHalf", -160, 10, true, {160, 0, 320, 240, 0, 10, 160, 250}},
+    {"PastTheBottomRightEndsAtTheEdge", 1000, 700, true, {0, 0, 24, 68, 1000, 700, 1024, 768}},
+    {"WhollyOffTheLeft", -400, 0, false, {}},
+    {"WhollyBelow", 0, 768, false, {}},
+};
+
+class DisplayOverlay : public testing::TestWithParam<OverlayCase> {};
+
+TEST_P(DisplayOverlay, ClipsToTheScreen) {
+  const OverlayCase& c = GetParam();
+  DisplayBuffer b = OverlayAt(c.x, c.y);
+  DisplayOverlayRects o{};
+  ASSERT_EQ(DisplayOverlayClip(&b, &o), c.shown);
+  if (!c.shown) return;
+  const DisplayOverlayRects& e = c.expected;
+  EXPECT_EQ((std::array{o.src_left, o.src_top, o.src_right, o.src_bottom}),
+            (std::array{e.src_left, e.src_top, e.src_right, e.src_bottom}));
+  EXPECT_EQ((std::array{o.dst_left, o.dst_top, o.dst_right, o.dst_bottom}),
+            (std::array{e.dst_left, e.dst_top, e.dst_right, e.dst_bottom}));
 }
 
-TEST(DisplayOverlay, PastTheBottomRightEndsAtTheEdge) {
-  DisplayBuffer b = OverlayAt(1000, 700);
-  DisplayOverlayRects o;
-  ASSERT_TRUE(DisplayOverlayClip(&b, &o));
-  EXPECT_EQ(o.dst_right, 1024);
-  EXPECT_EQ(o.src_right, 24);
-  EXPECT_EQ(o.dst_bottom, 768);
-  EXPECT_EQ(o.src_bottom, 68);
-}
-
-TEST(DisplayOverlay, WhollyOffScreenLeavesNothing) {
-  DisplayOverlayRects o;
-  DisplayBuffer left = OverlayAt(-400, 0);
-  EXPECT_FALSE(DisplayOverlayClip(&left, &o));
-  DisplayBuffer below = OverlayAt(0, 768);
-  EXPECT_FALSE(DisplayOverlayClip(&below, &o));
-}
+INSTANTIATE_TEST_SUITE_P(Places, DisplayOverlay, testing::ValuesIn(kOverlayCases),
+                         [](const testing::TestParamInfo<OverlayCase>& info) {
+                           return std::string(info.param.name);
+                         });
 
 TEST(DisplayCursor, OverlapOnlyWhenTheRectanglesMeet) {
   DisplayBuffer b = OverlayAt(100, 100);  // 320 x 240 at (100, 100)

@@ -1,4 +1,4 @@
-#include "engine/engine_memory.h"
+#include "base/engine_memory.h"
 
 #include <gtest/gtest.h>
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "convert/copy_to_buffer.h"
-#include "engine/engine_memory.h"
+#include "base/engine_memory.h"
 #include "engine/movie.h"
 #include "sound/sound_silent.h"
 #include "support/movie_fixtures.h"

@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "engine/engine_memory.h"
+#include "base/engine_memory.h"
 #include "engine/movie.h"
 #include "engine/movie_header.h"
 #include "support/movie_fixtures.h"
 #include "platform/platform.h"
-#include "sound/sound_track.h"
+#include "engine/sound_track.h"
 
 namespace {
 
@@ -638,30 +638,38 @@ struct IndexedMovie {
   }
 };
 
-TEST(FindPeakRateTest, DensestWindowFirstOnTies) {
-  IndexedMovie m({10, 50, 50, 10, 50, 50, 10, 10}, 2, false);
-  EXPECT_FALSE(FindPeakRate(&m.movie));
-  EXPECT_EQ(m.movie.peak_rate, 100u);
-  EXPECT_EQ(m.movie.peak_frame, 1u);
+struct PeakCase {
+  const char* name;
+  std::vector<uint32_t> sizes;  // frame sizes in bytes
+  uint32_t window;
+  bool all_key;
+  bool returns;  // what FindPeakRate says
+  uint32_t peak_rate, peak_frame;
+};
+void PrintTo(const PeakCase& c, std::ostream* os) { *os << c.name; }
+
+const PeakCase kPeakCases[] = {
+    {"DensestWindowFirstOnTies", {10, 50, 50, 10, 50, 50, 10, 10}, 2, false, false, 100, 1},
+    // Starts run from 0 to frames - window - 1: the final window is left out.
+    {"LastWindowIsNotConsidered", {10, 10, 10, 90, 90}, 2, true, true, 100, 2},
+    {"AverageWhenNoWindowFits", {30, 60, 90}, 5, false, false, 180 * 5 / 3, 0},
+    {"NothingInAnyFrame", {0, 0, 0, 0}, 2, false, false, 0, 0},
+};
+
+class FindPeakRateTest : public testing::TestWithParam<PeakCase> {};
+
+TEST_P(FindPeakRateTest, FindsTheDensestWindow) {
+  const PeakCase& c = GetParam();
+  IndexedMovie m(c.sizes, c.window, c.all_key);
+  EXPECT_EQ(FindPeakRate(&m.movie), c.returns);
+  EXPECT_EQ(m.movie.peak_rate, c.peak_rate);
+  EXPECT_EQ(m.movie.peak_frame, c.peak_frame);
 }
 
-TEST(FindPeakRateTest, LastWindowIsNotConsidered) {
-  // Starts run from 0 to frames - window - 1: the final window is left out.
-  IndexedMovie m({10, 10, 10, 90, 90}, 2, true);
-  EXPECT_TRUE(FindPeakRate(&m.movie));
-  EXPECT_EQ(m.movie.peak_rate, 100u);
-  EXPECT_EQ(m.movie.peak_frame, 2u);
-}
-
-TEST(FindPeakRateTest, AverageWhenNoWindowFits) {
-  IndexedMovie m({30, 60, 90}, 5, false);
-  FindPeakRate(&m.movie);
-  EXPECT_EQ(m.movie.peak_rate, 180u * 5 / 3);
-  EXPECT_EQ(m.movie.peak_frame, 0u);
-  IndexedMovie empty({0, 0, 0, 0}, 2, false);
-  FindPeakRate(&empty.movie);
-  EXPECT_EQ(empty.movie.peak_rate, 0u);
-}
+INSTANTIATE_TEST_SUITE_P(Indexes, FindPeakRateTest, testing::ValuesIn(kPeakCases),
+                         [](const testing::TestParamInfo<PeakCase>& info) {
+                           return std::string(info.param.name);
+                         });
 
 }  // namespace
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <string>
 #include <vector>
 
 #include "display/display_buffer.h"
@@ -48,12 +49,45 @@ TEST(MovieRects, NoChangeGivesNoRectangle) {
   EXPECT_EQ(m.Rects(DISPLAY_SCALED), 0);
 }
 
-TEST(MovieRects, OneBlockGivesItsOwnRectangle) {
-  MapMovie m(320, 240);
-  m.Mark(3, 2);
-  ASSERT_EQ(m.Rects(), 1);
-  EXPECT_EQ(m.Out()[0], (MovieRect{48, 32, 16, 16}));
+// One changed block gives one rectangle: its own, scaled as the last copy
+// scaled, clipped to the display, or the whole frame for a scaled display.
+struct OneBlockCase {
+  const char* name;
+  uint32_t width, height;        // the display size
+  uint32_t shown_w, shown_h;     // the movie's size after the copy's scaling
+  uint32_t scale_mode;           // of the last copy
+  uint32_t display_flags;
+  uint32_t col, row;             // the changed block
+  MovieRect expected;
+};
+void PrintTo(const OneBlockCase& c, std::ostream* os) { *os << c.name; }
+
+const OneBlockCase kOneBlockCases[] = {
+    {"Plain", 320, 240, 320, 240, 0, 0, 3, 2, {48, 32, 16, 16}},
+    {"ScaledDisplayGetsTheWholeFrame", 312, 236, 312, 236, 0, DISPLAY_SCALED, 3, 2, {0, 0, 312, 236}},
+    {"ModeThreeDoublesTheWidth", 320, 240, 640, 240, 3, 0, 1, 0, {32, 0, 32, 16}},
+    {"ModeFiveDoublesBoth", 320, 240, 640, 480, 5, 0, 2, 1, {64, 32, 32, 32}},
+    {"ModeTwoDoublesTheRows", 320, 240, 320, 480, 2, 0, 2, 1, {32, 32, 16, 32}},
+    {"RightAndBottomEdgesAreClipped", 310, 230, 310, 230, 0, 0, 19, 14, {304, 224, 6, 6}},
+};
+
+class MovieRectsOneBlock : public testing::TestWithParam<OneBlockCase> {};
+
+TEST_P(MovieRectsOneBlock, GivesOneRectangle) {
+  const OneBlockCase& c = GetParam();
+  MapMovie m(c.width, c.height);  // planes rounded up to whole blocks
+  m.movie.width = c.shown_w;
+  m.movie.height = c.shown_h;
+  m.movie.copy_flags = c.scale_mode << OPEN_SCALE_SHIFT;
+  m.Mark(c.col, c.row);
+  ASSERT_EQ(m.Rects(c.display_flags), 1);
+  EXPECT_EQ(m.Out()[0], c.expected);
 }
+
+INSTANTIATE_TEST_SUITE_P(Cases, MovieRectsOneBlock, testing::ValuesIn(kOneBlockCases),
+                         [](const testing::TestParamInfo<OneBlockCase>& info) {
+                           return std::string(info.param.name);
+                         });
 
 TEST(MovieRects, OppositeCornersGiveTwoSmallRectanglesTopLeftFirst) {
   MapMovie m(320, 240);
@@ -62,44 +96,6 @@ TEST(MovieRects, OppositeCornersGiveTwoSmallRectanglesTopLeftFirst) {
   ASSERT_EQ(m.Rects(), 2);
   EXPECT_EQ(m.Out()[0], (MovieRect{0, 0, 16, 16}));
   EXPECT_EQ(m.Out()[1], (MovieRect{304, 224, 16, 16}));
-}
-
-TEST(MovieRects, ScaledDisplayGetsTheWholeFrame) {
-  MapMovie m(312, 236);  // plane 320 x 240, so the result is clipped to the display size
-  m.Mark(3, 2);
-  ASSERT_EQ(m.Rects(DISPLAY_SCALED), 1);
-  EXPECT_EQ(m.Out()[0], (MovieRect{0, 0, 312, 236}));
-}
-
-TEST(MovieRects, ScalingModeOfTheLastCopyDoublesTheRectangle) {
-  MapMovie m(320, 240);
-  m.movie.width = 640;  // mode 3 doubles the width
-  m.movie.copy_flags = 3u << OPEN_SCALE_SHIFT;
-  m.Mark(1, 0);
-  ASSERT_EQ(m.Rects(), 1);
-  EXPECT_EQ(m.Out()[0], (MovieRect{32, 0, 32, 16}));
-
-  MapMovie both(320, 240);
-  both.movie.width = 640;
-  both.movie.height = 480;
-  both.movie.copy_flags = 5u << OPEN_SCALE_SHIFT;
-  both.Mark(2, 1);
-  ASSERT_EQ(both.Rects(), 1);
-  EXPECT_EQ(both.Out()[0], (MovieRect{64, 32, 32, 32}));
-
-  MapMovie rows(320, 240);
-  rows.movie.height = 480;
-  rows.movie.copy_flags = 2u << OPEN_SCALE_SHIFT;
-  rows.Mark(2, 1);
-  ASSERT_EQ(rows.Rects(), 1);
-  EXPECT_EQ(rows.Out()[0], (MovieRect{32, 32, 16, 32}));
-}
-
-TEST(MovieRects, RightAndBottomEdgesAreClippedToTheDisplaySize) {
-  MapMovie m(310, 230);  // plane 320 x 240
-  m.Mark(19, 14);
-  ASSERT_EQ(m.Rects(), 1);
-  EXPECT_EQ(m.Out()[0], (MovieRect{304, 224, 6, 6}));
 }
 
 TEST(MovieRects, ResultIsKeptUntilTheNextDecode) {

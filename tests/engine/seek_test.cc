@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/engine_memory.h"
+#include "base/engine_memory.h"
 #include "engine/movie.h"
 #include "platform/platform.h"
-#include "sound/sound_track.h"
+#include "engine/sound_track.h"
 #include "support/movie_fixtures.h"
 #include "synth/synth.h"
 #include "writer/encode_movie.h"
@@ -61,7 +61,8 @@ void EarFlush(SoundTrack*) {
   g_ear.heard.clear();
   g_ear.flushes += 1;
 }
-int EarOpen(SoundTrack* t, uint32_t rate, uint32_t bits, uint32_t channels, uint32_t, Movie*) {
+int EarOpen(SoundTrack* t, uint32_t rate, uint32_t bits, uint32_t channels, uint32_t,
+            const SoundTrackContext*) {
   std::memset(static_cast<void*>(t), 0, sizeof(*t));
   t->ready = EarReady;
   t->get_buffer = EarGetBuffer;

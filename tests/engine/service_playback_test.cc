@@ -19,7 +19,7 @@
 #include "input/io_reader.h"
 #include "input/service_thread.h"
 #include "platform/platform.h"
-#include "sound/sound_track.h"
+#include "engine/sound_track.h"
 #include "support/movie_fixtures.h"
 #include "synth/synth.h"
 #include "writer/encode_movie.h"
@@ -109,7 +109,7 @@ int DeviceSetOn(SoundTrack* track, int on) {
 void DeviceClose(SoundTrack* track) { track->device_on = 0; }
 
 int DeviceTrackOpen(SoundTrack* track, uint32_t rate, uint32_t bits, uint32_t channels, uint32_t,
-                    Movie*) {
+                    const SoundTrackContext*) {
   std::memset(static_cast<void*>(track), 0, sizeof(*track));
   auto device = std::make_unique<Device>();
   device->bps = rate * channels * bits / 8;

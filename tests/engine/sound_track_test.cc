@@ -1,4 +1,4 @@
-#include "sound/sound_track.h"
+#include "engine/sound_track.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/engine_memory.h"
+#include "base/engine_memory.h"
 #include "engine/movie.h"
 #include "support/movie_fixtures.h"
 
@@ -55,7 +55,7 @@ int FakeSetOn(SoundTrack* t, int on) { return on && !Device(t)->fail_set_on; }
 void FakeClose(SoundTrack* t) { Device(t)->closes++; }
 
 int FakeTrackOpen(SoundTrack* track, uint32_t rate, uint32_t bits, uint32_t channels, uint32_t,
-                  Movie*) {
+                  const SoundTrackContext*) {
   if (g_driver->fail_open) return 0;
   std::memset(static_cast<void*>(track), 0, sizeof(*track));
   auto* device = new FakeDevice;

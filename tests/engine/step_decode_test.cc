@@ -13,12 +13,12 @@
 #include <vector>
 
 #include "audio/audio_decoder.h"
-#include "engine/engine_memory.h"
+#include "base/engine_memory.h"
 #include "engine/movie.h"
 #include "engine/movie_audio.h"
 #include "engine/movie_stats.h"
 #include "sound/sound_silent.h"
-#include "sound/sound_track.h"
+#include "engine/sound_track.h"
 #include "support/movie_fixtures.h"
 #include "synth/synth.h"
 #include "writer/movie_writer.h"

@@ -10,7 +10,7 @@
 #include "engine/movie.h"
 #include "engine/movie_clock.h"
 #include "platform/platform.h"
-#include "sound/sound_track.h"
+#include "engine/sound_track.h"
 #include "video/video_decoder.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include "engine/movie.h"
 #include "engine/movie_clock.h"
 #include "engine/movie_stats.h"
-#include "sound/sound_track.h"
+#include "engine/sound_track.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include "input/service_thread.h"
 #include "platform/platform.h"
 #include "sound/sound_silent.h"
-#include "sound/sound_track.h"
+#include "engine/sound_track.h"
 #include "support/movie_fixtures.h"
 
 namespace {

@@ -1,6 +1,7 @@
 // The switch readers, cancelling, ratios and the fixed reading order.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstring>
 #include <string>
 
@@ -27,44 +28,51 @@ Ratio Parse(const char* s, std::string* rest = nullptr) {
   return r;
 }
 
-TEST(ParseRatio, DecimalsAndQuotientsAreReduced) {
-  Ratio r = Parse("12.5");
-  EXPECT_EQ(r.num, 25);
-  EXPECT_EQ(r.den, 2);
-  r = Parse("2.5;1.5");
-  EXPECT_EQ(r.num, 5);
-  EXPECT_EQ(r.den, 3);
-  r = Parse("30000;1001");
-  EXPECT_EQ(r.num, 30000);
-  EXPECT_EQ(r.den, 1001);
-  r = Parse("15");
-  EXPECT_EQ(r.num, 15);
-  EXPECT_EQ(r.den, 1);
-  r = Parse("-2");
-  EXPECT_EQ(r.num, -2);
-  EXPECT_EQ(r.den, 1);
-  r = Parse("-1.25");
-  EXPECT_EQ(r.num, -5);
-  EXPECT_EQ(r.den, 4);
+// A ratio read from the front of a text: reduced, with where reading stopped.
+struct RatioCase {
+  const char* text;
+  int32_t num, den;
+  const char* rest;
+};
+void PrintTo(const RatioCase& c, std::ostream* os) { *os << '"' << c.text << '"'; }
+
+const RatioCase kRatioCases[] = {
+    {"12.5", 25, 2, ""},
+    {"2.5;1.5", 5, 3, ""},
+    {"30000;1001", 30000, 1001, ""},
+    {"15", 15, 1, ""},
+    {"-2", -2, 1, ""},
+    {"-1.25", -5, 4, ""},
+    {"5;0 x", 5, 1, " x"},  // a zero divisor leaves a zero denominator, which becomes 1
+    {"0.50", 1, 2, ""},
+    {"25;x", 25, 1, ";x"},  // ';' without a digit is not part of the ratio
+    {"0;5", 0, 5, ""},
+};
+
+class ParseRatioCases : public testing::TestWithParam<RatioCase> {};
+
+TEST_P(ParseRatioCases, ReducesAndStopsAfterTheRatio) {
+  std::string rest;
+  const Ratio r = Parse(GetParam().text, &rest);
+  EXPECT_EQ(r.num, GetParam().num);
+  EXPECT_EQ(r.den, GetParam().den);
+  EXPECT_EQ(rest, GetParam().rest);
 }
 
-TEST(ParseRatio, ZeroPartsAndWhereParsingStops) {
-  std::string rest;
-  Ratio r = Parse("5;0 x", &rest);  // a zero divisor leaves a zero denominator, which becomes 1
-  EXPECT_EQ(r.num, 5);
-  EXPECT_EQ(r.den, 1);
-  EXPECT_EQ(rest, " x");
-  r = Parse("0.50", &rest);
-  EXPECT_EQ(r.num, 1);
-  EXPECT_EQ(r.den, 2);
-  r = Parse("25;x", &rest);  // ';' without a digit is not part of the ratio
-  EXPECT_EQ(r.num, 25);
-  EXPECT_EQ(r.den, 1);
-  EXPECT_EQ(rest, ";x");
-  r = Parse("0;5", &rest);
-  EXPECT_EQ(r.num, 0);
-  EXPECT_EQ(r.den, 5);
+// "2.5;1.5" is named 2p5over1p5: test names hold letters, digits and '_' only.
+std::string RatioName(const testing::TestParamInfo<RatioCase>& info) {
+  std::string name;
+  for (const char* c = info.param.text; *c; ++c) {
+    if (std::isdigit(static_cast<unsigned char>(*c))) name += *c;
+    else if (*c == '.') name += 'p';
+    else if (*c == ';') name += "over";
+    else if (*c == '-') name += "minus";
+    else name += '_';
+  }
+  return name;
 }
+
+INSTANTIATE_TEST_SUITE_P(Texts, ParseRatioCases, testing::ValuesIn(kRatioCases), RatioName);
 
 TEST(ParseRatio, AbsurdDigitRunsStayInRange) {
   Ratio r = Parse("99999999999999999999.99999999999999999999;0.000000000000000001");

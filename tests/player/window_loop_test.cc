@@ -23,7 +23,7 @@
 #include "player/window_events.h"
 #include "player/window_loop.h"
 #include "player/window_setup.h"
-#include "sound/sound_track.h"
+#include "engine/sound_track.h"
 #include "support/movie_fixtures.h"
 #include "synth/synth.h"
 #include "writer/encode_movie.h"
@@ -506,7 +506,8 @@ void RecordVolume(SoundTrack*, int32_t v) { g_volumes->push_back(v); }
 int QuietReady(SoundTrack*) { return 0; }
 int QuietSetOn(SoundTrack* t, int on) { return static_cast<int>(t->device_on = on ? 1 : 0); }
 int QuietPause(SoundTrack*, int on) { return on; }
-int VolumeTrackOpen(SoundTrack* t, uint32_t rate, uint32_t bits, uint32_t channels, uint32_t, Movie*) {
+int VolumeTrackOpen(SoundTrack* t, uint32_t rate, uint32_t bits, uint32_t channels, uint32_t,
+                    const SoundTrackContext*) {
   std::memset(static_cast<void*>(t), 0, sizeof(*t));
   t->ready = QuietReady;
   t->set_on = QuietSetOn;

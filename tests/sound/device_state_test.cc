@@ -8,19 +8,18 @@
 #include <memory>
 #include <vector>
 
-#include "engine/movie.h"
 #include "sound/sound_devices_win32.h"
 #include "sound/sound_driver_math.h"
 #include "sound/sound_drivers.h"
-#include "sound/sound_track.h"
+#include "engine/sound_track.h"
 
 #include <dsound.h>
 
 namespace {
 
-// A movie record with just what the drivers read: frame count and rate.
-std::unique_ptr<Movie> MovieOf(uint32_t frames, uint32_t rate_num) {
-  auto movie = std::make_unique<Movie>();
+// What the drivers learn of a movie: its frame count and rate (no mutex).
+std::unique_ptr<SoundTrackContext> MovieOf(uint32_t frames, uint32_t rate_num) {
+  auto movie = std::make_unique<SoundTrackContext>();
   movie->frames = frames;
   movie->rate_num = rate_num;
   movie->rate_den = 1;
@@ -114,7 +113,7 @@ class WaveOutStates : public ::testing::Test {
   FakeWaveOut device;
   SoundTrack track{};
   SoundTrackOpenFn open = nullptr;
-  std::unique_ptr<Movie> movie = MovieOf(300, 30);  // 10 s of sound
+  std::unique_ptr<SoundTrackContext> movie = MovieOf(300, 30);  // 10 s of sound
 };
 
 TEST_F(WaveOutStates, OpensSixteenSilentBuffersFreeForUse) {
@@ -396,7 +395,7 @@ class DirectSoundStates : public ::testing::Test {
   FakeDirectSound ds;
   SoundTrack track{};
   SoundTrackOpenFn open = nullptr;
-  std::unique_ptr<Movie> movie = MovieOf(300, 30);
+  std::unique_ptr<SoundTrackContext> movie = MovieOf(300, 30);
 };
 
 TEST_F(DirectSoundStates, OpensASilentLoopingBufferOfSixTenthsOfASecond) {

@@ -17,7 +17,7 @@
 #include "engine/movie.h"
 #include "platform/platform.h"
 #include "sound/sound_drivers.h"
-#include "sound/sound_track.h"
+#include "engine/sound_track.h"
 #include "support/movie_fixtures.h"
 #include "synth/synth.h"
 #include "writer/encode_movie.h"

@@ -10,24 +10,14 @@
 #include <vector>
 
 #include "support/movie_fixtures.h"
+#include "tools/tool_run.h"
 #include "vorntool/commands.h"
 
 namespace {
 
-struct ToolRun {
-  int code;
-  std::string out, err;
-};
-
 ToolRun Tool(std::vector<std::string> args) {
   args.insert(args.begin(), "vorntool");
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  testing::internal::CaptureStdout();
-  testing::internal::CaptureStderr();
-  const int code = VorntoolMain(static_cast<int>(argv.size()), argv.data());
-  ToolRun run{code, testing::internal::GetCapturedStdout(), testing::internal::GetCapturedStderr()};
-  return run;
+  return RunTool(VorntoolMain, args);
 }
 
 class EveryCommand : public testing::TestWithParam<const CommandSpec*> {};

@@ -10,6 +10,7 @@
 
 #include "support/movie_fixtures.h"
 #include "synth/synth.h"
+#include "tools/tool_run.h"
 #include "vorntool/commands.h"
 #include "vorntool/encode/y4m.h"
 #include "writer/encode_movie.h"
@@ -18,22 +19,9 @@ namespace {
 
 constexpr uint32_t kW = 48, kH = 32;
 
-int RunCommand(int (*command)(int, char**), std::vector<std::string> args, std::string* out = nullptr) {
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  testing::internal::CaptureStdout();
-  testing::internal::CaptureStderr();
-  const int code = command(static_cast<int>(argv.size()), argv.data());
-  const std::string stdout_text = testing::internal::GetCapturedStdout();
-  const std::string err = testing::internal::GetCapturedStderr();
-  if (out) *out = stdout_text;
-  if (code != 0) ADD_FAILURE() << args[0] << " failed: " << err;
-  return code;
-}
-
-std::vector<uint8_t> ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+int RunCommand(int (*command)(int, char**), std::vector<std::string> args,
+               std::string* out = nullptr) {
+  return RunToolOk(command, args, out);
 }
 
 int Picture(void* alpha, uint32_t frame, VideoPicture* picture) {

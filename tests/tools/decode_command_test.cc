@@ -10,6 +10,7 @@
 #include "engine/movie.h"
 #include "support/movie_fixtures.h"
 #include "video/video_tables.h"
+#include "tools/tool_run.h"
 #include "vorntool/commands.h"
 #include "writer/movie_writer.h"
 #include "writer/plane_syntax.h"
@@ -61,17 +62,7 @@ std::string TestMovie(const char* name, char version, bool grey, bool alpha) {
 
 int Decode(std::vector<std::string> args) {
   args.insert(args.begin(), "decode");
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  testing::internal::CaptureStderr();  // refusals explain themselves there
-  int code = CmdDecode(static_cast<int>(argv.size()), argv.data());
-  testing::internal::GetCapturedStderr();
-  return code;
-}
-
-std::vector<uint8_t> ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+  return RunTool(CmdDecode, args).code;  // refusals explain themselves on stderr
 }
 
 struct Y4m {

@@ -24,6 +24,7 @@
 #include "platform/cpu.h"
 #include "support/sha256.h"
 #include "support/test_folder.h"
+#include "tools/tool_run.h"
 #include "vorntool/commands.h"
 #include "vorntool/decode.h"
 
@@ -58,11 +59,7 @@ std::string DecodeAndHash(const std::string& movie, std::vector<std::string> arg
   std::remove(out.c_str());  // a refused decode must not hash what the last one wrote
   args.insert(args.begin(), {"decode", movie});
   args.push_back(out);
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  testing::internal::CaptureStderr();  // damaged seeds explain themselves there
-  const int code = CmdDecode(static_cast<int>(argv.size()), argv.data());
-  testing::internal::GetCapturedStderr();
+  const int code = RunTool(CmdDecode, args).code;  // damaged seeds explain themselves
   return std::to_string(code) + " " + HashFile(out);
 }
 
@@ -128,6 +125,7 @@ struct Level {
   const char* name;
   uint32_t mask;  // what the vector paths may use
 };
+void PrintTo(const Level& level, std::ostream* os) { *os << level.name; }
 
 const Level kLevels[] = {
     {"c", 0},

@@ -12,6 +12,7 @@
 
 #include "support/movie_fixtures.h"
 #include "synth/synth.h"
+#include "tools/tool_run.h"
 #include "vorntool/commands.h"
 #include "vorntool/decode_audio.h"
 #include "vorntool/encode/y4m.h"
@@ -19,18 +20,7 @@
 namespace {
 
 int RunCommand(int (*command)(int, char**), std::vector<std::string> args) {
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  testing::internal::CaptureStderr();
-  const int code = command(static_cast<int>(argv.size()), argv.data());
-  const std::string err = testing::internal::GetCapturedStderr();
-  if (code != 0) ADD_FAILURE() << args[0] << " failed: " << err;
-  return code;
-}
-
-std::vector<uint8_t> ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+  return RunToolOk(command, args);
 }
 
 std::string Le(uint32_t v, int n) {

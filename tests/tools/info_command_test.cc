@@ -7,24 +7,14 @@
 
 #include "engine/movie.h"
 #include "support/movie_fixtures.h"
+#include "tools/tool_run.h"
 #include "vorntool/commands.h"
 
 namespace {
 
-struct InfoRun {
-  int code;
-  std::string out, err;
-};
-
-InfoRun Info(std::vector<std::string> args) {
+ToolRun Info(std::vector<std::string> args) {
   args.insert(args.begin(), "info");
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  testing::internal::CaptureStdout();
-  testing::internal::CaptureStderr();
-  const int code = CmdInfo(static_cast<int>(argv.size()), argv.data());
-  InfoRun run{code, testing::internal::GetCapturedStdout(), testing::internal::GetCapturedStderr()};
-  return run;
+  return RunTool(CmdInfo, args);
 }
 
 std::string TwoTrackMovie() {
@@ -37,7 +27,7 @@ std::string TwoTrackMovie() {
 }
 
 TEST(InfoCommand, HeaderTracksAndRates) {
-  const InfoRun run = Info({TwoTrackMovie()});
+  const ToolRun run = Info({TwoTrackMovie()});
   ASSERT_EQ(run.code, 0) << run.err;
   for (const char* line :
        {"version: i\n", "width: 320\n", "height: 240\n", "frames: 40\n", "rate: 30/1\n",
@@ -51,7 +41,7 @@ TEST(InfoCommand, HeaderTracksAndRates) {
 }
 
 TEST(InfoCommand, FramesListAudioPacketsPerTrack) {
-  const InfoRun run = Info({TwoTrackMovie(), "--frames"});
+  const ToolRun run = Info({TwoTrackMovie(), "--frames"});
   ASSERT_EQ(run.code, 0) << run.err;
   EXPECT_NE(run.out.find("frame.1: offset=232 size="), std::string::npos) << run.out;
   EXPECT_NE(run.out.find(" key=1 audio=40,24\n"), std::string::npos);
@@ -61,7 +51,7 @@ TEST(InfoCommand, FramesListAudioPacketsPerTrack) {
 }
 
 TEST(InfoCommand, JsonCarriesTheSameFacts) {
-  const InfoRun run = Info({TwoTrackMovie(), "--json", "--frames"});
+  const ToolRun run = Info({TwoTrackMovie(), "--json", "--frames"});
   ASSERT_EQ(run.code, 0) << run.err;
   EXPECT_EQ(run.out.front(), '{');
   EXPECT_NE(run.out.find("\"frames\": 40,"), std::string::npos);
@@ -73,7 +63,7 @@ TEST(InfoCommand, JsonCarriesTheSameFacts) {
 TEST(InfoCommand, RefusalsUseTheEngineTexts) {
   std::vector<uint8_t> bytes = FixtureBuild(FixtureBasic(3));
   bytes[3] = 'j';
-  InfoRun run = Info({FixtureWriteFile("info_bad.vxn", bytes)});
+  ToolRun run = Info({FixtureWriteFile("info_bad.vxn", bytes)});
   EXPECT_EQ(run.code, 1);
   EXPECT_NE(run.err.find("Not a Vorn file."), std::string::npos);
   EXPECT_TRUE(run.out.empty());
@@ -87,7 +77,7 @@ TEST(InfoCommand, RefusalsUseTheEngineTexts) {
 TEST(InfoCommand, TruncatedFramesAreMarked) {
   std::vector<uint8_t> bytes = FixtureBuild(FixtureBasic(6, 64, 48, 300));
   bytes.resize(bytes.size() - 400);
-  const InfoRun run = Info({FixtureWriteFile("info_cut.vxn", bytes), "--frames"});
+  const ToolRun run = Info({FixtureWriteFile("info_cut.vxn", bytes), "--frames"});
   ASSERT_EQ(run.code, 0) << run.err;
   EXPECT_NE(run.out.find("frame.1: "), std::string::npos);
   EXPECT_NE(run.out.find("audio=unreadable"), std::string::npos);
@@ -95,21 +85,21 @@ TEST(InfoCommand, TruncatedFramesAreMarked) {
 
 TEST(InfoCommand, CheckDecodesTheWholeMovieAndExitsThreeWhenDamaged) {
   const std::vector<uint8_t> whole = FixtureEncoded(10, 32, 32);
-  const InfoRun clean = Info({FixtureWriteFile("info_clean.vxn", whole), "--check"});
+  const ToolRun clean = Info({FixtureWriteFile("info_clean.vxn", whole), "--check"});
   EXPECT_EQ(clean.code, kExitOk) << clean.err;
   EXPECT_NE(clean.out.find("damaged_frames: 0\nfirst_damaged_frame: 0\n"), std::string::npos)
       << clean.out;
   const size_t cut = (FixtureIndexEntry(whole, 4) & ~1u) + 1;  // inside frame 5
   const std::string path =
       FixtureWriteFile("info_cut.vxn", std::vector<uint8_t>(whole.begin(), whole.begin() + cut));
-  const InfoRun damaged = Info({path, "--check"});
+  const ToolRun damaged = Info({path, "--check"});
   EXPECT_EQ(damaged.code, kExitDamaged);
   EXPECT_NE(damaged.out.find("damaged_frames: 6\nfirst_damaged_frame: 5\n"), std::string::npos)
       << damaged.out;
   EXPECT_NE(damaged.err.find(path + ": movie damaged: Damaged or missing frames: 6 (first at frame 5)"),
             std::string::npos)
       << damaged.err;
-  const InfoRun json = Info({path, "--check", "--json", "--frames"});
+  const ToolRun json = Info({path, "--check", "--json", "--frames"});
   EXPECT_EQ(json.code, kExitDamaged);
   EXPECT_NE(json.out.find("\"damaged_frames\": 6,\n  \"first_damaged_frame\": 5,\n  \"frame_list\""),
             std::string::npos)

@@ -6,24 +6,14 @@
 #include <vector>
 
 #include "support/movie_fixtures.h"
+#include "tools/tool_run.h"
 #include "vorntool/commands.h"
 
 namespace {
 
-struct PlayRun {
-  int code;
-  std::string out, err;
-};
-
-PlayRun Play(std::vector<std::string> args) {
+ToolRun Play(std::vector<std::string> args) {
   args.insert(args.begin(), "play");
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  testing::internal::CaptureStdout();
-  testing::internal::CaptureStderr();
-  const int code = CmdPlay(static_cast<int>(argv.size()), argv.data());
-  PlayRun run{code, testing::internal::GetCapturedStdout(), testing::internal::GetCapturedStderr()};
-  return run;
+  return RunTool(CmdPlay, args);
 }
 
 std::string SmallMovie(uint32_t frames) {
@@ -36,7 +26,7 @@ TEST(PlayCommand, ACutMovieIsPlayedAsFarAsItGoesThenExitsThree) {
   const size_t cut = (FixtureIndexEntry(whole, 8) & ~1u) + 1;  // inside frame 9
   const std::string path =
       FixtureWriteFile("play_cut.vxn", std::vector<uint8_t>(whole.begin(), whole.begin() + cut));
-  const PlayRun run = Play({"--headless", path, "/F0"});
+  const ToolRun run = Play({"--headless", path, "/F0"});
   EXPECT_EQ(run.code, kExitDamaged) << run.err;
   EXPECT_NE(run.out.find("Total frames played: 8\n"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("Damaged or missing frames: 4 (first at frame 9)\n"), std::string::npos);
@@ -46,7 +36,7 @@ TEST(PlayCommand, ACutMovieIsPlayedAsFarAsItGoesThenExitsThree) {
 }
 
 TEST(PlayCommand, StopsAfterTheRequestedFrames) {
-  const PlayRun run = Play({"--headless", SmallMovie(20), "/F0", "--frames", "5"});
+  const ToolRun run = Play({"--headless", SmallMovie(20), "/F0", "--frames", "5"});
   ASSERT_EQ(run.code, 0) << run.err;
   EXPECT_NE(run.out.find("Video: 64 x 48 at 30.0 frames/sec\nTotal frames: 20\n"),
             std::string::npos)
@@ -57,13 +47,13 @@ TEST(PlayCommand, StopsAfterTheRequestedFrames) {
 }
 
 TEST(PlayCommand, LoopSwitchPlaysTheMovieAgain) {
-  const PlayRun run = Play({"--headless", SmallMovie(4), "/F0", "/L2"});
+  const ToolRun run = Play({"--headless", SmallMovie(4), "/F0", "/L2"});
   ASSERT_EQ(run.code, 0) << run.err;
   EXPECT_NE(run.out.find("Total frames played: 8\n"), std::string::npos) << run.out;
 }
 
 TEST(PlayCommand, PlaysAtTheMovieRateByDefault) {
-  const PlayRun run = Play({"--headless", SmallMovie(3)});
+  const ToolRun run = Play({"--headless", SmallMovie(3)});
   ASSERT_EQ(run.code, 0) << run.err;
   EXPECT_NE(run.out.find("Total frames played: 3\n"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("Frame rate played: 30.0 frames/sec\n"), std::string::npos);
@@ -71,7 +61,7 @@ TEST(PlayCommand, PlaysAtTheMovieRateByDefault) {
 
 TEST(PlayCommand, RefusesWhatItCannotPlay) {
   EXPECT_EQ(Play({SmallMovie(3)}).code, kExitUsage);  // only headless playback exists
-  const PlayRun missing = Play({"--headless", FixtureTempPath("no_such_movie.vxn")});
+  const ToolRun missing = Play({"--headless", FixtureTempPath("no_such_movie.vxn")});
   EXPECT_EQ(missing.code, 1);
   EXPECT_NE(missing.err.find("Error opening file."), std::string::npos) << missing.err;
 }

@@ -10,28 +10,13 @@
 #include <vector>
 
 #include "support/movie_fixtures.h"
+#include "tools/tool_run.h"
 #include "vorntool/commands.h"
 
 namespace {
 
-struct ToolRun {
-  int code;
-  std::string out, err;
-};
-
 ToolRun Command(int (*command)(int, char**), std::vector<std::string> args) {
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  testing::internal::CaptureStdout();
-  testing::internal::CaptureStderr();
-  const int code = command(static_cast<int>(argv.size()), argv.data());
-  ToolRun run{code, testing::internal::GetCapturedStdout(), testing::internal::GetCapturedStderr()};
-  return run;
-}
-
-std::vector<uint8_t> ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+  return RunTool(command, args);
 }
 
 // A 3 s demo movie with sound (64 x 48 at 30/1, 22050 Hz stereo), made once.

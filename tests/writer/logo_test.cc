@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "player/logo_movie.h"
+#include "logo/logo_movie.h"
 #include "synth/logo.h"
 #include "writer_test_util.h"
 

@@ -4,6 +4,8 @@
 
 #include <cmath>
 #include <random>
+#include <string>
+#include <vector>
 
 #include "synth/synth.h"
 #include "writer/encode_movie.h"
@@ -148,34 +150,47 @@ MovieEncodeOptions MovieOptions() {
   return o;
 }
 
-TEST(MovieEncodeRate, BitrateAndSizeWithinFivePerCent) {
-  for (double kbps : {100.0, 160.0, 260.0}) {
-    SCOPED_TRACE(kbps);
-    MovieEncodeOptions o = MovieOptions();
-    o.bitrate_kbps = kbps;
-    std::vector<uint8_t> movie;
-    MovieEncodeStats stats;
-    const char* error = nullptr;
-    ASSERT_TRUE(MovieEncode(o, Natural, nullptr, &movie, &stats, &error)) << error;
-    MovieRates rates = MovieRatesOf(stats.packet_bytes, o.rate_num, o.rate_den);
-    EXPECT_NEAR(rates.average_kbps, kbps, kbps * 0.05);
-    EXPECT_LE(rates.peak_kbps, 2 * rates.average_kbps);
-    EXPECT_DOUBLE_EQ(stats.target_kbps, kbps);
-    uint64_t packets = 0;
-    for (uint32_t b : stats.packet_bytes) packets += b;
-    EXPECT_EQ(packets + 44 + 12 + 4 * 181, movie.size());
-  }
-  for (uint64_t size : {80000u, 180000u}) {
-    SCOPED_TRACE(size);
-    MovieEncodeOptions o = MovieOptions();
-    o.target_bytes = size;
-    std::vector<uint8_t> movie;
-    MovieEncodeStats stats;
-    const char* error = nullptr;
-    ASSERT_TRUE(MovieEncode(o, Natural, nullptr, &movie, &stats, &error)) << error;
-    EXPECT_NEAR(static_cast<double>(movie.size()), static_cast<double>(size), size * 0.05);
-  }
+class MovieEncodeBitrate : public testing::TestWithParam<double> {};
+
+TEST_P(MovieEncodeBitrate, AverageWithinFivePerCentAndPeakAtMostTwice) {
+  const double kbps = GetParam();
+  MovieEncodeOptions o = MovieOptions();
+  o.bitrate_kbps = kbps;
+  std::vector<uint8_t> movie;
+  MovieEncodeStats stats;
+  const char* error = nullptr;
+  ASSERT_TRUE(MovieEncode(o, Natural, nullptr, &movie, &stats, &error)) << error;
+  MovieRates rates = MovieRatesOf(stats.packet_bytes, o.rate_num, o.rate_den);
+  EXPECT_NEAR(rates.average_kbps, kbps, kbps * 0.05);
+  EXPECT_LE(rates.peak_kbps, 2 * rates.average_kbps);
+  EXPECT_DOUBLE_EQ(stats.target_kbps, kbps);
+  uint64_t packets = 0;
+  for (uint32_t b : stats.packet_bytes) packets += b;
+  EXPECT_EQ(packets + 44 + 12 + 4 * 181, movie.size());
 }
+
+INSTANTIATE_TEST_SUITE_P(Kbps, MovieEncodeBitrate, testing::Values(100.0, 160.0, 260.0),
+                         [](const testing::TestParamInfo<double>& info) {
+                           return std::to_string(static_cast<int>(info.param));
+                         });
+
+class MovieEncodeSize : public testing::TestWithParam<uint64_t> {};
+
+TEST_P(MovieEncodeSize, WithinFivePerCent) {
+  const uint64_t size = GetParam();
+  MovieEncodeOptions o = MovieOptions();
+  o.target_bytes = size;
+  std::vector<uint8_t> movie;
+  MovieEncodeStats stats;
+  const char* error = nullptr;
+  ASSERT_TRUE(MovieEncode(o, Natural, nullptr, &movie, &stats, &error)) << error;
+  EXPECT_NEAR(static_cast<double>(movie.size()), static_cast<double>(size), size * 0.05);
+}
+
+INSTANTIATE_TEST_SUITE_P(Bytes, MovieEncodeSize, testing::Values(80000u, 180000u),
+                         [](const testing::TestParamInfo<uint64_t>& info) {
+                           return std::to_string(info.param);
+                         });
 
 TEST(MovieEncodeRate, SizeNeedsAFrameCountAndRoomForTheContainer) {
   MovieEncodeOptions o = MovieOptions();

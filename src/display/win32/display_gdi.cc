@@ -5,7 +5,7 @@
 
 #include "convert/copy_to_buffer.h"
 #include "display/win32/display_win32.h"
-#include "engine/engine_memory.h"
+#include "base/engine_memory.h"
 #include "engine/movie.h"
 
 namespace {

@@ -4,7 +4,10 @@
 #pragma once
 #include <cstdint>
 
-#include "player/player_system.h"
+// Width and height in pixels.
+struct ScreenSize {
+  int32_t width, height;
+};
 
 // Size of the primary screen in pixels.
 ScreenSize PlayerScreenSize();

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/platform.h"
 #include "player/command_line.h"
 
 #define VORN_TILDES_8 "~~~~~~~~"

@@ -18,7 +18,7 @@
 #include "player/front/window.h"
 
 #include "display/display_memory.h"
-#include "engine/engine_memory.h"
+#include "base/engine_memory.h"
 #include "engine/movie.h"
 #include "player/player_state.h"
 #include "player/player_system.h"

@@ -14,8 +14,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "engine/engine_memory.h"
-#include "engine/movie.h"
+#include "base/engine_memory.h"
+#include "engine/sound_track.h"
 #include "platform/platform.h"
 #include "sound/sound_driver_math.h"
 #include "sound/sound_queue.h"
@@ -23,7 +23,7 @@
 namespace {
 
 struct SdlSoundState {
-  Movie* movie;  // for its sound mutex, which pause takes itself
+  PlatformMutex* const* sound_mutex;  // the movie's, which pause takes itself
   SDL_AudioDeviceID device;
   uint32_t volume;        // 0..32767
   uint32_t pan_position;  // 0..65536
@@ -120,7 +120,7 @@ void SdlSetPan(SoundTrack* track, uint32_t pan) {
 // feeding the same track: the driver takes the mutex itself.
 int SdlPause(SoundTrack* track, int on) {
   SdlSoundState* s = State(track);
-  PlatformMutex* mutex = s->movie ? s->movie->sound_node.mutex : nullptr;
+  PlatformMutex* mutex = s->sound_mutex ? *s->sound_mutex : nullptr;
   if (mutex) MutexLock(mutex);
   {
     DeviceLock lock(s->device);
@@ -163,19 +163,20 @@ void SdlClose(SoundTrack* track) {
 }
 
 int SdlTrackOpen(SoundTrack* track, uint32_t rate, uint32_t bits, uint32_t channels, uint32_t,
-                 Movie* movie) {
+                 const SoundTrackContext* context) {
   std::memset(static_cast<void*>(track), 0, sizeof(*track));
   if ((bits != 8 && bits != 16) || (channels != 1 && channels != 2) || rate == 0) return 0;
   SdlSoundState* s = State(track);
-  s->movie = movie;
+  s->sound_mutex = context ? context->sound_mutex : nullptr;
   track->rate = rate;
   track->bits = bits;
   track->channels = channels;
   const uint32_t frame = bits / 8 * channels;
   const uint32_t bps = sound_math::BytesPerSecond(rate, bits, channels);
   const uint32_t movie_bytes =
-      movie ? sound_math::MovieSoundBytes(movie->frames, movie->rate_num, movie->rate_den, bps, bps)
-            : bps;
+      context ? sound_math::MovieSoundBytes(context->frames, context->rate_num, context->rate_den,
+                                            bps, bps)
+              : bps;
   const uint32_t block = SoundQueueBlockBytes(bps, frame);
   auto* memory = static_cast<uint8_t*>(EngineAlloc(SOUND_QUEUE_BLOCKS * block));
   if (!memory) return 0;

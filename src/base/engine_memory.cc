@@ -1,9 +1,7 @@
-#include "engine/engine_memory.h"
+#include "base/engine_memory.h"
 
 #include <cstdlib>
 #include <cstring>
-
-#include "engine/movie.h"
 
 namespace {
 
@@ -145,11 +143,6 @@ void* EngineAllocWithPending(uint32_t size) {
   }
   ClearPending();
   return main_block;
-}
-
-void* MovieAlloc(Movie* movie, uint32_t size) {
-  movie->memory_used += g_pending.total + size;
-  return EngineAllocWithPending(size);
 }
 
 EnginePendingInfo EnginePendingState() {

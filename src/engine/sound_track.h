@@ -1,11 +1,15 @@
 // The per-track sound record: a table of driver operations, the engine's ring
 // of 16-bit PCM between the audio decoder and the driver, and room for the
-// driver's own state.
+// driver's own state; and the movie-level sound service on top of it. The
+// drivers (src/sound, a layer above) fill the record's operations and see
+// nothing of the movie but a SoundTrackContext; the engine reaches a driver
+// only through the open function the player selects (SoundDriverSelect).
 #pragma once
 #include <cstdint>
 
 struct AudioDecoder;
 struct Movie;
+struct PlatformMutex;
 struct SoundTrack;
 
 inline constexpr uint32_t SOUND_RING_ALIGN = 256;   // ring sizes are multiples of this
@@ -72,10 +76,25 @@ T* SoundDriverState(SoundTrack* track) {
   return reinterpret_cast<T*>(track->driver_state);
 }
 
+// What a driver's track open learns of the movie it plays for.
+struct SoundTrackContext {
+  // Where the movie's sound mutex is kept. The mutex is made after the
+  // tracks open (with the service threads), so a driver reads it through
+  // this address when it needs it: its pause takes the mutex itself.
+  PlatformMutex* const* sound_mutex;
+  // The movie's length (frames at rate_num/rate_den frames a second), from
+  // which a driver sizes the sound it queues before starting.
+  uint32_t frames;
+  uint32_t rate_num, rate_den;
+};
+
 // track-open(record, played rate, bits 8/16, channels 1/2, movie-open flags,
-// movie) -> nonzero on success. The driver zeroes the record first.
+// context, or null for none) -> nonzero on success. The driver zeroes the
+// record first and keeps what it needs of the context, which lives only for
+// the call.
 using SoundTrackOpenFn = int (*)(SoundTrack* track, uint32_t rate, uint32_t bits,
-                                 uint32_t channels, uint32_t flags, Movie* movie);
+                                 uint32_t channels, uint32_t flags,
+                                 const SoundTrackContext* context);
 // A driver entry returns its track-open function (or null) for a parameter.
 using SoundDriverEntry = SoundTrackOpenFn (*)(uint32_t parameter);
 

@@ -1,9 +1,9 @@
-#include "engine/engine_faults.h"
+#include "base/engine_faults.h"
 
 #include <atomic>
 #include <cstdlib>
 
-#include "engine/engine_memory.h"
+#include "base/engine_memory.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "sound/sound_track.h"
+#include "engine/sound_track.h"
 
 #include <algorithm>
 #include <atomic>
@@ -7,7 +7,7 @@
 
 #include "audio/audio_decoder.h"
 #include "audio/audio_decoder_record.h"
-#include "engine/engine_memory.h"
+#include "base/engine_memory.h"
 #include "engine/movie.h"
 #include "platform/platform.h"
 
@@ -79,8 +79,10 @@ bool OpenOneTrack(Movie* movie, SoundTrack* track, uint32_t file_track, uint32_t
   const uint32_t played_rate = PlayedRate(movie, rate, forced_num, forced_den);
   if (!played_rate) return false;
   const uint32_t channels = format & AUDIO_TRACK_STEREO ? 2 : 1;
+  const SoundTrackContext context = {&movie->sound_node.mutex, movie->frames, movie->rate_num,
+                                     movie->rate_den};
   if (!g_track_open(track, played_rate, format & AUDIO_TRACK_16BIT ? 16 : 8, channels,
-                    movie->flags, movie))
+                    movie->flags, &context))
     return false;
 
   if (track->feed_mask == 0) track->feed_mask = UINT32_MAX;

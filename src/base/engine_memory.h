@@ -4,8 +4,6 @@
 #pragma once
 #include <cstdint>
 
-struct Movie;
-
 inline constexpr uint32_t ENGINE_ALIGN = 32;
 inline constexpr uint32_t ENGINE_HEADER_ROOM = 64;  // extra bytes asked per block
 
@@ -45,10 +43,6 @@ bool EngineDefer(T** slot, uint32_t size) {
 // the slots in registration order and empties the list. On failure returns
 // null, writes no slot and still empties the list.
 void* EngineAllocWithPending(uint32_t size);
-
-// EngineAllocWithPending that first books the pending total plus size in the
-// movie's memory_used.
-void* MovieAlloc(Movie* movie, uint32_t size);
 
 // Introspection of the pending list, for tests and the memory summary.
 struct EnginePendingInfo {

@@ -1,0 +1,77 @@
+#include "writer/encode_quantise.h"
+
+#include <cmath>
+#include <cstdlib>
+
+#include "video/video_tables.h"
+#include "writer/coefficient_writer.h"
+#include "writer/encode_dct.h"
+
+namespace {
+
+struct Gains {
+  float squared_length[64];
+};
+
+// ForwardDctRaw projects on basis pictures b_k scaled by 1 / |b_k|^2, so
+// the transform of a unit sample at n gives b_k[n] / |b_k|^2, and the
+// squares of those over all n add up to 1 / |b_k|^2.
+Gains MeasureGains() {
+  double sums[64] = {};
+  for (int n = 0; n < 64; n++) {
+    int16_t unit[64] = {};
+    unit[n] = 1;
+    float values[64];
+    ForwardDctRaw(unit, values);
+    for (int k = 0; k < 64; k++) sums[k] += double{values[k]} * values[k];
+  }
+  Gains g;
+  for (int k = 0; k < 64; k++) g.squared_length[k] = static_cast<float>(1.0 / sums[k]);
+  return g;
+}
+
+uint32_t CountCoefficientBits(BitWriter* scratch, const int16_t coeffs[64], uint32_t q) {
+  scratch->counting = true;
+  scratch->counted = 0;
+  WriteDctCoefficients(scratch, coeffs, q);
+  return static_cast<uint32_t>(scratch->counted);
+}
+
+}  // namespace
+
+const float* TransformGains() {
+  static const Gains gains = MeasureGains();
+  return gains.squared_length;
+}
+
+uint32_t TrimCoefficients(const float values[64], const float inverse_steps[64], double lambda,
+                          uint32_t q, BitWriter* scratch, int16_t coeffs[64]) {
+  const float* gains = TransformGains();
+  uint32_t bits = CountCoefficientBits(scratch, coeffs, q);
+  for (int i = 63; i >= 1; i--) {
+    int k = COEFF_SCAN[i];
+    int level = coeffs[k];
+    while (level != 0) {
+      // Error of each level in samples: the distance from the exact value,
+      // in steps, squared, times the step's squared size in samples.
+      double exact = std::fabs(values[k] * inverse_steps[k]);
+      double step = 1.0 / inverse_steps[k];
+      double unit = step * step * gains[k];
+      int lower = std::abs(level) - 1;
+      double added = unit * ((exact - lower) * (exact - lower) -
+                             (exact - std::abs(level)) * (exact - std::abs(level)));
+      // Even dropping every bit of the block could not pay for it.
+      if (added >= lambda * bits) break;
+      int16_t kept = coeffs[k];
+      coeffs[k] = static_cast<int16_t>(level < 0 ? -lower : lower);
+      uint32_t trimmed = CountCoefficientBits(scratch, coeffs, q);
+      if (added + lambda * (static_cast<double>(trimmed) - bits) >= 0) {
+        coeffs[k] = kept;
+        break;
+      }
+      bits = trimmed;
+      level = coeffs[k];
+    }
+  }
+  return bits;
+}

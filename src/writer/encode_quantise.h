@@ -1,0 +1,24 @@
+// Rate-aware quantisation of transform blocks. Plain rounding (with a dead
+// zone) gives each coefficient its nearest level, but in the bit-plane
+// coding a lone small coefficient can cost many bits: the flags that open
+// its group of four, its own flags in every later plane, and a whole extra
+// plane for the block when it alone reaches it. Trimming lowers such levels
+// where the bits saved are worth more than the error they add.
+#pragma once
+#include <cstdint>
+
+#include "writer/bit_writer.h"
+
+// Squared sample error that one unit of ForwardDctRaw's value at each
+// natural position makes (its basis picture's squared length).
+const float* TransformGains();
+
+// Lowers the AC levels of coeffs (natural positions; coeffs[0], the DC, is
+// left alone) one step at a time, from the highest coded index down, while
+// a step saves more bits (times lambda, squared error per bit) than the
+// error it adds. values: ForwardDctRaw's output; inverse_steps: the
+// reciprocal quantiser steps the levels came from; q: the quantiser number
+// written with them. scratch is used for counting bits. Returns the bits of
+// the coefficient coding after trimming.
+uint32_t TrimCoefficients(const float values[64], const float inverse_steps[64], double lambda,
+                          uint32_t q, BitWriter* scratch, int16_t coeffs[64]);
