@@ -50,8 +50,9 @@ inline constexpr uint32_t SCALE_FORCE_NONE = 7;
 // Bytes of one destination pixel (luma bytes for YV12); 0 for format 0.
 uint32_t CopyBytesPerPixel(uint32_t format);
 
-// Process-wide: 1 when the last decode or copy chose the vector converters.
-extern uint32_t UseMmx;
+// 1 when the movie's last copy used its vector converters, 0 when plain
+// (COPY_NO_MMX, OPEN_NO_MMX, or a processor without them).
+uint32_t ConvertUsedVector(const Movie* movie);
 
 // Converts the movie's frame decoded last into dest. Source rectangle in the
 // movie's display coordinates; dest_pitch negative for a bottom-up buffer.

@@ -44,7 +44,7 @@ double OffsetBits(const BlockContext& ctx, MotionVector mv) {
 void Offer(const BlockContext& ctx, BlockChoice* candidate, BlockChoice* out) {
   uint32_t n = Doubled(ctx) ? 256 : 64;
   const uint8_t* reference = Doubled(ctx) ? ctx.source16 : ctx.source;
-  candidate->sse = BlockSse(candidate->recon, reference, n);
+  candidate->sse = BlockSse(*ctx.args->kernels, candidate->recon, reference, n);
   candidate->cost = candidate->sse + ctx.args->lambda * candidate->bits;
   if (candidate->cost >= out->cost) return;
   if (Doubled(ctx)) {
@@ -167,8 +167,8 @@ double DoubledTypeBits(const PlaneCostModel& model) {
   return 2 * model.type_bits[BT_DOUBLED] + 2.5;
 }
 
-double BlockSse(const uint8_t* a, const uint8_t* b, uint32_t count) {
-  return EncodeKernelsBest()->sse(a, b, count);
+double BlockSse(const EncodeKernels& kernels, const uint8_t* a, const uint8_t* b, uint32_t count) {
+  return kernels.sse(a, b, count);
 }
 
 void TryFill(const BlockContext& ctx, BlockChoice* out) {
@@ -326,9 +326,9 @@ void TryIntra(const BlockContext& ctx, BlockChoice* out) {
     double bits_cost = ctx.args->lambda * c.bits;
     if (!ctx.must && BeatenOnBits(bits_cost, bound, out)) return bits_cost;
     if (Doubled(ctx))
-      IdctPutDoubled(c.coeffs, QUANT_INTRA[q], c.recon, 16);
+      IdctPutDoubled(ctx.args->kernels->idct, c.coeffs, QUANT_INTRA[q], c.recon, 16);
     else
-      IdctPut(c.coeffs, QUANT_INTRA[q], c.recon, 8);
+      ctx.args->kernels->idct.put(c.coeffs, QUANT_INTRA[q], c.recon, 8);
     Offer(ctx, &c, out);
     return c.cost;
   });
@@ -366,7 +366,7 @@ void TryInter(const BlockContext& ctx, MotionVector mv, const uint8_t prediction
              DcBits(c.dc);
     double bits_cost = ctx.args->lambda * c.bits;
     if (!ctx.must && BeatenOnBits(bits_cost, bound, out)) return bits_cost;
-    IdctAdd(c.coeffs, QUANT_INTER[q], prediction, c.recon, 8);
+    ctx.args->kernels->idct.add(c.coeffs, QUANT_INTER[q], prediction, c.recon, 8);
     Offer(ctx, &c, out);
     return c.cost;
   });
@@ -437,14 +437,15 @@ void TrimChoice(const BlockContext& ctx, const uint8_t prediction[64], BlockScra
   double before = DctCoefficientBits(c.coeffs);
   double after = TrimCoefficients(values, inverse, lambda, c.q, &scratch->writer, c.coeffs);
   if (after >= before) return;
+  const IdctKernels& idct = ctx.args->kernels->idct;
   if (Doubled(ctx))
-    IdctPutDoubled(c.coeffs, QUANT_INTRA[c.q], c.recon, 16);
+    IdctPutDoubled(idct, c.coeffs, QUANT_INTRA[c.q], c.recon, 16);
   else if (intra)
-    IdctPut(c.coeffs, QUANT_INTRA[c.q], c.recon, 8);
+    idct.put(c.coeffs, QUANT_INTRA[c.q], c.recon, 8);
   else
-    IdctAdd(c.coeffs, QUANT_INTER[c.q], prediction, c.recon, 8);
+    idct.add(c.coeffs, QUANT_INTER[c.q], prediction, c.recon, 8);
   c.bits -= before - after;
-  c.sse = BlockSse(c.recon, Doubled(ctx) ? ctx.source16 : ctx.source, Doubled(ctx) ? 256 : 64);
+  c.sse = BlockSse(*ctx.args->kernels, c.recon, Doubled(ctx) ? ctx.source16 : ctx.source, Doubled(ctx) ? 256 : 64);
   c.cost = c.sse + ctx.args->lambda * c.bits;
   if (c.cost < choice->cost) *choice = c;
 }

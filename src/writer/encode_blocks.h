@@ -46,7 +46,7 @@ struct BlockScratch {
 double DoubledTypeBits(const PlaneCostModel& model);
 
 // count: 64 or 256.
-double BlockSse(const uint8_t* a, const uint8_t* b, uint32_t count);
+double BlockSse(const EncodeKernels& kernels, const uint8_t* a, const uint8_t* b, uint32_t count);
 
 // Each function fills *out when its coding beats out->cost. `prediction` is
 // the 8x8 motion-compensated block of the previous plane.

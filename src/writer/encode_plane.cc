@@ -96,6 +96,7 @@ struct PlaneWalk {
       MotionSearchArgs search{SourceAt(bx, by), args->pitch, args->prev, args->pitch,
                               bx * 8, by * 8, args->width8, args->height8, candidates, n,
                               speed.search};
+      search.kernels = args->kernels;
       if (args->model->offsets_learnt) {
         // One bit is worth about sqrt(lambda) in SAD when lambda prices
         // squared error; the search charges less than that, because an
