@@ -88,6 +88,7 @@ struct SpeedPlan {
   // ends the block's decision before the picture codings are tried.
   double good_prediction = 1.0;
   bool trim_levels = true;     // chosen transform blocks' levels trimmed for rate
+  bool coherent_rows = true;   // rows of copies offered one offset component, or all keeps
 };
 SpeedPlan SpeedPlanFor(int speed);
 
