@@ -12,8 +12,8 @@
 #include "engine/movie.h"
 #include "engine/movie_header.h"
 #include "engine/movie_service.h"
-#include "platform/platform.h"
 #include "engine/sound_track.h"
+#include "platform/platform.h"
 #include "video/video_decoder.h"
 
 static_assert(std::endian::native == std::endian::little,
