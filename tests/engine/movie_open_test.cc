@@ -710,3 +710,34 @@ TEST_F(MovieOpenTest, RandomlyDamagedTablesNeverMisbehave) {
   EXPECT_GT(opened, 0);
   EXPECT_GT(refused, 0);
 }
+
+// ---- What a layer above hands the engine for its close ---------------------------
+
+namespace {
+
+int g_close_releases = 0;
+void CountRelease() { g_close_releases++; }
+
+// The conversion keeps scratch lines between copies and hands their release
+// to the engine: every close calls it once the movie is gone, whatever the
+// open read from; a failed open (no movie) does not.
+TEST_F(MovieOpenTest, EveryCloseCallsTheReleaseItWasHanded) {
+  g_close_releases = 0;
+  MovieSetCloseRelease(CountRelease);
+  const std::vector<uint8_t> bytes = SmallMovie();
+  MovieClose(OpenBytes(bytes));
+  EXPECT_EQ(g_close_releases, 1);
+  Movie* from_memory = MovieOpen(bytes.data(), OPEN_FROM_MEMORY | OPEN_NO_THREAD);
+  ASSERT_NE(from_memory, nullptr);
+  MovieClose(from_memory);
+  EXPECT_EQ(g_close_releases, 2);
+  EXPECT_EQ(OpenBytes({'V', 'X', 'N'}), nullptr);
+  MovieClose(nullptr);
+  EXPECT_EQ(g_close_releases, 2);
+  MovieSetCloseRelease(nullptr);
+  MovieClose(OpenBytes(bytes));
+  EXPECT_EQ(g_close_releases, 2);
+  EXPECT_TRUE(g_ledger.live.empty());
+}
+
+}  // namespace
