@@ -28,18 +28,20 @@ std::vector<float> RandomInput(uint32_t n) {
   return v;
 }
 
-// range(1): 0 = plain kernels, 1 = SSE2 at most, 2 = everything detected.
-// Returns the mask to restore (VORN_CPU's, for the decoding benchmarks).
-uint32_t SetLevel(int64_t level) {
-  const uint32_t old = CpuSetMask(level == 0 ? 0 : level == 1 ? CPU_SSE2 : ~0u);
-  AudioKernelsRefresh();
-  return old;
+// range(1): 0 = plain kernels, 1 = SSE2, 2 = AVX2, 3 = AVX-512 (as far as
+// the processor has them).
+AudioFftKernels KernelsAt(int64_t level) {
+  static constexpr uint32_t kLevels[] = {CPU_LEVEL_C, CPU_LEVEL_SSE2, CPU_LEVEL_AVX2,
+                                         CPU_LEVEL_AVX512};
+  AudioFftKernels kernels;
+  AudioFftKernelsInit(&kernels, kLevels[level] & CpuDetected());
+  return kernels;
 }
 
 template <bool kDct>
 void BM_Vorn(benchmark::State& state) {
   const uint32_t n = uint32_t(state.range(0));
-  const uint32_t old_mask = SetLevel(state.range(1));
+  const AudioFftKernels kernels = KernelsAt(state.range(1));
   const std::vector<float> input = RandomInput(n);
   std::vector<float> storage(n + AudioTransformTableFloats(n) + 16);
   float* data = reinterpret_cast<float*>((reinterpret_cast<uintptr_t>(storage.data()) + 31) & ~uintptr_t{31});
@@ -48,15 +50,13 @@ void BM_Vorn(benchmark::State& state) {
   for (auto _ : state) {
     std::memcpy(data, input.data(), n * sizeof(float));
     if (kDct) {
-      InverseDct(n, data, work, aligned);
+      InverseDct(n, data, work, aligned, kernels);
     } else {
-      InverseRealDft(n, data, work, aligned);
+      InverseRealDft(n, data, work, aligned, kernels);
     }
     benchmark::DoNotOptimize(data);
     benchmark::ClobberMemory();
   }
-  CpuSetMask(old_mask);
-  AudioKernelsRefresh();
 }
 
 #if defined(VORN_HAVE_FFTW3F)
@@ -82,7 +82,7 @@ void BM_Fftw(benchmark::State& state) {
 
 void Sizes(benchmark::internal::Benchmark* b) {
   for (int64_t n : {512, 1024, 2048, 4096}) {
-    for (int64_t level : {0, 1, 2}) b->Args({n, level});
+    for (int64_t level : {0, 1, 2, 3}) b->Args({n, level});
   }
 }
 [[maybe_unused]] void FftwSizes(benchmark::internal::Benchmark* b) {
@@ -134,7 +134,7 @@ void BM_Decode44100Stereo(benchmark::State& state) {
   const bool dct = state.range(0) != 0;
   static const EncodedSound sounds[2] = {Encode(false), Encode(true)};
   const EncodedSound& sound = sounds[dct ? 1 : 0];
-  AudioDecoder* decoder = AudioDecoderOpen(44100, 2, dct);
+  AudioDecoder* decoder = AudioDecoderOpen(44100, 2, dct, CpuFeatures());
   for (auto _ : state) {
     for (const auto& p : sound.packets) {
       if (!p.empty()) AudioDecodePacket(decoder, p.data(), p.data() + p.size(), ~0u, Discard, nullptr);

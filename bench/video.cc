@@ -57,8 +57,10 @@ struct Decoder {
   std::vector<uint8_t> frames[2], map, bundles[BUNDLE_COUNT];
   uint8_t* bundle_ptrs[BUNDLE_COUNT];
   uint32_t cur = 0;
-  Decoder(uint32_t width, uint32_t height)
+  VideoKernels kernels;
+  Decoder(uint32_t width, uint32_t height, uint32_t cpu_flags)
       : pitch((width + 15) & ~15u), rows((height + 15) & ~15u) {
+    VideoKernelsInit(&kernels, cpu_flags);
     size_t bytes = size_t{pitch} * rows + 2 * size_t{pitch / 2} * (rows / 2);
     frames[0].assign(bytes, 0);
     frames[1].assign(bytes, 0);
@@ -75,7 +77,8 @@ struct Decoder {
     uint32_t size = clip.offsets[frame + 1] - clip.offsets[frame];
     std::memset(map.data(), 0, map.size());
     VideoDecodeFrame(pitch, clip.width, clip.height, frames[cur].data(), frames[cur ^ 1].data(),
-                     nullptr, nullptr, map.data(), rows, data, size, frame == 0, bundle_ptrs, 0, 0);
+                     nullptr, nullptr, map.data(), rows, data, size, frame == 0, bundle_ptrs, 0, 0,
+                     kernels);
     cur ^= 1;
   }
 };
@@ -85,8 +88,7 @@ void BM_VideoDecode(benchmark::State& state) {
   uint32_t width = static_cast<uint32_t>(state.range(0));
   uint32_t height = static_cast<uint32_t>(state.range(1));
   const Clip& clip = GetClip(width, height, state.range(2) != 0);
-  uint32_t old_mask = CpuSetMask(state.range(3) ? ~0u : 0u);
-  Decoder decoder(width, height);
+  Decoder decoder(width, height, state.range(3) ? CpuFeatures() : 0u);
   size_t frames = clip.offsets.size() - 1;
   size_t frame = 0;
   for (auto _ : state) {
@@ -94,7 +96,6 @@ void BM_VideoDecode(benchmark::State& state) {
     frame = (frame + 1) % frames;  // back to the key frame after the last
     benchmark::ClobberMemory();
   }
-  CpuSetMask(old_mask);
   double pixels = static_cast<double>(width) * height;
   state.SetItemsProcessed(state.iterations());  // items/s = frames per second
   state.counters["MP/s"] = benchmark::Counter(pixels * static_cast<double>(state.iterations()) / 1e6,

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "audio/audio_decoder.h"
+#include "platform/cpu.h"
 
 namespace {
 
@@ -19,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint32_t rate = kRates[kind & 7];
   const uint32_t channels = (kind & 8) ? 2 : 1;
   const int use_dct = (kind & 16) ? 1 : 0;
-  AudioDecoder* decoder = AudioDecoderOpen(rate, channels, use_dct);
+  AudioDecoder* decoder = AudioDecoderOpen(rate, channels, use_dct, CpuFeatures());
   if (!decoder) return 0;
   std::vector<uint8_t> packet(data + 1, data + size);
   const uint8_t* in = packet.data();

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/movie.h"
+#include "platform/cpu.h"
 #include "video/video_decoder.h"
 
 namespace {
@@ -48,12 +49,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Copy the frame data so a read past its end is caught exactly.
   std::vector<uint8_t> frame_data(data + 1, data + size);
   const bool with_alpha = (flags & OPEN_ALPHA) != 0;
+  VideoKernels kernels;
+  VideoKernelsInit(&kernels, CpuKernelFlags((flags & OPEN_NO_MMX) != 0));
   for (int pass = 0; pass < 2; pass++) {
     VideoDecodeFrame(pitch, width, height, frames[pass].data(), frames[pass ^ 1].data(),
                      with_alpha ? alpha[pass].data() : nullptr,
                      with_alpha ? alpha[pass ^ 1].data() : nullptr, block_map.data(), rows,
                      frame_data.data(), static_cast<uint32_t>(frame_data.size()), pass == 0,
-                     bundles, flags, video_flags);
+                     bundles, flags, video_flags, kernels);
   }
   return 0;
 }

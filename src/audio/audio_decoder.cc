@@ -232,7 +232,7 @@ uint32_t AudioDecoderMemorySize(uint32_t rate, uint32_t channels, int use_dct) {
   return LayoutDecoder(rate, channels, use_dct, &layout) ? layout.total : 0;
 }
 
-AudioDecoder* AudioDecoderOpen(uint32_t rate, uint32_t channels, int use_dct) {
+AudioDecoder* AudioDecoderOpen(uint32_t rate, uint32_t channels, int use_dct, uint32_t cpu_flags) {
   DecoderLayout layout;
   if (!LayoutDecoder(rate, channels, use_dct, &layout)) return nullptr;
   uint8_t* block = static_cast<uint8_t*>(g_alloc(layout.total));
@@ -257,6 +257,7 @@ AudioDecoder* AudioDecoderOpen(uint32_t rate, uint32_t channels, int use_dct) {
   d->coefficients = reinterpret_cast<float*>(block + layout.coefficients);
   d->transform_work = reinterpret_cast<uint32_t*>(block + layout.work);
   d->transform_table = reinterpret_cast<float*>(block + layout.table);
+  AudioFftKernelsInit(&d->kernels, cpu_flags);
   const uint32_t band_rate = use_dct ? rate : rate * channels;
   d->band_count = AudioBandLayout(layout.n, band_rate, d->band_edges);
   for (uint32_t q = 0; q < 256; q++) d->scale_table[q] = AudioBandScale(q);
@@ -278,12 +279,12 @@ AudioBlockOutput AudioDecodeBlock(AudioDecoder* d, const uint8_t* input, const u
     float* x = d->coefficients + c * n;
     ReadChannel(d, &bits, x);
     if (d->use_dct) {
-      InverseDct(n, x, d->transform_work, d->transform_table);
+      InverseDct(n, x, d->transform_work, d->transform_table, d->kernels);
     } else {
-      InverseRealDft(n, x, d->transform_work, d->transform_table);
+      InverseRealDft(n, x, d->transform_work, d->transform_table, d->kernels);
     }
   }
-  const AudioFftKernels& kernels = AudioKernels();
+  const AudioFftKernels& kernels = d->kernels;
   if (d->coded_channels == 2) {
     kernels.to_pcm(d->coefficients, d->coefficients + n, d->pcm, n, d->output_scale);
   } else {

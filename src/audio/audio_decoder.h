@@ -8,7 +8,8 @@ struct AudioDecoder;
 // out of memory or for anything else (no track can be played with it).
 // The decoder is one block of the memory functions below; AudioDecoderClose
 // frees it.
-AudioDecoder* AudioDecoderOpen(uint32_t rate, uint32_t channels, int use_dct);
+// cpu_flags: the processor features its kernels may use (CpuKernelFlags).
+AudioDecoder* AudioDecoderOpen(uint32_t rate, uint32_t channels, int use_dct, uint32_t cpu_flags);
 void AudioDecoderClose(AudioDecoder* decoder);
 // Forgets the previous block: the next block is output without cross-fade,
 // as the first block after open is (a seek starts the sound afresh).

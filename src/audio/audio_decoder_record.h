@@ -3,6 +3,8 @@
 #pragma once
 #include <cstdint>
 
+#include "audio/audio_transform.h"
+
 inline constexpr uint32_t AUDIO_BAND_EDGE_COUNT = 25;
 // Critical band edges in Hz.
 inline constexpr uint32_t AUDIO_BAND_EDGES[AUDIO_BAND_EDGE_COUNT] = {
@@ -32,6 +34,7 @@ struct AudioDecoder {
   float* coefficients;      // coded_channels * N working values
   uint32_t* transform_work;
   float* transform_table;
+  AudioFftKernels kernels;  // set up at open for the owner's processor flags
 };
 
 // Frame length L (sample frames per block) for a sample rate.

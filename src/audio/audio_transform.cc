@@ -200,21 +200,6 @@ void DctReorderPlain(const float* v, float* out, uint32_t n, uint32_t first) {
 constexpr AudioFftKernels kPlainKernels = {Radix4Plain,    Radix2Plain,     UnfoldPlain,
                                            DctUnfoldPlain, DctReorderPlain, ToPcmPlain};
 
-AudioFftKernels ChooseKernels() {
-  AudioFftKernels kernels = kPlainKernels;
-#if defined(VORN_X86)
-  const uint32_t cpu = CpuFeatures();
-  if (cpu & CPU_SSE2) AudioKernelsInitSse2(&kernels);
-  if (cpu & CPU_AVX2) AudioKernelsInitAvx2(&kernels);
-#endif
-  return kernels;
-}
-
-AudioFftKernels& ActiveKernels() {
-  static AudioFftKernels kernels = ChooseKernels();
-  return kernels;
-}
-
 // ---- Complex FFT ---------------------------------------------------------------
 
 uint32_t PassCount(uint32_t m) {
@@ -248,11 +233,21 @@ float* ComplexFft(uint32_t m, float* a, float* b, const float* tw, const AudioFf
 
 uint32_t AudioTransformTableFloats(uint32_t n) { return LayoutFor(n).total; }
 
-const AudioFftKernels& AudioPlainKernels() { return kPlainKernels; }
-const AudioFftKernels& AudioKernels() { return ActiveKernels(); }
-void AudioKernelsRefresh() { ActiveKernels() = ChooseKernels(); }
+const AudioFftKernels& AudioFftKernelsPlain() { return kPlainKernels; }
 
-void InverseRealDft(uint32_t n, float* data, uint32_t* work, float* table) {
+void AudioFftKernelsInit(AudioFftKernels* kernels, uint32_t cpu_flags) {
+  *kernels = kPlainKernels;
+#if defined(VORN_X86)
+  static constexpr CpuUpgrade<AudioFftKernels> kLevels[] = {{CPU_SSE2, AudioFftKernelsSse2},
+                                                            {CPU_AVX2, AudioFftKernelsAvx2}};
+  CpuUpgradeTable(kernels, cpu_flags, kLevels);
+#else
+  (void)cpu_flags;
+#endif
+}
+
+void InverseRealDft(uint32_t n, float* data, uint32_t* work, float* table,
+                    const AudioFftKernels& kernels) {
   EnsureTables(n, work, table);
   const TableLayout layout = LayoutFor(n);
   const uint32_t m = n / 2;
@@ -262,13 +257,13 @@ void InverseRealDft(uint32_t n, float* data, uint32_t* work, float* table) {
   float* second = (first == data) ? scratch : data;
   const float* u = table + layout.unfold;
   const float f0 = data[0], fm = data[1];
-  const AudioFftKernels& kernels = AudioKernels();
   kernels.unfold(data, first, m, u, 1);
   UnfoldZero(f0, fm, first);
   ComplexFft(m, first, second, table + layout.fft, kernels);
 }
 
-void InverseDct(uint32_t n, float* data, uint32_t* work, float* table) {
+void InverseDct(uint32_t n, float* data, uint32_t* work, float* table,
+                const AudioFftKernels& kernels) {
   EnsureTables(n, work, table);
   const TableLayout layout = LayoutFor(n);
   const uint32_t m = n / 2;
@@ -278,7 +273,6 @@ void InverseDct(uint32_t n, float* data, uint32_t* work, float* table) {
   const float* rot = table + layout.rotate;
   // The DCT is the real inverse DFT of F_k = r_k (X(k) - i X(n - k)) with
   // F_0 = 2 X(0) and F_m = sqrt(2) X(m), read at even/odd reordered times.
-  const AudioFftKernels& kernels = AudioKernels();
   kernels.dct_unfold(data, first, n, u, rot, 1);
   UnfoldZero(2.0f * data[0], float(std::sqrt(2.0)) * data[m], first);
   const float* v = ComplexFft(m, first, second, table + layout.fft, kernels);

@@ -24,10 +24,13 @@ inline constexpr uint32_t AUDIO_TRANSFORM_WORK_WORDS = 2;
 // table must hold AudioTransformTableFloats(n) floats, 32-byte aligned for
 // speed (not required); work AUDIO_TRANSFORM_WORK_WORDS words, work[0] = 0
 // before the first call. Tables are built on the first call and reused.
-void InverseRealDft(uint32_t n, float* data, uint32_t* work, float* table);
-void InverseDct(uint32_t n, float* data, uint32_t* work, float* table);
+struct AudioFftKernels;
+void InverseRealDft(uint32_t n, float* data, uint32_t* work, float* table,
+                    const AudioFftKernels& kernels);
+void InverseDct(uint32_t n, float* data, uint32_t* work, float* table,
+                const AudioFftKernels& kernels);
 
-// ---- Kernel family (plain versions always present; x86 files upgrade) ----
+// ---- Kernel family (see platform/cpu.h): plain versions, upgraded per level ----
 struct AudioFftKernels {
   // One radix-4 pass of the self-sorting FFT over m complex points: length n
   // sub-transforms at stride s (n * s = m), twiddles w1[n/4], w2[n/4],
@@ -51,14 +54,12 @@ struct AudioFftKernels {
   void (*to_pcm)(const float* a, const float* b, int16_t* out, uint32_t count, float scale);
 };
 
-// The plain kernels and the ones chosen for this processor (CpuFeatures()).
-const AudioFftKernels& AudioPlainKernels();
-const AudioFftKernels& AudioKernels();
-// Re-reads CpuFeatures() (tests and benchmarks switch levels with CpuSetMask).
-void AudioKernelsRefresh();
+void AudioFftKernelsInit(AudioFftKernels* kernels, uint32_t cpu_flags);
+// The plain kernels (the vector ones hand their tails to these).
+const AudioFftKernels& AudioFftKernelsPlain();
 
 #if defined(VORN_X86)
-// Vector kernels; entries left null by a level fall back to the plain ones.
-void AudioKernelsInitSse2(AudioFftKernels* kernels);
-void AudioKernelsInitAvx2(AudioFftKernels* kernels);
+// Each level overwrites the entries it does better.
+void AudioFftKernelsSse2(AudioFftKernels* kernels);
+void AudioFftKernelsAvx2(AudioFftKernels* kernels);
 #endif

@@ -14,6 +14,7 @@ struct Region {
   GroupEntry group_even, group_odd;
   RowEntry row;
   bool line_doubled;
+  ConvertScratch* scratch;
   uint32_t out_bytes;  // destination bytes per source pixel
   intptr_t pitch;      // the caller's pitch: a line to its line-doubled twin
   intptr_t dest_step;  // between the destination lines of consecutive source rows
@@ -26,19 +27,16 @@ struct Region {
   int32_t align_x;  // destination x of the rectangle's first pixel, 4-byte normalised
 };
 
-// Line-doubled groups are converted once into these lines and then copied to
-// both destination lines, so the destination is never read back.
-uint8_t* g_scratch = nullptr;
-size_t g_scratch_size = 0;
-
-uint8_t* Scratch(size_t bytes) {
-  if (bytes <= g_scratch_size) return g_scratch;
-  void* grown = std::realloc(g_scratch, bytes);
+// Line-doubled groups are converted once into the scratch lines and then
+// copied to both destination lines, so the destination is never read back.
+uint8_t* Scratch(ConvertScratch* scratch, size_t bytes) {
+  if (!scratch) return nullptr;
+  if (bytes <= scratch->size) return scratch->bytes;
+  void* grown = std::realloc(scratch->bytes, bytes);
   if (!grown) return nullptr;
-  g_scratch = static_cast<uint8_t*>(grown);
-  g_scratch_size = bytes;
-  MovieSetCloseRelease(ConvertReleaseScratch);  // the lines go with the movie
-  return g_scratch;
+  scratch->bytes = static_cast<uint8_t*>(grown);
+  scratch->size = bytes;
+  return scratch->bytes;
 }
 
 uint32_t ScaleMode(uint32_t flags) { return (flags & COPY_SCALE_MASK) >> COPY_SCALE_SHIFT; }
@@ -58,7 +56,7 @@ Region Setup(const FamilyDescriptor& family, const CopyArgs& a) {
   bool x2 = mode == SCALE_W2 || mode == SCALE_W2_H2_DOUBLED || mode == SCALE_W2_H2_INTERLACED;
   Region r = {};
   r.line_doubled = mode == SCALE_H2_DOUBLED || mode == SCALE_W2_H2_DOUBLED;
-  const GroupEntry* groups = family.groups[UseMmx ? PATH_VECTOR : PATH_PLAIN];
+  const GroupEntry* groups = family.groups;
   if (grey) {
     r.group_even = r.group_odd = groups[x2 ? GROUP_X2_GREY : GROUP_GREY];
   } else {
@@ -82,6 +80,7 @@ Region Setup(const FamilyDescriptor& family, const CopyArgs& a) {
   r.u_plane = u_first ? first : second;
   r.v_plane = u_first ? second : first;
   r.alpha = a.alpha;
+  r.scratch = a.scratch;
   r.align_x = AlignedDestX(a.dest, a.dest_x, family.bytes_per_pixel);
   return r;
 }
@@ -128,7 +127,7 @@ void ConvertGroups(const Region& r, const RowPairContext& c, uint32_t x, uint32_
     return;
   }
   size_t line_bytes = (size_t{n} * r.out_bytes + 31) & ~size_t{31};
-  uint8_t* scratch = Scratch(2 * line_bytes);
+  uint8_t* scratch = Scratch(r.scratch, 2 * line_bytes);
   RowPairContext twin = c;
   if (!scratch) {
     group.convert(c, 2, x & 1, n);
@@ -331,8 +330,8 @@ void PlanarCopy(const CopyArgs& a, uint32_t dest_height) {
   }
 }
 
-void ConvertReleaseScratch() {
-  std::free(g_scratch);
-  g_scratch = nullptr;
-  g_scratch_size = 0;
+void ConvertScratchRelease(ConvertScratch* scratch) {
+  std::free(scratch->bytes);
+  scratch->bytes = nullptr;
+  scratch->size = 0;
 }

@@ -1,9 +1,17 @@
 // The common drivers behind every family: the full copy, the changed-block
 // copy and the planar copy of format 15.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "convert/families.h"
+
+// The scratch lines of the line-doubled modes, kept between a movie's copies.
+struct ConvertScratch {
+  uint8_t* bytes;
+  size_t size;
+};
+void ConvertScratchRelease(ConvertScratch* scratch);
 
 // One copy's geometry, in decoded-frame coordinates for the source.
 struct CopyArgs {
@@ -15,6 +23,7 @@ struct CopyArgs {
   uint32_t src_x, src_y, src_width, src_height;
   uint32_t plane_width, plane_height;  // luma pitch and rows of the frame buffer
   uint32_t flags;                      // copy flags
+  ConvertScratch* scratch;             // null: line-doubled groups are converted twice
 };
 
 void FamilyFullCopy(const FamilyDescriptor& family, const CopyArgs& args);
@@ -26,5 +35,3 @@ void FamilyChangedCopy(const FamilyDescriptor& family, const CopyArgs& args,
 // rectangles laid below dest_height lines.
 void PlanarCopy(const CopyArgs& args, uint32_t dest_height);
 
-// The scratch lines of the line-doubled modes (kept between copies).
-void ConvertReleaseScratch();

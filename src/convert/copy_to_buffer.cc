@@ -1,17 +1,42 @@
 #include "convert/copy_to_buffer.h"
 
 #include <algorithm>
+#include <new>
 
 #include "convert/colour_tables.h"
 #include "convert/copy_drivers.h"
 #include "convert/families.h"
 #include "engine/movie.h"
 #include "engine/movie_clock.h"
-#include "platform/cpu.h"
-
-uint32_t UseMmx = 0;
 
 namespace {
+
+// The conversion's state of one movie: the row kernels for the movie's
+// processor flags, the plain ones for copies that ask for no vector code, and
+// the scratch lines. Made by the first copy, released by the movie's close.
+struct ConvertState {
+  RowKernels kernels;
+  RowKernels plain;
+  ConvertScratch scratch;
+  uint32_t used_vector;
+};
+
+void ReleaseState(void* state) {
+  auto* s = static_cast<ConvertState*>(state);
+  ConvertScratchRelease(&s->scratch);
+  delete s;
+}
+
+ConvertState* StateOf(Movie* m) {
+  if (m->convert_state) return static_cast<ConvertState*>(m->convert_state);
+  auto* s = new (std::nothrow) ConvertState{};
+  if (!s) return nullptr;
+  RowKernelsInit(&s->kernels, m->cpu_flags);
+  RowKernelsInit(&s->plain, 0);
+  m->convert_state = s;
+  m->convert_release = ReleaseState;
+  return s;
+}
 
 constexpr uint32_t kMaxSkipRun = 3;
 
@@ -73,7 +98,7 @@ bool SomeBlockUnchanged(const Movie* m) {
   return false;
 }
 
-void Dispatch(Movie* m, const CopyArgs& args, uint32_t dest_height) {
+void Dispatch(Movie* m, const RowKernels& kernels, const CopyArgs& args, uint32_t dest_height) {
   uint32_t format = args.flags & COPY_FORMAT_MASK;
   if (format == COPY_YV12) {
     PlanarCopy(args, dest_height);
@@ -81,7 +106,7 @@ void Dispatch(Movie* m, const CopyArgs& args, uint32_t dest_height) {
   }
   FamilyId id = FamilyForFormat(format, args.alpha != nullptr);
   if (id == FAMILY_COUNT) return;
-  const FamilyDescriptor& family = FamilyGet(id);
+  const FamilyDescriptor& family = kernels.families[id];
   uint32_t block_rows = m->blocks_per_row ? m->block_count / m->blocks_per_row : 0;
   if (!(args.flags & COPY_ALL) && SomeBlockUnchanged(m))
     FamilyChangedCopy(family, args, m->block_map, m->blocks_per_row, block_rows);
@@ -90,6 +115,11 @@ void Dispatch(Movie* m, const CopyArgs& args, uint32_t dest_height) {
 }
 
 }  // namespace
+
+uint32_t ConvertUsedVector(const Movie* movie) {
+  const auto* s = static_cast<const ConvertState*>(movie->convert_state);
+  return s ? s->used_vector : 0;
+}
 
 uint32_t CopyBytesPerPixel(uint32_t format) {
   static constexpr uint8_t kBytes[COPY_FORMAT_COUNT] = {0, 3, 3, 4, 4, 4, 4, 2,
@@ -137,7 +167,15 @@ int32_t MovieCopyToBuffer(Movie* movie, void* dest, int32_t dest_pitch, uint32_t
   // The movie's own no-vector flag counts too: a movie opened without vector
   // paths gets none anywhere.
   bool plain = (flags & COPY_NO_MMX) || (m->flags & OPEN_NO_MMX);
-  UseMmx = (CpuFeatures() & CPU_SSE2) && !plain ? 1 : 0;
+  ConvertState* state = StateOf(m);
+  ConvertState fallback;  // out of memory: plain converters, no scratch lines
+  if (!state) {
+    RowKernelsInit(&fallback.plain, 0);
+    fallback.used_vector = 0;
+    plain = true;
+    state = &fallback;
+  }
+  state->used_vector = !plain && m->cpu_flags ? 1 : 0;
 
   uint32_t shown = (m->cur_buffer & 1) ^ 1;  // the buffer decoded last
   CopyArgs args = {};
@@ -154,7 +192,8 @@ int32_t MovieCopyToBuffer(Movie* movie, void* dest, int32_t dest_pitch, uint32_t
   args.plane_width = m->plane_width;
   args.plane_height = m->plane_height;
   args.flags = flags;
-  if (args.frame) Dispatch(m, args, dest_height);
+  args.scratch = state == &fallback ? nullptr : &state->scratch;
+  if (args.frame) Dispatch(m, plain ? state->plain : state->kernels, args, dest_height);
   m->io.foreground_busy = 0;
   return late == LATE_COPY ? 0 : 1;
 }

@@ -17,11 +17,6 @@ constexpr FamilyShape kShapes[FAMILY_COUNT] = {
     {"24R", 3, false}, {"YUY2", 2, true},  {"UYVY", 2, true},
 };
 
-FamilyDescriptor g_families[FAMILY_COUNT];
-FamilyKernels g_plain[FAMILY_COUNT];
-bool g_built = false;
-uint32_t g_vector_features = ~0u;  // features the vector slots were filled for
-
 void FillGroups(GroupEntry groups[GROUP_KIND_COUNT], const FamilyKernels& k,
                 uint32_t colour_granularity, uint32_t grey_granularity) {
   groups[GROUP_COLOUR_EVEN] = {colour_granularity, k.colour};
@@ -32,14 +27,15 @@ void FillGroups(GroupEntry groups[GROUP_KIND_COUNT], const FamilyKernels& k,
   groups[GROUP_X2_GREY] = {grey_granularity, k.grey_x2};
 }
 
-void BuildPlain() {
-  PlainKernels(g_plain);
+void FillPlain(RowKernels* kernels) {
+  FamilyKernels plain[FAMILY_COUNT];
+  PlainKernels(plain);
   for (int f = 0; f < FAMILY_COUNT; ++f) {
-    FamilyDescriptor& d = g_families[f];
-    const FamilyKernels& k = g_plain[f];
+    FamilyDescriptor& d = kernels->families[f];
+    const FamilyKernels& k = plain[f];
     d.name = kShapes[f].name;
     d.bytes_per_pixel = kShapes[f].bytes_per_pixel;
-    FillGroups(d.groups[PATH_PLAIN], k, 2, 2);
+    FillGroups(d.groups, k, 2, 2);
     // Single-row converters are called for one row, edge converters for two;
     // the plain kernels serve both.
     const RowsConverter rows[ROW_KIND_COUNT] = {k.colour,       k.grey,      k.colour_x2,
@@ -47,28 +43,6 @@ void BuildPlain() {
                                                 k.colour_x2_ld, k.grey_x2_ld};
     for (int r = 0; r < ROW_KIND_COUNT; ++r) d.rows[r] = {rows[r], rows[r]};
   }
-}
-
-void FillVector(uint32_t features) {
-  FamilyKernels vec[FAMILY_COUNT] = {};
-#if defined(VORN_X86)
-  if (features & CPU_SSE2) Sse2Kernels(vec);
-  if (features & CPU_AVX2) Avx2Kernels(vec);
-#else
-  (void)features;
-#endif
-  for (int f = 0; f < FAMILY_COUNT; ++f) {
-    FamilyKernels k = g_plain[f];
-    if (vec[f].colour) k.colour = vec[f].colour;
-    if (vec[f].colour_x2) k.colour_x2 = vec[f].colour_x2;
-    if (vec[f].grey) k.grey = vec[f].grey;
-    if (vec[f].grey_x2) k.grey_x2 = vec[f].grey_x2;
-    // Packed YUV groups run in eights in colour and fours in grey; RGB groups
-    // the other way round (the widths only move the group/edge split).
-    bool yuv = kShapes[f].yuv;
-    FillGroups(g_families[f].groups[PATH_VECTOR], k, yuv ? 3 : 2, yuv ? 2 : 3);
-  }
-  g_vector_features = features;
 }
 
 }  // namespace
@@ -105,12 +79,32 @@ FamilyId FamilyForFormat(uint32_t format, bool has_alpha) {
   }
 }
 
-const FamilyDescriptor& FamilyGet(FamilyId id) {
-  if (!g_built) {
-    BuildPlain();
-    g_built = true;
+void RowKernelsUseVector(RowKernels* kernels, const FamilyKernels vector[FAMILY_COUNT]) {
+  for (int f = 0; f < FAMILY_COUNT; ++f) {
+    GroupEntry* groups = kernels->families[f].groups;
+    FamilyKernels k = {groups[GROUP_COLOUR_EVEN].convert, groups[GROUP_X2_EVEN].convert,
+                       groups[GROUP_GREY].convert,        groups[GROUP_X2_GREY].convert,
+                       nullptr, nullptr, nullptr, nullptr};
+    if (vector[f].colour) k.colour = vector[f].colour;
+    if (vector[f].colour_x2) k.colour_x2 = vector[f].colour_x2;
+    if (vector[f].grey) k.grey = vector[f].grey;
+    if (vector[f].grey_x2) k.grey_x2 = vector[f].grey_x2;
+    // Packed YUV groups run in eights in colour and fours in grey; RGB groups
+    // the other way round (the widths only move the group/edge split).
+    bool yuv = kShapes[f].yuv;
+    FillGroups(groups, k, yuv ? 3 : 2, yuv ? 2 : 3);
   }
-  uint32_t features = CpuFeatures();
-  if (features != g_vector_features) FillVector(features);
-  return g_families[id];
+}
+
+void RowKernelsInit(RowKernels* kernels, uint32_t cpu_flags) {
+  FillPlain(kernels);
+#if defined(VORN_X86)
+  static constexpr CpuUpgrade<RowKernels> kLevels[] = {
+      {CPU_SSE2, RowKernelsSse2},
+      {CPU_AVX2, RowKernelsAvx2},
+  };
+  CpuUpgradeTable(kernels, cpu_flags, kLevels);
+#else
+  (void)cpu_flags;
+#endif
 }

@@ -46,8 +46,6 @@ enum RowKind {
   ROW_KIND_COUNT
 };
 
-enum ConvertPath { PATH_PLAIN, PATH_VECTOR, PATH_COUNT };
-
 struct GroupEntry {
   uint32_t granularity;  // log2 of the group size in pixels
   RowsConverter convert;
@@ -61,7 +59,7 @@ struct RowEntry {
 struct FamilyDescriptor {
   const char* name;
   uint32_t bytes_per_pixel;
-  GroupEntry groups[PATH_COUNT][GROUP_KIND_COUNT];
+  GroupEntry groups[GROUP_KIND_COUNT];
   RowEntry rows[ROW_KIND_COUNT];
 };
 
@@ -84,9 +82,14 @@ enum FamilyId {
 // alpha families for formats 5 to 8. FAMILY_COUNT for formats 0 and 15.
 FamilyId FamilyForFormat(uint32_t format, bool has_alpha);
 
-// The descriptor with its vector slots filled for the processor (and the
-// VORN_CPU mask) as they are now; plain slots are always there.
-const FamilyDescriptor& FamilyGet(FamilyId id);
+// ---- The kernel family of the conversion (see platform/cpu.h) -------------------
+// Every family's descriptor for one processor level: plain group converters,
+// upgraded level by level by RowKernelsInit. The edge and single-row
+// converters stay plain at every level.
+struct RowKernels {
+  FamilyDescriptor families[FAMILY_COUNT];
+};
+void RowKernelsInit(RowKernels* kernels, uint32_t cpu_flags);
 
 // ---- Converter sets, filled by the plain and the per-ISA sources ---------------
 // One set per family: the row kernels that the descriptor's entries wrap.
@@ -97,7 +100,15 @@ struct FamilyKernels {
   RowsConverter colour_ld, colour_x2_ld, grey_ld, grey_x2_ld;
 };
 void PlainKernels(FamilyKernels out[FAMILY_COUNT]);
+// The group converters of a vector level into every family's descriptor.
+void RowKernelsUseVector(RowKernels* kernels, const FamilyKernels vector[FAMILY_COUNT]);
 #if defined(VORN_X86)
 void Sse2Kernels(FamilyKernels out[FAMILY_COUNT]);
 void Avx2Kernels(FamilyKernels out[FAMILY_COUNT]);
+void RowKernelsSse2(RowKernels* kernels);
+void RowKernelsAvx2(RowKernels* kernels);
+#if defined(VORN_AVX512)
+void Avx512Kernels(FamilyKernels out[FAMILY_COUNT]);
+void RowKernelsAvx512(RowKernels* kernels);
+#endif
 #endif

@@ -5,6 +5,7 @@
 
 #include "input/io_reader.h"
 #include "vorn/movie.h"
+#include "video/video_decoder.h"
 
 struct SoundTrack;
 
@@ -78,6 +79,15 @@ struct Movie {
   uint32_t reader_service_tick, sound_service_tick;
   ServiceNode sound_node;
 
+  // Processor features the movie's kernels use (CpuKernelFlags at open:
+  // none with OPEN_NO_MMX), and the video decoder's tables made from them.
+  uint32_t cpu_flags;
+  VideoKernels video_kernels;
+  // The conversion's own state (its row kernels and scratch lines), made by
+  // the first copy; the close hands it back through convert_release.
+  void* convert_state;
+  void (*convert_release)(void* state);
+
   // Frames that could not be shown as stored: bytes missing after a read
   // error, or video data the decoder had to abandon. Each step counts once;
   // first_damaged_frame is 0 while every frame so far was whole.
@@ -106,7 +116,3 @@ struct Movie {
 // movie's memory_used.
 void* MovieAlloc(Movie* movie, uint32_t size);
 
-// Process-wide: a function every MovieClose calls once the movie is gone.
-// The conversion, above the engine, hands in the release of the scratch
-// lines it keeps between copies, so they go with the movie as before.
-void MovieSetCloseRelease(void (*release)());

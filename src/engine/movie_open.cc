@@ -13,6 +13,7 @@
 #include "engine/movie_header.h"
 #include "engine/movie_service.h"
 #include "engine/sound_track.h"
+#include "platform/cpu.h"
 #include "platform/platform.h"
 #include "video/video_decoder.h"
 
@@ -38,7 +39,6 @@ IoOpenFunction g_io_open = nullptr;
 uint32_t g_memory_size = 0;  // 0 = the caller vouches for the image
 // What a layer above the engine keeps between a movie's frames (the
 // conversion's scratch lines), let go at every close.
-void (*g_close_release)() = nullptr;
 
 void ResetRequestedTracks() {
   g_requested_count = 1;
@@ -139,6 +139,8 @@ void ApplyVersionAndFlags(Movie* m, char version, uint32_t open_flags) {
   ApplyScaling(m, open_flags);
   if (version == 'f' || version == 'g') m->flags |= OPEN_OLD_COLOURS | OPEN_UV_ORDER;
   if (version == 'h') m->flags |= OPEN_OLD_COLOURS;
+  m->cpu_flags = CpuKernelFlags((m->flags & OPEN_NO_MMX) != 0);
+  VideoKernelsInit(&m->video_kernels, m->cpu_flags);
 }
 
 void ApplyFrameRate(OpenJob* job) {
@@ -443,7 +445,6 @@ void MovieSetReadSpeed(int32_t bytes_per_second) { g_read_speed = bytes_per_seco
 void MovieSetIoBufferSize(int32_t bytes) { g_io_buffer_size = bytes; }
 void MovieSetIoOpen(IoOpenFunction open) { g_io_open = open; }
 void MovieSetMemorySize(uint32_t bytes) { g_memory_size = bytes; }
-void MovieSetCloseRelease(void (*release)()) { g_close_release = release; }
 
 Movie* MovieOpen(const void* source, uint32_t flags) {
   if (!(flags & OPEN_TRACKS)) ResetRequestedTracks();
@@ -476,7 +477,7 @@ void MovieClose(Movie* movie) {
   MovieServiceDetach(movie);
   SoundTracksClose(movie);
   EngineFree(movie->sound_positions);
-  if (g_close_release) g_close_release();
+  if (movie->convert_release) movie->convert_release(movie->convert_state);
   const bool from_memory = (movie->flags & OPEN_FROM_MEMORY) != 0;
   if (movie->preload) {
     if (!from_memory) EngineFree(movie->preload);

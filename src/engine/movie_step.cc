@@ -222,7 +222,7 @@ void MovieDecodeVideo(Movie* movie, const uint8_t* data, uint32_t size, bool key
       movie->plane_width, movie->decoded_width, movie->decoded_height, movie->yuv_buffers[cur],
       movie->yuv_buffers[cur ^ 1], movie->alpha_buffers[cur], movie->alpha_buffers[cur ^ 1],
       movie->block_map, movie->plane_height, data, size, key_frame ? 1 : 0, movie->bundle_buffers,
-      movie->flags, movie->video_flags);
+      movie->flags, movie->video_flags, movie->video_kernels);
   movie->cur_buffer = cur ^ 1;
   if (!whole) NoteDamagedFrame(movie);
 }

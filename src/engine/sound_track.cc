@@ -94,7 +94,7 @@ bool OpenOneTrack(Movie* movie, SoundTrack* track, uint32_t file_track, uint32_t
   }
   // The decoder works at the track's own rate; only the device plays faster.
   const int use_dct = !(format & AUDIO_TRACK_RDFT);
-  track->decoder = AudioDecoderOpen(rate, channels, use_dct);
+  track->decoder = AudioDecoderOpen(rate, channels, use_dct, movie->cpu_flags);
   if (!track->decoder) {
     if (track->close) track->close(track);
     EngineFree(track->ring_start);

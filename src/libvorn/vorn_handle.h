@@ -19,6 +19,7 @@ struct VornTrack {
   uint32_t id = 0, rate = 0, channels = 1, bits = 16;
   bool decodable = false;
   int use_dct = 0;
+  uint32_t cpu_flags = 0;  // the movie's: its kernels as the engine chose them
   uint32_t ring_size = 0;  // the engine's ring for the track: bounds silence padding
   AudioDecoder* decoder = nullptr;
   std::vector<int16_t> pcm;     // PCM of the last step

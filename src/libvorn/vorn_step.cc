@@ -44,7 +44,7 @@ void Collect(void* context, const int16_t* pcm, uint32_t bytes) {
 
 bool ResetDecoder(VornTrack* t) {
   if (t->decoder) AudioDecoderClose(t->decoder);
-  t->decoder = AudioDecoderOpen(t->rate, t->channels, t->use_dct);
+  t->decoder = AudioDecoderOpen(t->rate, t->channels, t->use_dct, t->cpu_flags);
   return t->decoder != nullptr;
 }
 
@@ -161,6 +161,7 @@ bool VornOpenTracks(vorn_movie* m) {
     t.channels = format & AUDIO_TRACK_STEREO ? 2 : 1;
     t.bits = format & AUDIO_TRACK_16BIT ? 16 : 8;
     t.use_dct = (format & AUDIO_TRACK_DCT) && !(format & AUDIO_TRACK_RDFT);
+    t.cpu_flags = movie->cpu_flags;
     t.decodable = (format & (AUDIO_TRACK_DCT | AUDIO_TRACK_RDFT)) && t.rate != 0 && !(m->flags & VORN_OPEN_NO_AUDIO);
     if (!t.decodable) continue;
     t.ring_size = RingSize(movie->track_max_bytes[i], t.rate, t.channels);

@@ -122,7 +122,7 @@ int EndWithError(PlayerState& p, int exit_code) {
 }
 
 int Shutdown(PlayerState& p) {
-  static char summary_text[4096];
+  char summary_text[4096];
   PlayerOptions* o = p.options;
   if (o->show_summary && !PlayerSummaryText(p.summary, p.summary_display, p.missing_track,
                                              p.sound_note, summary_text, sizeof(summary_text)))
@@ -146,7 +146,7 @@ int32_t PlayerIdleAfterSleep(int32_t idle_ms, uint32_t slept_ms) {
 
 int PlayerRun(PlayerState* player, const char* names, bool exact) {
   PlayerState& p = *player;
-  static char name[kCommandTextSize];
+  char name[kCommandTextSize];
   const bool started = exact ? NameListStartExact(&p.names, p.options, names, name)
                              : NameListStart(&p.names, p.options, names, name);
   if (!started) return 0;

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/cpu.h"
+
 namespace {
 
 // Rows move as 32-bit words (memcpy of 4 or 8 bytes compiles to word moves).
@@ -128,4 +130,16 @@ void PutBlockDoubled(uint8_t* dest, uint32_t pitch, const uint8_t samples[64]) {
       StoreWord(dest + pitch + 2 * x, w);
     }
   }
+}
+
+void BlockKernelsInit(BlockKernels* kernels, uint32_t cpu_flags) {
+  *kernels = {CopyBlock, PredictBlock,      FillBlock,
+              PatternBlock, PutBlock,       FillBlockDoubled,
+              PatternBlockDoubled, PutBlockDoubled};
+#if defined(VORN_X86)
+  static constexpr CpuUpgrade<BlockKernels> kLevels[] = {{CPU_SSE2, BlockKernelsSse2}};
+  CpuUpgradeTable(kernels, cpu_flags, kLevels);
+#else
+  (void)cpu_flags;
+#endif
 }

@@ -38,3 +38,22 @@ inline void RawBlockDoubled(uint8_t* dest, uint32_t pitch, const uint8_t colours
 // 8x8 result of a pattern block as 64 bytes in rows (for doubled blocks that
 // must be clipped at a plane's edge).
 void PatternSamples(uint8_t c0, uint8_t c1, const uint8_t pattern[8], uint8_t out[64]);
+
+// The block writes the plane decoder calls per block, as a kernel family
+// (see platform/cpu.h): the functions above, upgraded per processor by
+// BlockKernelsInit. Every level writes the same bytes.
+struct BlockKernels {
+  void (*copy)(uint8_t* dest, const uint8_t* src, uint32_t pitch);
+  void (*predict)(const uint8_t* src, uint32_t pitch, uint8_t prediction[64]);
+  void (*fill)(uint8_t* dest, uint32_t pitch, uint8_t colour);
+  void (*pattern)(uint8_t* dest, uint32_t pitch, uint8_t c0, uint8_t c1, const uint8_t pattern[8]);
+  void (*put)(uint8_t* dest, uint32_t pitch, const uint8_t samples[64]);
+  void (*fill_doubled)(uint8_t* dest, uint32_t pitch, uint8_t colour);
+  void (*pattern_doubled)(uint8_t* dest, uint32_t pitch, uint8_t c0, uint8_t c1,
+                          const uint8_t pattern[8]);
+  void (*put_doubled)(uint8_t* dest, uint32_t pitch, const uint8_t samples[64]);
+};
+void BlockKernelsInit(BlockKernels* kernels, uint32_t cpu_flags);
+#if defined(VORN_X86)
+void BlockKernelsSse2(BlockKernels* kernels);  // x86/block_ops_sse2.cc
+#endif

@@ -78,36 +78,24 @@ void IdctBlockPlain(const int16_t coeffs[64], const int32_t table[64], int32_t o
   }
 }
 
-constexpr IdctKernels kPlain = {IdctPutPlain, IdctAddPlain, IdctBlockPlain};
+constexpr IdctKernels kPlain = {IdctBlockPlain, IdctPutPlain, IdctAddPlain};
 
 }  // namespace
 
-const IdctKernels* IdctKernelsPlain() { return &kPlain; }
-
-const IdctKernels* IdctKernelsBest() {
+void IdctKernelsInit(IdctKernels* kernels, uint32_t cpu_flags) {
+  *kernels = kPlain;
 #if defined(VORN_X86)
-  if (CpuFeatures() & CPU_SSE2) return IdctKernelsSse2();
+  static constexpr CpuUpgrade<IdctKernels> kLevels[] = {{CPU_SSE2, IdctKernelsSse2}};
+  CpuUpgradeTable(kernels, cpu_flags, kLevels);
+#else
+  (void)cpu_flags;
 #endif
-  return &kPlain;
 }
 
-void IdctBlock(const int16_t coeffs[64], const int32_t table[64], int32_t out[64]) {
-  IdctKernelsBest()->block(coeffs, table, out);
-}
-
-void IdctPut(const int16_t coeffs[64], const int32_t table[64], uint8_t* dest, uint32_t pitch) {
-  IdctKernelsBest()->put(coeffs, table, dest, pitch);
-}
-
-void IdctAdd(const int16_t coeffs[64], const int32_t table[64], const uint8_t prediction[64],
-             uint8_t* dest, uint32_t pitch) {
-  IdctKernelsBest()->add(coeffs, table, prediction, dest, pitch);
-}
-
-void IdctPutDoubled(const int16_t coeffs[64], const int32_t table[64], uint8_t* dest,
-                    uint32_t pitch) {
+void IdctPutDoubled(const IdctKernels& kernels, const int16_t coeffs[64], const int32_t table[64],
+                    uint8_t* dest, uint32_t pitch) {
   int32_t out[64];
-  IdctBlock(coeffs, table, out);
+  kernels.block(coeffs, table, out);
   uint8_t samples[64];
   for (int i = 0; i < 64; i++) samples[i] = static_cast<uint8_t>(out[i]);
   PutBlockDoubled(dest, pitch, samples);

@@ -19,6 +19,7 @@ struct PlaneState {
   uint32_t plane_bytes;  // pitch x plane_rows: the bound of every motion source
   uint32_t rows, cols;   // blocks
   const IdctKernels* idct;
+  const BlockKernels* block;
 };
 
 Bundle* Take(PlaneState* s, int bundle) { return &s->bundles.bundles[bundle]; }
@@ -73,7 +74,7 @@ void PutDoubledClipped(PlaneState* s, uint8_t* dest, uint32_t row, uint32_t col,
                        const uint8_t samples[64]) {
   const PlaneDecodeArgs& a = *s->args;
   uint8_t area[256];
-  PutBlockDoubled(area, 16, samples);
+  s->block->put_doubled(area, 16, samples);
   uint32_t width = a.pitch - col * 8 < 16 ? a.pitch - col * 8 : 16;
   uint32_t height = a.plane_rows - row * 8 < 16 ? a.plane_rows - row * 8 : 16;
   for (uint32_t y = 0; y < height; y++) std::memcpy(dest + y * a.pitch, area + 16 * y, width);
@@ -101,7 +102,7 @@ void DecodeDoubled(PlaneState* s, uint8_t* dest, uint32_t row, uint32_t col) {
     case BT_FILL: {
       uint8_t colour = TakeColour(s);
       if (inside) {
-        FillBlockDoubled(dest, pitch, colour);
+        s->block->fill_doubled(dest, pitch, colour);
         return;
       }
       std::memset(samples, colour, 64);
@@ -112,7 +113,7 @@ void DecodeDoubled(PlaneState* s, uint8_t* dest, uint32_t row, uint32_t col) {
       uint8_t pattern[8];
       TakePattern(s, pattern);
       if (inside) {
-        PatternBlockDoubled(dest, pitch, c0, c1, pattern);
+        s->block->pattern_doubled(dest, pitch, c0, c1, pattern);
         return;
       }
       PatternSamples(c0, c1, pattern, samples);
@@ -125,7 +126,7 @@ void DecodeDoubled(PlaneState* s, uint8_t* dest, uint32_t row, uint32_t col) {
       return;  // other sub-types read and write nothing
   }
   if (inside)
-    PutBlockDoubled(dest, pitch, samples);
+    s->block->put_doubled(dest, pitch, samples);
   else
     PutDoubledClipped(s, dest, row, col, samples);
 }
@@ -143,14 +144,14 @@ uint32_t DecodeBlock(PlaneState* s, uint32_t type, uint32_t row, uint32_t col) {
       if (row % 2 == 0) DecodeDoubled(s, dest, row, col);
       return 2;
     case BT_MOTION:
-      CopyBlock(dest, MotionPointer(s, offset), a.pitch);
+      s->block->copy(dest, MotionPointer(s, offset), a.pitch);
       return 1;
     case BT_RUNS:
       DecodeRuns(s, block);
-      PutBlock(dest, a.pitch, block);
+      s->block->put(dest, a.pitch, block);
       return 1;
     case BT_RESIDUE: {
-      PredictBlock(MotionPointer(s, offset), a.pitch, block);
+      s->block->predict(MotionPointer(s, offset), a.pitch, block);
       uint32_t n = ReadBits(&s->reader, 7);
       alignas(16) int8_t residue[64];
       ReadResidue(&s->reader, n, residue);
@@ -164,10 +165,10 @@ uint32_t DecodeBlock(PlaneState* s, uint32_t type, uint32_t row, uint32_t col) {
       return 1;
     }
     case BT_FILL:
-      FillBlock(dest, a.pitch, TakeColour(s));
+      s->block->fill(dest, a.pitch, TakeColour(s));
       return 1;
     case BT_INTER: {
-      PredictBlock(MotionPointer(s, offset), a.pitch, block);
+      s->block->predict(MotionPointer(s, offset), a.pitch, block);
       coeffs[0] = static_cast<int16_t>(BundleTakeDc(Take(s, BUNDLE_INTER_DC)));
       const int32_t* table = QUANT_INTER[ReadDctCoefficients(&s->reader, coeffs)];
       s->idct->add(coeffs, table, block, dest, a.pitch);
@@ -177,12 +178,12 @@ uint32_t DecodeBlock(PlaneState* s, uint32_t type, uint32_t row, uint32_t col) {
       uint8_t c0 = TakeColour(s), c1 = TakeColour(s);
       uint8_t pattern[8];
       TakePattern(s, pattern);
-      PatternBlock(dest, a.pitch, c0, c1, pattern);
+      s->block->pattern(dest, a.pitch, c0, c1, pattern);
       return 1;
     }
     case BT_RAW:
       for (int i = 0; i < 64; i++) block[i] = TakeColour(s);
-      PutBlock(dest, a.pitch, block);
+      s->block->put(dest, a.pitch, block);
       return 1;
     default:
       return 1;  // undefined types read and write nothing
@@ -219,7 +220,7 @@ uint32_t KeepRun(PlaneState* s, uint32_t row, uint32_t col) {
   const PlaneDecodeArgs& a = *s->args;
   uint32_t offset = row * 8 * a.pitch + col * 8;
   if (n == 1) {
-    CopyBlock(a.dest + offset, a.prev + offset, a.pitch);
+    s->block->copy(a.dest + offset, a.prev + offset, a.pitch);
   } else if (a.dest != a.prev) {
     for (uint32_t y = 0; y < 8; y++)
       std::memcpy(a.dest + offset + y * a.pitch, a.prev + offset + y * a.pitch, 8 * n);
@@ -238,7 +239,8 @@ uint32_t VideoDecodePlane(const PlaneDecodeArgs& args, const uint8_t* data, uint
   s.plane_bytes = args.pitch * args.plane_rows;
   s.rows = args.height8 / 8;
   s.cols = args.width8 / 8;
-  s.idct = IdctKernelsBest();
+  s.idct = &args.kernels->idct;
+  s.block = &args.kernels->block;
   BitReaderInit(&s.reader, data, size);
   BundleSetInit(&s.bundles, args.bundle_buffers, args.buffer_width, args.width8,
                 args.old_colours);

@@ -17,6 +17,7 @@ struct PlaneDecodeArgs {
   uint8_t* const* bundle_buffers;
   uint32_t buffer_width; // W16 the bundle buffers were sized for
   uint32_t old_colours;
+  const VideoKernels* kernels;
 };
 
 // Decodes a plane from data (size readable bytes). Returns the byte offset of

@@ -44,11 +44,16 @@ uint32_t DecodeSpan(const PlaneDecodeArgs& plane, const uint8_t* data, uint32_t 
 
 }  // namespace
 
+void VideoKernelsInit(VideoKernels* kernels, uint32_t cpu_flags) {
+  IdctKernelsInit(&kernels->idct, cpu_flags);
+  BlockKernelsInit(&kernels->block, cpu_flags);
+}
+
 int VideoDecodeFrame(uint32_t pitch, uint32_t width, uint32_t height, uint8_t* dest,
                       const uint8_t* prev, uint8_t* dest_alpha, const uint8_t* prev_alpha,
                       uint8_t* block_map, uint32_t rows, const uint8_t* data, uint32_t data_size,
                       int /*key_frame*/, uint8_t* const bundle_buffers[BUNDLE_COUNT],
-                      uint32_t flags, uint32_t video_flags) {
+                      uint32_t flags, uint32_t video_flags, const VideoKernels& kernels) {
   if (!dest || !prev || !block_map || !bundle_buffers || (!data && data_size)) return 0;
   FrameGeometry g{pitch, rows, RoundUp8(width), RoundUp8(height), RoundUp8((width + 1) / 2),
                   RoundUp8((height + 1) / 2)};
@@ -61,7 +66,7 @@ int VideoDecodeFrame(uint32_t pitch, uint32_t width, uint32_t height, uint8_t* d
     if (!bundle_buffers[b]) return 0;
 
   PlaneDecodeArgs luma{dest, prev, g.width8, g.height8, pitch, rows, block_map, pitch / 16,
-                       1, bundle_buffers, pitch, (flags & kOldColours) ? 1u : 0u};
+                       1, bundle_buffers, pitch, (flags & kOldColours) ? 1u : 0u, &kernels};
   PlaneDecodeArgs chroma1 = luma;
   chroma1.dest = dest + pitch * rows;
   chroma1.prev = prev + pitch * rows;

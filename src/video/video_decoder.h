@@ -2,7 +2,17 @@
 #pragma once
 #include <cstdint>
 
+#include "video/block_ops.h"
+#include "video/idct.h"
+
 inline constexpr int BUNDLE_COUNT = 9;
+
+// The decoder's kernel tables, set up once by the owner (the movie at open).
+struct VideoKernels {
+  IdctKernels idct;
+  BlockKernels block;
+};
+void VideoKernelsInit(VideoKernels* kernels, uint32_t cpu_flags);
 
 // Sizes of the nine bundle buffers for a luma plane W16 pixels wide (a
 // multiple of 16); the movie allocates them once at open.
@@ -20,4 +30,4 @@ int VideoDecodeFrame(uint32_t pitch, uint32_t width, uint32_t height, uint8_t* d
                       const uint8_t* prev, uint8_t* dest_alpha, const uint8_t* prev_alpha,
                       uint8_t* block_map, uint32_t rows, const uint8_t* data, uint32_t data_size,
                       int key_frame, uint8_t* const bundle_buffers[BUNDLE_COUNT], uint32_t flags,
-                      uint32_t video_flags);
+                      uint32_t video_flags, const VideoKernels& kernels);

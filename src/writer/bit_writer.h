@@ -2,6 +2,7 @@
 // first into little-endian 32-bit words. Used by the encoder and by tests
 // that build streams by hand.
 #pragma once
+#include <bit>
 #include <cstdint>
 #include <vector>
 
@@ -17,11 +18,7 @@ struct BitWriter {
 
 // Bits needed to write v (0 for 0), and the magnitude of a signed value:
 // the syntax writers size their fields with these.
-inline uint32_t TopBitPlusOne(uint32_t v) {
-  uint32_t bits = 0;
-  while (v >> bits) bits++;
-  return bits;
-}
+inline uint32_t TopBitPlusOne(uint32_t v) { return static_cast<uint32_t>(std::bit_width(v)); }
 inline uint32_t Magnitude(int32_t v) { return static_cast<uint32_t>(v < 0 ? -v : v); }
 
 // Appends the low n bits of value (0 <= n <= 32), first bit = least significant.

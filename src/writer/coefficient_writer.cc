@@ -7,21 +7,42 @@
 
 namespace {
 
-// Whether any coefficient an entry still stands for reaches `threshold`.
-bool GroupReaches(const uint32_t magnitude[64], uint32_t k, uint32_t mode, uint32_t threshold) {
-  uint32_t span = mode == LIST_GROUP20 ? 20 : mode == LIST_GROUP16 ? 16 : mode == LIST_GROUP4 ? 4 : 1;
-  for (uint32_t j = k; j < k + span && j < 64; j++)
-    if (magnitude[j] >= threshold) return true;
-  return false;
-}
+// The largest magnitude each entry of the walk stands for. Group entries
+// always start at a multiple of four (groups of 20, 16 and 4 from 4 x g),
+// so their maxima are known before the walk; a single entry is its own.
+struct EntryMaxima {
+  uint32_t group[3][16];  // by mode LIST_GROUP20, LIST_GROUP16, LIST_GROUP4
+
+  void Prepare(const uint32_t magnitude[64]) {
+    uint32_t four[16];
+    for (int g = 0; g < 16; g++)
+      four[g] = std::max(std::max(magnitude[4 * g], magnitude[4 * g + 1]),
+                         std::max(magnitude[4 * g + 2], magnitude[4 * g + 3]));
+    for (int g = 0; g < 16; g++) {
+      uint32_t sixteen = 0, twenty = 0;
+      for (int h = g; h < g + 5 && h < 16; h++) {
+        if (h < g + 4) sixteen = std::max(sixteen, four[h]);
+        twenty = std::max(twenty, four[h]);
+      }
+      group[LIST_GROUP20][g] = twenty;
+      group[LIST_GROUP16][g] = sixteen;
+      group[LIST_GROUP4][g] = four[g];
+    }
+  }
+  // Whether any coefficient the entry still stands for reaches `threshold`.
+  bool Reaches(const uint32_t magnitude[64], uint32_t k, uint32_t mode, uint32_t threshold) const {
+    return (mode == LIST_SINGLE ? magnitude[k] : group[mode][k >> 2]) >= threshold;
+  }
+};
 
 struct DctWriteSource {
   BitWriter* writer;
   uint32_t magnitude[64];
   bool negative[64];
+  EntryMaxima maxima;
 
   bool EntryBit(uint32_t k, uint32_t mode, uint32_t plane) {
-    bool bit = GroupReaches(magnitude, k, mode, 1u << plane);
+    bool bit = maxima.Reaches(magnitude, k, mode, 1u << plane);
     BitWriterPut(writer, bit, 1);
     return bit;
   }
@@ -46,10 +67,11 @@ struct ResidueWriteSource {
   uint32_t magnitude[64];
   bool negative[64];
   int8_t rebuilt[64] = {};
+  EntryMaxima maxima;
 
   bool Operation() { return ++ops != last_op; }
   bool EntryBit(uint32_t k, uint32_t mode, uint32_t mask) {
-    bool bit = GroupReaches(magnitude, k, mode, mask);
+    bool bit = maxima.Reaches(magnitude, k, mode, mask);
     BitWriterPut(writer, bit, 1);
     return bit;
   }
@@ -73,6 +95,38 @@ struct ResidueWriteSource {
   }
 };
 
+// The walk's bits in closed form. An entry made (or first visited) in the
+// pass of plane p whose longest member has bit length g sends a 0 in every
+// pass until the one of plane g - 1, where it sends a 1: p - g + 2 bits, or
+// p + 1 when it holds only zeros (a 0 in every pass down to plane 0). A
+// coefficient whose group opens at plane p sends its "below" bit, then, as a
+// single entry, a 0 per pass until its own plane and its value there (as
+// many bits as its length): p + 2 bits in all when it is not 0, p + 1 when
+// it is. The first three coefficients are single entries from the start,
+// like coefficients of a group opened at plane `planes` without the "below"
+// bit. So only each group of four's longest length and count of non-zero
+// coefficients matter.
+uint32_t EntryBits(int p, int g) { return static_cast<uint32_t>(g ? p - g + 2 : p + 1); }
+
+// Every group of four coded indices is a 2x2 square of natural positions:
+// group s holds rows 2r, 2r + 1 and columns 2c, 2c + 1 for the square whose
+// top-left is COEFF_SCAN[4 s].
+struct SquareGroups {
+  uint8_t group[16];  // by square 4 r + c
+};
+
+constexpr SquareGroups MakeSquareGroups() {
+  SquareGroups squares{};
+  for (int s = 0; s < 16; s++) {
+    int top_left = COEFF_SCAN[4 * s];
+    squares.group[4 * (top_left / 16) + (top_left % 8) / 2] = static_cast<uint8_t>(s);
+  }
+  return squares;
+}
+inline constexpr SquareGroups kSquareGroups = MakeSquareGroups();
+
+uint32_t ClampedMagnitude(int16_t c) { return std::min<uint32_t>(Magnitude(c), 32767); }
+
 }  // namespace
 
 void WriteDctCoefficients(BitWriter* writer, const int16_t coeffs[64], uint32_t q) {
@@ -87,6 +141,7 @@ void WriteDctCoefficients(BitWriter* writer, const int16_t coeffs[64], uint32_t 
     source.negative[i] = c < 0;
     largest = std::max(largest, source.magnitude[i]);
   }
+  source.maxima.Prepare(source.magnitude);
   uint32_t planes = TopBitPlusOne(largest);
   BitWriterPut(writer, planes, 4);
   WalkDctCoefficients(source, planes);
@@ -102,6 +157,7 @@ void WriteResidue(BitWriter* writer, const int8_t residue[64], int8_t decoded[64
     source.negative[i] = r < 0;
     largest = std::max(largest, source.magnitude[i]);
   }
+  source.maxima.Prepare(source.magnitude);
   uint32_t exponent = largest ? TopBitPlusOne(largest) - 1 : 0;
   // A dry run counts the operations the whole residue needs.
   BitWriter scratch;
@@ -116,4 +172,43 @@ void WriteResidue(BitWriter* writer, const int8_t residue[64], int8_t decoded[64
   source.last_op = n + 1;
   WalkResidue(source, exponent);
   for (int i = 0; i < 64; i++) decoded[COEFF_SCAN[i]] = source.rebuilt[i];
+}
+
+uint32_t DctCoefficientBits(const int16_t coeffs[64]) {
+  // Per group of four: the longest length and the non-zero count (the DC,
+  // in group 0, is not coded here).
+  int longest[16], nonzero[16];
+  for (int r = 0; r < 4; r++)
+    for (int c = 0; c < 4; c++) {
+      const int16_t* top = coeffs + 16 * r + 2 * c;
+      bool dc = r == 0 && c == 0;
+      uint32_t a = dc ? 0 : ClampedMagnitude(top[0]), b = ClampedMagnitude(top[1]);
+      uint32_t d = ClampedMagnitude(top[8]), e = ClampedMagnitude(top[9]);
+      int s = kSquareGroups.group[4 * r + c];
+      longest[s] = static_cast<int>(TopBitPlusOne(std::max(std::max(a, b), std::max(d, e))));
+      nonzero[s] = (a != 0) + (b != 0) + (d != 0) + (e != 0);
+    }
+  int planes = 0;
+  for (int s = 0; s < 16; s++) planes = std::max(planes, longest[s]);
+  uint32_t bits = 8;  // the plane count and the quantiser number
+  // Coded indices 1..3 are the square of group 0 without the DC.
+  bits += static_cast<uint32_t>(3 * planes + nonzero[0]);
+  auto four = [&](int s, int p) { return static_cast<uint32_t>(4 * (p + 1) + nonzero[s]); };
+  for (int first : {1, 6, 11}) {  // groups of the entries of 20 at indices 4, 24, 44
+    int longest20 = 0, longest16 = 0;
+    for (int s = first; s < first + 5 && s < 16; s++) longest20 = std::max(longest20, longest[s]);
+    for (int s = first + 1; s < first + 5 && s < 16; s++) longest16 = std::max(longest16, longest[s]);
+    bits += EntryBits(planes - 1, longest20);
+    if (!longest20) continue;
+    int p20 = longest20 - 1;  // the entry opens: its first four now, the rest as sixteen
+    bits += four(first, p20);
+    bits += EntryBits(p20, longest16);
+    if (!longest16) continue;
+    int p16 = longest16 - 1;  // four groups of four
+    for (int s = first + 1; s < first + 5; s++) {
+      bits += EntryBits(p16, longest[s]);
+      if (longest[s]) bits += four(s, longest[s] - 1);
+    }
+  }
+  return bits;
 }

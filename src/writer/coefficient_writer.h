@@ -9,6 +9,9 @@
 // Coefficients 1..63 of coeffs (natural positions; coeffs[0] is ignored,
 // magnitudes above 32767 are clamped) and the 4-bit quantiser number.
 void WriteDctCoefficients(BitWriter* writer, const int16_t coeffs[64], uint32_t q);
+// The number of bits WriteDctCoefficients writes for coeffs, without
+// writing them (the block decisions price every quantiser they try).
+uint32_t DctCoefficientBits(const int16_t coeffs[64]);
 // The 7-bit count field and the residue (natural positions). A residue
 // needing more than 128 operations is cut after the 128th; decoded receives
 // what the decoder will rebuild (natural positions).

@@ -44,7 +44,7 @@ double OffsetBits(const BlockContext& ctx, MotionVector mv) {
 void Offer(const BlockContext& ctx, BlockChoice* candidate, BlockChoice* out) {
   uint32_t n = Doubled(ctx) ? 256 : 64;
   const uint8_t* reference = Doubled(ctx) ? ctx.source16 : ctx.source;
-  candidate->sse = BlockSse(candidate->recon, reference, n);
+  candidate->sse = BlockSse(*ctx.args->kernels, candidate->recon, reference, n);
   candidate->cost = candidate->sse + ctx.args->lambda * candidate->bits;
   if (candidate->cost >= out->cost) return;
   if (Doubled(ctx)) {
@@ -97,17 +97,19 @@ const StepTables& Steps() {
 // than it costs error.
 int Quantise(const float values[64], const float inverse_steps[64], float dead_zone,
              int16_t out[64]) {
+  // All 64 positions in one branch-free loop (vectorised by the compiler);
+  // the DC's result is then dropped.
   int nonzero = 0;
-  out[0] = 0;
-  for (int k = 1; k < 64; k++) {
+  for (int k = 0; k < 64; k++) {
     float x = values[k] * inverse_steps[k];
     float mag = std::fabs(x);
     int level = static_cast<int>(mag + 0.5f - dead_zone);
-    if (level < 0) level = 0;
-    if (level > 32767) level = 32767;
+    level = std::min(std::max(level, 0), 32767);
     out[k] = static_cast<int16_t>(x < 0 ? -level : level);
     nonzero += level != 0;
   }
+  nonzero -= out[0] != 0;
+  out[0] = 0;
   return nonzero;
 }
 
@@ -118,33 +120,39 @@ double DcBits(int32_t dc) {
   return 2.0 + bits;
 }
 
-uint32_t CoefficientBits(int q, BlockScratch* scratch, const int16_t coeffs[64]) {
-  ResetWriter(&scratch->writer);
-  WriteDctCoefficients(&scratch->writer, coeffs, static_cast<uint32_t>(q));
-  return static_cast<uint32_t>(CountBits(&scratch->writer));
-}
-
 // Tries quantiser numbers outward from the plane's usual one while the cost
 // keeps falling (it is close to convex in q): usually two or three trials
-// instead of a fixed range. cost(q) codes the block with q and offers it.
+// instead of a fixed range. cost(q, bound) codes the block with q, offers it
+// and returns its cost; a trial whose cost cannot fall below `bound` (the
+// walk stops there whatever it is) may return any value at or above it.
 template <typename Cost>
 void WalkQuantisers(const BlockContext& ctx, Cost cost) {
+  constexpr double kAny = -1e300;  // no later trial depends on the result
+  constexpr double kExact = 1e300;
   int base = ctx.args->base_q;
   int span = ctx.args->speed.quantiser_span;
-  double best = cost(base);
+  double best = cost(base, span ? kExact : kAny);
   bool rose = false;
   for (int q = base + 1; q <= std::min(15, base + span); q++) {
-    double c = cost(q);
+    double c = cost(q, best);
     if (c >= best) break;
     best = c;
     rose = true;
   }
   if (rose) return;
   for (int q = base - 1; q >= std::max(0, base - span); q--) {
-    double c = cost(q);
+    double c = cost(q, best);
     if (c >= best) break;
     best = c;
   }
+}
+
+// A coding whose bits alone cost `bits_cost` (lambda x bits) can neither be
+// offered nor change the quantiser walk when that is already at or above
+// both the best offer and the walk's bound: its reconstruction and error
+// are then not worth computing.
+bool BeatenOnBits(double bits_cost, double bound, const BlockChoice* out) {
+  return bits_cost >= out->cost && bits_cost >= bound;
 }
 
 // True when a coding that needs at least `bits` cannot beat the best so far
@@ -155,8 +163,8 @@ bool Hopeless(const BlockContext& ctx, double bits, const BlockChoice* out) {
 
 }  // namespace
 
-double BlockSse(const uint8_t* a, const uint8_t* b, uint32_t count) {
-  return EncodeKernelsBest()->sse(a, b, count);
+double BlockSse(const EncodeKernels& kernels, const uint8_t* a, const uint8_t* b, uint32_t count) {
+  return kernels.sse(a, b, count);
 }
 
 void TryFill(const BlockContext& ctx, BlockChoice* out) {
@@ -186,27 +194,31 @@ void TryPattern(const BlockContext& ctx, BlockChoice* out) {
   if (hi - lo < 2 && !ctx.must) return;  // a fill does as well for less
   double c0 = lo, c1 = hi;
   uint8_t mask[64] = {};
+  uint64_t previous_split = ~uint64_t{0};  // no split yet
   for (int iteration = 0; iteration < 4; iteration++) {
-    double s0 = 0, s1 = 0;
-    int n0 = 0, n1 = 0;
+    // Sums of whole samples are exact in integers, as they were in doubles.
+    int s0 = 0, s1 = 0, n1 = 0;
+    uint64_t split = 0;
     for (int i = 0; i < 64; i++) {
-      mask[i] = std::fabs(v[i] - c1) < std::fabs(v[i] - c0);
-      if (mask[i]) {
-        s1 += v[i];
-        n1++;
-      } else {
-        s0 += v[i];
-        n0++;
-      }
+      bool upper = std::fabs(v[i] - c1) < std::fabs(v[i] - c0);
+      mask[i] = upper;
+      split |= uint64_t{upper} << i;
+      s1 += upper ? v[i] : 0;
+      s0 += upper ? 0 : v[i];
+      n1 += upper;
     }
+    int n0 = 64 - n1;
     if (!n0 || !n1) {
       if (!ctx.must) return;
-      c0 = c1 = (s0 + s1) / 64;  // a flat block as a pattern
+      c0 = c1 = static_cast<double>(s0 + s1) / 64;  // a flat block as a pattern
       std::memset(mask, 0, sizeof mask);
       break;
     }
-    c0 = s0 / n0;
-    c1 = s1 / n1;
+    // The same split gives the same means: later rounds would change nothing.
+    if (split == previous_split) break;
+    previous_split = split;
+    c0 = static_cast<double>(s0) / n0;
+    c1 = static_cast<double>(s1) / n1;
   }
   BlockChoice c;
   c.type = BT_PATTERN;
@@ -291,14 +303,14 @@ void TryRuns(const BlockContext& ctx, BlockChoice* out) {
   Offer(ctx, &c, out);
 }
 
-void TryIntra(const BlockContext& ctx, BlockScratch* scratch, BlockChoice* out) {
+void TryIntra(const BlockContext& ctx, BlockChoice* out) {
   // DC, bit-plane count and quantiser number at the least.
   if (Hopeless(ctx, TypeBits(ctx, BT_INTRA) + 6 + 8, out)) return;
   int16_t samples[64];
   for (int i = 0; i < 64; i++) samples[i] = ctx.source[i];
   float values[64];
   ForwardDctRaw(samples, values);
-  WalkQuantisers(ctx, [&](int q) {
+  WalkQuantisers(ctx, [&](int q, double bound) {
     BlockChoice c;
     c.type = BT_INTRA;
     c.q = static_cast<uint8_t>(q);
@@ -306,12 +318,13 @@ void TryIntra(const BlockContext& ctx, BlockScratch* scratch, BlockChoice* out) 
     Quantise(values, inverse, 0.18f, c.coeffs);
     c.dc = static_cast<int16_t>(std::clamp<long>(std::lround(values[0] * inverse[0]), 0, 2047));
     c.coeffs[0] = c.dc;
-    uint32_t bits = CoefficientBits(q, scratch, c.coeffs);
+    c.bits = TypeBits(ctx, BT_INTRA) + DctCoefficientBits(c.coeffs) + 6;
+    double bits_cost = ctx.args->lambda * c.bits;
+    if (!ctx.must && BeatenOnBits(bits_cost, bound, out)) return bits_cost;
     if (Doubled(ctx))
-      IdctPutDoubled(c.coeffs, QUANT_INTRA[q], c.recon, 16);
+      IdctPutDoubled(ctx.args->kernels->idct, c.coeffs, QUANT_INTRA[q], c.recon, 16);
     else
-      IdctPut(c.coeffs, QUANT_INTRA[q], c.recon, 8);
-    c.bits = TypeBits(ctx, BT_INTRA) + bits + 6;
+      ctx.args->kernels->idct.put(c.coeffs, QUANT_INTRA[q], c.recon, 8);
     Offer(ctx, &c, out);
     return c.cost;
   });
@@ -329,14 +342,14 @@ void TryCopy(const BlockContext& ctx, uint8_t type, MotionVector mv, const uint8
 }
 
 void TryInter(const BlockContext& ctx, MotionVector mv, const uint8_t prediction[64],
-              BlockScratch* scratch, BlockChoice* out) {
+              BlockChoice* out) {
   if (Hopeless(ctx, TypeBits(ctx, BT_INTER) + OffsetBits(ctx, mv) + 8 + 2, out))
     return;
   int16_t diff[64];
   for (int i = 0; i < 64; i++) diff[i] = static_cast<int16_t>(ctx.source[i] - prediction[i]);
   float values[64];
   ForwardDctRaw(diff, values);
-  WalkQuantisers(ctx, [&](int q) {
+  WalkQuantisers(ctx, [&](int q, double bound) {
     BlockChoice c;
     c.type = BT_INTER;
     c.mv = mv;
@@ -345,9 +358,11 @@ void TryInter(const BlockContext& ctx, MotionVector mv, const uint8_t prediction
     Quantise(values, inverse, 0.25f, c.coeffs);
     c.dc = static_cast<int16_t>(std::clamp<long>(std::lround(values[0] * inverse[0]), -1023, 1023));
     c.coeffs[0] = c.dc;
-    uint32_t bits = CoefficientBits(q, scratch, c.coeffs);
-    IdctAdd(c.coeffs, QUANT_INTER[q], prediction, c.recon, 8);
-    c.bits = TypeBits(ctx, BT_INTER) + OffsetBits(ctx, mv) + bits + DcBits(c.dc);
+    c.bits = TypeBits(ctx, BT_INTER) + OffsetBits(ctx, mv) + DctCoefficientBits(c.coeffs) +
+             DcBits(c.dc);
+    double bits_cost = ctx.args->lambda * c.bits;
+    if (!ctx.must && BeatenOnBits(bits_cost, bound, out)) return bits_cost;
+    ctx.args->kernels->idct.add(c.coeffs, QUANT_INTER[q], prediction, c.recon, 8);
     Offer(ctx, &c, out);
     return c.cost;
   });
@@ -389,11 +404,11 @@ void TryResidue(const BlockContext& ctx, MotionVector mv, const uint8_t predicti
   }
 }
 
-void TryDoubled(const BlockContext& ctx, BlockScratch* scratch, BlockChoice* out) {
+void TryDoubled(const BlockContext& ctx, BlockChoice* out) {
   uint32_t allowed = ctx.args->allowed_sub_types;
   const SpeedPlan& speed = ctx.args->speed;
   if (allowed & (1u << BT_FILL)) TryFill(ctx, out);
-  if (allowed & (1u << BT_INTRA)) TryIntra(ctx, scratch, out);
+  if (allowed & (1u << BT_INTRA)) TryIntra(ctx, out);
   if ((allowed & (1u << BT_PATTERN)) && (speed.two_colour || ctx.must)) TryPattern(ctx, out);
   if ((allowed & (1u << BT_RUNS)) && (speed.runs || ctx.must)) TryRuns(ctx, out);
   if (allowed & (1u << BT_RAW)) TryRaw(ctx, out);
@@ -415,17 +430,18 @@ void TrimChoice(const BlockContext& ctx, const uint8_t prediction[64], BlockScra
   // see (the proposal must still lower that cost to be kept). A doubled
   // block's samples each cover four.
   double lambda = 0.5 * (Doubled(ctx) ? ctx.args->lambda / 4 : ctx.args->lambda);
-  double before = CoefficientBits(c.q, scratch, c.coeffs);
+  double before = DctCoefficientBits(c.coeffs);
   double after = TrimCoefficients(values, inverse, lambda, c.q, &scratch->writer, c.coeffs);
   if (after >= before) return;
+  const IdctKernels& idct = ctx.args->kernels->idct;
   if (Doubled(ctx))
-    IdctPutDoubled(c.coeffs, QUANT_INTRA[c.q], c.recon, 16);
+    IdctPutDoubled(idct, c.coeffs, QUANT_INTRA[c.q], c.recon, 16);
   else if (intra)
-    IdctPut(c.coeffs, QUANT_INTRA[c.q], c.recon, 8);
+    idct.put(c.coeffs, QUANT_INTRA[c.q], c.recon, 8);
   else
-    IdctAdd(c.coeffs, QUANT_INTER[c.q], prediction, c.recon, 8);
+    idct.add(c.coeffs, QUANT_INTER[c.q], prediction, c.recon, 8);
   c.bits -= before - after;
-  c.sse = BlockSse(c.recon, Doubled(ctx) ? ctx.source16 : ctx.source, Doubled(ctx) ? 256 : 64);
+  c.sse = BlockSse(*ctx.args->kernels, c.recon, Doubled(ctx) ? ctx.source16 : ctx.source, Doubled(ctx) ? 256 : 64);
   c.cost = c.sse + ctx.args->lambda * c.bits;
   if (c.cost < choice->cost) *choice = c;
 }

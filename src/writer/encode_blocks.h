@@ -42,7 +42,7 @@ struct BlockScratch {
 };
 
 // count: 64 or 256.
-double BlockSse(const uint8_t* a, const uint8_t* b, uint32_t count);
+double BlockSse(const EncodeKernels& kernels, const uint8_t* a, const uint8_t* b, uint32_t count);
 
 // Each function fills *out when its coding beats out->cost. `prediction` is
 // the 8x8 motion-compensated block of the previous plane.
@@ -50,11 +50,11 @@ void TryFill(const BlockContext& ctx, BlockChoice* out);
 void TryPattern(const BlockContext& ctx, BlockChoice* out);
 void TryRaw(const BlockContext& ctx, BlockChoice* out);
 void TryRuns(const BlockContext& ctx, BlockChoice* out);
-void TryIntra(const BlockContext& ctx, BlockScratch* scratch, BlockChoice* out);
+void TryIntra(const BlockContext& ctx, BlockChoice* out);
 void TryCopy(const BlockContext& ctx, uint8_t type, MotionVector mv, const uint8_t prediction[64],
              BlockChoice* out);
 void TryInter(const BlockContext& ctx, MotionVector mv, const uint8_t prediction[64],
-              BlockScratch* scratch, BlockChoice* out);
+              BlockChoice* out);
 void TryResidue(const BlockContext& ctx, MotionVector mv, const uint8_t prediction[64],
                 BlockScratch* scratch, BlockChoice* out);
 
@@ -66,4 +66,4 @@ void TrimChoice(const BlockContext& ctx, const uint8_t prediction[64], BlockScra
 
 // Runs the 8x8 codings of a doubled sub-type on the area's 2x2 means and
 // scores them against the 16x16 source; `out` gets type BT_DOUBLED.
-void TryDoubled(const BlockContext& ctx, BlockScratch* scratch, BlockChoice* out);
+void TryDoubled(const BlockContext& ctx, BlockChoice* out);

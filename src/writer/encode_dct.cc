@@ -47,32 +47,44 @@ const Basis& GetBasis() {
   return basis;
 }
 
-}  // namespace
-
 // Even basis vectors are symmetric and odd ones antisymmetric (the
 // butterfly's outputs pair up as d[n] and d[7 - n]), so each 1-D pass needs
 // only the sums and differences of mirrored samples: half the products.
-template <typename T>
-void ForwardPass(const T* in, int in_step, float* out, int out_step, const Basis& b) {
-  float even[4], odd[4];
-  for (int n = 0; n < 4; n++) {
-    float first = static_cast<float>(in[n * in_step]), last = static_cast<float>(in[(7 - n) * in_step]);
-    even[n] = first + last;
-    odd[n] = first - last;
-  }
+// One pass transforms the eight columns of in (in[n][i]: sample n of column
+// i) into out[k][i]; the loops over i carry no dependence, so the compiler
+// runs the eight columns side by side in vector registers, each with exactly
+// the arithmetic of one column alone.
+void ForwardPass(const float in[8][8], float out[8][8], const Basis& b) {
+  float even[4][8], odd[4][8];
+  for (int n = 0; n < 4; n++)
+    for (int i = 0; i < 8; i++) {
+      even[n][i] = in[n][i] + in[7 - n][i];
+      odd[n][i] = in[n][i] - in[7 - n][i];
+    }
   for (int k = 0; k < 8; k++) {
-    const float* half = k % 2 ? odd : even;
-    float sum = 0;
-    for (int n = 0; n < 4; n++) sum += half[n] * b.analysis[k][n];
-    out[k * out_step] = sum;
+    const float(*half)[8] = k % 2 ? odd : even;
+    float sum[8] = {};
+    for (int n = 0; n < 4; n++) {
+      float weight = b.analysis[k][n];
+      for (int i = 0; i < 8; i++) sum[i] += half[n][i] * weight;
+    }
+    for (int i = 0; i < 8; i++) out[k][i] = sum[i];
   }
 }
 
+}  // namespace
+
 void ForwardDctRaw(const int16_t samples[64], float values[64]) {
   const Basis& b = GetBasis();
-  float rows[64];
-  for (int i = 0; i < 8; i++) ForwardPass(samples + 8 * i, 1, rows + 8 * i, 1, b);  // horizontal
-  for (int j = 0; j < 8; j++) ForwardPass(rows + j, 8, values + j, 8, b);          // vertical
+  // Horizontal: the rows of the block are the columns of its transpose.
+  float columns[8][8], transformed[8][8], rows[8][8];
+  for (int i = 0; i < 8; i++)
+    for (int n = 0; n < 8; n++) columns[n][i] = samples[8 * i + n];
+  ForwardPass(columns, transformed, b);  // transformed[k][i]: row i, frequency k
+  for (int i = 0; i < 8; i++)
+    for (int k = 0; k < 8; k++) rows[i][k] = transformed[k][i];
+  // Vertical: straight on the rows.
+  ForwardPass(rows, reinterpret_cast<float(*)[8]>(values), b);
 }
 
 void ForwardDctSteps(const int32_t table[64], float steps[64]) {

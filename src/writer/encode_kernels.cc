@@ -22,15 +22,14 @@ uint32_t SsePlain(const uint8_t* a, const uint8_t* b, uint32_t count) {
   return sum;
 }
 
-constexpr EncodeKernels kPlain = {Sad8x8Plain, SsePlain};
-
 }  // namespace
 
-const EncodeKernels* EncodeKernelsPlain() { return &kPlain; }
-
-const EncodeKernels* EncodeKernelsBest() {
+void EncodeKernelsInit(EncodeKernels* kernels, uint32_t cpu_flags) {
+  kernels->sad8x8 = Sad8x8Plain;
+  kernels->sse = SsePlain;
+  IdctKernelsInit(&kernels->idct, cpu_flags);
 #if defined(VORN_X86)
-  if (CpuFeatures() & CPU_SSE2) return EncodeKernelsSse2();
+  static constexpr CpuUpgrade<EncodeKernels> kLevels[] = {{CPU_SSE2, EncodeKernelsSse2}};
+  CpuUpgradeTable(kernels, cpu_flags, kLevels);
 #endif
-  return &kPlain;
 }

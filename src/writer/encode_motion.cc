@@ -26,7 +26,7 @@ struct Search {
     const MotionSearchArgs& a = *args;
     const uint8_t* ref = a.prev + static_cast<int64_t>(static_cast<int32_t>(a.y) + y) * a.pitch +
                          static_cast<int32_t>(a.x) + x;
-    uint32_t sad = BlockSad(a.source, a.source_pitch, ref, a.pitch);
+    uint32_t sad = BlockSad(*a.kernels, a.source, a.source_pitch, ref, a.pitch);
     uint32_t cost = sad + Charge(x, y);
     if (cost >= best_cost) return false;
     best_cost = cost;
@@ -56,8 +56,9 @@ struct Search {
 
 }  // namespace
 
-uint32_t BlockSad(const uint8_t* a, uint32_t a_pitch, const uint8_t* b, uint32_t b_pitch) {
-  return EncodeKernelsBest()->sad8x8(a, a_pitch, b, b_pitch);
+uint32_t BlockSad(const EncodeKernels& kernels, const uint8_t* a, uint32_t a_pitch,
+                  const uint8_t* b, uint32_t b_pitch) {
+  return kernels.sad8x8(a, a_pitch, b, b_pitch);
 }
 
 MotionVector MotionSearch(const MotionSearchArgs& args, uint32_t* sad) {

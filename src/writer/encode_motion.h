@@ -7,7 +7,8 @@
 
 #include "writer/encode_records.h"
 
-uint32_t BlockSad(const uint8_t* a, uint32_t a_pitch, const uint8_t* b, uint32_t b_pitch);
+uint32_t BlockSad(const EncodeKernels& kernels, const uint8_t* a, uint32_t a_pitch,
+                  const uint8_t* b, uint32_t b_pitch);
 
 struct MotionSearchArgs {
   const uint8_t* source;  // the source block, `source_pitch` apart
@@ -28,6 +29,7 @@ struct MotionSearchArgs {
   const float* x_bits = nullptr;
   const float* y_bits = nullptr;
   float sad_per_bit = 0;
+  const EncodeKernels* kernels = nullptr;  // the encoder's (must be set)
 };
 
 // The offset with the smallest SAD plus the price of its bits; *sad

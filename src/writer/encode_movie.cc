@@ -9,6 +9,7 @@
 #include "writer/movie_writer.h"
 #include "writer/rate_control.h"
 #include "writer/writer_memory.h"
+#include "platform/cpu.h"
 
 namespace {
 
@@ -26,7 +27,8 @@ struct TrackState {
 // Decodes a track's packets again and compares with what went in.
 double MeasureSnr(const MovieAudioInput& input, const std::vector<MovieWriterFrame>& frames,
                   size_t track) {
-  AudioDecoder* decoder = AudioDecoderOpen(input.rate, input.channels, input.use_dct ? 1 : 0);
+  AudioDecoder* decoder = AudioDecoderOpen(input.rate, input.channels, input.use_dct ? 1 : 0,
+                                           CpuFeatures());
   if (!decoder) return 0;
   std::vector<int16_t> decoded;
   for (const MovieWriterFrame& f : frames) {

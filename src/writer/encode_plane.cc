@@ -96,6 +96,7 @@ struct PlaneWalk {
       MotionSearchArgs search{SourceAt(bx, by), args->pitch, args->prev, args->pitch,
                               bx * 8, by * 8, args->width8, args->height8, candidates, n,
                               speed.search};
+      search.kernels = args->kernels;
       if (args->model->offsets_learnt) {
         // One bit is worth about sqrt(lambda) in SAD when lambda prices
         // squared error; the search charges less than that, because an
@@ -111,7 +112,7 @@ struct PlaneWalk {
       Gather(PrevAt(bx, by, mv), args->pitch, 8, prediction);
       if ((allowed & (1u << BT_MOTION)) && (mv.x || mv.y || !(allowed & (1u << BT_KEEP))))
         TryCopy(ctx, BT_MOTION, mv, prediction, &best);
-      if (allowed & (1u << BT_INTER)) TryInter(ctx, mv, prediction, &scratch, &best);
+      if (allowed & (1u << BT_INTER)) TryInter(ctx, mv, prediction, &best);
       if ((allowed & (1u << BT_RESIDUE)) && speed.residue)
         TryResidue(ctx, mv, prediction, &scratch, &best);
       // A prediction this good leaves nothing for the picture codings to win.
@@ -134,7 +135,7 @@ struct PlaneWalk {
   void TryPictureCodings(const BlockContext& ctx, BlockChoice* best) {
     const SpeedPlan& speed = args->speed;
     if (allowed & (1u << BT_FILL)) TryFill(ctx, best);
-    if (allowed & (1u << BT_INTRA)) TryIntra(ctx, &scratch, best);
+    if (allowed & (1u << BT_INTRA)) TryIntra(ctx, best);
     if ((allowed & (1u << BT_PATTERN)) && (speed.two_colour || ctx.must)) TryPattern(ctx, best);
     if ((allowed & (1u << BT_RUNS)) && (speed.runs || ctx.must)) TryRuns(ctx, best);
     if (allowed & (1u << BT_RAW)) TryRaw(ctx, best);
@@ -150,10 +151,10 @@ struct PlaneWalk {
       }
     BlockContext ctx{means, area, args};
     BlockChoice best;
-    TryDoubled(ctx, &scratch, &best);
+    TryDoubled(ctx, &best);
     if (best.cost >= kNoCost) {
       ctx.must = true;
-      TryDoubled(ctx, &scratch, &best);
+      TryDoubled(ctx, &best);
     }
     if (args->speed.trim_levels) TrimChoice(ctx, nullptr, &scratch, &best);
     return best;
@@ -343,7 +344,7 @@ void EncodePlane(const PlaneEncodeArgs& args, PlaneSyntax* syntax, PlaneEncodeRe
 SpeedPlan SpeedPlanFor(int speed) {
   SpeedPlan p;
   speed = std::clamp(speed, 0, 9);
-  p.search = speed == 0 ? 0 : speed <= 2 ? 1 : speed <= 6 ? 2 : 3;
+  p.search = speed == 0 ? 0 : speed <= 4 ? 1 : speed <= 6 ? 2 : 3;
   p.quantiser_span = speed <= 2 ? 3 : speed <= 4 ? 2 : speed <= 7 ? 1 : 0;
   // Residues and runs rarely win on camera pictures; they pay on drawn ones
   // (flat areas, sharp edges), so the faster settings leave them.

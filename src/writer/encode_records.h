@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "video/video_tables.h"
+#include "writer/encode_kernels.h"
 
 // One input picture, planar, tightly packed: luma width x height, the two
 // chroma planes ((width + 1) / 2) x ((height + 1) / 2), alpha (when the movie
@@ -110,6 +111,7 @@ struct PlaneEncodeArgs {
   uint32_t guide_cols = 0;
   SpeedPlan speed;
   uint32_t threads = 1;  // workers for the block decisions (the result does not depend on it)
+  const EncodeKernels* kernels = nullptr;  // the encoder's (must be set)
 };
 
 struct PlaneEncodeResult {

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "platform/cpu.h"
 #include "writer/encode_plane.h"
 #include "writer/encode_trees.h"
 #include "writer/plane_syntax.h"
@@ -39,6 +40,7 @@ struct VideoEncoder {
   double lambda = 1;
   PlaneCostModel models[3];        // luma, chroma, alpha
   std::vector<MotionVector> vectors[4];
+  EncodeKernels kernels;  // set up at creation for this processor
   // What VideoEncoderUndoLast restores: the state before the last frame.
   struct Saved {
     uint32_t current = 0;
@@ -148,6 +150,7 @@ VideoEncoder* VideoEncoderCreate(const VideoEncoderOptions& options) {
   if (!WriterMayAllocate(sizeof(VideoEncoder) + 4 * picture_bytes)) return nullptr;
   auto* e = new (std::nothrow) VideoEncoder;
   if (!e) return nullptr;
+  EncodeKernelsInit(&e->kernels, CpuFeatures());
   e->options = options;
   e->pitch = RoundUp(options.width, 16);
   e->rows = RoundUp(options.height, 16);
@@ -207,6 +210,7 @@ void EncodeFramePlanes(VideoEncoder* e, bool key, FrameWork* work, bool refresh 
     args.width8 = g.width8;
     args.height8 = g.height8;
     args.pitch = g.pitch;
+    args.kernels = &e->kernels;
     args.key = key;
     args.old_colours = o.version != 'i';
     // Chroma errors are seen less; a larger lambda moves bits to luma. Key

@@ -11,6 +11,7 @@
 #include "audio/audio_decoder.h"
 #include "audio/audio_decoder_record.h"
 #include "writer/bit_writer.h"
+#include "platform/cpu.h"
 
 namespace {
 
@@ -22,7 +23,7 @@ struct DecoderDeleter {
 using DecoderPtr = std::unique_ptr<AudioDecoder, DecoderDeleter>;
 
 DecoderPtr Open(uint32_t rate, uint32_t channels, int use_dct) {
-  return DecoderPtr(AudioDecoderOpen(rate, channels, use_dct));
+  return DecoderPtr(AudioDecoderOpen(rate, channels, use_dct, CpuFeatures()));
 }
 
 // ---- Hand-made blocks -------------------------------------------------------------
@@ -119,9 +120,9 @@ TEST(AudioDecoderOpen, BandLayoutsOfTheThreeExampleTracks) {
 }
 
 TEST(AudioDecoderOpen, RefusesWhatIsNoTrackAndUsesTheMemoryHooks) {
-  EXPECT_EQ(AudioDecoderOpen(0, 1, 1), nullptr);
-  EXPECT_EQ(AudioDecoderOpen(22050, 3, 1), nullptr);
-  EXPECT_EQ(AudioDecoderOpen(70000, 1, 1), nullptr);
+  EXPECT_EQ(AudioDecoderOpen(0, 1, 1, 0), nullptr);
+  EXPECT_EQ(AudioDecoderOpen(22050, 3, 1, 0), nullptr);
+  EXPECT_EQ(AudioDecoderOpen(70000, 1, 1, 0), nullptr);
 
   static uint32_t asked = 0;
   static bool refuse = false;
@@ -136,7 +137,7 @@ TEST(AudioDecoderOpen, RefusesWhatIsNoTrackAndUsesTheMemoryHooks) {
   EXPECT_EQ(asked, AudioDecoderMemorySize(44100, 2, 1));
   d.reset();
   refuse = true;
-  EXPECT_EQ(AudioDecoderOpen(44100, 2, 1), nullptr);
+  EXPECT_EQ(AudioDecoderOpen(44100, 2, 1, 0), nullptr);
   AudioSetMemoryFunctions(nullptr, nullptr);
 }
 

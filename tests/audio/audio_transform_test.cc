@@ -9,6 +9,7 @@
 
 #include "audio/audio_transform.h"
 #include "platform/cpu.h"
+#include "support/kernel_levels.h"
 
 namespace {
 
@@ -66,28 +67,22 @@ double RelativeError(const std::vector<float>& got, const std::vector<double>& w
 
 class TransformSizes : public ::testing::TestWithParam<uint32_t> {};
 
-// Every vector level in turn (plain, SSE2 at most, all), whatever VORN_CPU says.
-constexpr uint32_t kCpuLevels[] = {0, CPU_SSE2, ~0u};
-
-struct CpuLevel {
-  explicit CpuLevel(uint32_t mask) : old(CpuSetMask(mask)) { AudioKernelsRefresh(); }
-  ~CpuLevel() {
-    CpuSetMask(old);
-    AudioKernelsRefresh();
-  }
-  uint32_t old;
-};
+AudioFftKernels KernelsAt(uint32_t cpu_flags) {
+  AudioFftKernels k;
+  AudioFftKernelsInit(&k, cpu_flags);
+  return k;
+}
 
 TEST_P(TransformSizes, InverseRealDftMatchesDefinition) {
   const uint32_t n = GetParam();
   const std::vector<float> input = RandomValues(n, n, 1000.0f);
   const std::vector<double> want = DirectRealDft(input);
-  for (uint32_t level : kCpuLevels) {
-    CpuLevel use(level);
+  for (const KernelLevel& level : KernelLevels()) {
+    const AudioFftKernels kernels = KernelsAt(level.flags);
     TransformArea area(n);
     std::vector<float> data = input;
-    InverseRealDft(n, data.data(), area.work.data(), area.table.data());
-    EXPECT_LT(RelativeError(data, want), 2e-6 * std::log2(double(n))) << "cpu mask " << level;
+    InverseRealDft(n, data.data(), area.work.data(), area.table.data(), kernels);
+    EXPECT_LT(RelativeError(data, want), 2e-6 * std::log2(double(n))) << level.name;
   }
 }
 
@@ -95,12 +90,12 @@ TEST_P(TransformSizes, InverseDctMatchesDefinition) {
   const uint32_t n = GetParam();
   const std::vector<float> input = RandomValues(n, n + 1, 1000.0f);
   const std::vector<double> want = DirectDct(input);
-  for (uint32_t level : kCpuLevels) {
-    CpuLevel use(level);
+  for (const KernelLevel& level : KernelLevels()) {
+    const AudioFftKernels kernels = KernelsAt(level.flags);
     TransformArea area(n);
     std::vector<float> data = input;
-    InverseDct(n, data.data(), area.work.data(), area.table.data());
-    EXPECT_LT(RelativeError(data, want), 2e-6 * std::log2(double(n))) << "cpu mask " << level;
+    InverseDct(n, data.data(), area.work.data(), area.table.data(), kernels);
+    EXPECT_LT(RelativeError(data, want), 2e-6 * std::log2(double(n))) << level.name;
   }
 }
 
@@ -109,23 +104,23 @@ TEST_P(TransformSizes, SingleLinesGiveTheirWaves) {
   TransformArea area(n);
   std::vector<float> data(n, 0.0f);
   data[0] = 2.0f;  // R(0) alone: 1 everywhere
-  InverseRealDft(n, data.data(), area.work.data(), area.table.data());
+  InverseRealDft(n, data.data(), area.work.data(), area.table.data(), AudioFftKernelsPlain());
   for (uint32_t t = 0; t < n; t++) ASSERT_NEAR(data[t], 1.0f, 1e-5) << t;
 
   std::fill(data.begin(), data.end(), 0.0f);
   data[1] = 2.0f;  // R(N/2) alone: +1, -1, ...
-  InverseRealDft(n, data.data(), area.work.data(), area.table.data());
+  InverseRealDft(n, data.data(), area.work.data(), area.table.data(), AudioFftKernelsPlain());
   for (uint32_t t = 0; t < n; t++) ASSERT_NEAR(data[t], (t & 1) ? -1.0f : 1.0f, 1e-5) << t;
 
   TransformArea dct_area(n);
   std::fill(data.begin(), data.end(), 0.0f);
   data[0] = 1.0f;  // X(0) alone, weight 1: 1 everywhere
-  InverseDct(n, data.data(), dct_area.work.data(), dct_area.table.data());
+  InverseDct(n, data.data(), dct_area.work.data(), dct_area.table.data(), AudioFftKernelsPlain());
   for (uint32_t t = 0; t < n; t++) ASSERT_NEAR(data[t], 1.0f, 1e-5) << t;
 
   std::fill(data.begin(), data.end(), 0.0f);
   data[1] = 1.0f;  // X(1) alone: cos(pi (t + 1/2) / N)
-  InverseDct(n, data.data(), dct_area.work.data(), dct_area.table.data());
+  InverseDct(n, data.data(), dct_area.work.data(), dct_area.table.data(), AudioFftKernelsPlain());
   for (uint32_t t = 0; t < n; t++) ASSERT_NEAR(data[t], std::cos(kPi * (t + 0.5) / n), 1e-5) << t;
 }
 
@@ -139,9 +134,9 @@ TEST(TransformTables, BuiltOnceAndReused) {
     EXPECT_EQ(area.work[0], 0u);
     for (int call = 0; call < 3; call++) {
       if (dct) {
-        InverseDct(1024, data.data(), area.work.data(), area.table.data());
+        InverseDct(1024, data.data(), area.work.data(), area.table.data(), AudioFftKernelsPlain());
       } else {
-        InverseRealDft(1024, data.data(), area.work.data(), area.table.data());
+        InverseRealDft(1024, data.data(), area.work.data(), area.table.data(), AudioFftKernelsPlain());
       }
     }
     EXPECT_EQ(area.work[1], 1u) << "tables rebuilt, dct=" << dct;
@@ -151,25 +146,13 @@ TEST(TransformTables, BuiltOnceAndReused) {
 
 // ---- Vector kernels against the plain ones ----------------------------------------
 
-#if defined(VORN_X86)
-struct Level {
-  const char* name;
-  uint32_t flag;
-  void (*init)(AudioFftKernels*);
-};
-const Level kLevels[] = {{"sse2", CPU_SSE2, AudioKernelsInitSse2}, {"avx2", CPU_AVX2, AudioKernelsInitAvx2}};
+class AudioLevels : public ::testing::TestWithParam<KernelLevel> {};
 
-AudioFftKernels KernelsFor(const Level& level) {
-  AudioFftKernels k = AudioPlainKernels();
-  level.init(&k);
-  return k;
-}
-
-TEST(AudioKernels, Radix4PassesMatchPlain) {
-  for (const Level& level : kLevels) {
-    if (!(CpuFeatures() & level.flag)) continue;
-    const AudioFftKernels vec = KernelsFor(level);
-    const AudioFftKernels& plain = AudioPlainKernels();
+TEST_P(AudioLevels, Radix4PassesMatchPlain) {
+  {
+    const KernelLevel& level = GetParam();
+    const AudioFftKernels vec = KernelsAt(level.flags);
+    const AudioFftKernels& plain = AudioFftKernelsPlain();
     for (uint32_t m : {4u, 8u, 16u, 64u, 256u, 1024u, 2048u}) {
       for (uint32_t len = m, s = 1; len >= 4; len /= 4, s *= 4) {
         const std::vector<float> x = RandomValues(2 * m + 1, m + len, 10.0f);  // +1: odd offset
@@ -192,15 +175,15 @@ TEST(AudioKernels, Radix4PassesMatchPlain) {
   }
 }
 
-TEST(AudioKernels, UnfoldMatchesPlainExactlyInAndOutOfPlace) {
-  for (const Level& level : kLevels) {
-    if (!(CpuFeatures() & level.flag)) continue;
-    const AudioFftKernels vec = KernelsFor(level);
+TEST_P(AudioLevels, UnfoldMatchesPlainExactlyInAndOutOfPlace) {
+  {
+    const KernelLevel& level = GetParam();
+    const AudioFftKernels vec = KernelsAt(level.flags);
     for (uint32_t m : {2u, 4u, 8u, 16u, 21u, 32u, 64u, 100u, 256u, 2048u}) {
       const std::vector<float> src = RandomValues(2 * m + 1, m, 100.0f);
       const std::vector<float> u = RandomValues(2 * (m / 2 + 1) + 1, m + 1, 1.0f);
       std::vector<float> d1(2 * m + 16, 7.0f), d2(2 * m + 16, 7.0f);
-      AudioPlainKernels().unfold(src.data() + 1, d1.data() + 8, m, u.data() + 1, 1);
+      AudioFftKernelsPlain().unfold(src.data() + 1, d1.data() + 8, m, u.data() + 1, 1);
       vec.unfold(src.data() + 1, d2.data() + 8, m, u.data() + 1, 1);
       ASSERT_EQ(d1, d2) << level.name << " m=" << m;
       std::vector<float> in_place(src);
@@ -211,31 +194,31 @@ TEST(AudioKernels, UnfoldMatchesPlainExactlyInAndOutOfPlace) {
   }
 }
 
-TEST(AudioKernels, DctWrappingMatchesPlainExactly) {
-  for (const Level& level : kLevels) {
-    if (!(CpuFeatures() & level.flag)) continue;
-    const AudioFftKernels vec = KernelsFor(level);
+TEST_P(AudioLevels, DctWrappingMatchesPlainExactly) {
+  {
+    const KernelLevel& level = GetParam();
+    const AudioFftKernels vec = KernelsAt(level.flags);
     for (uint32_t n : {4u, 8u, 16u, 32u, 42u, 64u, 100u, 512u, 4096u}) {
       const uint32_t m = n / 2;
       const std::vector<float> x = RandomValues(n + 1, n, 100.0f);
       const std::vector<float> u = RandomValues(2 * (m / 2 + 1) + 1, n + 1, 1.0f);
       const std::vector<float> r = RandomValues(2 * m + 1, n + 2, 1.0f);
       std::vector<float> d1(n + 16, 7.0f), d2(n + 16, 7.0f);
-      AudioPlainKernels().dct_unfold(x.data() + 1, d1.data() + 8, n, u.data() + 1, r.data() + 1, 1);
+      AudioFftKernelsPlain().dct_unfold(x.data() + 1, d1.data() + 8, n, u.data() + 1, r.data() + 1, 1);
       vec.dct_unfold(x.data() + 1, d2.data() + 8, n, u.data() + 1, r.data() + 1, 1);
       ASSERT_EQ(d1, d2) << level.name << " unfold n=" << n;
       std::vector<float> o1(n + 16, 7.0f), o2(n + 16, 7.0f);
-      AudioPlainKernels().dct_reorder(x.data() + 1, o1.data() + 8, n, 0);
+      AudioFftKernelsPlain().dct_reorder(x.data() + 1, o1.data() + 8, n, 0);
       vec.dct_reorder(x.data() + 1, o2.data() + 8, n, 0);
       ASSERT_EQ(o1, o2) << level.name << " reorder n=" << n;
     }
   }
 }
 
-TEST(AudioKernels, PcmConversionMatchesPlainExactly) {
-  for (const Level& level : kLevels) {
-    if (!(CpuFeatures() & level.flag)) continue;
-    const AudioFftKernels vec = KernelsFor(level);
+TEST_P(AudioLevels, PcmConversionMatchesPlainExactly) {
+  {
+    const KernelLevel& level = GetParam();
+    const AudioFftKernels vec = KernelsAt(level.flags);
     for (uint32_t count : {1u, 3u, 7u, 8u, 13u, 512u, 1029u}) {
       std::vector<float> a = RandomValues(count + 1, count, 50000.0f);
       std::vector<float> b = RandomValues(count + 1, count * 3, 50000.0f);
@@ -245,22 +228,25 @@ TEST(AudioKernels, PcmConversionMatchesPlainExactly) {
       for (int interleave = 0; interleave < 2; interleave++) {
         std::vector<int16_t> o1(2 * count + 16, 0x5555), o2(2 * count + 16, 0x5555);
         const float* bb = interleave ? b.data() + 1 : nullptr;
-        AudioPlainKernels().to_pcm(a.data() + 1, bb, o1.data() + 8, count, 1.0f);
+        AudioFftKernelsPlain().to_pcm(a.data() + 1, bb, o1.data() + 8, count, 1.0f);
         vec.to_pcm(a.data() + 1, bb, o2.data() + 8, count, 1.0f);
         EXPECT_EQ(o1, o2) << level.name << " count=" << count << " interleave=" << interleave;
       }
     }
   }
 }
-#endif
+INSTANTIATE_TEST_SUITE_P(Audio, AudioLevels, ::testing::ValuesIn(VectorLevels()),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(AudioKernels, PcmRoundsHalvesToEvenAndClamps) {
   const float in[] = {0.5f, 1.5f, 2.5f, -0.5f, -1.5f, 40000.0f, -40000.0f, 32767.4f, -32768.6f};
   const int16_t want[] = {0, 2, 2, 0, -2, 32767, -32768, 32767, -32768};
   int16_t out[9];
-  AudioKernels().to_pcm(in, nullptr, out, 9, 1.0f);
-  for (int i = 0; i < 9; i++) EXPECT_EQ(out[i], want[i]) << i;
-  AudioPlainKernels().to_pcm(in, nullptr, out, 9, 1.0f);
+  for (const KernelLevel& level : KernelLevels()) {
+    KernelsAt(level.flags).to_pcm(in, nullptr, out, 9, 1.0f);
+    for (int i = 0; i < 9; i++) EXPECT_EQ(out[i], want[i]) << level.name << " " << i;
+  }
+  AudioFftKernelsPlain().to_pcm(in, nullptr, out, 9, 1.0f);
   for (int i = 0; i < 9; i++) EXPECT_EQ(out[i], want[i]) << i;
 }
 

@@ -1,4 +1,5 @@
 #include "convert_reference.h"
+#include "platform/cpu.h"
 
 #include <algorithm>
 #include <cstring>
@@ -61,6 +62,7 @@ std::unique_ptr<TestMovie> MakeTestMovie(uint32_t width, uint32_t height, uint32
                                          bool with_alpha) {
   auto t = std::make_unique<TestMovie>();
   Movie& m = t->movie;
+  m.cpu_flags = CpuFeatures();  // as the open sets it
   m.width = m.decoded_width = width;
   m.height = m.decoded_height = height;
   m.plane_width = (width + 15) & ~15u;

@@ -34,6 +34,10 @@ struct TestMovie {
   uint8_t* SecondChroma() { return FirstChroma() + movie.plane_width * movie.plane_height / 4; }
   uint8_t* Alpha() { return movie.alpha_buffers[(movie.cur_buffer & 1) ^ 1]; }
   void SetAllChanged(bool changed);
+  // As the movie's close does: the conversion's state goes back.
+  ~TestMovie() {
+    if (movie.convert_release) movie.convert_release(movie.convert_state);
+  }
 };
 std::unique_ptr<TestMovie> MakeTestMovie(uint32_t width, uint32_t height, uint32_t seed,
                                          bool with_alpha);

@@ -12,6 +12,7 @@
 #include "convert_reference.h"
 #include "engine/movie_clock.h"
 #include "platform/cpu.h"
+#include "support/kernel_levels.h"
 
 namespace {
 
@@ -25,12 +26,20 @@ class CpuLevels : public ::testing::TestWithParam<uint32_t> {
   uint32_t old_mask_ = 0;
 };
 
-std::string LevelName(const ::testing::TestParamInfo<uint32_t>& info) {
-  return info.param == 0 ? "plain" : (info.param == CPU_SSE2 ? "sse2" : "all");
+std::vector<uint32_t> LevelFlags() {
+  std::vector<uint32_t> flags;
+  for (const KernelLevel& level : KernelLevels()) flags.push_back(level.flags);
+  return flags;
 }
 
-INSTANTIATE_TEST_SUITE_P(Convert, CpuLevels, ::testing::Values(0u, uint32_t{CPU_SSE2}, ~0u),
-                         LevelName);
+std::string LevelName(const ::testing::TestParamInfo<uint32_t>& info) {
+  for (const KernelLevel& level : KernelLevels())
+    if (level.flags == info.param) return level.name;
+  return "unknown";
+}
+
+// The test movies set their kernels up from CpuFeatures(), as the open does.
+INSTANTIATE_TEST_SUITE_P(Convert, CpuLevels, ::testing::ValuesIn(LevelFlags()), LevelName);
 
 struct Canvas {
   uint32_t width, height, bpp;
@@ -544,21 +553,21 @@ TEST(ConvertTables, ChromaTablesTruncateTowardZero) {
 namespace {
 
 TEST(ConvertPathChoice, NoVectorFlagsOfCopyAndMovieChooseThePlainPath) {
-  auto t = MakeTestMovie(40, 8, 18, false);
-  std::vector<uint8_t> dest(40 * 8 * 4);
-  auto copy = [&](uint32_t flags) {
-    MovieCopyToBuffer(&t->movie, dest.data(), 160, 8, 0, 0, 0, 0, 40, 8, COPY_BGRX32 | flags);
-    return UseMmx;
-  };
-  bool vector = (CpuFeatures() & CPU_SSE2) != 0;
-  EXPECT_EQ(copy(0), vector ? 1u : 0u);
-  EXPECT_EQ(copy(COPY_NO_MMX), 0u);
-  t->movie.flags = OPEN_NO_MMX;
-  EXPECT_EQ(copy(0), 0u);
-  uint32_t old = CpuSetMask(0);
-  t->movie.flags = 0;
-  EXPECT_EQ(copy(0), 0u);
-  CpuSetMask(old);
+  // A movie opened with vector code off (or on a processor without it) has
+  // no vector flags at all.
+  for (uint32_t cpu_flags : {CpuDetected(), 0u}) {
+    auto t = MakeTestMovie(40, 8, 18, false);
+    t->movie.cpu_flags = cpu_flags;
+    std::vector<uint8_t> dest(40 * 8 * 4);
+    auto copy = [&](uint32_t flags) {
+      MovieCopyToBuffer(&t->movie, dest.data(), 160, 8, 0, 0, 0, 0, 40, 8, COPY_BGRX32 | flags);
+      return ConvertUsedVector(&t->movie);
+    };
+    EXPECT_EQ(copy(0), (cpu_flags & CPU_SSE2) ? 1u : 0u);
+    EXPECT_EQ(copy(COPY_NO_MMX), 0u);
+    t->movie.flags = OPEN_NO_MMX;
+    EXPECT_EQ(copy(0), 0u);
+  }
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "convert/copy_to_buffer.h"
 #include "convert/families.h"
 #include "platform/cpu.h"
+#include "support/kernel_levels.h"
 
 #if defined(VORN_X86)
 namespace {
@@ -17,12 +18,23 @@ namespace {
 constexpr size_t kGuardBytes = 64;
 constexpr uint8_t kGuard = 0x5C;
 
-struct VectorSet {
+// The group converters of one level as the copy drivers see them: colour,
+// doubled colour, grey, doubled grey.
+struct LevelSet {
   const char* name;
-  uint32_t needs;
-  void (*fill)(FamilyKernels out[FAMILY_COUNT]);
+  RowKernels kernels;
+  RowsConverter Get(int family, int variant) const {
+    static constexpr GroupKind kKinds[4] = {GROUP_COLOUR_EVEN, GROUP_X2_EVEN, GROUP_GREY,
+                                            GROUP_X2_GREY};
+    return kernels.families[family].groups[kKinds[variant]].convert;
+  }
 };
-const VectorSet kVectorSets[] = {{"sse2", CPU_SSE2, Sse2Kernels}, {"avx2", CPU_AVX2, Avx2Kernels}};
+
+LevelSet SetFor(const KernelLevel& level) {
+  LevelSet set{level.name, {}};
+  RowKernelsInit(&set.kernels, level.flags);
+  return set;
+}
 
 uint32_t FamilyBytes(int family) {
   switch (family) {
@@ -78,20 +90,16 @@ std::vector<uint8_t> RunKernel(RowsConverter kernel, const Planes& p, uint32_t s
 }
 
 TEST(ConvertRowKernels, VectorKernelsEqualPlainOnRandomRows) {
-  FamilyKernels plain[FAMILY_COUNT];
-  PlainKernels(plain);
+  const LevelSet plain = SetFor(KernelLevels()[0]);
   std::mt19937 rng(42);
-  for (const VectorSet& set : kVectorSets) {
-    if ((CpuFeatures() & set.needs) != set.needs) continue;
-    FamilyKernels vec[FAMILY_COUNT] = {};
-    set.fill(vec);
+  for (const KernelLevel& level : VectorLevels()) {
+    const LevelSet set = SetFor(level);
     for (int family = 0; family < FAMILY_COUNT; ++family) {
       for (uint32_t format : FormatsFor(family)) {
         ConvertPrepareTables(int32_t(format));
         for (int variant = 0; variant < 4; ++variant) {
-          RowsConverter v = (&vec[family].colour)[variant];
-          RowsConverter ref = (&plain[family].colour)[variant];
-          if (!v) continue;
+          RowsConverter v = set.Get(family, variant);
+          RowsConverter ref = plain.Get(family, variant);
           uint32_t out_bytes = FamilyBytes(family) * (variant & 1 ? 2 : 1);
           for (int trial = 0; trial < 60; ++trial) {
             uint32_t count = trial < 40 ? uint32_t(rng() % 70) : uint32_t(rng() % 300);
@@ -116,15 +124,11 @@ TEST(ConvertRowKernels, VectorKernelsEqualPlainOnRandomRows) {
 // Every luma value under every chroma pair: the vector colour arithmetic is
 // the table path's, with no exception above luma 235.
 TEST(ConvertRowKernels, VectorColourIsExactForEveryInput) {
-  FamilyKernels plain[FAMILY_COUNT];
-  PlainKernels(plain);
+  const LevelSet plain = SetFor(KernelLevels()[0]);
   ConvertPrepareTables(COPY_RGB565);
-  for (const VectorSet& set : kVectorSets) {
-    if ((CpuFeatures() & set.needs) != set.needs) continue;
-    FamilyKernels vec[FAMILY_COUNT] = {};
-    set.fill(vec);
+  for (const KernelLevel& level : VectorLevels()) {
+    const LevelSet set = SetFor(level);
     for (int family : {FAMILY_32, FAMILY_16}) {
-      if (!vec[family].colour) continue;
       std::mt19937 rng(7);
       Planes p(rng, 512);
       for (int i = 0; i < 256; ++i) p.u[i] = uint8_t(i);
@@ -136,19 +140,18 @@ TEST(ConvertRowKernels, VectorColourIsExactForEveryInput) {
             p.luma[1][i] = uint8_t(i + 2 * shift + 1);
           }
           uint32_t bytes = FamilyBytes(family);
-          auto want = RunKernel(plain[family].colour, p, 0, 2, 512, bytes);
-          auto got = RunKernel(vec[family].colour, p, 0, 2, 512, bytes);
+          auto want = RunKernel(plain.Get(family, 0), p, 0, 2, 512, bytes);
+          auto got = RunKernel(set.Get(family, 0), p, 0, 2, 512, bytes);
           ASSERT_EQ(got, want) << set.name << " family " << family << " v " << v;
         }
       }
     }
     // Grey over every luma value.
-    if (!vec[FAMILY_32].grey) continue;
     std::mt19937 rng(8);
     Planes p(rng, 256);
     for (int i = 0; i < 256; ++i) p.luma[0][i] = p.luma[1][i] = uint8_t(i);
-    auto want = RunKernel(plain[FAMILY_32].grey, p, 0, 2, 256, 4);
-    auto got = RunKernel(vec[FAMILY_32].grey, p, 0, 2, 256, 4);
+    auto want = RunKernel(plain.Get(FAMILY_32, 2), p, 0, 2, 256, 4);
+    auto got = RunKernel(set.Get(FAMILY_32, 2), p, 0, 2, 256, 4);
     EXPECT_EQ(got, want) << set.name;
   }
 }

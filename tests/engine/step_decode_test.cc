@@ -23,6 +23,7 @@
 #include "synth/synth.h"
 #include "writer/movie_writer.h"
 #include "writer/video_encoder.h"
+#include "platform/cpu.h"
 
 // Every allocation of the test program is counted, so a test can prove that
 // a stretch of code allocates nothing: through the sanitizer's allocation
@@ -238,7 +239,7 @@ struct AudioWalk {
   AudioDecoder* decoder = nullptr;
 
   AudioWalk() {
-    decoder = AudioDecoderOpen(22050, 2, 1);
+    decoder = AudioDecoderOpen(22050, 2, 1, CpuFeatures());
     ring.assign(16384, 0xAA);
     SoundTrack& t = tracks[0];
     t.decoder = decoder;

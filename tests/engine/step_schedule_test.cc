@@ -520,4 +520,11 @@ TEST_F(FrameSchedule, SummaryRecordTakesEachFigureFromItsCounter) {
   MovieGetSummary(&m.movie, nullptr);
 }
 
+TEST(MovieSchedule, LateLimitIsTwoFrameTimes) {
+  EXPECT_EQ(MovieLateLimit(30, 1), 66u);
+  EXPECT_EQ(MovieLateLimit(10, 1), 200u);
+  EXPECT_EQ(MovieLateLimit(30000, 1001), 66u);
+  EXPECT_EQ(MovieLateLimit(0, 1), 2000u);
+}
+
 }  // namespace

@@ -1,6 +1,5 @@
 // The player's main loop on a hand-driven clock: pacing with short sleeps,
-// looping, the next file, the keys, the closing logo; and the stretch rule
-// and statistics text the window uses.
+// looping, the next file, the keys, the closing logo.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,13 +15,10 @@
 #include "player/fake_system.h"
 #include "player/frame_step.h"
 #include "player/player_state.h"
-#include "player/position_text.h"
 #include "player/seek_keys.h"
-#include "player/stats_strip.h"
 #include "player/summary_text.h"
 #include "player/window_events.h"
 #include "player/window_loop.h"
-#include "player/window_setup.h"
 #include "engine/sound_track.h"
 #include "support/movie_fixtures.h"
 #include "synth/synth.h"
@@ -420,7 +416,7 @@ TEST(PlayerSleep, OversleepIsPaidBackUpToOneHundredMs) {
   EXPECT_EQ(PlayerIdleAfterSleep(1, 0xFFFFFFF0u), -100) << "no 32-bit wrap";
 }
 
-// ---- Moving in the movie, the volume, the position -----------------------------------
+// ---- Moving in the movie and the volume -----------------------------------------------
 std::string KeyedMovie(const char* name, uint32_t frames, uint32_t key_every = 30) {
   return FixtureWriteFile(name, FixtureBuild(FixtureBasic(frames, 64, 48, 100, key_every)));
 }
@@ -544,85 +540,6 @@ TEST_F(PlayerLoop, VolumeStaysWithinSilenceAndFull) {
   for (int i = 0; i < 12; ++i) PlayerOnChar(&player, '9');
   EXPECT_EQ(player.volume_percent, 0u);
   EXPECT_FALSE(PlayerOnVolumeChar(&player, 'x'));
-}
-
-TEST(PlayerPosition, MinutesAndSecondsOfTheFrameOnScreenAndTheLength) {
-  Movie m{};
-  m.frames = 9000;
-  m.file_rate_num = 30, m.file_rate_den = 1;
-  m.shown_frame_num = 2491;  // 2490 / 30 = 83 s
-  char text[40];
-  PlayerPositionText(&m, text, sizeof text);
-  EXPECT_STREQ(text, "01:23 / 05:00");
-  m.shown_frame_num = -1;  // nothing shown yet: the start
-  PlayerPositionText(&m, text, sizeof text);
-  EXPECT_STREQ(text, "00:00 / 05:00");
-  m.frames = 2 * 3600 * 30 + 15;
-  m.shown_frame_num = 3601 * 30 + 1;
-  PlayerPositionText(&m, text, sizeof text);
-  EXPECT_STREQ(text, "1:00:01 / 2:00:00");
-  m.frames = 1800, m.file_rate_num = 30000, m.file_rate_den = 1001;  // 60.06 s
-  m.shown_frame_num = 1800;
-  PlayerPositionText(&m, text, sizeof text);
-  EXPECT_STREQ(text, "01:00 / 01:00");
-  PlayerPositionText(&m, text, 6);  // cut, never overrun
-  EXPECT_STREQ(text, "01:00");
-}
-
-// ---- The stretch rule ---------------------------------------------------------------
-TEST(StretchSize, FactorsSizesAndTheCapabilitiesTheyNeed) {
-  uint32_t flags = 0;
-  EXPECT_EQ(StretchSize(-2, 1, 0x10000000, 1024, 320, &flags), 640u);
-  EXPECT_EQ(flags, 0x80000000u) << "integer stretch of the width";
-  flags = 0;
-  EXPECT_EQ(StretchSize(-1, 1, 0x10000000, 1024, 320, &flags), 1024u) << "full screen";
-  EXPECT_EQ(flags, 0x40000000u);
-  flags = 0;
-  EXPECT_EQ(StretchSize(0, 0, 0x1000000, 768, 240, &flags), 240u);
-  EXPECT_EQ(flags, 0u);
-  EXPECT_EQ(StretchSize(120, 1, 0x1000000, 768, 240, &flags), 120u);
-  EXPECT_EQ(flags, 0x2000000u) << "integer shrink of the height";
-  flags = 0;
-  EXPECT_EQ(StretchSize(25, 2, 0x1000000, 768, 240, &flags), 12u);  // 25/2 truncates
-  EXPECT_EQ(flags, 0x2000000u) << "12 divides 240";
-  flags = 0;
-  EXPECT_EQ(StretchSize(-3, 2, 0x10000000, 1024, 320, &flags), 480u);
-  EXPECT_EQ(flags, 0x40000000u);
-  flags = 0;
-  EXPECT_EQ(StretchSize(200, 1, 0x10000000, 1024, 320, &flags), 200u);
-  EXPECT_EQ(flags, 0x10000000u) << "any shrink";
-}
-
-// ---- The statistics strip's text ----------------------------------------------------------
-TEST(StatsStrip, TextFromTheRunTimeRecord) {
-  MovieRealtime r{};
-  r.frame = 42;
-  r.window_frames = 29;
-  r.window_ms = 967;
-  r.video_ms = 100, r.audio_ms = 50, r.blit_ms = 20;
-  r.read_ms = 10, r.idle_read_ms = 9, r.background_read_ms = 97;
-  r.fill_target = 65536, r.buffered = 32768;
-  r.data_rate = 123456;
-  char text[256];
-  StatsStripText(r, text, sizeof(text));
-  EXPECT_STREQ(text,
-               "Fr: 42, FPS: 29.9, Buf: 50%, Vid: 10%, Aud: 5%, Blit: 2%, Read: 1%, Back: 10%, "
-               "Rate: 123456");
-}
-
-TEST(StatsStrip, BufferFillRoundsToWholePercents) {
-  MovieRealtime r{};
-  r.window_ms = 1;
-  r.fill_target = 65536;
-  char text[256];
-  r.buffered = 0;
-  StatsStripText(r, text, sizeof(text));
-  EXPECT_NE(std::string(text).find("Buf: 0%"), std::string::npos) << text;
-  r.buffered = 65536;
-  StatsStripText(r, text, sizeof(text));
-  EXPECT_NE(std::string(text).find("Buf: 100%"), std::string::npos) << text;
-  r.window_ms = 0;  // never from the engine; still no division by zero
-  StatsStripText(r, text, sizeof(text));
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "vorntool/decode_audio.h"
 #include "writer/audio_encoder.h"
 #include "writer/movie_writer.h"
+#include "platform/cpu.h"
 
 namespace {
 
@@ -70,7 +71,7 @@ void Append(void* context, const int16_t* pcm, uint32_t bytes) {
 
 std::vector<int16_t> DecodeDirectly(const std::vector<std::vector<uint8_t>>& packets, uint32_t rate,
                                     uint32_t channels, int dct) {
-  AudioDecoder* d = AudioDecoderOpen(rate, channels, dct);
+  AudioDecoder* d = AudioDecoderOpen(rate, channels, dct, CpuFeatures());
   std::vector<int16_t> out;
   for (const auto& p : packets) {
     if (!p.empty()) AudioDecodePacket(d, p.data(), p.data() + p.size(), ~0u, Append, &out);

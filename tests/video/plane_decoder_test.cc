@@ -178,7 +178,9 @@ TEST(PlaneDecoder, IntraDcOnlyAndFullBlocks) {
   c.Decode();
   c.ExpectBlock(0, 0, [](uint32_t, uint32_t) { return 100; });
   uint8_t want[64];
-  IdctPut(full, QUANT_INTRA[4], want, 8);
+  IdctKernels plain;
+  IdctKernelsInit(&plain, 0);
+  plain.put(full, QUANT_INTRA[4], want, 8);
   c.ExpectBlock(1, 0, [&](uint32_t x, uint32_t y) { return want[8 * y + x]; });
 }
 

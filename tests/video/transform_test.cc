@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "support/kernel_levels.h"
 #include "video/idct.h"
 #include "video/video_tables.h"
 
@@ -37,6 +38,16 @@ const std::set<std::pair<int, int>> kInterPlusOne = {
     {11, 43}, {12, 14}, {12, 19}, {12, 26}, {12, 30}, {12, 33}, {13, 43}, {13, 48},
     {13, 49}, {14, 10}, {14, 19}, {14, 22}, {14, 26}, {14, 33}, {14, 54}, {15, 12},
     {15, 17}, {15, 22}, {15, 25}, {15, 27}, {15, 41}, {15, 55}};
+
+// The plain kernels: the reference the vector levels are checked against.
+const IdctKernels& Plain() {
+  static const IdctKernels plain = [] {
+    IdctKernels k;
+    IdctKernelsInit(&k, CPU_LEVEL_C);
+    return k;
+  }();
+  return plain;
+}
 
 double C(int i) { return i == 0 ? 1.0 : std::cos(i * M_PI / 16) * std::sqrt(2.0); }
 
@@ -67,7 +78,7 @@ TEST(Idct, DcOnlyBlocksAreFlatAndWrap) {
                  Case{300, 3, 75}}) {
     int16_t coeffs[64] = {c.dc};
     uint8_t out[8 * 8];
-    IdctPut(coeffs, QUANT_INTRA[c.q], out, 8);
+    Plain().put(coeffs, QUANT_INTRA[c.q], out, 8);
     for (uint8_t v : out) EXPECT_EQ(v, c.want) << c.dc;
   }
 }
@@ -78,11 +89,11 @@ TEST(Idct, ZeroBlockAddsNothingAndResultsAddModulo256) {
   for (uint8_t& p : prediction) p = static_cast<uint8_t>(rng());
   int16_t zero[64] = {};
   uint8_t out[64];
-  IdctAdd(zero, QUANT_INTER[7], prediction, out, 8);
+  Plain().add(zero, QUANT_INTER[7], prediction, out, 8);
   EXPECT_EQ(0, std::memcmp(out, prediction, 64));
   int16_t dc[64] = {80};  // +10 everywhere with table 0
   prediction[0] = 250;
-  IdctAdd(dc, QUANT_INTER[0], prediction, out, 8);
+  Plain().add(dc, QUANT_INTER[0], prediction, out, 8);
   EXPECT_EQ(out[0], 4);
   EXPECT_EQ(out[1], static_cast<uint8_t>(prediction[1] + 10));
 }
@@ -101,7 +112,7 @@ TEST(Idct, FollowsTheFloatingPointTransform) {
     for (int i = 0; i < count; i++)
       coeffs[rng() % 64] = static_cast<int16_t>(static_cast<int>(rng() % (2 * amplitude + 1)) - amplitude);
     int32_t out[64];
-    IdctBlock(coeffs, QUANT_INTRA[q], out);
+    Plain().block(coeffs, QUANT_INTRA[q], out);
     for (int y = 0; y < 8; y++) {
       for (int x = 0; x < 8; x++) {
         double sum = 0;
@@ -123,9 +134,9 @@ TEST(Idct, HugeCoefficientsWrapWithoutFault) {
   int16_t coeffs[64];
   for (int i = 0; i < 64; i++) coeffs[i] = i % 2 ? 32767 : -32768;
   int32_t out[64];
-  IdctBlock(coeffs, QUANT_INTRA[15], out);  // defined wrapping, checked under UBSan
+  Plain().block(coeffs, QUANT_INTRA[15], out);  // defined wrapping, checked under UBSan
   uint8_t put[64];
-  IdctPut(coeffs, QUANT_INTRA[15], put, 8);
+  Plain().put(coeffs, QUANT_INTRA[15], put, 8);
   for (int i = 0; i < 64; i++) EXPECT_EQ(put[i], static_cast<uint8_t>(out[i]));
 }
 
@@ -134,10 +145,10 @@ TEST(Idct, DoubledPutCoversTwoByTwoSquares) {
   int16_t coeffs[64] = {};
   for (int i = 0; i < 10; i++) coeffs[rng() % 64] = static_cast<int16_t>(rng() % 41) - 20;
   uint8_t plain[64];
-  IdctPut(coeffs, QUANT_INTRA[2], plain, 8);
+  Plain().put(coeffs, QUANT_INTRA[2], plain, 8);
   uint8_t doubled[20 * 18];
   std::memset(doubled, 0xCC, sizeof(doubled));
-  IdctPutDoubled(coeffs, QUANT_INTRA[2], doubled + 20 + 1, 20);
+  IdctPutDoubled(Plain(), coeffs, QUANT_INTRA[2], doubled + 20 + 1, 20);
   for (int y = 0; y < 18; y++) {
     for (int x = 0; x < 20; x++) {
       bool inside = y >= 1 && y <= 16 && x >= 1 && x <= 16;
@@ -161,15 +172,18 @@ TEST(Idct, ResidueAddsAtNaturalPositionsModulo256) {
 
 }  // namespace
 
-#if defined(VORN_X86)
 namespace {
 
-// The vector kernels against the plain ones on random blocks of every kind:
-// small, huge (wrapping) and sparse coefficients, odd pitches and offsets,
-// guard bytes around the destination, inputs left untouched.
-TEST(IdctKernels, Sse2MatchesPlainBitForBit) {
-  const IdctKernels* plain = IdctKernelsPlain();
-  const IdctKernels* sse2 = IdctKernelsSse2();
+class IdctLevels : public ::testing::TestWithParam<KernelLevel> {};
+
+// Each vector level against the plain kernels on random blocks of every
+// kind: small, huge (wrapping) and sparse coefficients, odd pitches and
+// offsets, guard bytes around the destination, inputs left untouched.
+TEST_P(IdctLevels, MatchPlainBitForBit) {
+  const IdctKernels* plain = &Plain();
+  IdctKernels level;
+  IdctKernelsInit(&level, GetParam().flags);
+  const IdctKernels* level_kernels = &level;
   std::mt19937 rng(6);
   for (int round = 0; round < 3000; round++) {
     alignas(16) int16_t coeffs[64] = {};
@@ -183,10 +197,10 @@ TEST(IdctKernels, Sse2MatchesPlainBitForBit) {
     const int32_t* table = (round % 2 ? QUANT_INTER : QUANT_INTRA)[rng() % 16];
     int16_t coeffs_copy[64];
     std::memcpy(coeffs_copy, coeffs, sizeof(coeffs));
-    int32_t out_plain[64], out_sse2[64];
+    int32_t out_plain[64], out_level[64];
     plain->block(coeffs, table, out_plain);
-    sse2->block(coeffs, table, out_sse2);
-    ASSERT_EQ(0, std::memcmp(out_plain, out_sse2, sizeof(out_plain))) << "round " << round;
+    level_kernels->block(coeffs, table, out_level);
+    ASSERT_EQ(0, std::memcmp(out_plain, out_level, sizeof(out_plain))) << "round " << round;
 
     uint32_t pitch = 8 + rng() % 29, offset = 1 + rng() % 7;
     std::vector<uint8_t> a(offset + 8 * pitch + 16), b;
@@ -196,15 +210,17 @@ TEST(IdctKernels, Sse2MatchesPlainBitForBit) {
     for (uint8_t& p : prediction) p = static_cast<uint8_t>(rng());
     if (round % 3 == 0) {
       plain->put(coeffs, table, a.data() + offset, pitch);
-      sse2->put(coeffs, table, b.data() + offset, pitch);
+      level_kernels->put(coeffs, table, b.data() + offset, pitch);
     } else {
       plain->add(coeffs, table, prediction, a.data() + offset, pitch);
-      sse2->add(coeffs, table, prediction, b.data() + offset, pitch);
+      level_kernels->add(coeffs, table, prediction, b.data() + offset, pitch);
     }
     ASSERT_EQ(a, b) << "round " << round;
     ASSERT_EQ(0, std::memcmp(coeffs, coeffs_copy, sizeof(coeffs)));
   }
 }
 
+INSTANTIATE_TEST_SUITE_P(Idct, IdctLevels, ::testing::ValuesIn(VectorLevels()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 }  // namespace
-#endif

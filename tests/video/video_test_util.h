@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/cpu.h"
 #include "video/video_decoder.h"
 #include "writer/plane_syntax.h"
 
@@ -38,6 +39,7 @@ struct TestFrame {
   uint32_t width, height, pitch, rows;
   GuardedBuffer cur, prev, alpha_cur, alpha_prev, map;
   GuardedBuffer bundles[BUNDLE_COUNT];
+  uint32_t cpu_flags = CpuFeatures();  // the level Decode sets its kernels up for
 
   TestFrame(uint32_t w, uint32_t h, uint8_t cur_fill = 0, uint8_t prev_fill = 0)
       : width(w), height(h), pitch((w + 15) & ~15u), rows((h + 15) & ~15u) {
@@ -66,10 +68,12 @@ struct TestFrame {
     if (!data.empty()) std::memcpy(exact.get(), data.data(), data.size());
     uint8_t* buffers[BUNDLE_COUNT];
     for (int b = 0; b < BUNDLE_COUNT; b++) buffers[b] = bundles[b].data();
+    VideoKernels kernels;
+    VideoKernelsInit(&kernels, cpu_flags);
     VideoDecodeFrame(pitch, width, height, cur.data(), prev.data(),
                      alpha ? alpha_cur.data() : nullptr, alpha ? alpha_prev.data() : nullptr,
                      map.data(), rows, exact.get(), static_cast<uint32_t>(data.size()), 0, buffers,
-                     flags, video_flags);
+                     flags, video_flags, kernels);
   }
   bool GuardsIntact() const {
     bool ok = cur.GuardsIntact() && prev.GuardsIntact() && alpha_cur.GuardsIntact() &&

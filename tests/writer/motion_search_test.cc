@@ -6,11 +6,21 @@
 #include <random>
 #include <vector>
 
+#include "platform/cpu.h"
 #include "writer/encode_motion.h"
 
 namespace {
 
 constexpr uint32_t kSize = 64;
+
+const EncodeKernels* Kernels() {
+  static const EncodeKernels kernels = [] {
+    EncodeKernels k;
+    EncodeKernelsInit(&k, CpuFeatures());
+    return k;
+  }();
+  return &kernels;
+}
 
 struct Planes {
   std::vector<uint8_t> prev, source;
@@ -45,6 +55,7 @@ TEST_P(MotionSearchModes, FindsTextureOffsetsWithoutASlope) {
       Planes p = Shifted(shift);
       MotionSearchArgs args{p.source.data() + 24 * kSize + 24, kSize, p.prev.data(), kSize,
                             24, 24, kSize, kSize, nullptr, 0, m.mode};
+      args.kernels = Kernels();
       uint32_t sad = 1;
       MotionVector found = MotionSearch(args, &sad);
       EXPECT_EQ(sad, 0u) << dx << "," << dy;
@@ -64,6 +75,7 @@ TEST(MotionSearch, OffsetsKeepTheBlockInsideThePlane) {
   // At the top-left corner no offset may reach above or left of the plane.
   MotionSearchArgs args{p.prev.data(), kSize, p.prev.data(), kSize, 0, 0, kSize, kSize,
                         nullptr, 0, 0};
+  args.kernels = Kernels();
   uint32_t sad;
   MotionVector found = MotionSearch(args, &sad);
   EXPECT_GE(found.x, 0);

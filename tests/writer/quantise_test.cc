@@ -42,7 +42,9 @@ TEST_P(GainPositions, PredictTheDecodersSquaredError) {
   coeffs[k] = 3;
   uint8_t prediction[64], out[64];
   std::memset(prediction, 128, sizeof prediction);
-  IdctAdd(coeffs, QUANT_INTER[q], prediction, out, 8);
+  IdctKernels idct;
+  IdctKernelsInit(&idct, 0);
+  idct.add(coeffs, QUANT_INTER[q], prediction, out, 8);
   double sse = 0;
   for (int i = 0; i < 64; i++) sse += (out[i] - 128.0) * (out[i] - 128.0);
   double expected = 9.0 * steps[k] * steps[k] * TransformGains()[k];

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/cpu.h"
 #include "video/video_decoder.h"
 
 namespace {
@@ -37,11 +38,13 @@ void HarnessDecode(DecoderHarness* h, const std::vector<uint8_t>& video, bool ke
   for (int b = 0; b < BUNDLE_COUNT; b++) buffers[b] = h->bundles[static_cast<size_t>(b)].data();
   uint32_t next = h->current ^ 1;
   std::fill(h->map.begin(), h->map.end(), 0);
+  VideoKernels kernels;
+  VideoKernelsInit(&kernels, CpuFeatures());
   VideoDecodeFrame(h->pitch, h->width, h->height, h->frames[next].data(),
                    h->frames[h->current].data(), h->alphas[next].data(),
                    h->alphas[h->current].data(), h->map.data(), h->rows, video.data(),
                    static_cast<uint32_t>(video.size()), key ? 1 : 0, buffers, h->flags,
-                   h->video_flags);
+                   h->video_flags, kernels);
   h->current = next;
 }
 

@@ -9,6 +9,7 @@
 #include "vorntool/encode/wav.h"
 #include "vorntool/options.h"
 #include "vorntool/stdio_files.h"
+#include "platform/cpu.h"
 
 namespace {
 
@@ -162,7 +163,7 @@ bool DecodeAudioTrack(const uint8_t* movie, size_t size, bool has_track, uint32_
   out->channels = (format & AUDIO_TRACK_STEREO) ? 2 : 1;
   out->bits = (format & AUDIO_TRACK_16BIT) ? 16 : 8;
   const int use_dct = (format & AUDIO_TRACK_DCT) && !(format & AUDIO_TRACK_RDFT);
-  AudioDecoder* decoder = AudioDecoderOpen(out->rate, out->channels, use_dct);
+  AudioDecoder* decoder = AudioDecoderOpen(out->rate, out->channels, use_dct, CpuFeatures());
   if (!decoder) {
     *error = Format("Audio track %u cannot be decoded (rate %u Hz).", Le32(layout.ids + 4 * track), out->rate);
     return false;

@@ -98,13 +98,13 @@ void Radix4Avx2(const float* x, float* y, uint32_t n, uint32_t s, const float* t
   } else if (s == 1 && n >= 16) {
     Radix4First(x, y, n, tw);
   } else {
-    AudioPlainKernels().radix4(x, y, n, s, tw);
+    AudioFftKernelsPlain().radix4(x, y, n, s, tw);
   }
 }
 
 void Radix2Avx2(const float* x, float* y, uint32_t s) {
   if (s % 4) {
-    AudioPlainKernels().radix2(x, y, s);
+    AudioFftKernelsPlain().radix2(x, y, s);
     return;
   }
   for (uint32_t q = 0; q < 2 * s; q += 8) {
@@ -144,7 +144,7 @@ void UnfoldAvx2(const float* src, float* dst, uint32_t m, const float* u, uint32
   }
   // The pairs around the middle by the plain kernel (this file's flags
   // would let the compiler fuse its multiply-adds and change the rounding).
-  AudioPlainKernels().unfold(src, dst, m, u, k);
+  AudioFftKernelsPlain().unfold(src, dst, m, u, k);
 }
 
 // ---- DCT wrapping ------------------------------------------------------------------
@@ -185,7 +185,7 @@ void DctUnfoldAvx2(const float* x, float* dst, uint32_t n, const float* u, const
     const __m256 mirrored = _mm256_add_ps(_mm256_xor_ps(h, sign_imag), swapped);
     _mm256_storeu_ps(dst + 2 * mirror, ReverseComplex(mirrored));
   }
-  AudioPlainKernels().dct_unfold(x, dst, n, u, r, k);
+  AudioFftKernelsPlain().dct_unfold(x, dst, n, u, r, k);
 }
 
 void DctReorderAvx2(const float* v, float* out, uint32_t n, uint32_t first) {
@@ -198,12 +198,12 @@ void DctReorderAvx2(const float* v, float* out, uint32_t n, uint32_t first) {
     _mm256_storeu_ps(out + 2 * j, _mm256_permute2f128_ps(lo, hi, 0x20));
     _mm256_storeu_ps(out + 2 * j + 8, _mm256_permute2f128_ps(lo, hi, 0x31));
   }
-  AudioPlainKernels().dct_reorder(v, out, n, j);
+  AudioFftKernelsPlain().dct_reorder(v, out, n, j);
 }
 
 }  // namespace
 
-void AudioKernelsInitAvx2(AudioFftKernels* kernels) {
+void AudioFftKernelsAvx2(AudioFftKernels* kernels) {
   kernels->radix4 = Radix4Avx2;
   kernels->radix2 = Radix2Avx2;
   kernels->unfold = UnfoldAvx2;

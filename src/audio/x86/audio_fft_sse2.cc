@@ -22,7 +22,7 @@ void ToPcmSse2(const float* a, const float* b, int16_t* out, uint32_t count, flo
       const __m128i hi = ScaleToInt(_mm_loadu_ps(a + i + 4), scale);
       _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packs_epi32(lo, hi));
     }
-    if (i < count) AudioPlainKernels().to_pcm(a + i, nullptr, out + i, count - i, scale_value);
+    if (i < count) AudioFftKernelsPlain().to_pcm(a + i, nullptr, out + i, count - i, scale_value);
     return;
   }
   for (; i + 4 <= count; i += 4) {
@@ -34,7 +34,7 @@ void ToPcmSse2(const float* a, const float* b, int16_t* out, uint32_t count, flo
     const __m128i r16 = _mm_packs_epi32(right, right);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * i), _mm_unpacklo_epi16(l16, r16));
   }
-  if (i < count) AudioPlainKernels().to_pcm(a + i, b + i, out + 2 * i, count - i, scale_value);
+  if (i < count) AudioFftKernelsPlain().to_pcm(a + i, b + i, out + 2 * i, count - i, scale_value);
 }
 
 // ---- FFT passes: two complex points per vector -----------------------------------
@@ -113,13 +113,13 @@ void Radix4Sse2(const float* x, float* y, uint32_t n, uint32_t s, const float* t
   } else if (s == 1 && n >= 8) {
     Radix4First(x, y, n, tw);
   } else {
-    AudioPlainKernels().radix4(x, y, n, s, tw);
+    AudioFftKernelsPlain().radix4(x, y, n, s, tw);
   }
 }
 
 void Radix2Sse2(const float* x, float* y, uint32_t s) {
   if (s % 2) {
-    AudioPlainKernels().radix2(x, y, s);
+    AudioFftKernelsPlain().radix2(x, y, s);
     return;
   }
   for (uint32_t q = 0; q < 2 * s; q += 4) {
@@ -159,12 +159,12 @@ void UnfoldSse2(const float* src, float* dst, uint32_t m, const float* u, uint32
     _mm_storeu_ps(dst + 2 * k, _mm_add_ps(h, _mm_xor_ps(swapped, kNegateReal)));
     _mm_storeu_ps(dst + 2 * mirror, ReverseComplex(_mm_add_ps(_mm_xor_ps(h, negate_imag), swapped)));
   }
-  AudioPlainKernels().unfold(src, dst, m, u, k);
+  AudioFftKernelsPlain().unfold(src, dst, m, u, k);
 }
 
 }  // namespace
 
-void AudioKernelsInitSse2(AudioFftKernels* kernels) {
+void AudioFftKernelsSse2(AudioFftKernels* kernels) {
   kernels->radix4 = Radix4Sse2;
   kernels->radix2 = Radix2Sse2;
   kernels->unfold = UnfoldSse2;

@@ -13,7 +13,18 @@
 
 namespace {
 
-FamilyKernels g_sse2[FAMILY_COUNT];
+// The SSE2 kernels that take the odd pixels and tails, made once.
+struct KernelSets {
+  FamilyKernels sets[FAMILY_COUNT];
+};
+const KernelSets& Sse2Sets() {
+  static const KernelSets sse2 = [] {
+    KernelSets k;
+    Sse2Kernels(k.sets);
+    return k;
+  }();
+  return sse2;
+}
 
 // Whole 256-bit unaligned moves: the compiler's generic tuning would split
 // each into two 128-bit halves, which costs more than it saves here.
@@ -282,7 +293,7 @@ VORN_INLINE void Advance(RowPairContext& c, uint32_t n, uint32_t out_bytes) {
 
 template <FamilyId F, bool kGrey, bool kDouble>
 RowsConverter NarrowerFor() {
-  const FamilyKernels& k = g_sse2[F];
+  const FamilyKernels& k = Sse2Sets().sets[F];
   return kGrey ? (kDouble ? k.grey_x2 : k.grey) : (kDouble ? k.colour_x2 : k.colour);
 }
 
@@ -369,8 +380,13 @@ FamilyKernels Kernels() {
 
 }  // namespace
 
+void RowKernelsAvx2(RowKernels* kernels) {
+  FamilyKernels set[FAMILY_COUNT] = {};
+  Avx2Kernels(set);
+  RowKernelsUseVector(kernels, set);
+}
+
 void Avx2Kernels(FamilyKernels out[FAMILY_COUNT]) {
-  Sse2Kernels(g_sse2);
   out[FAMILY_16] = Kernels<FAMILY_16, Pack::k16>();
   out[FAMILY_4444] = Kernels<FAMILY_4444, Pack::k4444A>();
   out[FAMILY_5551] = Kernels<FAMILY_5551, Pack::k5551A>();

@@ -16,7 +16,18 @@
 
 namespace {
 
-FamilyKernels g_plain[FAMILY_COUNT];
+// The plain kernels that take the odd pixels and tails, made once.
+struct KernelSets {
+  FamilyKernels sets[FAMILY_COUNT];
+};
+const KernelSets& PlainSets() {
+  static const KernelSets plain = [] {
+    KernelSets k;
+    PlainKernels(k.sets);
+    return k;
+  }();
+  return plain;
+}
 
 VORN_INLINE __m128i Load8(const uint8_t* p) {
   return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
@@ -253,7 +264,7 @@ VORN_INLINE void StoreYuv(uint8_t* d, __m128i y, __m128i uv) {
 
 template <FamilyId F, Pack P, bool kGrey, bool kDouble>
 RowsConverter PlainFor() {
-  const FamilyKernels& k = g_plain[F];
+  const FamilyKernels& k = PlainSets().sets[F];
   return kGrey ? (kDouble ? k.grey_x2 : k.grey) : (kDouble ? k.colour_x2 : k.colour);
 }
 
@@ -321,8 +332,13 @@ FamilyKernels Kernels() {
 
 }  // namespace
 
+void RowKernelsSse2(RowKernels* kernels) {
+  FamilyKernels set[FAMILY_COUNT] = {};
+  Sse2Kernels(set);
+  RowKernelsUseVector(kernels, set);
+}
+
 void Sse2Kernels(FamilyKernels out[FAMILY_COUNT]) {
-  PlainKernels(g_plain);
   out[FAMILY_16] = Kernels<FAMILY_16, Pack::k16>();
   out[FAMILY_4444] = Kernels<FAMILY_4444, Pack::k4444A>();
   out[FAMILY_5551] = Kernels<FAMILY_5551, Pack::k5551A>();

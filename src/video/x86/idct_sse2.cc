@@ -120,8 +120,10 @@ void IdctBlockSse2(const int16_t coeffs[64], const int32_t table[64], int32_t ou
       _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8 * y + 4 * h), rows[y][h]);
 }
 
-constexpr IdctKernels kSse2 = {IdctPutSse2, IdctAddSse2, IdctBlockSse2};
-
 }  // namespace
 
-const IdctKernels* IdctKernelsSse2() { return &kSse2; }
+void IdctKernelsSse2(IdctKernels* kernels) {
+  kernels->block = IdctBlockSse2;
+  kernels->put = IdctPutSse2;
+  kernels->add = IdctAddSse2;
+}

@@ -42,8 +42,10 @@ uint32_t SseSse2(const uint8_t* a, const uint8_t* b, uint32_t count) {
   return static_cast<uint32_t>(_mm_cvtsi128_si32(sum));
 }
 
-constexpr EncodeKernels kSse2 = {Sad8x8Sse2, SseSse2};
 
 }  // namespace
 
-const EncodeKernels* EncodeKernelsSse2() { return &kSse2; }
+void EncodeKernelsSse2(EncodeKernels* kernels) {
+  kernels->sad8x8 = Sad8x8Sse2;
+  kernels->sse = SseSse2;
+}

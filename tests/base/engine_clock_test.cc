@@ -1,8 +1,7 @@
 // The engine clock driven by hand-made counter and timer sources.
 #include <gtest/gtest.h>
 
-#include "engine/movie.h"
-#include "engine/movie_clock.h"
+#include "base/engine_clock.h"
 
 namespace {
 
@@ -112,13 +111,6 @@ TEST_F(EngineClock, LongRunningHighFrequencyCounterDoesNotOverflow) {
     FastSources::value = t * 10000000ull;
     ASSERT_EQ(MovieClockMs(), static_cast<uint32_t>(t));
   }
-}
-
-TEST(MovieSchedule, LateLimitIsTwoFrameTimes) {
-  EXPECT_EQ(MovieLateLimit(30, 1), 66u);
-  EXPECT_EQ(MovieLateLimit(10, 1), 200u);
-  EXPECT_EQ(MovieLateLimit(30000, 1001), 66u);
-  EXPECT_EQ(MovieLateLimit(0, 1), 2000u);
 }
 
 }  // namespace
