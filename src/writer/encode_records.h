@@ -93,6 +93,7 @@ struct SpeedPlan {
   // ends the decision before any transform is tried (0: never).
   double good_copy = 0;
   bool trim_levels = true;     // chosen transform blocks' levels trimmed for rate
+  bool coherent_rows = true;   // rows of copies offered one offset component, or all keeps
 };
 SpeedPlan SpeedPlanFor(int speed);
 
