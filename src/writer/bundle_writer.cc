@@ -183,8 +183,8 @@ bool WriteTypeBundle(BitWriter* writer, const CodeTree& tree, const uint8_t* val
   uint32_t last = 0;
   for (uint32_t i = 0; i < count;) {
     if (mode == BUNDLE_MODE_AUTO) {
-      uint32_t same = 0;
-      while (i + same < count && values[i + same] == last) same++;
+      uint32_t same = 0;  // counted up to the longest repeat symbol only
+      while (i + same < count && same < kRunLengths[0] && values[i + same] == last) same++;
       int symbol = -1;
       for (int r = 0; r < 4 && symbol < 0; r++)
         if (same >= kRunLengths[r]) symbol = 15 - r;

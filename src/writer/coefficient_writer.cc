@@ -35,25 +35,43 @@ struct EntryMaxima {
   }
 };
 
-struct DctWriteSource {
+// Gathers a block's many short fields and hands the writer whole words.
+struct WordGatherer {
   BitWriter* writer;
+  uint64_t pending = 0;
+  uint32_t count = 0;
+
+  void Put(uint32_t value, uint32_t bits) {  // value < 2^bits, bits <= 16
+    pending |= uint64_t{value} << count;
+    count += bits;
+    if (count >= 32) {
+      BitWriterPut(writer, static_cast<uint32_t>(pending), 32);
+      pending >>= 32;
+      count -= 32;
+    }
+  }
+  void Flush() { BitWriterPut(writer, static_cast<uint32_t>(pending), count); }
+};
+
+struct DctWriteSource {
+  WordGatherer out;
   uint32_t magnitude[64];
   bool negative[64];
   EntryMaxima maxima;
 
   bool EntryBit(uint32_t k, uint32_t mode, uint32_t plane) {
     bool bit = maxima.Reaches(magnitude, k, mode, 1u << plane);
-    BitWriterPut(writer, bit, 1);
+    out.Put(bit, 1);
     return bit;
   }
   bool BelowBit(uint32_t j, uint32_t plane) {
     bool below = magnitude[j] < (1u << plane);
-    BitWriterPut(writer, below, 1);
+    out.Put(below, 1);
     return below;
   }
   bool Value(uint32_t j, uint32_t plane) {
-    if (plane) BitWriterPut(writer, magnitude[j] - (1u << plane), plane);
-    BitWriterPut(writer, negative[j], 1);
+    // The value's bits below its top one, then its sign.
+    out.Put((magnitude[j] - (1u << plane)) | (uint32_t{negative[j]} << plane), plane + 1);
     return true;
   }
 };
@@ -131,7 +149,7 @@ uint32_t ClampedMagnitude(int16_t c) { return std::min<uint32_t>(Magnitude(c), 3
 
 void WriteDctCoefficients(BitWriter* writer, const int16_t coeffs[64], uint32_t q) {
   DctWriteSource source;
-  source.writer = writer;
+  source.out.writer = writer;
   uint32_t largest = 0;
   source.magnitude[0] = 0;
   source.negative[0] = false;
@@ -143,9 +161,10 @@ void WriteDctCoefficients(BitWriter* writer, const int16_t coeffs[64], uint32_t 
   }
   source.maxima.Prepare(source.magnitude);
   uint32_t planes = TopBitPlusOne(largest);
-  BitWriterPut(writer, planes, 4);
+  source.out.Put(planes, 4);
   WalkDctCoefficients(source, planes);
-  BitWriterPut(writer, q, 4);
+  source.out.Put(q & 15, 4);
+  source.out.Flush();
 }
 
 void WriteResidue(BitWriter* writer, const int8_t residue[64], int8_t decoded[64]) {

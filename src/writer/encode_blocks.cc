@@ -28,7 +28,7 @@ uint8_t CodableColour(const BlockContext& ctx, int value) {
 // two block rows plus its sub-type, all shared by four blocks.
 double TypeBits(const BlockContext& ctx, uint8_t type) {
   const PlaneCostModel& m = *ctx.args->model;
-  if (Doubled(ctx)) return 2 * m.type_bits[BT_DOUBLED] + 2.5;
+  if (Doubled(ctx)) return DoubledTypeBits(m);
   return m.type_bits[type];
 }
 
@@ -162,6 +162,10 @@ bool Hopeless(const BlockContext& ctx, double bits, const BlockChoice* out) {
 }
 
 }  // namespace
+
+double DoubledTypeBits(const PlaneCostModel& model) {
+  return 2 * model.type_bits[BT_DOUBLED] + 2.5;
+}
 
 double BlockSse(const EncodeKernels& kernels, const uint8_t* a, const uint8_t* b, uint32_t count) {
   return kernels.sse(a, b, count);

@@ -41,6 +41,10 @@ struct BlockScratch {
   BitWriter writer;
 };
 
+// Bits of a doubled area's type values (the type on each of its two block
+// rows and the sub-type): what every doubled coding pays at the least.
+double DoubledTypeBits(const PlaneCostModel& model);
+
 // count: 64 or 256.
 double BlockSse(const EncodeKernels& kernels, const uint8_t* a, const uint8_t* b, uint32_t count);
 

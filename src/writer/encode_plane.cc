@@ -116,7 +116,9 @@ struct PlaneWalk {
       if ((allowed & (1u << BT_RESIDUE)) && speed.residue)
         TryResidue(ctx, mv, prediction, &scratch, &best);
       // A prediction this good leaves nothing for the picture codings to win.
-      if (best.sse <= 64 * speed.good_prediction && best.cost < 40 * args->lambda) return best;
+      if (best.sse <= 64 * speed.good_prediction &&
+          (speed.good_prediction_ends || best.cost < 40 * args->lambda))
+        return best;
     }
     TryPictureCodings(ctx, &best);
     if (best.cost >= kNoCost) {
@@ -195,6 +197,24 @@ struct PlaneDecisions {
     walk->WriteRecon(bx, by, choices[i]);
   }
 
+  // Takes the doubled area at (bx, by) when it costs less than the four
+  // blocks' `separate` cost. Every doubled coding pays at least its type
+  // values' bits: when those alone cost as much, the area is not tried (its
+  // decision reads nothing the four blocks' decisions change).
+  bool TryDoubledArea(PlaneWalk* walk, uint32_t bx, uint32_t by, double separate) {
+    double floor = args->lambda * DoubledTypeBits(*args->model);
+    if (floor >= separate) return false;
+    BlockChoice doubled = walk->DecideDoubled(bx, by);
+    if (doubled.cost >= separate) return false;
+    choices[Index(bx, by)] = doubled;
+    states[Index(bx, by)] = kDoubledTop;
+    states[Index(bx + 1, by)] = kCovered;
+    states[Index(bx, by + 1)] = kDoubledLower;
+    states[Index(bx + 1, by + 1)] = kCovered;
+    walk->WriteRecon(bx, by, doubled);
+    return true;
+  }
+
   // One pair of block rows: doubled areas are decided against the four
   // blocks they would cover, which all lie in the pair.
   void DecidePair(PlaneWalk* walk, uint32_t by) {
@@ -205,18 +225,10 @@ struct PlaneDecisions {
         bx++;
         continue;
       }
-      BlockChoice doubled = walk->DecideDoubled(bx, by);
       BlockChoice singles[4] = {walk->Decide(bx, by), walk->Decide(bx + 1, by),
                                 walk->Decide(bx, by + 1), walk->Decide(bx + 1, by + 1)};
       double separate = singles[0].cost + singles[1].cost + singles[2].cost + singles[3].cost;
-      if (doubled.cost < separate) {
-        choices[Index(bx, by)] = doubled;
-        states[Index(bx, by)] = kDoubledTop;
-        states[Index(bx + 1, by)] = kCovered;
-        states[Index(bx, by + 1)] = kDoubledLower;
-        states[Index(bx + 1, by + 1)] = kCovered;
-        walk->WriteRecon(bx, by, doubled);
-      } else {
+      if (!TryDoubledArea(walk, bx, by, separate)) {
         for (uint32_t i = 0; i < 4; i++) {
           uint32_t x = bx + i % 2, y = by + i / 2;
           choices[Index(x, y)] = singles[i];
@@ -355,5 +367,6 @@ SpeedPlan SpeedPlanFor(int speed) {
   // Trimming the chosen blocks' levels gains a little at higher rates for
   // a third more time.
   p.trim_levels = speed <= 4;
+  p.good_prediction_ends = speed >= 9;
   return p;
 }

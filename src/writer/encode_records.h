@@ -87,6 +87,8 @@ struct SpeedPlan {
   // A prediction with at most this squared error per sample, cheap enough,
   // ends the block's decision before the picture codings are tried.
   double good_prediction = 1.0;
+  // The fastest settings take such a prediction whatever its bits.
+  bool good_prediction_ends = false;
   bool trim_levels = true;     // chosen transform blocks' levels trimmed for rate
 };
 SpeedPlan SpeedPlanFor(int speed);

@@ -20,8 +20,10 @@ size_t TypeSymbols(const int32_t* values, size_t count) {
   size_t symbols = 0;
   int32_t last = 0;
   for (size_t i = 0; i < count;) {
+    // Only whether the repeats reach 4, 8, 12 or 32 matters: counting
+    // stops there (a long stretch is not counted again at every run).
     size_t same = 0;
-    while (i + same < count && values[i + same] == last) same++;
+    while (i + same < count && same < kRunLengths[0] && values[i + same] == last) same++;
     size_t run = 0;
     for (size_t r : kRunLengths)
       if (same >= r) {

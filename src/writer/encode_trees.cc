@@ -18,8 +18,10 @@ void CountTypeSymbols(const std::vector<int32_t>& values, uint32_t* histogram) {
   static constexpr uint32_t kRunLengths[4] = {32, 12, 8, 4};
   uint32_t last = 0;
   for (size_t i = 0; i < values.size();) {
-    size_t same = 0;
-    while (i + same < values.size() && static_cast<uint32_t>(values[i + same]) == last) same++;
+    size_t same = 0;  // counted up to the longest repeat symbol only
+    while (i + same < values.size() && same < kRunLengths[0] &&
+           static_cast<uint32_t>(values[i + same]) == last)
+      same++;
     int symbol = -1;
     for (int r = 0; r < 4 && symbol < 0; r++)
       if (same >= kRunLengths[r]) symbol = 15 - r;

@@ -5,6 +5,8 @@
 
 #include <cmath>
 #include <random>
+#include <string>
+#include <tuple>
 #include <vector>
 
 #include "audio/audio_transform.h"
@@ -73,28 +75,33 @@ AudioFftKernels KernelsAt(uint32_t cpu_flags) {
   return k;
 }
 
-TEST_P(TransformSizes, InverseRealDftMatchesDefinition) {
-  const uint32_t n = GetParam();
-  const std::vector<float> input = RandomValues(n, n, 1000.0f);
-  const std::vector<double> want = DirectRealDft(input);
-  for (const KernelLevel& level : KernelLevels()) {
-    const AudioFftKernels kernels = KernelsAt(level.flags);
-    TransformArea area(n);
-    std::vector<float> data = input;
-    InverseRealDft(n, data.data(), area.work.data(), area.table.data(), kernels);
-    EXPECT_LT(RelativeError(data, want), 2e-6 * std::log2(double(n))) << level.name;
-  }
-}
+// Each inverse transform against its definition, at every level and size.
+struct Transform {
+  const char* name;
+  void (*inverse)(uint32_t n, float* data, uint32_t* work, float* table,
+                  const AudioFftKernels& kernels);
+  std::vector<double> (*direct)(const std::vector<float>& in);
+  uint32_t seed_offset;  // of the random input, seeded n + this
+};
+void PrintTo(const Transform& t, std::ostream* os) { *os << t.name; }
 
-TEST_P(TransformSizes, InverseDctMatchesDefinition) {
-  const uint32_t n = GetParam();
-  const std::vector<float> input = RandomValues(n, n + 1, 1000.0f);
-  const std::vector<double> want = DirectDct(input);
+const Transform kTransforms[] = {
+    {"RealDft", InverseRealDft, DirectRealDft, 0},
+    {"Dct", InverseDct, DirectDct, 1},
+};
+
+class TransformDefinitions
+    : public ::testing::TestWithParam<std::tuple<Transform, uint32_t>> {};
+
+TEST_P(TransformDefinitions, InverseMatchesDefinition) {
+  const auto& [transform, n] = GetParam();
+  const std::vector<float> input = RandomValues(n, n + transform.seed_offset, 1000.0f);
+  const std::vector<double> want = transform.direct(input);
   for (const KernelLevel& level : KernelLevels()) {
     const AudioFftKernels kernels = KernelsAt(level.flags);
     TransformArea area(n);
     std::vector<float> data = input;
-    InverseDct(n, data.data(), area.work.data(), area.table.data(), kernels);
+    transform.inverse(n, data.data(), area.work.data(), area.table.data(), kernels);
     EXPECT_LT(RelativeError(data, want), 2e-6 * std::log2(double(n))) << level.name;
   }
 }
@@ -126,6 +133,13 @@ TEST_P(TransformSizes, SingleLinesGiveTheirWaves) {
 
 INSTANTIATE_TEST_SUITE_P(PowersOfTwo, TransformSizes,
                          ::testing::Values(4u, 8u, 16u, 32u, 64u, 128u, 256u, 512u, 1024u, 2048u, 4096u));
+
+INSTANTIATE_TEST_SUITE_P(PowersOfTwo, TransformDefinitions,
+                         ::testing::Combine(::testing::ValuesIn(kTransforms), ::testing::Values(4u, 8u, 16u, 32u, 64u, 128u, 256u, 512u, 1024u, 2048u, 4096u)),
+                         [](const ::testing::TestParamInfo<std::tuple<Transform, uint32_t>>& info) {
+                           return std::string(std::get<0>(info.param).name) + "_" +
+                                  std::to_string(std::get<1>(info.param));
+                         });
 
 TEST(TransformTables, BuiltOnceAndReused) {
   for (int dct = 0; dct < 2; dct++) {

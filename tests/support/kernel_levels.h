@@ -2,6 +2,7 @@
 // whatever VORN_CPU says (the tables are set up with explicit flags).
 #pragma once
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,8 @@ struct KernelLevel {
   const char* name;
   uint32_t flags;
 };
+// Parameterised tests show the level by its name.
+inline void PrintTo(const KernelLevel& level, std::ostream* os) { *os << level.name; }
 
 inline std::vector<KernelLevel> KernelLevels() {
   static const KernelLevel kAll[] = {{"c", CPU_LEVEL_C},

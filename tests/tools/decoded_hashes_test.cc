@@ -22,6 +22,7 @@
 
 #include "engine/movie.h"
 #include "platform/cpu.h"
+#include "support/kernel_levels.h"
 #include "support/sha256.h"
 #include "support/test_folder.h"
 #include "tools/tool_run.h"
@@ -121,19 +122,6 @@ void WriteTable(const std::string& path, const Table& table) {
 
 // ---- The levels ------------------------------------------------------------------
 
-struct Level {
-  const char* name;
-  uint32_t mask;  // what the vector paths may use
-};
-void PrintTo(const Level& level, std::ostream* os) { *os << level.name; }
-
-const Level kLevels[] = {
-    {"c", 0},
-    {"sse2", CPU_SSE2},
-    {"avx2", CPU_LEVEL_AVX2},
-    {"avx512", CPU_LEVEL_AVX512},
-};
-
 // Sets the level for the test's lifetime, whatever VORN_CPU says (movies
 // opened meanwhile set their kernels up for it).
 class CpuLevel {
@@ -145,13 +133,6 @@ class CpuLevel {
   uint32_t old_;
 };
 
-bool Supported(uint32_t mask) {
-  const uint32_t old = CpuSetMask(~0u);
-  const bool all_there = (CpuFeatures() & mask) == mask;
-  CpuSetMask(old);
-  return all_there;
-}
-
 std::vector<std::string> TableMovies() {
   std::vector<std::string> movies;
   for (const auto& entry : ReadTable()) movies.push_back(entry.first);
@@ -159,13 +140,12 @@ std::vector<std::string> TableMovies() {
 }
 
 // One test per level and stored movie, so that a failure names both.
-class DecodedHashes : public testing::TestWithParam<std::tuple<Level, std::string>> {};
+class DecodedHashes : public testing::TestWithParam<std::tuple<KernelLevel, std::string>> {};
 
 TEST_P(DecodedHashes, DecodeAsBefore) {
   const auto& [level, movie] = GetParam();
-  if (!Supported(level.mask)) GTEST_SKIP() << "this processor lacks " << level.name;
   const Outputs expected = ReadTable()[movie];
-  CpuLevel capped(level.mask);
+  CpuLevel capped(level.flags);
   const Outputs decoded = DecodeAll(movie);
   for (const auto& [output, result] : expected) {
     auto found = decoded.find(output);
@@ -175,7 +155,7 @@ TEST_P(DecodedHashes, DecodeAsBefore) {
   EXPECT_EQ(decoded.size(), expected.size()) << movie << ": outputs not in the table";
 }
 
-std::string TestName(const testing::TestParamInfo<std::tuple<Level, std::string>>& info) {
+std::string TestName(const testing::TestParamInfo<std::tuple<KernelLevel, std::string>>& info) {
   std::string movie = std::filesystem::path(std::get<1>(info.param)).stem().string();
   for (char& c : movie)
     if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
@@ -183,7 +163,7 @@ std::string TestName(const testing::TestParamInfo<std::tuple<Level, std::string>
 }
 
 INSTANTIATE_TEST_SUITE_P(Stored, DecodedHashes,
-                         testing::Combine(testing::ValuesIn(kLevels),
+                         testing::Combine(testing::ValuesIn(KernelLevels()),
                                           testing::ValuesIn(TableMovies())),
                          TestName);
 
