@@ -7,6 +7,7 @@
 #pragma once
 #include <cstdint>
 
+#include "vorn/copy_flags.h"
 #include "vorn/movie_flags.h"
 
 struct IoReader;
@@ -87,3 +88,18 @@ int MovieSetPause(Movie* movie, int on);
 void MovieStartClock(Movie* movie);
 void MovieNoteFrameTime(Movie* movie, uint32_t now);
 int MovieGetRects(Movie* movie, uint32_t display_flags);
+
+// ---- Copying the picture out ------------------------------------------------------
+// Bytes of one destination pixel (luma bytes for YV12); 0 for format 0.
+uint32_t CopyBytesPerPixel(uint32_t format);
+
+// Converts the movie's frame decoded last into dest, in the destination
+// format of the flags' low four bits (COPY_*, vorn/copy_flags.h). Source
+// rectangle in the movie's display coordinates; dest_pitch negative for a
+// bottom-up buffer. Returns 1 when playback is late (copy skipped, or forced
+// by COPY_NO_SKIP), else 0. The caller must give a buffer large enough for
+// the rectangle at the chosen scaling mode; format 15 also needs room for
+// its two chroma planes below dest_height lines.
+int32_t MovieCopyToBuffer(Movie* movie, void* dest, int32_t dest_pitch, uint32_t dest_height,
+                          int32_t dest_x, int32_t dest_y, uint32_t src_x, uint32_t src_y,
+                          uint32_t src_width, uint32_t src_height, uint32_t flags);

@@ -1,65 +1,13 @@
 // Copying a movie's current frame into a caller's buffer in one of fifteen
-// destination formats: the copy flags, format numbers and scaling modes that
-// the player, the display buffer and the tools share.
+// destination formats. The copy itself (MovieCopyToBuffer) and
+// CopyBytesPerPixel are public: vorn/movie.h declares them, and
+// vorn/copy_flags.h holds the formats, copy flags and scaling modes.
 #pragma once
 #include <cstdint>
 
-struct Movie;
-
-// ---- Destination formats (low four bits of the copy flags) -------------------
-inline constexpr uint32_t COPY_NONE = 0;
-inline constexpr uint32_t COPY_BGR24 = 1;     // B, G, R
-inline constexpr uint32_t COPY_RGB24 = 2;     // R, G, B
-inline constexpr uint32_t COPY_BGRX32 = 3;    // B, G, R, 0
-inline constexpr uint32_t COPY_RGBX32 = 4;    // R, G, B, 0
-inline constexpr uint32_t COPY_BGRA32 = 5;    // B, G, R, alpha (3 without an alpha plane)
-inline constexpr uint32_t COPY_RGBA32 = 6;    // R, G, B, alpha (4 without an alpha plane)
-inline constexpr uint32_t COPY_ARGB4444 = 7;  // A 12-15, R 8-11, G 4-7, B 0-3
-inline constexpr uint32_t COPY_ARGB1555 = 8;  // A 15, R 10-14, G 5-9, B 0-4
-inline constexpr uint32_t COPY_RGB555 = 9;    // R 10-14, G 5-9, B 0-4
-inline constexpr uint32_t COPY_RGB565 = 10;   // R 11-15, G 5-10, B 0-4
-inline constexpr uint32_t COPY_RGB655 = 11;   // R 10-15, G 5-9, B 0-4
-inline constexpr uint32_t COPY_RGB664 = 12;   // R 10-15, G 4-9, B 0-3
-inline constexpr uint32_t COPY_YUY2 = 13;     // Y0, U, Y1, V per pixel pair
-inline constexpr uint32_t COPY_UYVY = 14;     // U, Y0, V, Y1 per pixel pair
-inline constexpr uint32_t COPY_YV12 = 15;     // planar: Y plane, then V, then U
-inline constexpr uint32_t COPY_FORMAT_COUNT = 16;
-
-// ---- Copy flags ----------------------------------------------------------------
-inline constexpr uint32_t COPY_FORMAT_MASK = 0x0000000F;
-inline constexpr uint32_t COPY_UV_ORDER = 0x10000;   // stored chroma planes are U first, then V
-inline constexpr uint32_t COPY_GRAYSCALE = 0x20000;  // luma only, chroma neutral
-inline constexpr uint32_t COPY_NO_MMX = 0x40000;     // plain converters, no vector paths
-inline constexpr uint32_t COPY_NO_SKIP = 0x80000;    // never skip the copy when late
-inline constexpr uint32_t COPY_SCALE_MASK = 0x70000000;
-inline constexpr uint32_t COPY_SCALE_SHIFT = 28;
-inline constexpr uint32_t COPY_ALL = 0x80000000u;  // whole rectangle, ignoring the block map
-// The bits of the movie's own flags that the copy takes over.
-inline constexpr uint32_t COPY_MOVIE_FLAG_MASK = 0x70030000;
-
-// ---- Scaling modes (bits 28-30) ------------------------------------------------
-inline constexpr uint32_t SCALE_NONE = 0;
-inline constexpr uint32_t SCALE_H2_DOUBLED = 1;     // each row to two consecutive lines
-inline constexpr uint32_t SCALE_H2_INTERLACED = 2;  // each row to every second line
-inline constexpr uint32_t SCALE_W2 = 3;             // each pixel twice
-inline constexpr uint32_t SCALE_W2_H2_DOUBLED = 4;
-inline constexpr uint32_t SCALE_W2_H2_INTERLACED = 5;
-inline constexpr uint32_t SCALE_H1_INTERLACED = 6;  // every second row to every second line
-inline constexpr uint32_t SCALE_FORCE_NONE = 7;
-
-// Bytes of one destination pixel (luma bytes for YV12); 0 for format 0.
-uint32_t CopyBytesPerPixel(uint32_t format);
+#include "vorn/copy_flags.h"
+#include "vorn/movie.h"
 
 // 1 when the movie's last copy used its vector converters, 0 when plain
 // (COPY_NO_MMX, OPEN_NO_MMX, or a processor without them).
 uint32_t ConvertUsedVector(const Movie* movie);
-
-// Converts the movie's frame decoded last into dest. Source rectangle in the
-// movie's display coordinates; dest_pitch negative for a bottom-up buffer.
-// Returns 1 when playback is late (copy skipped, or forced by COPY_NO_SKIP),
-// else 0. The caller must give a buffer large enough for the rectangle at the
-// chosen scaling mode; format 15 also needs room for its two chroma planes
-// below dest_height lines.
-int32_t MovieCopyToBuffer(Movie* movie, void* dest, int32_t dest_pitch, uint32_t dest_height,
-                          int32_t dest_x, int32_t dest_y, uint32_t src_x, uint32_t src_y,
-                          uint32_t src_width, uint32_t src_height, uint32_t flags);

@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "display/display_backend.h"
 #include "base/engine_memory.h"
-#include "engine/movie.h"
+#include "display/display_backend.h"
+#include "vorn/movie.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 // (SDL) start from its table.
 #include "display/display_memory.h"
 
-#include "convert/copy_to_buffer.h"
 #include "base/engine_memory.h"
+#include "convert/copy_to_buffer.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include "convert/copy_to_buffer.h"
 #include "display/display_buffer.h"
-#include "engine/movie.h"
+#include "vorn/movie.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 
 #include "audio/audio_decoder.h"
 #include "engine/movie.h"
-#include "platform/platform.h"
 #include "engine/sound_track.h"
+#include "platform/platform.h"
 
 namespace {
 

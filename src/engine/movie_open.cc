@@ -12,9 +12,9 @@
 #include "engine/movie.h"
 #include "engine/movie_header.h"
 #include "engine/movie_service.h"
+#include "engine/sound_track.h"
 #include "platform/cpu.h"
 #include "platform/platform.h"
-#include "engine/sound_track.h"
 #include "video/video_decoder.h"
 
 static_assert(std::endian::native == std::endian::little,

@@ -12,8 +12,8 @@
 #include "engine/movie_clock.h"
 #include "engine/movie_frame.h"
 #include "engine/movie_header.h"
-#include "platform/platform.h"
 #include "engine/sound_track.h"
+#include "platform/platform.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 #include <atomic>
 
 #include "engine/movie.h"
+#include "engine/sound_track.h"
 #include "input/service_thread.h"
 #include "platform/platform.h"
-#include "engine/sound_track.h"
 
 namespace {
 

@@ -5,11 +5,11 @@
 #include <cstring>
 
 #include "engine/movie.h"
-#include "engine/movie_clock.h"
 #include "engine/movie_audio.h"
+#include "engine/movie_clock.h"
 #include "engine/movie_frame.h"
-#include "platform/platform.h"
 #include "engine/sound_track.h"
+#include "platform/platform.h"
 #include "video/video_decoder.h"
 
 namespace {

@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "engine/movie.h"
 #include "player/player_system.h"
 #include "player/switch_readers.h"
+#include "vorn/movie.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <cstdio>
 
 #include "display/display_buffer.h"
-#include "engine/movie.h"
 #include "player/player_state.h"
 #include "player/position_text.h"
+#include "vorn/movie.h"
 
 namespace {
 

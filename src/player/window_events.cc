@@ -4,12 +4,12 @@
 
 #include "convert/copy_to_buffer.h"
 #include "display/display_buffer.h"
-#include "engine/movie.h"
 #include "player/frame_step.h"
 #include "player/player_state.h"
 #include "player/player_system.h"
 #include "player/seek_keys.h"
 #include "player/window_title.h"
+#include "vorn/movie.h"
 
 namespace {
 

@@ -14,8 +14,8 @@
 #include "base/engine_memory.h"
 #include "engine/sound_track.h"
 #include "platform/platform.h"
-#include "sound/sound_driver_math.h"
 #include "sound/sound_devices_win32.h"
+#include "sound/sound_driver_math.h"
 #include "sound/sound_drivers.h"
 
 namespace {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -17,6 +18,13 @@ constexpr uint32_t kReadingTypes =
 
 constexpr double kNoCost = 1e299;  // below BlockChoice's "nothing chosen yet"
 
+struct PlaneWalk;
+// A block's new coding, should its row take a common offset component.
+struct RowMove {
+  uint32_t bx;
+  BlockChoice choice;
+};
+
 struct PlaneWalk {
   const PlaneEncodeArgs* args;
   uint32_t cols, rows;
@@ -24,6 +32,7 @@ struct PlaneWalk {
   // The offsets of the previous frame, read while this frame's are written.
   const std::vector<MotionVector>* prev_vectors;
   BlockScratch scratch;
+  std::vector<RowMove> moves, trial;  // scratch of the offset coherence pass
 
   const uint8_t* SourceAt(uint32_t bx, uint32_t by) const {
     return args->source + size_t{by} * 8 * args->pitch + bx * 8;
@@ -132,6 +141,31 @@ struct PlaneWalk {
       }
     }
     return best;
+  }
+
+  // The cheapest plain copy whose offset has `value` in one component
+  // (0 x, 1 y), the other within one of `mv`'s; a zero offset is a keep.
+  BlockChoice CopyWithPart(uint32_t bx, uint32_t by, MotionVector mv, int component, int value,
+                           bool vary_other) {
+    uint8_t source[64], prediction[64];
+    Gather(SourceAt(bx, by), args->pitch, 8, source);
+    BlockContext ctx{source, nullptr, args, false};
+    BlockChoice best;
+    int other = component ? mv.x : mv.y, spread = vary_other ? 1 : 0;
+    for (int o = std::max(-15, other - spread); o <= std::min(15, other + spread); o++) {
+      MotionVector c = component ? MotionVector{static_cast<int8_t>(o), static_cast<int8_t>(value)}
+                                 : MotionVector{static_cast<int8_t>(value), static_cast<int8_t>(o)};
+      if (!Reachable(bx, by, c)) continue;
+      Gather(PrevAt(bx, by, c), args->pitch, 8, prediction);
+      bool keep = c.x == 0 && c.y == 0 && (allowed & (1u << BT_KEEP));
+      TryCopy(ctx, keep ? BT_KEEP : BT_MOTION, c, prediction, &best);
+    }
+    return best;
+  }
+
+  bool Reachable(uint32_t bx, uint32_t by, MotionVector mv) const {
+    int64_t x = int64_t{bx} * 8 + mv.x, y = int64_t{by} * 8 + mv.y;
+    return x >= 0 && y >= 0 && x + 8 <= args->width8 && y + 8 <= args->height8;
   }
 
   void TryPictureCodings(const BlockContext& ctx, BlockChoice* best) {
@@ -243,6 +277,130 @@ struct PlaneDecisions {
         if (states[Index(bx, by + 1)] == kUndecided) Single(walk, bx, by + 1);
   }
 
+  // Offsets are coded per refill, and a refill whose values are all equal
+  // takes a handful of bits in all. After the row's decisions, each block
+  // row is offered with one component of its offsets made the same for
+  // every block (the row's most common value), the plain copies moving to
+  // their best offset with that component; the row takes it when the bits
+  // saved outweigh the added error. y goes first: in a zoom or tilt it
+  // varies down the picture, not along a row.
+  void CohereRows(PlaneWalk* walk) {
+    for (uint32_t by = 0; by < rows; by++) {
+      KeepRow(walk, by);
+      bool y_even = CohereRow(walk, by, 1, true);
+      CohereRow(walk, by, 0, !y_even);
+    }
+  }
+
+  // A row of plain copies, mostly keeps, offered as keeps throughout: its
+  // types then take one fill and its offsets nothing.
+  void KeepRow(PlaneWalk* walk, uint32_t by) {
+    if (!(allowed & (1u << BT_KEEP))) return;
+    const PlaneCostModel& model = *args->model;
+    uint32_t moving = 0;
+    for (uint32_t bx = 0; bx < cols; bx++) {
+      size_t i = Index(bx, by);
+      if (states[i] != kSingle || (choices[i].type != BT_KEEP && choices[i].type != BT_MOTION)) return;
+      moving += choices[i].type == BT_MOTION;
+    }
+    if (moving == 0 || 2 * moving > cols) return;
+    double change = args->lambda * (5.0 - cols * model.type_bits[BT_KEEP]);
+    std::vector<RowMove>& moves = walk->moves;
+    moves.clear();
+    for (uint32_t bx = 0; bx < cols && change < 0; bx++) {
+      size_t i = Index(bx, by);
+      if (choices[i].type != BT_MOTION) continue;
+      BlockChoice keep = walk->CopyWithPart(bx, by, {}, 0, 0, false);
+      change += keep.cost - choices[i].cost;
+      moves.push_back({bx, keep});
+    }
+    if (change >= 0) return;
+    for (const RowMove& move : moves) {
+      choices[Index(move.bx, by)] = move.choice;
+      walk->VectorAt(move.bx, by) = move.choice.mv;
+      walk->WriteRecon(move.bx, by, move.choice);
+    }
+  }
+
+  static bool CarriesOffsets(uint8_t state, const BlockChoice& c) {
+    return state == kSingle && (c.type == BT_MOTION || c.type == BT_INTER || c.type == BT_RESIDUE);
+  }
+
+  // component: 0 x, 1 y. Returns whether the component is then the same
+  // for the whole row.
+  bool CohereRow(PlaneWalk* walk, uint32_t by, int component, bool vary_other) {
+    auto part = [component](MotionVector mv) { return component ? mv.y : mv.x; };
+    uint32_t counts[31] = {};
+    uint32_t carriers = 0;
+    for (uint32_t bx = 0; bx < cols; bx++) {
+      size_t i = Index(bx, by);
+      if (!CarriesOffsets(states[i], choices[i])) continue;
+      counts[part(choices[i].mv) + 15]++;
+      carriers++;
+    }
+    // The two most common values, and zero (copies may turn into keeps).
+    int first = 0, second = 0;
+    for (int v = -15; v <= 15; v++)
+      if (counts[v + 15] > counts[first + 15]) first = v;
+    if (counts[first + 15] == carriers) return true;
+    if (carriers < 2) return false;
+    for (int v = -15; v <= 15; v++)
+      if (v != first && (second == first || counts[v + 15] > counts[second + 15])) second = v;
+    int targets[3] = {first, second, 0};
+    double best_change = 0;
+    std::vector<RowMove>& moves = walk->moves;
+    for (int t = 0; t < 3; t++) {
+      if ((t == 1 && second == first) || (t == 2 && (first == 0 || second == 0))) continue;
+      double change = RowChange(walk, by, component, targets[t], vary_other, &walk->trial);
+      if (change < best_change) {
+        best_change = change;
+        moves.swap(walk->trial);
+      }
+    }
+    if (best_change >= 0) return false;
+    for (const RowMove& move : moves) {
+      choices[Index(move.bx, by)] = move.choice;
+      walk->VectorAt(move.bx, by) = move.choice.mv;
+      walk->WriteRecon(move.bx, by, move.choice);
+    }
+    return true;
+  }
+
+  // What making the row's component equal to `target` changes in cost
+  // (error plus lambda times bits), with the moved blocks' new codings in
+  // *moves; 0 when it cannot be done or does not pay.
+  double RowChange(PlaneWalk* walk, uint32_t by, int component, int target, bool vary_other,
+                   std::vector<RowMove>* moves) {
+    const PlaneCostModel& model = *args->model;
+    const float* prices = component ? model.y_offset_bits : model.x_offset_bits;
+    auto part = [component](MotionVector mv) { return component ? mv.y : mv.x; };
+    moves->clear();
+    // The values the row pays for now, against one fill: its flag, four
+    // bits of value and the sign.
+    double saved = -6.0;
+    for (uint32_t bx = 0; bx < cols; bx++) {
+      size_t i = Index(bx, by);
+      if (!CarriesOffsets(states[i], choices[i])) continue;
+      // Transform and residue blocks keep their offsets.
+      if (choices[i].type != BT_MOTION && part(choices[i].mv) != target) return 0;
+      saved += prices[part(choices[i].mv) + 15];
+    }
+    double change = -args->lambda * saved;
+    auto own = [&](const BlockChoice& c) {
+      return c.type == BT_KEEP ? 0.0 : args->lambda * prices[part(c.mv) + 15];
+    };
+    for (uint32_t bx = 0; bx < cols && change < 0; bx++) {
+      size_t i = Index(bx, by);
+      const BlockChoice& now = choices[i];
+      if (!CarriesOffsets(states[i], now) || part(now.mv) == target) continue;
+      BlockChoice moved = walk->CopyWithPart(bx, by, now.mv, component, target, vary_other);
+      if (moved.cost >= kNoCost) return 0;
+      change += (moved.cost - own(moved)) - (now.cost - own(now));
+      moves->push_back({bx, moved});
+    }
+    return std::min(change, 0.0);
+  }
+
   static void Job(void* context, uint32_t job, uint32_t worker) {
     auto* d = static_cast<PlaneDecisions*>(context);
     d->DecidePair(d->walks[worker].get(), job * 2);
@@ -327,6 +485,8 @@ void EncodePlane(const PlaneEncodeArgs& args, PlaneSyntax* syntax, PlaneEncodeRe
     d->walks.push_back(std::move(walk));
   }
   RunParallel(threads, (rows + 1) / 2, PlaneDecisions::Job, d.get());
+  if (!args.key && args.speed.coherent_rows && args.model->offsets_learnt)
+    d->CohereRows(d->walks[0].get());
 
   for (uint32_t by = 0; by < rows; by++) {
     PlaneRowSyntax* row = &syntax->rows[by];

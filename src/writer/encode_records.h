@@ -90,6 +90,7 @@ struct SpeedPlan {
   // The fastest settings take such a prediction whatever its bits.
   bool good_prediction_ends = false;
   bool trim_levels = true;     // chosen transform blocks' levels trimmed for rate
+  bool coherent_rows = true;   // rows of copies offered one offset component, or all keeps
 };
 SpeedPlan SpeedPlanFor(int speed);
 

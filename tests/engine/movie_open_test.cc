@@ -710,3 +710,36 @@ TEST_F(MovieOpenTest, RandomlyDamagedTablesNeverMisbehave) {
   EXPECT_GT(opened, 0);
   EXPECT_GT(refused, 0);
 }
+
+// ---- What a layer above hands the engine for its close ---------------------------
+
+namespace {
+
+int g_close_releases = 0;
+void* g_released_state = nullptr;
+void CountRelease(void* state) {
+  g_close_releases++;
+  g_released_state = state;
+}
+
+// The conversion keeps its state with the movie and hands its release to
+// the engine: the close calls it once, with that state; a movie that never
+// got one closes without it.
+TEST_F(MovieOpenTest, TheCloseCallsTheReleaseItWasHanded) {
+  g_close_releases = 0;
+  int state = 0;
+  const std::vector<uint8_t> bytes = SmallMovie();
+  Movie* movie = OpenBytes(bytes);
+  ASSERT_NE(movie, nullptr);
+  EXPECT_EQ(movie->convert_release, nullptr);
+  movie->convert_state = &state;
+  movie->convert_release = CountRelease;
+  MovieClose(movie);
+  EXPECT_EQ(g_close_releases, 1);
+  EXPECT_EQ(g_released_state, &state);
+  MovieClose(OpenBytes(bytes));
+  EXPECT_EQ(g_close_releases, 1);
+  EXPECT_TRUE(g_ledger.live.empty());
+}
+
+}  // namespace

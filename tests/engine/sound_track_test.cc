@@ -20,6 +20,8 @@ struct FakeDevice {
   int ready_budget = 0;  // buffers the device will still accept
   int closes = 0, pauses = 0;
   bool fail_set_on = false;
+  SoundTrackContext context{};  // what the open was told of the movie
+  bool had_context = false;
   uint8_t buffer[65536];
 };
 
@@ -55,13 +57,14 @@ int FakeSetOn(SoundTrack* t, int on) { return on && !Device(t)->fail_set_on; }
 void FakeClose(SoundTrack* t) { Device(t)->closes++; }
 
 int FakeTrackOpen(SoundTrack* track, uint32_t rate, uint32_t bits, uint32_t channels, uint32_t,
-                  const SoundTrackContext*) {
+                  const SoundTrackContext* context) {
   if (g_driver->fail_open) return 0;
   std::memset(static_cast<void*>(track), 0, sizeof(*track));
   auto* device = new FakeDevice;
   device->rate = rate;
   device->bits = bits;
   device->channels = channels;
+  if (context) device->context = *context, device->had_context = true;
   g_driver->devices.push_back(device);
   *SoundDriverState<FakeDevice*>(track) = device;
   track->ready = FakeReady;
@@ -135,6 +138,32 @@ TEST_F(SoundTrackTest, SelectionFollowsTheRequestOrder) {
   EXPECT_NE(movie->sound_node.mutex, nullptr);
   EXPECT_EQ(driver_.devices[0]->bits, 8u);
   EXPECT_EQ(driver_.devices[0]->channels, 1u);
+}
+
+// A driver sees the movie only through its context: the place of the sound
+// mutex (made after the tracks open, and the one its pause must take) and
+// the movie's length at the rate it plays, forced or not.
+TEST_F(SoundTrackTest, TheDriverLearnsTheSoundMutexAndTheMovieLength) {
+  for (const uint32_t flags : {uint32_t{OPEN_NO_THREAD}, uint32_t{0}}) {
+    MovieSetFrameRate(48, 2);
+    Movie* movie = Open(TwoTracks(), flags | OPEN_FRAME_RATE);
+    ASSERT_NE(movie, nullptr);
+    ASSERT_FALSE(driver_.devices.empty());
+    for (const FakeDevice* device : driver_.devices) {
+      ASSERT_TRUE(device->had_context);
+      ASSERT_NE(device->context.sound_mutex, nullptr);
+      EXPECT_NE(*device->context.sound_mutex, nullptr);
+      EXPECT_EQ(*device->context.sound_mutex, movie->sound_node.mutex);
+      EXPECT_EQ(device->context.frames, 60u);
+      EXPECT_EQ(device->context.rate_num, movie->rate_num);
+      EXPECT_EQ(device->context.rate_den, movie->rate_den);
+    }
+    EXPECT_EQ(uint64_t{movie->rate_num} * 2, uint64_t{movie->rate_den} * 48);
+    MovieClose(movie);
+    movie_ = nullptr;
+    for (FakeDevice* d : driver_.devices) delete d;
+    driver_.devices.clear();
+  }
 }
 
 TEST_F(SoundTrackTest, DefaultIsIdentifierZeroAndTheListIsConsumed) {

@@ -4,10 +4,10 @@
 #include <cstdio>
 
 #include "audio/audio_decoder.h"
-#include "engine/movie.h"
+#include "vorn/movie.h"
 #include "vorntool/decode.h"
-#include "vorntool/options.h"
 #include "vorntool/encode/wav.h"
+#include "vorntool/options.h"
 #include "vorntool/stdio_files.h"
 #include "platform/cpu.h"
 

@@ -3,9 +3,9 @@
 // and the back end's table.
 #include <cstring>
 
+#include "base/engine_memory.h"
 #include "convert/copy_to_buffer.h"
 #include "display/win32/display_win32.h"
-#include "base/engine_memory.h"
 #include "engine/movie.h"
 
 namespace {

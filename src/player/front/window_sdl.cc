@@ -17,15 +17,15 @@
 
 #include "player/front/window.h"
 
-#include "display/display_memory.h"
 #include "base/engine_memory.h"
-#include "engine/movie.h"
+#include "display/display_memory.h"
 #include "player/player_state.h"
 #include "player/player_system.h"
 #include "player/seek_keys.h"
 #include "player/window_events.h"
 #include "sound/sound_drivers.h"
 #include "sound/sound_sdl.h"
+#include "vorn/movie.h"
 
 namespace {
 
