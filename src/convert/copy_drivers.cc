@@ -303,6 +303,15 @@ void PlanarCopy(const CopyArgs& a, uint32_t dest_height) {
   if (!width || !height) return;
 
   size_t plane = a.plane_width;
+  bool grey = (a.flags & COPY_GRAYSCALE) != 0;
+  // The whole frame into a buffer of its own shape: the destination's planes
+  // lie exactly as the frame's (V first), so one copy moves all three.
+  if (!sx && !sy && !dx && !dy && width == plane && height == a.plane_height &&
+      a.pitch == static_cast<intptr_t>(plane) && dest_height == a.plane_height && !grey &&
+      !(a.flags & COPY_UV_ORDER)) {
+    std::memcpy(a.dest, a.frame, plane * a.plane_height * 3 / 2);
+    return;
+  }
   CopyRows(a.dest + intptr_t{dy} * a.pitch + dx, a.pitch, a.frame + sy * plane + sx, plane, width,
            height);
 
@@ -313,7 +322,6 @@ void PlanarCopy(const CopyArgs& a, uint32_t dest_height) {
   const uint8_t* second_src = first_src + (plane / 2) * (a.plane_height / 2);
   // The destination wants V first; the frame stores V first unless UV order.
   if (a.flags & COPY_UV_ORDER) std::swap(first_src, second_src);
-  bool grey = (a.flags & COPY_GRAYSCALE) != 0;
   intptr_t dest_offset = intptr_t{dy} / 2 * chroma_pitch + dx / 2;
   if (grey) {
     for (uint32_t row = 0; row < height / 2; ++row) {

@@ -102,6 +102,9 @@ void RowKernelsInit(RowKernels* kernels, uint32_t cpu_flags) {
   static constexpr CpuUpgrade<RowKernels> kLevels[] = {
       {CPU_SSE2, RowKernelsSse2},
       {CPU_AVX2, RowKernelsAvx2},
+#if defined(VORN_AVX512)
+      {CPU_AVX512, RowKernelsAvx512},
+#endif
   };
   CpuUpgradeTable(kernels, cpu_flags, kLevels);
 #else

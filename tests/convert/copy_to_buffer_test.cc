@@ -325,6 +325,28 @@ TEST_P(CpuLevels, PlanarCopyKeepsEvenAlignment) {
   }
 }
 
+// A whole frame into a buffer of the frame's own shape (one block copy when
+// the planes lie alike): the planes in Y, V, U order, nothing past them.
+TEST(PlanarCopy, WholeFrameIntoABufferOfItsShape) {
+  auto t = MakeTestMovie(32, 16, 21, false);
+  const uint32_t W = 32, H = 16;
+  for (uint32_t extra : {0u, uint32_t(COPY_UV_ORDER), uint32_t(COPY_GRAYSCALE)}) {
+    std::vector<uint8_t> dest(W * H * 3 / 2 + 16, kGuard);
+    MovieCopyToBuffer(&t->movie, dest.data(), W, H, 0, 0, 0, 0, W, H, COPY_YV12 | extra);
+    std::vector<uint8_t> want(dest.size(), kGuard);
+    const uint8_t* v = t->FirstChroma();
+    const uint8_t* u = t->SecondChroma();
+    if (extra & COPY_UV_ORDER) std::swap(u, v);
+    const bool grey = extra & COPY_GRAYSCALE;
+    std::memcpy(want.data(), t->Luma(), W * H);
+    for (uint32_t i = 0; i < W * H / 4; ++i) {
+      want[W * H + i] = grey ? 128 : v[i];
+      want[W * H * 5 / 4 + i] = grey ? 128 : u[i];
+    }
+    EXPECT_EQ(dest, want) << extra;
+  }
+}
+
 // ---- Changed blocks --------------------------------------------------------------
 
 TEST_P(CpuLevels, ChangedBlockPathMatchesFullCopyOnChangedCells) {

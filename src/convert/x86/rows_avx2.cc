@@ -251,6 +251,9 @@ VORN_INLINE void StoreRgb(uint8_t* d, const Components& c, const uint8_t* a,
   }
 }
 
+// Thirty-two pixels of packed YUV from luma y (pixels in order) and uv (the
+// chroma pairs U V in order: 0-7 | 8-15). Quadword shuffles first put the
+// halves where the in-lane unpacks then give the bytes in memory order.
 template <Pack P, bool kDouble>
 VORN_INLINE void StoreYuv(uint8_t* d, __m256i y, __m256i uv) {
   constexpr bool kLumaFirst = P == Pack::kYUY2;
@@ -260,7 +263,6 @@ VORN_INLINE void StoreYuv(uint8_t* d, __m256i y, __m256i uv) {
   auto hi = [](__m256i luma, __m256i chroma) {
     return kLumaFirst ? _mm256_unpackhi_epi8(luma, chroma) : _mm256_unpackhi_epi8(chroma, luma);
   };
-  // uv holds chroma pairs 0-7 | 8-15, matching luma 0-15 | 16-31.
   if constexpr (kDouble) {
     __m256i yy_lo = _mm256_unpacklo_epi8(y, y), yy_hi = _mm256_unpackhi_epi8(y, y);
     __m256i uv_lo = _mm256_unpacklo_epi16(uv, uv), uv_hi = _mm256_unpackhi_epi16(uv, uv);
@@ -273,11 +275,29 @@ VORN_INLINE void StoreYuv(uint8_t* d, __m256i y, __m256i uv) {
     Store32(d + 64, Highs(a, b));
     Store32(d + 96, Highs(c, e));
   } else {
-    __m256i a = lo(y, uv), b = hi(y, uv);  // 0-7 | 16-23 and 8-15 | 24-31
-    Store16(d, _mm256_castsi256_si128(a));
-    Store16(d + 16, _mm256_castsi256_si128(b));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 32), _mm256_extracti128_si256(a, 1));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 48), _mm256_extracti128_si256(b, 1));
+    // Quadwords 0, 2, 1, 3: pixels 0-7, 16-23 | 8-15, 24-31 (pairs likewise).
+    __m256i ys = _mm256_permute4x64_epi64(y, 0xD8);
+    __m256i uvs = _mm256_permute4x64_epi64(uv, 0xD8);
+    Store32(d, lo(ys, uvs));       // pixels 0-7 | 8-15
+    Store32(d + 32, hi(ys, uvs));  // pixels 16-23 | 24-31
+  }
+}
+
+// One row of packed YUV, `blocks` groups of 32 pixels.
+template <Pack P, bool kGrey, bool kDouble>
+VORN_INLINE void YuvRow(uint8_t* dest, const uint8_t* luma, const uint8_t* u, const uint8_t* v,
+                        uint32_t blocks) {
+  constexpr uint32_t kOut = 2 * (kDouble ? 2 : 1);
+  for (uint32_t b = 0; b < blocks; ++b, dest += 32 * kOut, luma += 32, u += 16, v += 16) {
+    __m256i uv;
+    if constexpr (kGrey) {
+      uv = _mm256_set1_epi8(char(128));
+    } else {
+      // U in the even bytes, V in the odd ones.
+      uv = _mm256_or_si256(_mm256_cvtepu8_epi16(Load16(u)),
+                           _mm256_slli_epi16(_mm256_cvtepu8_epi16(Load16(v)), 8));
+    }
+    StoreYuv<P, kDouble>(dest, Load32(luma), uv);
   }
 }
 
@@ -322,20 +342,9 @@ void VectorRows(const RowPairContext& ctx, uint32_t rows, uint32_t odd, uint32_t
   Layout16Counts counts = {};
   if constexpr (!kYuv && PackBytes(P) == 2) counts = CountsFor(CurrentLayout16());
   uint32_t blocks = count / 32;
-  for (uint32_t r = 0; kYuv && r < rows; ++r) {
-    // Packed YUV moves bytes only: a row at a time, like a plain copy.
-    for (uint32_t b = 0; b < blocks; ++b) {
-      size_t at = size_t{32} * b;
-      __m256i uv;
-      if constexpr (kGrey) {
-        uv = _mm256_set1_epi8(char(128));
-      } else {
-        __m128i u = Load16(ctx.u + at / 2), v = Load16(ctx.v + at / 2);
-        uv = _mm256_set_m128i(_mm_unpackhi_epi8(u, v), _mm_unpacklo_epi8(u, v));
-      }
-      StoreYuv<P, kDouble>(ctx.dest[r] + at * kOut, Load32(ctx.luma[r] + at), uv);
-    }
-  }
+  // Packed YUV moves bytes only: a row at a time, like a plain copy.
+  for (uint32_t r = 0; kYuv && r < rows; ++r)
+    YuvRow<P, kGrey, kDouble>(ctx.dest[r], ctx.luma[r], ctx.u, ctx.v, blocks);
   // RGB: chroma offsets for a chunk of the row pair first, then each row of
   // the chunk in turn, so that few memory streams are open at once.
   constexpr uint32_t kChunk = 16;  // blocks of 32 pixels
