@@ -89,6 +89,9 @@ struct SpeedPlan {
   double good_prediction = 1.0;
   // The fastest settings take such a prediction whatever its bits.
   bool good_prediction_ends = false;
+  // A plain copy (kept or moved) with at most this squared error per sample
+  // ends the decision before any transform is tried (0: never).
+  double good_copy = 0;
   bool trim_levels = true;     // chosen transform blocks' levels trimmed for rate
   bool coherent_rows = true;   // rows of copies offered one offset component, or all keeps
 };

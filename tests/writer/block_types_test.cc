@@ -10,13 +10,18 @@ namespace {
 constexpr const char* kNames[BLOCK_TYPE_COUNT] = {"keep",  "doubled", "motion", "runs",    "residue",
                                                   "intra", "fill",    "inter",  "pattern", "raw"};
 
-TEST(EncoderBlockTypes, EachTypeAloneDecodesExactly) {
+// At every kind of speed setting: the faster ones end a block's decision
+// early, which must never leave a block without an allowed coding.
+class EncoderBlockTypesAtSpeed : public testing::TestWithParam<int> {};
+
+TEST_P(EncoderBlockTypesAtSpeed, EachTypeAloneDecodesExactly) {
   for (int type = 0; type < BLOCK_TYPE_COUNT; type++) {
     SCOPED_TRACE(kNames[type]);
     VideoEncoderOptions o;
     o.width = 40;
     o.height = 32;
     o.quality = 60;
+    o.speed = GetParam();
     o.allowed_types = 1u << type;
     o.scene_cuts = false;
     ClipResult r = EncodeClip(o, SynthScene::kDemo, 3);
@@ -25,6 +30,8 @@ TEST(EncoderBlockTypes, EachTypeAloneDecodesExactly) {
     EXPECT_GT(r.types[type], 0u);
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Speeds, EncoderBlockTypesAtSpeed, testing::Values(0, 5, 9));
 
 TEST(EncoderBlockTypes, EachDoubledSubTypeAloneDecodesExactly) {
   for (int sub : {3, 5, 6, 8, 9}) {
