@@ -148,12 +148,20 @@ void ConvertGroups(const Region& r, const RowPairContext& c, uint32_t x, uint32_
 
 // One row pair: leading pixels to a 4-pixel destination boundary through the
 // edge converter, whole groups, then the rest through the edge converter.
-void ConvertPair(const Region& r, RowPairContext c, uint32_t x, uint32_t width) {
+void ConvertPair(const Region& r, const RowPairContext& pair, uint32_t x, uint32_t width) {
   uint32_t lead = static_cast<uint32_t>(-r.align_x) & 3;
   if (lead > width) lead = width;
   uint32_t granularity = ((x + lead) & 1) ? r.group_odd.granularity : r.group_even.granularity;
   uint32_t groups = ((width - lead) >> granularity) << granularity;
   uint32_t trail = width - lead - groups;
+  if (!lead && !trail) {
+    // The common case takes the caller's context as it is: copying it would
+    // read back the pointers just stored, which waits for every pending
+    // store of the previous rows to drain.
+    if (groups) ConvertGroups(r, pair, x, groups);
+    return;
+  }
+  RowPairContext c = pair;
   if (lead) {
     r.row.edge(c, 2, x & 1, lead);
     Advance(r, c, x, lead);
