@@ -336,7 +336,7 @@ void TryIntra(const BlockContext& ctx, BlockChoice* out) {
   int16_t samples[64];
   for (int i = 0; i < 64; i++) samples[i] = ctx.source[i];
   float values[64];
-  ForwardDctRaw(samples, values);
+  ctx.args->kernels->forward_dct(samples, values);
   WalkQuantisers(ctx, [&](int q, double bound) {
     BlockChoice c;
     c.type = BT_INTRA;
@@ -345,7 +345,7 @@ void TryIntra(const BlockContext& ctx, BlockChoice* out) {
     Quantise(values, inverse, 0.18f, c.coeffs);
     c.dc = static_cast<int16_t>(std::clamp<long>(std::lround(values[0] * inverse[0]), 0, 2047));
     c.coeffs[0] = c.dc;
-    c.bits = TypeBits(ctx, BT_INTRA) + DctCoefficientBits(c.coeffs) + 6;
+    c.bits = TypeBits(ctx, BT_INTRA) + ctx.args->kernels->coefficient_bits(c.coeffs) + 6;
     double bits_cost = ctx.args->lambda * c.bits;
     if (!ctx.must && BeatenOnBits(bits_cost, bound, out)) return bits_cost;
     if (Doubled(ctx))
@@ -375,7 +375,7 @@ void TryInter(const BlockContext& ctx, MotionVector mv, const uint8_t prediction
   int16_t diff[64];
   for (int i = 0; i < 64; i++) diff[i] = static_cast<int16_t>(ctx.source[i] - prediction[i]);
   float values[64];
-  ForwardDctRaw(diff, values);
+  ctx.args->kernels->forward_dct(diff, values);
   WalkQuantisers(ctx, [&](int q, double bound) {
     BlockChoice c;
     c.type = BT_INTER;
@@ -385,7 +385,7 @@ void TryInter(const BlockContext& ctx, MotionVector mv, const uint8_t prediction
     Quantise(values, inverse, 0.25f, c.coeffs);
     c.dc = static_cast<int16_t>(std::clamp<long>(std::lround(values[0] * inverse[0]), -1023, 1023));
     c.coeffs[0] = c.dc;
-    c.bits = TypeBits(ctx, BT_INTER) + OffsetBits(ctx, mv) + DctCoefficientBits(c.coeffs) +
+    c.bits = TypeBits(ctx, BT_INTER) + OffsetBits(ctx, mv) + ctx.args->kernels->coefficient_bits(c.coeffs) +
              DcBits(c.dc);
     double bits_cost = ctx.args->lambda * c.bits;
     if (!ctx.must && BeatenOnBits(bits_cost, bound, out)) return bits_cost;
@@ -441,15 +441,14 @@ void TryDoubled(const BlockContext& ctx, BlockChoice* out) {
   if (allowed & (1u << BT_RAW)) TryRaw(ctx, out);
 }
 
-void TrimChoice(const BlockContext& ctx, const uint8_t prediction[64], BlockScratch* scratch,
-                BlockChoice* choice) {
+void TrimChoice(const BlockContext& ctx, const uint8_t prediction[64], BlockChoice* choice) {
   bool intra = choice->type == BT_INTRA || (choice->type == BT_DOUBLED && choice->sub_type == BT_INTRA);
   if (!intra && choice->type != BT_INTER) return;
   int16_t samples[64];
   for (int i = 0; i < 64; i++)
     samples[i] = static_cast<int16_t>(intra ? ctx.source[i] : ctx.source[i] - prediction[i]);
   float values[64];
-  ForwardDctRaw(samples, values);
+  ctx.args->kernels->forward_dct(samples, values);
   BlockChoice c = *choice;
   const float* inverse = Steps().inverse[intra ? 0 : 1][c.q];
   // Trimming proposes with half the lambda: the error it adds stays in
@@ -457,8 +456,8 @@ void TrimChoice(const BlockContext& ctx, const uint8_t prediction[64], BlockScra
   // see (the proposal must still lower that cost to be kept). A doubled
   // block's samples each cover four.
   double lambda = 0.5 * (Doubled(ctx) ? ctx.args->lambda / 4 : ctx.args->lambda);
-  double before = DctCoefficientBits(c.coeffs);
-  double after = TrimCoefficients(values, inverse, lambda, c.q, &scratch->writer, c.coeffs);
+  double before = ctx.args->kernels->coefficient_bits(c.coeffs);
+  double after = TrimCoefficients(values, inverse, lambda, ctx.args->kernels->coefficient_bits, c.coeffs);
   if (after >= before) return;
   const IdctKernels& idct = ctx.args->kernels->idct;
   if (Doubled(ctx))
