@@ -38,10 +38,12 @@ __attribute__((always_inline)) inline void Transform8(__m256i s[8]) {
 // The 8x8 matrix of 32-bit values, one row per vector, transposed.
 __attribute__((always_inline)) inline void Transpose8(__m256i m[8]) {
   __m256i t[8], u[8];
+  #pragma GCC unroll 8
   for (int i = 0; i < 8; i += 2) {
     t[i] = _mm256_unpacklo_epi32(m[i], m[i + 1]);
     t[i + 1] = _mm256_unpackhi_epi32(m[i], m[i + 1]);
   }
+  #pragma GCC unroll 8
   for (int i = 0; i < 8; i += 4) {
     u[i] = _mm256_unpacklo_epi64(t[i], t[i + 2]);
     u[i + 1] = _mm256_unpackhi_epi64(t[i], t[i + 2]);
@@ -50,6 +52,7 @@ __attribute__((always_inline)) inline void Transpose8(__m256i m[8]) {
   }
   // u[j] holds column j (rows 0-3) and column j + 4 of the first four rows;
   // u[4 + j] the same for the last four.
+  #pragma GCC unroll 8
   for (int j = 0; j < 4; j++) {
     m[j] = _mm256_permute2x128_si256(u[j], u[4 + j], 0x20);
     m[4 + j] = _mm256_permute2x128_si256(u[j], u[4 + j], 0x31);
@@ -59,6 +62,7 @@ __attribute__((always_inline)) inline void Transpose8(__m256i m[8]) {
 // The results in rows, each lane one sample before the cut to 8 bits.
 __attribute__((always_inline)) inline void IdctRows(const int16_t coeffs[64], const int32_t table[64],
                                                     __m256i m[8]) {
+  #pragma GCC unroll 8
   for (int i = 0; i < 8; i++) {
     __m256i c = _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(coeffs + 8 * i)));
     __m256i t = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(table + 8 * i));
@@ -68,6 +72,7 @@ __attribute__((always_inline)) inline void IdctRows(const int16_t coeffs[64], co
   Transpose8(m);   // m[column]
   Transform8(m);   // every row at once: m[output column], lanes by row
   const __m256i round = _mm256_set1_epi32(127);
+  #pragma GCC unroll 8
   for (int x = 0; x < 8; x++) m[x] = _mm256_srai_epi32(Add(m[x], round), 8);
   Transpose8(m);   // back to m[row]
 }
@@ -93,6 +98,7 @@ inline void StoreFourRows(__m256i bytes, uint8_t* dest, uint32_t pitch) {
 void IdctPutAvx2(const int16_t coeffs[64], const int32_t table[64], uint8_t* dest, uint32_t pitch) {
   __m256i m[8];
   IdctRows(coeffs, table, m);
+  #pragma GCC unroll 8
   for (int q = 0; q < 2; q++) StoreFourRows(FourRowsBytes(m, q), dest + 4 * q * pitch, pitch);
 }
 
@@ -100,6 +106,7 @@ void IdctAddAvx2(const int16_t coeffs[64], const int32_t table[64], const uint8_
                  uint8_t* dest, uint32_t pitch) {
   __m256i m[8];
   IdctRows(coeffs, table, m);
+  #pragma GCC unroll 8
   for (int q = 0; q < 2; q++) {
     __m256i p = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(prediction + 32 * q));
     StoreFourRows(_mm256_add_epi8(FourRowsBytes(m, q), p), dest + 4 * q * pitch, pitch);
@@ -109,6 +116,7 @@ void IdctAddAvx2(const int16_t coeffs[64], const int32_t table[64], const uint8_
 void IdctBlockAvx2(const int16_t coeffs[64], const int32_t table[64], int32_t out[64]) {
   __m256i m[8];
   IdctRows(coeffs, table, m);
+  #pragma GCC unroll 8
   for (int y = 0; y < 8; y++) _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 8 * y), m[y]);
 }
 
