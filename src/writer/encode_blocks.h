@@ -68,8 +68,7 @@ void TryResidue(const BlockContext& ctx, MotionVector mv, const uint8_t predicti
 // Lowers the levels of a chosen intra or inter block that do not pay for
 // their bits (prediction: the inter block's, else unused), keeping the
 // result when it costs less.
-void TrimChoice(const BlockContext& ctx, const uint8_t prediction[64], BlockScratch* scratch,
-                BlockChoice* choice);
+void TrimChoice(const BlockContext& ctx, const uint8_t prediction[64], BlockChoice* choice);
 
 // Runs the 8x8 codings of a doubled sub-type on the area's 2x2 means and
 // scores them against the 16x16 source; `out` gets type BT_DOUBLED.

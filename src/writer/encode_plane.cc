@@ -86,7 +86,7 @@ struct PlaneWalk {
     if (args->speed.trim_levels && (best.type == BT_INTER || best.type == BT_INTRA)) {
       uint8_t prediction[64];
       if (best.type == BT_INTER) Gather(PrevAt(bx, by, best.mv), args->pitch, 8, prediction);
-      TrimChoice(ctx, prediction, &scratch, &best);
+      TrimChoice(ctx, prediction, &best);
     }
     return best;
   }
@@ -195,7 +195,7 @@ struct PlaneWalk {
       ctx.must = true;
       TryDoubled(ctx, &best);
     }
-    if (args->speed.trim_levels) TrimChoice(ctx, nullptr, &scratch, &best);
+    if (args->speed.trim_levels) TrimChoice(ctx, nullptr, &best);
     return best;
   }
 
