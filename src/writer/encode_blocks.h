@@ -34,6 +34,9 @@ struct BlockContext {
   // Set when no coding has been offered yet: the coders then skip the
   // shortcuts that leave a block to a cheaper coding.
   bool must = false;
+  // The type value coded just before this block's in its row, -1 when not
+  // known (the first block of a row, or not decided yet).
+  int left_type = -1;
 };
 
 // Scratch for bit counting, reused across blocks.
