@@ -1,5 +1,6 @@
 // vorntool encode: Y4M pictures (and WAV sound) to a movie.
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -288,6 +289,21 @@ void ReportLength(const EncodeArgs& a, const MovieEncodeOptions& options,
   }
 }
 
+// A rate or size that came out more than 5 % away is said, never silent:
+// below it the pictures could not use more, above it they could not be
+// made smaller.
+void ReportRate(const MovieEncodeOptions& options, const MovieEncodeStats& stats) {
+  if (stats.target_kbps <= 0) return;
+  const MovieRates rates = MovieRatesOf(stats.packet_bytes, options.rate_num, options.rate_den);
+  const double miss = rates.average_kbps / stats.target_kbps - 1;
+  if (std::fabs(miss) <= 0.05) return;
+  std::fprintf(stderr,
+               "vorntool encode: warning: the movie came to %.0f kbit/s, %+.1f %% from the %.0f "
+               "kbit/s asked for (%s)\n",
+               rates.average_kbps, miss * 100, stats.target_kbps,
+               miss < 0 ? "the pictures could not use more" : "the pictures could not be made smaller");
+}
+
 }  // namespace
 
 const CommandSpec kEncodeCommand = {
@@ -350,6 +366,7 @@ int CmdEncode(int argc, char** argv) {
     return kExitFailed;
   }
   ReportLength(a, options, stats);
+  ReportRate(options, stats);
   if (!WriteWholeOutput(a.output, movie)) {
     std::fprintf(stderr, "vorntool encode: cannot write '%s'\n", a.output);
     return kExitFailed;
