@@ -194,39 +194,47 @@ void WriteResidue(BitWriter* writer, const int8_t residue[64], int8_t decoded[64
 }
 
 uint32_t DctCoefficientBits(const int16_t coeffs[64]) {
-  // Per group of four: the longest length and the non-zero count (the DC,
-  // in group 0, is not coded here).
-  int longest[16], nonzero[16];
+  int32_t lengths[16];
+  uint32_t nonzero = 0;
   for (int r = 0; r < 4; r++)
     for (int c = 0; c < 4; c++) {
       const int16_t* top = coeffs + 16 * r + 2 * c;
       bool dc = r == 0 && c == 0;
       uint32_t a = dc ? 0 : ClampedMagnitude(top[0]), b = ClampedMagnitude(top[1]);
       uint32_t d = ClampedMagnitude(top[8]), e = ClampedMagnitude(top[9]);
-      int s = kSquareGroups.group[4 * r + c];
-      longest[s] = static_cast<int>(TopBitPlusOne(std::max(std::max(a, b), std::max(d, e))));
-      nonzero[s] = (a != 0) + (b != 0) + (d != 0) + (e != 0);
+      lengths[4 * r + c] = static_cast<int32_t>(TopBitPlusOne(std::max(std::max(a, b), std::max(d, e))));
+      nonzero += (a != 0) + (b != 0) + (d != 0) + (e != 0);
     }
+  return DctBitsFromSquares(lengths, nonzero);
+}
+
+uint32_t DctBitsFromSquares(const int32_t lengths[16], uint32_t nonzero) {
+  // The longest length by group of four coded indices.
+  int longest[16];
+  for (int square = 0; square < 16; square++) longest[kSquareGroups.group[square]] = lengths[square];
   int planes = 0;
   for (int s = 0; s < 16; s++) planes = std::max(planes, longest[s]);
-  uint32_t bits = 8;  // the plane count and the quantiser number
+  // The plane count and the quantiser number; then every non-zero
+  // coefficient's last bit (its sign, or the bit that ends its run of 0s):
+  // each group holding one is opened, so only the group structure remains.
+  uint32_t bits = 8 + nonzero;
   // Coded indices 1..3 are the square of group 0 without the DC.
-  bits += static_cast<uint32_t>(3 * planes + nonzero[0]);
-  auto four = [&](int s, int p) { return static_cast<uint32_t>(4 * (p + 1) + nonzero[s]); };
+  bits += static_cast<uint32_t>(3 * planes);
   for (int first : {1, 6, 11}) {  // groups of the entries of 20 at indices 4, 24, 44
     int longest20 = 0, longest16 = 0;
     for (int s = first; s < first + 5 && s < 16; s++) longest20 = std::max(longest20, longest[s]);
     for (int s = first + 1; s < first + 5 && s < 16; s++) longest16 = std::max(longest16, longest[s]);
     bits += EntryBits(planes - 1, longest20);
     if (!longest20) continue;
-    int p20 = longest20 - 1;  // the entry opens: its first four now, the rest as sixteen
-    bits += four(first, p20);
-    bits += EntryBits(p20, longest16);
+    // The entry opens at plane longest20 - 1: its first four are sent from
+    // there (4 x longest20 bits besides their last ones), the rest as sixteen.
+    bits += static_cast<uint32_t>(4 * longest20);
+    bits += EntryBits(longest20 - 1, longest16);
     if (!longest16) continue;
     int p16 = longest16 - 1;  // four groups of four
     for (int s = first + 1; s < first + 5; s++) {
       bits += EntryBits(p16, longest[s]);
-      if (longest[s]) bits += four(s, longest[s] - 1);
+      bits += static_cast<uint32_t>(4 * longest[s]);
     }
   }
   return bits;

@@ -34,6 +34,9 @@ struct BlockContext {
   // Set when no coding has been offered yet: the coders then skip the
   // shortcuts that leave a block to a cheaper coding.
   bool must = false;
+  // The type value coded just before this block's in its row, -1 when not
+  // known (the first block of a row, or not decided yet).
+  int left_type = -1;
 };
 
 // Scratch for bit counting, reused across blocks.
@@ -65,8 +68,7 @@ void TryResidue(const BlockContext& ctx, MotionVector mv, const uint8_t predicti
 // Lowers the levels of a chosen intra or inter block that do not pay for
 // their bits (prediction: the inter block's, else unused), keeping the
 // result when it costs less.
-void TrimChoice(const BlockContext& ctx, const uint8_t prediction[64], BlockScratch* scratch,
-                BlockChoice* choice);
+void TrimChoice(const BlockContext& ctx, const uint8_t prediction[64], BlockChoice* choice);
 
 // Runs the 8x8 codings of a doubled sub-type on the area's 2x2 means and
 // scores them against the 16x16 source; `out` gets type BT_DOUBLED.

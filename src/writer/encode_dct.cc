@@ -74,6 +74,8 @@ void ForwardPass(const float in[8][8], float out[8][8], const Basis& b) {
 
 }  // namespace
 
+const float* ForwardDctWeights() { return &GetBasis().analysis[0][0]; }
+
 void ForwardDctRaw(const int16_t samples[64], float values[64]) {
   const Basis& b = GetBasis();
   // Horizontal: the rows of the block are the columns of its transpose.

@@ -13,6 +13,9 @@ void ForwardDct(const int16_t samples[64], const int32_t table[64], float coeffi
 // The same transform without the table scaling: orthonormal-like values that
 // ForwardDctScale turns into coefficients (coefficient = value / step).
 void ForwardDctRaw(const int16_t samples[64], float values[64]);
+// Its 1-D weights, [frequency k][sample n]: basis vector k divided by its
+// squared length (for the vector kernels, which repeat its arithmetic).
+const float* ForwardDctWeights();
 // The quantiser step of each natural position for a table: the change of
 // ForwardDctRaw's value that one coefficient unit makes.
 void ForwardDctSteps(const int32_t table[64], float steps[64]);

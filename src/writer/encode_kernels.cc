@@ -3,6 +3,8 @@
 #include <cstdlib>
 
 #include "platform/cpu.h"
+#include "writer/coefficient_writer.h"
+#include "writer/encode_dct.h"
 
 namespace {
 
@@ -27,6 +29,8 @@ uint32_t SsePlain(const uint8_t* a, const uint8_t* b, uint32_t count) {
 void EncodeKernelsInit(EncodeKernels* kernels, uint32_t cpu_flags) {
   kernels->sad8x8 = Sad8x8Plain;
   kernels->sse = SsePlain;
+  kernels->coefficient_bits = DctCoefficientBits;
+  kernels->forward_dct = ForwardDctRaw;
   IdctKernelsInit(&kernels->idct, cpu_flags);
 #if defined(VORN_X86)
   static constexpr CpuUpgrade<EncodeKernels> kLevels[] = {{CPU_SSE2, EncodeKernelsSse2}};

@@ -1,7 +1,9 @@
 // The encoder's kernel family (see platform/cpu.h): the sum of absolute
 // differences of two 8x8 blocks (motion search), the sum of squared
-// differences of two contiguous sample runs (every coding's error), and the
-// decoder's inverse transform for the reconstructions. Plain versions,
+// differences of two contiguous sample runs (every coding's error), the bit
+// count of a transform block's coefficients and the forward transform (every
+// quantiser tried), and the decoder's inverse transform for the
+// reconstructions. Plain versions,
 // upgraded per level by EncodeKernelsInit; every level gives the same results,
 // so the movie does not depend on the processor.
 #pragma once
@@ -13,6 +15,10 @@ struct EncodeKernels {
   uint32_t (*sad8x8)(const uint8_t* a, uint32_t a_pitch, const uint8_t* b, uint32_t b_pitch);
   // count is a multiple of 16.
   uint32_t (*sse)(const uint8_t* a, const uint8_t* b, uint32_t count);
+  // DctCoefficientBits (writer/coefficient_writer.h).
+  uint32_t (*coefficient_bits)(const int16_t coeffs[64]);
+  // ForwardDctRaw (writer/encode_dct.h), to the last bit of every float.
+  void (*forward_dct)(const int16_t samples[64], float values[64]);
   IdctKernels idct;
 };
 void EncodeKernelsInit(EncodeKernels* kernels, uint32_t cpu_flags);

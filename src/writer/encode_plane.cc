@@ -77,15 +77,16 @@ struct PlaneWalk {
     return n;
   }
 
-  BlockChoice Decide(uint32_t bx, uint32_t by) {
+  // left_type: the type value coded just before the block, -1 unknown.
+  BlockChoice Decide(uint32_t bx, uint32_t by, int left_type) {
     uint8_t source[64];
     Gather(SourceAt(bx, by), args->pitch, 8, source);
-    BlockContext ctx{source, nullptr, args, false};
+    BlockContext ctx{source, nullptr, args, false, left_type};
     BlockChoice best = DecideUntrimmed(ctx, bx, by);
     if (args->speed.trim_levels && (best.type == BT_INTER || best.type == BT_INTRA)) {
       uint8_t prediction[64];
       if (best.type == BT_INTER) Gather(PrevAt(bx, by, best.mv), args->pitch, 8, prediction);
-      TrimChoice(ctx, prediction, &scratch, &best);
+      TrimChoice(ctx, prediction, &best);
     }
     return best;
   }
@@ -194,7 +195,7 @@ struct PlaneWalk {
       ctx.must = true;
       TryDoubled(ctx, &best);
     }
-    if (args->speed.trim_levels) TrimChoice(ctx, nullptr, &scratch, &best);
+    if (args->speed.trim_levels) TrimChoice(ctx, nullptr, &best);
     return best;
   }
 
@@ -226,9 +227,23 @@ struct PlaneDecisions {
 
   size_t Index(uint32_t bx, uint32_t by) const { return size_t{by} * cols + bx; }
 
+  // The type value coded just before block (bx, by) in its row, once the
+  // block to its left is decided (always so in the order of DecidePair,
+  // which one worker follows); -1 at the row's start.
+  int LeftType(uint32_t bx, uint32_t by) const {
+    if (bx == 0) return -1;
+    size_t i = Index(bx - 1, by);
+    switch (states[i]) {
+      case kSingle: return choices[i].type;
+      case kCovered:
+      case kDoubledLower: return BT_DOUBLED;
+      default: return -1;
+    }
+  }
+
   void Single(PlaneWalk* walk, uint32_t bx, uint32_t by) {
     size_t i = Index(bx, by);
-    choices[i] = walk->Decide(bx, by);
+    choices[i] = walk->Decide(bx, by, LeftType(bx, by));
     states[i] = kSingle;
     walk->WriteRecon(bx, by, choices[i]);
   }
@@ -261,8 +276,11 @@ struct PlaneDecisions {
         bx++;
         continue;
       }
-      BlockChoice singles[4] = {walk->Decide(bx, by), walk->Decide(bx + 1, by),
-                                walk->Decide(bx, by + 1), walk->Decide(bx + 1, by + 1)};
+      BlockChoice singles[4];
+      singles[0] = walk->Decide(bx, by, LeftType(bx, by));
+      singles[1] = walk->Decide(bx + 1, by, singles[0].type);
+      singles[2] = walk->Decide(bx, by + 1, LeftType(bx, by + 1));
+      singles[3] = walk->Decide(bx + 1, by + 1, singles[2].type);
       double separate = singles[0].cost + singles[1].cost + singles[2].cost + singles[3].cost;
       if (!TryDoubledArea(walk, bx, by, separate)) {
         for (uint32_t i = 0; i < 4; i++) {

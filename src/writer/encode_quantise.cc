@@ -4,7 +4,6 @@
 #include <cstdlib>
 
 #include "video/video_tables.h"
-#include "writer/coefficient_writer.h"
 #include "writer/encode_dct.h"
 
 namespace {
@@ -30,13 +29,6 @@ Gains MeasureGains() {
   return g;
 }
 
-uint32_t CountCoefficientBits(BitWriter* scratch, const int16_t coeffs[64], uint32_t q) {
-  scratch->counting = true;
-  scratch->counted = 0;
-  WriteDctCoefficients(scratch, coeffs, q);
-  return static_cast<uint32_t>(scratch->counted);
-}
-
 }  // namespace
 
 const float* TransformGains() {
@@ -45,9 +37,9 @@ const float* TransformGains() {
 }
 
 uint32_t TrimCoefficients(const float values[64], const float inverse_steps[64], double lambda,
-                          uint32_t q, BitWriter* scratch, int16_t coeffs[64]) {
+                          uint32_t (*count_bits)(const int16_t coeffs[64]), int16_t coeffs[64]) {
   const float* gains = TransformGains();
-  uint32_t bits = CountCoefficientBits(scratch, coeffs, q);
+  uint32_t bits = count_bits(coeffs);
   for (int i = 63; i >= 1; i--) {
     int k = COEFF_SCAN[i];
     int level = coeffs[k];
@@ -64,7 +56,7 @@ uint32_t TrimCoefficients(const float values[64], const float inverse_steps[64],
       if (added >= lambda * bits) break;
       int16_t kept = coeffs[k];
       coeffs[k] = static_cast<int16_t>(level < 0 ? -lower : lower);
-      uint32_t trimmed = CountCoefficientBits(scratch, coeffs, q);
+      uint32_t trimmed = count_bits(coeffs);
       if (added + lambda * (static_cast<double>(trimmed) - bits) >= 0) {
         coeffs[k] = kept;
         break;

@@ -7,7 +7,6 @@
 #pragma once
 #include <cstdint>
 
-#include "writer/bit_writer.h"
 
 // Squared sample error that one unit of ForwardDctRaw's value at each
 // natural position makes (its basis picture's squared length).
@@ -17,8 +16,8 @@ const float* TransformGains();
 // left alone) one step at a time, from the highest coded index down, while
 // a step saves more bits (times lambda, squared error per bit) than the
 // error it adds. values: ForwardDctRaw's output; inverse_steps: the
-// reciprocal quantiser steps the levels came from; q: the quantiser number
-// written with them. scratch is used for counting bits. Returns the bits of
-// the coefficient coding after trimming.
+// reciprocal quantiser steps the levels came from; count_bits: the
+// coefficient bit count (DctCoefficientBits or a kernel of it). Returns the
+// bits of the coefficient coding after trimming.
 uint32_t TrimCoefficients(const float values[64], const float inverse_steps[64], double lambda,
-                          uint32_t q, BitWriter* scratch, int16_t coeffs[64]);
+                          uint32_t (*count_bits)(const int16_t coeffs[64]), int16_t coeffs[64]);

@@ -1,9 +1,10 @@
-// The encoder's distortion kernels: every processor level gives exactly the
-// plain results on random blocks at odd offsets and pitches, and never
-// touches its inputs.
+// The encoder's kernels: every processor level gives exactly the plain
+// results on random blocks at odd offsets and pitches, writes nothing
+// outside its output and never touches its inputs.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -42,6 +43,54 @@ TEST_P(EncodeLevels, MatchPlain) {
               plain.sse(a.data() + off_a, b.data() + off_b, count));
     EXPECT_EQ(a, a_copy);
     EXPECT_EQ(b, b_copy);
+  }
+}
+
+// Quantised blocks of every kind: empty, sparse, dense, small levels and
+// ones the writer clamps (-32768 among them), the DC anything.
+TEST_P(EncodeLevels, CoefficientBitsMatchPlain) {
+  const EncodeKernels plain = KernelsAt(CPU_LEVEL_C);
+  const EncodeKernels level = KernelsAt(GetParam().flags);
+  std::mt19937 random(5);
+  for (int round = 0; round < 4000; round++) {
+    int16_t buffer[64 + 8];
+    int16_t* coeffs = buffer + round % 8;  // any alignment of 2
+    int density = static_cast<int>(random() % 101), top = 1 << (random() % 16);
+    for (int k = 0; k < 64; k++) {
+      int magnitude = static_cast<int>(random() % 100) < density ? static_cast<int>(random() % top) : 0;
+      coeffs[k] = static_cast<int16_t>(random() % 2 ? -magnitude : magnitude);
+    }
+    if (round % 7 == 0) coeffs[random() % 64] = -32768;
+    if (round % 5 == 0) coeffs[random() % 64] = 32767;
+    std::vector<int16_t> before(coeffs, coeffs + 64);
+    ASSERT_EQ(level.coefficient_bits(coeffs), plain.coefficient_bits(coeffs)) << "round " << round;
+    ASSERT_EQ(std::vector<int16_t>(coeffs, coeffs + 64), before);
+  }
+}
+
+// Samples and differences over their whole ranges and flat blocks: every
+// float of the result the same, the floats around it untouched.
+TEST_P(EncodeLevels, ForwardTransformMatchesPlain) {
+  const EncodeKernels plain = KernelsAt(CPU_LEVEL_C);
+  const EncodeKernels level = KernelsAt(GetParam().flags);
+  std::mt19937 random(11);
+  for (int round = 0; round < 3000; round++) {
+    int16_t input[64 + 8];
+    int16_t* samples = input + round % 8;
+    int kind = round % 4;
+    for (int i = 0; i < 64; i++) {
+      int v = kind == 0   ? static_cast<int>(random() % 256)
+              : kind == 1 ? static_cast<int>(random() % 511) - 255
+              : kind == 2 ? (random() % 2 ? 255 : -255)
+                          : 17;
+      samples[i] = static_cast<int16_t>(v);
+    }
+    float want[64], got[64 + 16];
+    std::fill(std::begin(got), std::end(got), -7.5f);
+    plain.forward_dct(samples, want);
+    level.forward_dct(samples, got + 8);
+    ASSERT_EQ(std::memcmp(want, got + 8, sizeof want), 0) << "round " << round;
+    for (int i = 0; i < 8; i++) ASSERT_TRUE(got[i] == -7.5f && got[72 + i] == -7.5f);
   }
 }
 

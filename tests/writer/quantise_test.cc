@@ -72,9 +72,8 @@ struct LoneBlock {
 
 TEST(TrimCoefficients, DropsALoneLevelWhenBitsAreDear) {
   LoneBlock b;
-  BitWriter scratch;
   uint32_t before = Bits(b.coeffs, LoneBlock::kQ);
-  uint32_t after = TrimCoefficients(b.values, b.inverse, 1e6, LoneBlock::kQ, &scratch, b.coeffs);
+  uint32_t after = TrimCoefficients(b.values, b.inverse, 1e6, DctCoefficientBits, b.coeffs);
   EXPECT_EQ(b.coeffs[63], 0);
   EXPECT_LT(after, before);
   EXPECT_EQ(after, Bits(b.coeffs, LoneBlock::kQ));
@@ -83,10 +82,9 @@ TEST(TrimCoefficients, DropsALoneLevelWhenBitsAreDear) {
 
 TEST(TrimCoefficients, KeepsLevelsWhenBitsAreCheap) {
   LoneBlock b;
-  BitWriter scratch;
   int16_t original[64];
   std::memcpy(original, b.coeffs, sizeof original);
-  uint32_t bits = TrimCoefficients(b.values, b.inverse, 1e-3, LoneBlock::kQ, &scratch, b.coeffs);
+  uint32_t bits = TrimCoefficients(b.values, b.inverse, 1e-3, DctCoefficientBits, b.coeffs);
   EXPECT_EQ(std::memcmp(original, b.coeffs, sizeof original), 0);
   EXPECT_EQ(bits, Bits(b.coeffs, LoneBlock::kQ));
 }
@@ -96,7 +94,6 @@ TEST(TrimCoefficients, KeepsLevelsWhenBitsAreCheap) {
 // when lowered) stays.
 TEST(TrimCoefficients, WeighsEachLevelsErrorAgainstItsBits) {
   LoneBlock b;
-  BitWriter scratch;
   const float* gains = TransformGains();
   double step63 = 1.0 / b.inverse[63], step62 = 1.0 / b.inverse[62];
   double drop63 = step63 * step63 * gains[63] * (0.55 * 0.55 - 0.45 * 0.45);
@@ -104,7 +101,7 @@ TEST(TrimCoefficients, WeighsEachLevelsErrorAgainstItsBits) {
   // Dropping the lone level saves at least a bit, lowering 3 to 2 at most two.
   double lambda = 2 * drop63;
   ASSERT_LT(2 * lambda, lower62);
-  TrimCoefficients(b.values, b.inverse, lambda, LoneBlock::kQ, &scratch, b.coeffs);
+  TrimCoefficients(b.values, b.inverse, lambda, DctCoefficientBits, b.coeffs);
   EXPECT_EQ(b.coeffs[63], 0);
   EXPECT_EQ(b.coeffs[62], 3);
 }
