@@ -85,7 +85,8 @@ constexpr IdctKernels kPlain = {IdctBlockPlain, IdctPutPlain, IdctAddPlain};
 void IdctKernelsInit(IdctKernels* kernels, uint32_t cpu_flags) {
   *kernels = kPlain;
 #if defined(VORN_X86)
-  static constexpr CpuUpgrade<IdctKernels> kLevels[] = {{CPU_SSE2, IdctKernelsSse2}};
+  static constexpr CpuUpgrade<IdctKernels> kLevels[] = {{CPU_SSE2, IdctKernelsSse2},
+                                                         {CPU_AVX2, IdctKernelsAvx2}};
   CpuUpgradeTable(kernels, cpu_flags, kLevels);
 #else
   (void)cpu_flags;

@@ -19,6 +19,7 @@ struct IdctKernels {
 void IdctKernelsInit(IdctKernels* kernels, uint32_t cpu_flags);
 #if defined(VORN_X86)
 void IdctKernelsSse2(IdctKernels* kernels);  // x86/idct_sse2.cc
+void IdctKernelsAvx2(IdctKernels* kernels);  // x86/idct_avx2.cc
 #endif
 
 // Each result as a 2x2 square of a 16x16 area.

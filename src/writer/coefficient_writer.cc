@@ -123,8 +123,13 @@ struct ResidueWriteSource {
 // it is. The first three coefficients are single entries from the start,
 // like coefficients of a group opened at plane `planes` without the "below"
 // bit. So only each group of four's longest length and count of non-zero
-// coefficients matter.
-uint32_t EntryBits(int p, int g) { return static_cast<uint32_t>(g ? p - g + 2 : p + 1); }
+// coefficients matter. Writing E(p, g) for an entry's bits (p - g + 2, or
+// p + 1 for g = 0), an entry of 20 opened below the top plane P costs
+// E(P - 1, L20) + 4 L20 (its first four, each a "below" bit and a 0 per
+// pass from plane L20 - 1) + E(L20 - 1, L16) + the same for its four groups
+// of four from L16 - 1: which adds up to P + 1 + 4 L20 + opened(L16) + the
+// opened() of each group of four, with opened(l) = 3 l + 1 (0 for l = 0);
+// an empty one costs P. DctBitsFromSquares sums these.
 
 // Every group of four coded indices is a 2x2 square of natural positions:
 // group s holds rows 2r, 2r + 1 and columns 2c, 2c + 1 for the square whose
@@ -214,28 +219,18 @@ uint32_t DctBitsFromSquares(const int32_t lengths[16], uint32_t nonzero) {
   for (int square = 0; square < 16; square++) longest[kSquareGroups.group[square]] = lengths[square];
   int planes = 0;
   for (int s = 0; s < 16; s++) planes = std::max(planes, longest[s]);
-  // The plane count and the quantiser number; then every non-zero
-  // coefficient's last bit (its sign, or the bit that ends its run of 0s):
-  // each group holding one is opened, so only the group structure remains.
-  uint32_t bits = 8 + nonzero;
-  // Coded indices 1..3 are the square of group 0 without the DC.
-  bits += static_cast<uint32_t>(3 * planes);
+  // The plane count and quantiser number, a last bit (the sign) per
+  // non-zero coefficient, 3 P for the first three and P for each entry of
+  // 20; then what the entries of 20 that hold anything add (see above).
+  auto opened = [](int l) { return l ? 3 * l + 1 : 0; };
+  uint32_t bits = 8 + nonzero + static_cast<uint32_t>(6 * planes);
   for (int first : {1, 6, 11}) {  // groups of the entries of 20 at indices 4, 24, 44
-    int longest20 = 0, longest16 = 0;
-    for (int s = first; s < first + 5 && s < 16; s++) longest20 = std::max(longest20, longest[s]);
-    for (int s = first + 1; s < first + 5 && s < 16; s++) longest16 = std::max(longest16, longest[s]);
-    bits += EntryBits(planes - 1, longest20);
-    if (!longest20) continue;
-    // The entry opens at plane longest20 - 1: its first four are sent from
-    // there (4 x longest20 bits besides their last ones), the rest as sixteen.
-    bits += static_cast<uint32_t>(4 * longest20);
-    bits += EntryBits(longest20 - 1, longest16);
-    if (!longest16) continue;
-    int p16 = longest16 - 1;  // four groups of four
-    for (int s = first + 1; s < first + 5; s++) {
-      bits += EntryBits(p16, longest[s]);
-      bits += static_cast<uint32_t>(4 * longest[s]);
-    }
+    int longest16 = std::max(std::max(longest[first + 1], longest[first + 2]),
+                             std::max(longest[first + 3], longest[first + 4]));
+    int longest20 = std::max(longest16, longest[first]);
+    int sixteen = opened(longest[first + 1]) + opened(longest[first + 2]) +
+                  opened(longest[first + 3]) + opened(longest[first + 4]);
+    if (longest20) bits += static_cast<uint32_t>(1 + 4 * longest20 + opened(longest16) + sixteen);
   }
   return bits;
 }

@@ -33,7 +33,8 @@ void EncodeKernelsInit(EncodeKernels* kernels, uint32_t cpu_flags) {
   kernels->forward_dct = ForwardDctRaw;
   IdctKernelsInit(&kernels->idct, cpu_flags);
 #if defined(VORN_X86)
-  static constexpr CpuUpgrade<EncodeKernels> kLevels[] = {{CPU_SSE2, EncodeKernelsSse2}};
+  static constexpr CpuUpgrade<EncodeKernels> kLevels[] = {{CPU_SSE2, EncodeKernelsSse2},
+                                                           {CPU_AVX2, EncodeKernelsAvx2}};
   CpuUpgradeTable(kernels, cpu_flags, kLevels);
 #endif
 }

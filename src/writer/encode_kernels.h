@@ -25,4 +25,5 @@ void EncodeKernelsInit(EncodeKernels* kernels, uint32_t cpu_flags);
 
 #if defined(VORN_X86)
 void EncodeKernelsSse2(EncodeKernels* kernels);  // x86/encode_kernels_sse2.cc
+void EncodeKernelsAvx2(EncodeKernels* kernels);  // x86/encode_kernels_avx2.cc
 #endif

@@ -20,6 +20,7 @@ inline __m128i LoadRows(const uint8_t* p, uint32_t pitch) {
 
 uint32_t Sad8x8Sse2(const uint8_t* a, uint32_t a_pitch, const uint8_t* b, uint32_t b_pitch) {
   __m128i sum = _mm_setzero_si128();
+  #pragma GCC unroll 8
   for (int y = 0; y < 8; y += 2) {
     sum = _mm_add_epi64(sum, _mm_sad_epu8(LoadRows(a, a_pitch), LoadRows(b, b_pitch)));
     a += 2 * a_pitch;
@@ -57,6 +58,7 @@ uint32_t CoefficientBitsSse2(const int16_t coeffs[64]) {
   const __m128i low_words = _mm_set1_epi32(0xFFFF), bias = _mm_set1_epi32(126);
   alignas(16) int32_t lengths[16];
   __m128i zeros = zero;  // -1 per zero coefficient, by lane
+  #pragma GCC unroll 8
   for (int r = 0; r < 4; r++) {
     __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coeffs + 16 * r));
     __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coeffs + 16 * r + 8));
@@ -91,15 +93,20 @@ inline void Transpose4(__m128& r0, __m128& r1, __m128& r2, __m128& r3) {
 // added one by one onto 0, as the plain loop does.
 inline void ForwardPass(const __m128 in[8][2], __m128 out[8][2], const float* weights) {
   __m128 even[4][2], odd[4][2];
+  #pragma GCC unroll 8
   for (int n = 0; n < 4; n++)
+    #pragma GCC unroll 8
     for (int h = 0; h < 2; h++) {
       even[n][h] = _mm_add_ps(in[n][h], in[7 - n][h]);
       odd[n][h] = _mm_sub_ps(in[n][h], in[7 - n][h]);
     }
+  #pragma GCC unroll 8
   for (int k = 0; k < 8; k++) {
     const __m128(*half)[2] = k % 2 ? odd : even;
+    #pragma GCC unroll 8
     for (int h = 0; h < 2; h++) {
       __m128 sum = _mm_setzero_ps();
+      #pragma GCC unroll 8
       for (int n = 0; n < 4; n++)
         sum = _mm_add_ps(sum, _mm_mul_ps(half[n][h], _mm_set1_ps(weights[8 * k + n])));
       out[k][h] = sum;
@@ -113,6 +120,7 @@ inline void Transpose8(__m128 m[8][2]) {
   Transpose4(m[4][1], m[5][1], m[6][1], m[7][1]);
   Transpose4(m[0][1], m[1][1], m[2][1], m[3][1]);
   Transpose4(m[4][0], m[5][0], m[6][0], m[7][0]);
+  #pragma GCC unroll 8
   for (int i = 0; i < 4; i++) {
     __m128 t = m[i][1];
     m[i][1] = m[4 + i][0];
@@ -123,6 +131,7 @@ inline void Transpose8(__m128 m[8][2]) {
 void ForwardDctSse2(const int16_t samples[64], float values[64]) {
   const float* weights = ForwardDctWeights();
   __m128 rows[8][2];
+  #pragma GCC unroll 8
   for (int i = 0; i < 8; i++) {
     __m128i row = _mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + 8 * i));
     __m128i sign = _mm_srai_epi16(row, 15);
@@ -136,7 +145,9 @@ void ForwardDctSse2(const int16_t samples[64], float values[64]) {
   Transpose8(transformed);                  // [row i][frequencies 4h..]
   __m128 out[8][2];
   ForwardPass(transformed, out, weights);
+  #pragma GCC unroll 8
   for (int k = 0; k < 8; k++)
+    #pragma GCC unroll 8
     for (int h = 0; h < 2; h++) _mm_storeu_ps(values + 8 * k + 4 * h, out[k][h]);
 }
 
