@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <memory>
+#include <string>
 
 #include "audio/audio_decoder.h"
 #include "writer/audio_encoder.h"
@@ -15,14 +17,6 @@ namespace {
 
 constexpr uint32_t kVideoFlagGrey = 0x20000;
 constexpr uint32_t kVideoFlagAlpha = 0x100000;
-
-struct TrackState {
-  const MovieAudioInput* input;
-  AudioEncoder* encoder = nullptr;
-  uint64_t position = 0;  // sample frames handed out so far
-  uint32_t max_bytes = 0;
-  uint64_t coded_bytes = 0;
-};
 
 // Decodes a track's packets again and compares with what went in.
 double MeasureSnr(const MovieAudioInput& input, const std::vector<MovieWriterFrame>& frames,
@@ -104,68 +98,119 @@ MovieRates MovieRatesOf(const std::vector<uint32_t>& packet_bytes, uint32_t rate
   return r;
 }
 
-bool MovieEncode(const MovieEncodeOptions& options, MoviePictureSource source, void* user,
-                 std::vector<uint8_t>* movie, MovieEncodeStats* stats, const char** error) {
-  *error = nullptr;
-  if (options.rate_num == 0 || options.rate_den == 0) {
-    *error = "frame rate must be positive";
-    return false;
+namespace {
+
+// A track's sound coded once, before the pictures: its packets do not
+// depend on the video, so rate control knows every frame's sound bytes in
+// advance and a second pass over the pictures reuses them.
+struct SoundTrack {
+  std::vector<std::vector<uint8_t>> packets;  // per frame while the sound lasts
+  std::vector<uint64_t> position;             // sample frames handed out after each frame
+  uint32_t format = 0;
+  uint64_t total_frames = 0;                  // sample frames of the whole sound
+};
+
+bool CodeSound(const MovieAudioInput& in, const MovieEncodeOptions& options, int quality,
+               SoundTrack* out) {
+  AudioEncoder* encoder = AudioEncoderOpen(in.rate, in.channels, in.use_dct, quality);
+  if (!encoder) return false;
+  *out = SoundTrack{};
+  out->format = AudioEncoderTrackFormat(encoder, in.sixteen_bit);
+  out->total_frames = in.samples.size() / in.channels;
+  uint64_t position = 0;
+  for (uint32_t k = 0; position < out->total_frames && k < kMaxHeldMovieFrames; k++) {
+    uint64_t left = out->total_frames - position;
+    uint32_t want = AudioEncoderFramesForVideoFrame(encoder, k, options.rate_num, options.rate_den);
+    uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(want, left));
+    const int16_t* pcm = in.samples.data() + position * in.channels;
+    out->packets.push_back(AudioEncodePacket(encoder, pcm, n, pcm + size_t{n} * in.channels,
+                                             static_cast<uint32_t>(left - n)));
+    position += n;
+    out->position.push_back(position);
   }
+  AudioEncoderClose(encoder);
+  return true;
+}
+
+// Bytes per second of movie that a track coded at `quality` takes.
+double SoundRate(const MovieAudioInput& in, const MovieEncodeOptions& options, int quality) {
+  SoundTrack coded;
+  if (!CodeSound(in, options, quality, &coded) || coded.packets.empty()) return 0;
+  uint64_t bytes = 0;
+  for (const std::vector<uint8_t>& p : coded.packets) bytes += 4 + p.size();
+  double seconds = static_cast<double>(coded.total_frames) / in.rate;
+  return static_cast<double>(bytes) / std::max(seconds, 0.1);
+}
+
+// Under rate control a track whose quality is left to the encoder gets the
+// best quality (at most its own) whose bytes stay within its part of a fifth
+// of the data rate.
+constexpr double kSoundShare = 0.2;
+
+int SoundQualityFor(const MovieAudioInput& in, const MovieEncodeOptions& options,
+                    double bytes_per_second) {
+  double allowed = kSoundShare * bytes_per_second / static_cast<double>(options.audio.size());
+  if (SoundRate(in, options, in.quality) <= allowed) return in.quality;
+  int low = 0, high = in.quality;  // low fits (or is the least there is), high does not
+  while (high - low > 1) {
+    int middle = (low + high) / 2;
+    (SoundRate(in, options, middle) <= allowed ? low : high) = middle;
+  }
+  return low;
+}
+
+uint64_t SoundBytesOfFrame(const std::vector<SoundTrack>& sound, uint64_t k) {
+  uint64_t bytes = 0;
+  for (const SoundTrack& t : sound) bytes += 4 + (k < t.packets.size() ? t.packets[k].size() : 0);
+  return bytes;
+}
+
+// Error texts with numbers in them live here until the next failing call.
+thread_local char error_text[256];
+
+const char* Explain(const char* format, double a, double b) {
+  std::snprintf(error_text, sizeof error_text, format, a, b);
+  return error_text;
+}
+
+// One run over the pictures. The analysis run codes at the fastest speed,
+// keeps no frames and records, per frame, what the rate control's plan
+// needs; the final run keeps the frames for the movie.
+struct MovieRun {
+  const MovieEncodeOptions* options = nullptr;
+  MoviePictureSource source = nullptr;
+  void* user = nullptr;
+  const std::vector<SoundTrack>* sound = nullptr;
+  RateControl* rc = nullptr;               // null: quality mode
+  bool analysis = false;
+  uint32_t known_frames = 0;
+  std::vector<MovieWriterFrame>* frames = nullptr;  // final run only
+  MovieEncodeStats* st = nullptr;
+  std::vector<double> complexity, fixed;   // analysis run only
+};
+
+// Frames needed to cover the longest sound when the last picture is held.
+uint64_t HeldFramesCover(const std::vector<SoundTrack>& sound) {
+  uint64_t frames = 0;
+  for (const SoundTrack& t : sound) frames = std::max<uint64_t>(frames, t.packets.size());
+  return frames;
+}
+
+bool RunPictures(MovieRun* run, const char** error) {
+  const MovieEncodeOptions& options = *run->options;
+  VideoEncoderOptions video_options = options.video;
+  if (run->analysis) video_options.speed = kMovieAnalysisSpeed;
   std::unique_ptr<VideoEncoder, void (*)(VideoEncoder*)> video(
-      VideoEncoderCreate(options.video), VideoEncoderDestroy);
+      VideoEncoderCreate(video_options), VideoEncoderDestroy);
   if (!video) {
     *error = WriterTakeRefusal() ? kWriterOutOfMemory : "unsupported picture size, version or quality";
     return false;
   }
-  double fps = static_cast<double>(options.rate_num) / options.rate_den;
-  uint32_t known_frames = options.frames ? options.frames : options.frames_expected;
-  if (options.frames && options.frames_expected)
-    known_frames = std::min(options.frames, options.frames_expected);
-  bool rate_controlled = options.bitrate_kbps > 0 || options.target_bytes > 0;
-  RateControl rc;
-  if (rate_controlled) {
-    RateControlOptions ro;
-    ro.frames_per_second = fps;
-    ro.total_frames = known_frames;
-    ro.samples_per_frame = uint64_t{options.video.width} * options.video.height;
-    if (options.target_bytes > 0) {
-      if (known_frames == 0) {
-        *error = "a target size needs the number of frames";
-        return false;
-      }
-      uint64_t container = ContainerBytes(options.audio.size(), known_frames);
-      if (options.target_bytes <= container + known_frames) {
-        *error = "the target size is too small for the container alone";
-        return false;
-      }
-      ro.bytes_per_second =
-          static_cast<double>(options.target_bytes - container) * fps / known_frames;
-    } else {
-      ro.bytes_per_second = options.bitrate_kbps * 1000 / 8;
-    }
-    RateControlInit(&rc, ro);
-  }
-  std::vector<TrackState> tracks(options.audio.size());
-  auto close_tracks = [&] {
-    for (TrackState& t : tracks) AudioEncoderClose(t.encoder);
-  };
-  for (size_t i = 0; i < tracks.size(); i++) {
-    const MovieAudioInput& in = options.audio[i];
-    tracks[i].input = &in;
-    tracks[i].encoder = AudioEncoderOpen(in.rate, in.channels, in.use_dct, in.quality);
-    if (!tracks[i].encoder) {
-      close_tracks();
-      *error = WriterTakeRefusal() ? kWriterOutOfMemory : "unsupported audio track (rate or channels)";
-      return false;
-    }
-  }
-
-  std::vector<MovieWriterFrame> frames;
-  uint64_t coded_so_far = 0;
+  const double fps = static_cast<double>(options.rate_num) / options.rate_den;
+  RateControl* rc = run->rc;
+  MovieEncodeStats* st = run->st;
+  uint64_t coded_so_far = 0, done = 0;
   VideoPicture picture, next;
-  MovieEncodeStats local_stats;
-  MovieEncodeStats* st = stats ? stats : &local_stats;
-  *st = MovieEncodeStats{};
   bool source_ended = false;
   uint64_t hold_until = 0;
   // A held picture settles into frames that keep every block: once two
@@ -178,9 +223,8 @@ bool MovieEncode(const MovieEncodeOptions& options, MoviePictureSource source, v
   for (uint32_t k = 0; k < UINT32_MAX; k++) {
     if (!source_ended) {
       if (options.frames != 0 && k >= options.frames) break;  // the caller's length
-      int got = source(user, k, &next);
+      int got = run->source(run->user, k, &next);
       if (got < 0) {
-        close_tracks();
         *error = "reading the pictures failed";
         return false;
       }
@@ -192,25 +236,14 @@ bool MovieEncode(const MovieEncodeOptions& options, MoviePictureSource source, v
         st->pictures++;
       }
     }
-    if (source_ended && (frames.empty() || k >= hold_until)) break;
+    if (source_ended && (done == 0 || k >= hold_until)) break;
     if (source_ended) st->held_frames++;
     MovieWriterFrame frame;
     // The sound first: under rate control the picture gets what it leaves.
-    uint64_t audio_bytes = 0;
-    for (TrackState& t : tracks) {
-      uint32_t channels = t.input->channels;
-      uint64_t total = t.input->samples.size() / channels;
-      uint64_t left = total - std::min(total, t.position);
-      uint32_t want = AudioEncoderFramesForVideoFrame(t.encoder, k, options.rate_num, options.rate_den);
-      uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(want, left));
-      const int16_t* pcm = t.input->samples.data() + t.position * channels;
-      frame.audio.push_back(AudioEncodePacket(t.encoder, pcm, n, pcm + size_t{n} * channels,
-                                              static_cast<uint32_t>(left - n)));
-      t.position += n;
-      t.max_bytes = std::max(t.max_bytes, n * channels * 2);
-      t.coded_bytes += frame.audio.back().size();
-      audio_bytes += 4 + frame.audio.back().size();  // with the packet's size word
-    }
+    const uint64_t audio_bytes = SoundBytesOfFrame(*run->sound, k);
+    if (!run->analysis)
+      for (const SoundTrack& t : *run->sound)
+        frame.audio.push_back(k < t.packets.size() ? t.packets[k] : std::vector<uint8_t>{});
     VideoFrameStats frame_stats;
     double lambda = 0;
     const bool key_due = options.video.keyint != 0 && since_key + 1 >= options.video.keyint;
@@ -218,8 +251,8 @@ bool MovieEncode(const MovieEncodeOptions& options, MoviePictureSource source, v
       frame.video = settled_video;
       frame_stats = settled_stats;
     } else {
-      if (rate_controlled) {
-        lambda = RateControlLambda(&rc, audio_bytes);
+      if (rc) {
+        lambda = RateControlLambda(rc, audio_bytes);
         VideoEncoderSetLambda(video.get(), lambda);
       }
       for (int attempt = 0;; attempt++) {
@@ -227,13 +260,13 @@ bool MovieEncode(const MovieEncodeOptions& options, MoviePictureSource source, v
         // While frames were reused the encoder's own key count stood still.
         if (!VideoEncoderEncode(video.get(), picture, settled && key_due, &frame.video,
                                 &frame_stats)) {
-          close_tracks();
           *error = "a picture does not have the movie's size, or its coding failed";
           return false;
         }
-        // A frame far over its share is coded again, at most twice.
-        double again = rate_controlled && attempt < 2
-                           ? RateControlRetry(&rc, frame.video.size(), frame_stats.key, lambda,
+        // A frame far over its share is coded again, at most twice (the
+        // analysis only measures, so it takes what came).
+        double again = rc && !run->analysis && attempt < 2
+                           ? RateControlRetry(rc, frame.video.size(), frame_stats.key, lambda,
                                               audio_bytes)
                            : 0;
         if (again == 0) break;
@@ -253,28 +286,168 @@ bool MovieEncode(const MovieEncodeOptions& options, MoviePictureSource source, v
     }
     since_key = frame_stats.key ? 0 : since_key + 1;
     frame.key = frame_stats.key;
-    st->frames.push_back(frame_stats);
     uint64_t packet = audio_bytes + frame.video.size();
     packet += packet & 1;  // packets start at even offsets
-    st->packet_bytes.push_back(static_cast<uint32_t>(packet));
     coded_so_far += packet;
-    if (rate_controlled) RateControlDone(&rc, packet, frame.video.size(), frame.key, lambda);
+    done++;
+    if (rc) RateControlDone(rc, packet, frame.video.size(), frame.key, lambda);
+    if (run->analysis) {
+      run->complexity.push_back(RateControlComplexity(frame.video.size(), lambda));
+      run->fixed.push_back(static_cast<double>(audio_bytes + (lambda > 0 ? 0 : frame.video.size())));
+    } else {
+      st->frames.push_back(frame_stats);
+      st->packet_bytes.push_back(static_cast<uint32_t>(packet));
+      if (rc) st->lambdas.push_back(lambda);
+      run->frames->push_back(std::move(frame));
+    }
     if (options.progress) {
       MovieEncodeProgress p;
       p.frames_done = k + 1;
-      p.frames_total = known_frames;
+      p.frames_total = run->known_frames;
       p.packet_bytes = coded_so_far;
       p.seconds_done = (k + 1) / fps;
+      p.analysing = run->analysis;
       options.progress(options.progress_user, p);
     }
-    frames.push_back(std::move(frame));
   }
-  if (rate_controlled) st->target_kbps = rc.options.bytes_per_second * 8 / 1000;
-  if (frames.empty()) {
-    close_tracks();
+  if (done == 0) {
     *error = "no pictures to encode";
     return false;
   }
+  return true;
+}
+
+// The data rate (bytes per second of frame packets) a request comes to, or
+// an error naming what makes it impossible. `frames` 0: not known.
+bool TargetRate(const MovieEncodeOptions& options, const std::vector<SoundTrack>& sound,
+                uint64_t frames, double* bytes_per_second, const char** error) {
+  const double fps = static_cast<double>(options.rate_num) / options.rate_den;
+  if (options.target_bytes > 0) {
+    if (frames == 0) {
+      *error = "a target size needs the number of frames";
+      return false;
+    }
+    uint64_t container = ContainerBytes(options.audio.size(), frames);
+    if (options.target_bytes <= container + frames) {
+      *error = Explain("the target size (%.0f bytes) is too small for the container alone "
+                       "(%.0f bytes of header and frame index)",
+                       static_cast<double>(options.target_bytes), static_cast<double>(container));
+      return false;
+    }
+    *bytes_per_second = static_cast<double>(options.target_bytes - container) * fps / frames;
+  } else {
+    *bytes_per_second = options.bitrate_kbps * 1000 / 8;
+  }
+  // The sound's own rate over the movie (over its own length when the
+  // number of pictures is not known); the pictures need a little too.
+  uint64_t sound_frames = HeldFramesCover(sound);
+  uint64_t over = frames ? frames : sound_frames;
+  if (over == 0) return true;
+  double sound_bytes = 0;
+  for (uint64_t k = 0; k < std::min(over, sound_frames); k++)
+    sound_bytes += static_cast<double>(SoundBytesOfFrame(sound, k));
+  double sound_rate = sound_bytes * fps / static_cast<double>(over);
+  if (sound_rate >= kMovieSoundLimit * *bytes_per_second) {
+    *error = Explain(options.target_bytes > 0
+                         ? "the target size comes to %.0f kbit/s, less than the sound alone "
+                           "needs (%.0f kbit/s): lower the sound's quality or ask for more"
+                         : "the requested rate (%.0f kbit/s) is less than the sound alone "
+                           "needs (%.0f kbit/s): lower the sound's quality or ask for more",
+                     *bytes_per_second * 8 / 1000, sound_rate * 8 / 1000);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool MovieEncode(const MovieEncodeOptions& options, MoviePictureSource source, void* user,
+                 std::vector<uint8_t>* movie, MovieEncodeStats* stats, const char** error) {
+  *error = nullptr;
+  if (options.rate_num == 0 || options.rate_den == 0) {
+    *error = "frame rate must be positive";
+    return false;
+  }
+  const double fps = static_cast<double>(options.rate_num) / options.rate_den;
+  uint32_t known_frames = options.frames ? options.frames : options.frames_expected;
+  if (options.frames && options.frames_expected)
+    known_frames = std::min(options.frames, options.frames_expected);
+  const bool rate_controlled = options.bitrate_kbps > 0 || options.target_bytes > 0;
+  const bool two_pass = rate_controlled && options.rewind != nullptr;
+  if (rate_controlled && options.target_bytes > 0 && known_frames == 0 && !two_pass) {
+    *error = "a target size needs the number of frames";
+    return false;
+  }
+  MovieEncodeStats local_stats;
+  MovieEncodeStats* st = stats ? stats : &local_stats;
+  *st = MovieEncodeStats{};
+
+  // The sound, each track at its quality (chosen from the rate when asked).
+  double guess_rate = options.bitrate_kbps * 1000 / 8;
+  if (options.target_bytes > 0 && known_frames > 0)
+    guess_rate = static_cast<double>(options.target_bytes) * fps / known_frames;
+  std::vector<SoundTrack> sound(options.audio.size());
+  std::vector<int> qualities;
+  for (size_t i = 0; i < sound.size(); i++) {
+    const MovieAudioInput& in = options.audio[i];
+    int quality = in.quality;
+    if (rate_controlled && in.quality_from_rate && guess_rate > 0)
+      quality = SoundQualityFor(in, options, guess_rate);
+    if (!CodeSound(in, options, quality, &sound[i])) {
+      *error = WriterTakeRefusal() ? kWriterOutOfMemory : "unsupported audio track (rate or channels)";
+      return false;
+    }
+    qualities.push_back(quality);
+  }
+
+  RateControl rc;
+  RateControlOptions ro;
+  ro.frames_per_second = fps;
+  ro.total_frames = known_frames;
+  ro.samples_per_frame = uint64_t{options.video.width} * options.video.height;
+  MovieRun run;
+  run.options = &options;
+  run.source = source;
+  run.user = user;
+  run.sound = &sound;
+  run.st = st;
+  run.known_frames = known_frames;
+  if (two_pass) {
+    // A fast pass over the whole movie measures how hard each frame is.
+    MovieEncodeStats analysis_stats;
+    if (options.target_bytes == 0 || known_frames > 0) {
+      if (!TargetRate(options, sound, known_frames, &ro.bytes_per_second, error)) return false;
+    } else {
+      ro.bytes_per_second = guess_rate > 0 ? guess_rate : 1e5;  // refined below
+    }
+    RateControlInit(&rc, ro);
+    run.rc = &rc;
+    run.analysis = true;
+    run.st = &analysis_stats;
+    if (!RunPictures(&run, error)) return false;
+    uint64_t frames = run.complexity.size();
+    if (!options.rewind(user)) {
+      *error = "the pictures could not be read a second time";
+      return false;
+    }
+    if (!TargetRate(options, sound, frames, &ro.bytes_per_second, error)) return false;
+    ro.total_frames = static_cast<uint32_t>(frames);
+    RateControlInit(&rc, ro);
+    RateControlSetPlan(&rc, std::move(run.complexity), std::move(run.fixed));
+    run.analysis = false;
+    run.st = st;
+    run.known_frames = ro.total_frames;
+    *st = MovieEncodeStats{};
+  } else if (rate_controlled) {
+    if (!TargetRate(options, sound, known_frames, &ro.bytes_per_second, error)) return false;
+    RateControlInit(&rc, ro);
+    run.rc = &rc;
+  }
+  std::vector<MovieWriterFrame> frames;
+  run.frames = &frames;
+  if (!RunPictures(&run, error)) return false;
+  if (rate_controlled) st->target_kbps = rc.options.bytes_per_second * 8 / 1000;
+  st->passes = two_pass ? 2 : 1;
 
   MovieWriterHeader header;
   header.version = options.video.version;
@@ -285,18 +458,26 @@ bool MovieEncode(const MovieEncodeOptions& options, MoviePictureSource source, v
   header.video_flags = (options.video.grey ? kVideoFlagGrey : 0) |
                        (options.video.alpha ? kVideoFlagAlpha : 0);
   std::vector<MovieWriterTrack> table;
-  for (size_t i = 0; i < tracks.size(); i++) {
-    MovieWriterTrack t;
-    t.max_bytes = tracks[i].max_bytes;
-    t.format = AudioEncoderTrackFormat(tracks[i].encoder, options.audio[i].sixteen_bit);
-    t.id = options.audio[i].id;
-    table.push_back(t);
-    st->audio_bytes.push_back(tracks[i].coded_bytes);
-    st->audio_dropped_frames.push_back(options.audio[i].samples.size() / options.audio[i].channels -
-                                       tracks[i].position);
+  st->audio_quality = qualities;
+  for (size_t i = 0; i < sound.size(); i++) {
+    const SoundTrack& t = sound[i];
+    MovieWriterTrack entry;
+    // The largest packet among the frames the movie keeps.
+    size_t kept = std::min(frames.size(), t.packets.size());
+    for (size_t k = 0; k < kept; k++) {
+      uint64_t before = k ? t.position[k - 1] : 0;
+      uint64_t n = t.position[k] - before;
+      entry.max_bytes = std::max<uint32_t>(entry.max_bytes, static_cast<uint32_t>(n * options.audio[i].channels * 2));
+    }
+    entry.format = t.format;
+    entry.id = options.audio[i].id;
+    table.push_back(entry);
+    uint64_t coded = 0;
+    for (size_t k = 0; k < kept; k++) coded += t.packets[k].size();
+    st->audio_bytes.push_back(coded);
+    st->audio_dropped_frames.push_back(t.total_frames - (kept ? t.position[kept - 1] : 0));
     if (options.measure_audio) st->audio_snr.push_back(MeasureSnr(options.audio[i], frames, i));
   }
-  close_tracks();
   *movie = MovieWriterBuild(header, table, frames);
   return true;
 }

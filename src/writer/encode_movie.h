@@ -17,6 +17,9 @@ struct MovieAudioInput {
   uint32_t id = 0;               // the track identifier
   bool use_dct = true;           // DCT variant, else RDFT
   int quality = 75;
+  // Under rate control: the best quality up to `quality` whose bytes keep
+  // within the track's part of a fifth of the data rate.
+  bool quality_from_rate = false;
 };
 
 // Called after every frame (from the encoding thread).
@@ -25,8 +28,17 @@ struct MovieEncodeProgress {
   uint32_t frames_total = 0;     // 0: not known
   uint64_t packet_bytes = 0;     // frame packets so far
   double seconds_done = 0;       // movie time coded so far
+  bool analysing = false;        // the first of two passes (rate control)
 };
 using MovieProgressFn = void (*)(void* user, const MovieEncodeProgress& progress);
+
+// Starts the pictures again from the first; false when it cannot.
+using MovieRewindFn = bool (*)(void* user);
+
+// The speed of the measuring pass, and the share of the data rate above
+// which the sound alone makes a request impossible.
+inline constexpr int kMovieAnalysisSpeed = 9;
+inline constexpr double kMovieSoundLimit = 0.9;
 
 struct MovieEncodeOptions {
   VideoEncoderOptions video;
@@ -45,6 +57,10 @@ struct MovieEncodeOptions {
   double bitrate_kbps = 0;
   uint64_t target_bytes = 0;
   uint32_t frames_expected = 0;  // pictures the source will supply, when known
+  // Under rate control, when the pictures can be read twice: a fast first
+  // pass measures every frame, so that one lambda can serve the whole movie
+  // (a size then needs no frame count). Null: one pass.
+  MovieRewindFn rewind = nullptr;
   MovieProgressFn progress = nullptr;
   void* progress_user = nullptr;
 };
@@ -56,12 +72,15 @@ using MoviePictureSource = int (*)(void* user, uint32_t frame, VideoPicture* pic
 struct MovieEncodeStats {
   std::vector<VideoFrameStats> frames;
   std::vector<uint32_t> packet_bytes;  // per frame, the whole packet
+  std::vector<double> lambdas;         // per frame under rate control (0: reused frame)
   double target_kbps = 0;              // the rate aimed at (0: quality mode)
   std::vector<double> audio_snr;      // per track, dB (when measured)
   std::vector<uint64_t> audio_bytes;  // coded bytes per track
   uint32_t pictures = 0;              // taken from the source
   uint32_t held_frames = 0;           // repeats of the last picture after them
   std::vector<uint64_t> audio_dropped_frames;  // per track, sample frames not stored
+  std::vector<int> audio_quality;     // per track, the quality coded with
+  int passes = 1;                     // over the pictures
 };
 
 // Data rates of a coded movie in kbit/s: the average over all frame packets
@@ -74,6 +93,6 @@ MovieRates MovieRatesOf(const std::vector<uint32_t>& packet_bytes, uint32_t rate
                         uint32_t rate_den);
 
 // Encodes the movie into *movie. On failure returns false with a reason in
-// *error (a static text).
+// *error (a static text, or one kept until the thread's next failing call).
 bool MovieEncode(const MovieEncodeOptions& options, MoviePictureSource source, void* user,
                  std::vector<uint8_t>* movie, MovieEncodeStats* stats, const char** error);

@@ -15,7 +15,47 @@ double PerFrame(const RateControl* rc) {
   return rc->options.bytes_per_second / rc->options.frames_per_second;
 }
 
+bool Planned(const RateControl* rc) { return rc->frames < rc->plan_c.size(); }
+
+// This pass's video bytes over the plan's prediction at the lambdas used,
+// starting from a second's worth of frames at 1.
+double PlanRatio(const RateControl* rc) {
+  double prior = PerFrame(rc) * rc->window;
+  return (rc->video_done + prior) / (rc->planned_done + prior);
+}
+
+// The lambda that makes the frames left take the bytes left.
+double PlannedLambda(RateControl* rc) {
+  double per_frame = PerFrame(rc);
+  double frames_left = static_cast<double>(rc->plan_c.size() - rc->frames);
+  double budget = per_frame * static_cast<double>(rc->plan_c.size());
+  // Packets start at even offsets: half a byte each on average.
+  double video_left = budget - static_cast<double>(rc->spent) - rc->plan_fixed_left -
+                      0.5 * frames_left;
+  video_left = std::max(video_left, 0.1 * per_frame * frames_left);
+  double needed = PlanRatio(rc) * std::max(rc->plan_c_left, 1.0);
+  return std::pow(needed / video_left, 1 / kRateExponent);
+}
+
 }  // namespace
+
+double RateControlComplexity(uint64_t video_bytes, double lambda) {
+  if (lambda <= 0) return 0;
+  return std::max<double>(static_cast<double>(video_bytes), 1.0) * std::pow(lambda, kRateExponent);
+}
+
+void RateControlSetPlan(RateControl* rc, std::vector<double> complexity,
+                        std::vector<double> fixed_bytes) {
+  fixed_bytes.resize(complexity.size());
+  rc->plan_c = std::move(complexity);
+  rc->plan_fixed = std::move(fixed_bytes);
+  rc->plan_c_left = rc->plan_fixed_left = 0;
+  for (size_t k = 0; k < rc->plan_c.size(); k++) {
+    rc->plan_c_left += rc->plan_c[k];
+    rc->plan_fixed_left += rc->plan_fixed[k];
+  }
+  rc->options.total_frames = static_cast<uint32_t>(rc->plan_c.size());
+}
 
 void RateControlInit(RateControl* rc, const RateControlOptions& options) {
   *rc = RateControl{};
@@ -31,6 +71,18 @@ void RateControlInit(RateControl* rc, const RateControlOptions& options) {
 double RateControlLambda(RateControl* rc, uint64_t audio_bytes) {
   double per_frame = PerFrame(rc);
   double audio = static_cast<double>(audio_bytes);
+  double room = 1.8 * per_frame * rc->window - static_cast<double>(rc->recent_sum) - audio;
+  room = std::max(room, 0.25 * per_frame);
+  if (Planned(rc)) {
+    // The plan knows this frame's complexity, a key frame's included.
+    double c = PlanRatio(rc) * rc->plan_c[rc->frames];
+    double lambda = PlannedLambda(rc);
+    if (c > 0) lambda = std::max(lambda, std::pow(c / room, 1 / kRateExponent));
+    lambda = std::clamp(lambda, kMinLambda, kMaxLambda);
+    rc->last_lambda = lambda;
+    rc->last_target = c > 0 ? std::max(c * std::pow(lambda, -kRateExponent), 16.0) : per_frame;
+    return lambda;
+  }
   uint64_t left = rc->options.total_frames > rc->frames ? rc->options.total_frames - rc->frames
                                                         : kUnknownHorizon * rc->window;
   double spread = static_cast<double>(std::max<uint64_t>(left, rc->window / 4 + 1));
@@ -41,8 +93,6 @@ double RateControlLambda(RateControl* rc, uint64_t audio_bytes) {
   double lambda = std::pow(average_c / std::max(average_target, 16.0), 1 / kRateExponent);
   // Keep every second of frames below twice the average (with a margin for
   // the model's error): an inter frame is expected to take c x lambda^-k.
-  double room = 1.8 * per_frame * rc->window - static_cast<double>(rc->recent_sum) - audio;
-  room = std::max(room, 0.25 * per_frame);
   double inter_c = std::exp(rc->log_c);
   lambda = std::max(lambda, std::pow(inter_c / room, 1 / kRateExponent));
   lambda = std::clamp(lambda, kMinLambda, kMaxLambda);
@@ -57,7 +107,11 @@ double RateControlRetry(RateControl* rc, uint64_t video_bytes, bool key, double 
   double bytes = static_cast<double>(video_bytes);
   double peak_room = 1.9 * per_frame * rc->window - static_cast<double>(rc->recent_sum) -
                      static_cast<double>(audio_bytes);
-  double limit = key ? 0.5 * per_frame * rc->window : 4 * rc->last_target;
+  // Without a plan a key frame's size is not foreseen: anything up to half
+  // a second's bytes is let through.
+  double limit = Planned(rc) ? 3 * rc->last_target
+                 : key       ? 0.5 * per_frame * rc->window
+                             : 4 * rc->last_target;
   limit = std::max(std::min(limit, peak_room), 0.25 * per_frame);
   if (bytes <= limit || lambda >= kMaxLambda) return 0;
   // Aim well inside the limit: the model's slope is only an estimate.
@@ -68,6 +122,15 @@ double RateControlRetry(RateControl* rc, uint64_t video_bytes, bool key, double 
 
 void RateControlDone(RateControl* rc, uint64_t packet_bytes, uint64_t video_bytes, bool key,
                      double lambda) {
+  if (Planned(rc)) {
+    double c = rc->plan_c[rc->frames];
+    if (lambda > 0 && c > 0) {
+      rc->planned_done += c * std::pow(lambda, -kRateExponent);
+      rc->video_done += static_cast<double>(video_bytes);
+    }
+    rc->plan_c_left -= c;
+    rc->plan_fixed_left -= rc->plan_fixed[rc->frames];
+  }
   rc->frames++;
   rc->spent += packet_bytes;
   rc->recent.push_back(packet_bytes);

@@ -10,9 +10,16 @@
 // the difference is paid back slowly, over the frames left when the length
 // is known (else over a few seconds). Only the one-second peak limit makes
 // a single frame's lambda rise.
+//
+// With a plan (a first, faster pass over the whole movie that measured each
+// frame's complexity and the sound's bytes), lambda is the one that makes
+// the frames left fit the bytes left, the plan's complexities scaled by how
+// this pass's frames have compared with them so far. Hard passages near the
+// end are then known in advance instead of squeezing the last frames.
 #pragma once
 #include <cstdint>
 #include <deque>
+#include <vector>
 
 struct RateControlOptions {
   double bytes_per_second = 0;  // target for the frame packets
@@ -34,9 +41,24 @@ struct RateControl {
   uint32_t window = 30;      // frames in one second
   double last_lambda = 0;
   double last_target = 0;    // video bytes aimed at for the current frame
+  // The plan, when there is one: per frame the first pass's complexity
+  // (video bytes x lambda^kRateExponent; 0 for a frame reused as it was)
+  // and the bytes that do not depend on lambda (sound, reused video).
+  std::vector<double> plan_c;
+  std::vector<double> plan_fixed;
+  double plan_c_left = 0, plan_fixed_left = 0;  // sums over the frames not yet done
+  double planned_done = 0;   // what the plan predicted for the frames done
+  double video_done = 0;     // what they took
 };
 
 void RateControlInit(RateControl* rc, const RateControlOptions& options);
+// Hands the controller the first pass's measurements, one entry per frame
+// of the movie (before the first RateControlLambda call).
+void RateControlSetPlan(RateControl* rc, std::vector<double> complexity,
+                        std::vector<double> fixed_bytes);
+// The first pass's record of a frame coded with `lambda` (0: reused as it
+// was, so all its bytes are fixed).
+double RateControlComplexity(uint64_t video_bytes, double lambda);
 // The lambda for the next frame, whose sound takes audio_bytes of its packet.
 double RateControlLambda(RateControl* rc, uint64_t audio_bytes);
 // After coding a frame with `lambda`: 0 when its video bytes are

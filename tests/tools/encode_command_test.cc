@@ -134,6 +134,40 @@ TEST(EncodeCommand, ConflictingOrOutOfRangeRateOptionsAreUsageErrors) {
   EXPECT_EQ(RunEncode({"encode", in, "-o", out, "--size", "20"}), 1);
 }
 
+// One second of loud noise, 22050 Hz mono 16-bit.
+void WriteNoiseWav(const std::string& path) {
+  const uint32_t samples = 22050, bytes = samples * 2;
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  auto word = [&](uint32_t v, int n) {
+    for (int i = 0; i < n; i++) std::fputc(static_cast<int>(v >> (8 * i) & 255), f);
+  };
+  std::fwrite("RIFF", 1, 4, f);
+  word(36 + bytes, 4);
+  std::fwrite("WAVEfmt ", 1, 8, f);
+  word(16, 4), word(1, 2), word(1, 2), word(22050, 4), word(44100, 4), word(2, 2), word(16, 2);
+  std::fwrite("data", 1, 4, f);
+  word(bytes, 4);
+  uint32_t state = 1;
+  for (uint32_t k = 0; k < samples; k++) {
+    state = state * 1664525u + 1013904223u;
+    word(state >> 16, 2);
+  }
+  std::fclose(f);
+}
+
+// A rate below what the sound alone takes fails naming it when the sound's
+// quality was given; left to the encoder, the quality comes down instead.
+TEST(EncodeCommand, RateBelowTheSoundFailsOnlyWhenItsQualityIsFixed) {
+  std::string in = TempPath("sound.y4m"), wav = TempPath("sound.wav"), out = TempPath("sound.vxn");
+  WriteY4m(in, 30);
+  WriteNoiseWav(wav);
+  EXPECT_EQ(RunEncode({"encode", in, "--audio", wav, "-o", out, "--bitrate", "200", "--audio-quality",
+                       "100"}),
+            1);
+  EXPECT_EQ(RunEncode({"encode", in, "--audio", wav, "-o", out, "--bitrate", "200"}), 0);
+}
+
 #if !defined(_WIN32)
 // Runs the command with its standard error on `fd` and returns what a
 // terminal (the pseudo-terminal's master side) received, if any.

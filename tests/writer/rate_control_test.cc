@@ -2,6 +2,7 @@
 // know, and whole movies from MovieEncode asked for a data rate or a size.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <string>
@@ -113,6 +114,66 @@ TEST(RateControl, KeyFramesDoNotStarveTheFramesAfterThem) {
   EXPECT_NEAR(static_cast<double>(total), 125000.0 * 10, 125000.0 * 10 * 0.05);
 }
 
+// Two passes: the plan comes from a faster model; the second pass's bytes
+// differ from it by a constant factor, per-frame noise and a somewhat
+// different slope. The frames of the last second get about the lambda of
+// the middle.
+TEST(RateControl, APlanHoldsOneLambdaToTheEnd) {
+  struct Case {
+    double factor, exponent;  // second pass against the plan
+  };
+  for (Case c : {Case{1.0, 0.45}, Case{1.3, 0.45}, Case{0.7, 0.55}, Case{1.2, 0.5}}) {
+    for (double kbps : {600.0, 3000.0}) {
+      SCOPED_TRACE(testing::Message() << "factor " << c.factor << " exponent " << c.exponent
+                                      << " kbit/s " << kbps);
+      const uint32_t frames = 300;
+      std::mt19937 random(11);
+      std::uniform_real_distribution<double> jitter(0.8, 1.25);
+      // Harder pictures in the last third, key frames every 60.
+      auto hardness = [](uint32_t k) { return (k >= 200 ? 1.6 : 1.0) * (k % 60 == 0 ? 5.0 : 1.0); };
+      std::vector<double> plan, fixed(frames, 400);
+      const double plan_lambda = 30;
+      for (uint32_t k = 0; k < frames; k++) {
+        double bytes = 40000 * hardness(k) * std::pow(plan_lambda, -kRateExponent) * jitter(random);
+        plan.push_back(RateControlComplexity(static_cast<uint64_t>(bytes), plan_lambda));
+      }
+      RateControlOptions o;
+      o.bytes_per_second = kbps * 125;
+      o.frames_per_second = 30;
+      o.samples_per_frame = 320 * 240;
+      RateControl rc;
+      RateControlInit(&rc, o);
+      RateControlSetPlan(&rc, plan, fixed);
+      std::vector<uint32_t> packets;
+      std::vector<double> lambdas;
+      for (uint32_t k = 0; k < frames; k++) {
+        double lambda = RateControlLambda(&rc, 400);
+        auto code = [&] {
+          return static_cast<uint64_t>(std::max(
+              20.0, c.factor * 40000 * hardness(k) * std::pow(lambda, -c.exponent) * jitter(random)));
+        };
+        uint64_t v = code();
+        for (int retry = 0; retry < 3; retry++) {
+          double again = RateControlRetry(&rc, v, k % 60 == 0, lambda, 400);
+          if (again == 0) break;
+          lambda = again;
+          v = code();
+        }
+        lambdas.push_back(lambda);
+        packets.push_back(static_cast<uint32_t>(v + 400));
+        RateControlDone(&rc, v + 400, v, k % 60 == 0, lambda);
+      }
+      MovieRates rates = MovieRatesOf(packets, 30, 1);
+      EXPECT_NEAR(rates.average_kbps, kbps, kbps * 0.05);
+      EXPECT_LE(rates.peak_kbps, 2 * rates.average_kbps);
+      std::vector<double> middle(lambdas.begin() + 100, lambdas.begin() + 200);
+      std::sort(middle.begin(), middle.end());
+      for (uint32_t k = frames - 30; k < frames; k++)
+        EXPECT_LT(lambdas[k] / middle[middle.size() / 2], 1.5) << k;
+    }
+  }
+}
+
 TEST(MovieRates, AverageAndOneSecondPeak) {
   std::vector<uint32_t> even(60, 1000);
   MovieRates r = MovieRatesOf(even, 30, 1);
@@ -205,6 +266,165 @@ TEST(MovieEncodeRate, SizeNeedsAFrameCountAndRoomForTheContainer) {
   o.target_bytes = 800;  // less than the header and index
   EXPECT_FALSE(MovieEncode(o, Natural, nullptr, &movie, nullptr, &error));
   EXPECT_NE(std::string(error).find("too small"), std::string::npos);
+}
+
+// Content kinds that a camera and an editor make, small and short.
+enum class Content { kNoisyPan, kStatic, kFades, kCuts, kDark };
+
+struct ContentSource {
+  Content kind;
+  uint32_t width = 112, height = 80;
+};
+
+// Camera-like noise of about `sigma` from a hash of frame and sample.
+void AddNoise(VideoPicture* p, uint32_t frame, int sigma) {
+  uint32_t state = frame * 2654435761u + 1;
+  for (uint8_t& y : p->y) {
+    state = state * 1664525u + 1013904223u;
+    int n = static_cast<int>((state >> 24) % (4 * sigma + 1)) - 2 * sigma;
+    y = static_cast<uint8_t>(std::clamp(y + n, 0, 255));
+  }
+}
+
+// Brings a picture toward black by `gain` (0 black .. 1 as it was).
+void Dim(VideoPicture* p, double gain) {
+  for (uint8_t& y : p->y) y = static_cast<uint8_t>(16 + (y - 16) * gain);
+  for (auto* plane : {&p->u, &p->v})
+    for (uint8_t& c : *plane) c = static_cast<uint8_t>(128 + (c - 128) * gain);
+}
+
+int DrawContent(void* user, uint32_t frame, VideoPicture* p) {
+  const auto* source = static_cast<const ContentSource*>(user);
+  const uint32_t w = source->width, h = source->height;
+  switch (source->kind) {
+    case Content::kNoisyPan:
+      SynthPicture(SynthScene::kNatural, frame, w, h, false, p);
+      AddNoise(p, frame, 3);
+      break;
+    case Content::kStatic:
+      SynthPicture(SynthScene::kNatural, 0, w, h, false, p);
+      AddNoise(p, frame, 2);
+      break;
+    case Content::kFades:  // in from black and out again every two seconds
+      SynthPicture(SynthScene::kNatural, frame, w, h, false, p);
+      Dim(p, std::min(1.0, std::abs(static_cast<int>(frame % 60) - 30) / 15.0));
+      break;
+    case Content::kCuts: {  // a new shot every 1 to 2 seconds
+      uint32_t shot = 0, start = 0;
+      while (start + 30 + shot * 13 % 30 <= frame) start += 30 + shot++ * 13 % 30;
+      const SynthScene scenes[] = {SynthScene::kNatural, SynthScene::kShapes, SynthScene::kGradient};
+      SynthPicture(scenes[shot % 3], frame + shot * 50, w, h, false, p);
+      AddNoise(p, frame, 2);
+      break;
+    }
+    case Content::kDark: {  // a small lit window drifting over black
+      VideoPicture lit;
+      SynthPicture(SynthScene::kNatural, frame, w, h, false, &lit);
+      SynthPicture(SynthScene::kNatural, frame, w, h, false, p);
+      Dim(p, 0);
+      AddNoise(p, frame, 1);
+      uint32_t x0 = frame * 2 % (w - 24), y0 = frame % (h - 24);
+      for (uint32_t y = y0; y < y0 + 24; y++)
+        for (uint32_t x = x0; x < x0 + 24; x++) p->y[y * w + x] = lit.y[y * w + x];
+      break;
+    }
+  }
+  return 1;
+}
+
+bool Rewind(void*) { return true; }
+
+struct ContentCase {
+  Content kind;
+  const char* name;
+  double kbps;
+};
+
+class MovieEncodeContent : public testing::TestWithParam<ContentCase> {};
+
+// Two passes (the pictures can be read again): the rate within 5 %, every
+// second within twice the average, and the last second coded with about
+// the lambda of the middle rather than squeezed.
+TEST_P(MovieEncodeContent, RateHeldWithOneLambdaToTheEnd) {
+  const ContentCase c = GetParam();
+  ContentSource source{c.kind};
+  MovieEncodeOptions o = MovieOptions();
+  o.video.width = source.width;
+  o.video.height = source.height;
+  o.audio[0].quality_from_rate = true;
+  o.bitrate_kbps = c.kbps;
+  o.rewind = Rewind;
+  std::vector<uint8_t> movie;
+  MovieEncodeStats stats;
+  const char* error = nullptr;
+  ASSERT_TRUE(MovieEncode(o, DrawContent, &source, &movie, &stats, &error)) << error;
+  EXPECT_EQ(stats.passes, 2);
+  MovieRates rates = MovieRatesOf(stats.packet_bytes, o.rate_num, o.rate_den);
+  EXPECT_NEAR(rates.average_kbps, c.kbps, c.kbps * 0.05);
+  EXPECT_LE(rates.peak_kbps, 2 * rates.average_kbps);
+  auto median = [&](size_t from, size_t to) {
+    std::vector<double> part;
+    for (size_t k = from; k < to; k++)
+      if (stats.lambdas[k] > 0) part.push_back(stats.lambdas[k]);
+    std::sort(part.begin(), part.end());
+    return part.empty() ? 0.0 : part[part.size() / 2];
+  };
+  ASSERT_EQ(stats.lambdas.size(), 180u);
+  EXPECT_LT(median(150, 180), 2 * median(30, 150));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, MovieEncodeContent,
+    testing::Values(ContentCase{Content::kNoisyPan, "noisy_pan", 150},
+                    ContentCase{Content::kNoisyPan, "noisy_pan", 600},
+                    ContentCase{Content::kStatic, "static", 150},
+                    ContentCase{Content::kStatic, "static", 600},
+                    ContentCase{Content::kFades, "fades", 150},
+                    ContentCase{Content::kFades, "fades", 600},
+                    ContentCase{Content::kCuts, "cuts", 150},
+                    ContentCase{Content::kCuts, "cuts", 600},
+                    ContentCase{Content::kDark, "dark", 100},
+                    ContentCase{Content::kDark, "dark", 300}),
+    [](const testing::TestParamInfo<ContentCase>& info) {
+      return std::string(info.param.name) + "_" + std::to_string(static_cast<int>(info.param.kbps));
+    });
+
+// With two passes a size needs no frame count in advance.
+TEST(MovieEncodeRate, SizeFromTwoPassesWithoutAFrameCount) {
+  ContentSource source{Content::kCuts};
+  MovieEncodeOptions o = MovieOptions();
+  o.video.width = source.width;
+  o.video.height = source.height;
+  o.rewind = Rewind;
+  o.target_bytes = 120000;
+  std::vector<uint8_t> movie;
+  MovieEncodeStats stats;
+  const char* error = nullptr;
+  ASSERT_TRUE(MovieEncode(o, DrawContent, &source, &movie, &stats, &error)) << error;
+  EXPECT_NEAR(static_cast<double>(movie.size()), 120000.0, 120000 * 0.05);
+}
+
+// A rate the sound alone exceeds is refused with both figures; a sound
+// whose quality is left to the encoder is brought down to fit instead.
+TEST(MovieEncodeRate, SoundAboveTheRateIsNamedOrLowered) {
+  MovieEncodeOptions o = MovieOptions();
+  o.audio[0].quality = 100;
+  o.bitrate_kbps = 8;
+  std::vector<uint8_t> movie;
+  MovieEncodeStats stats;
+  const char* error = nullptr;
+  EXPECT_FALSE(MovieEncode(o, Natural, nullptr, &movie, &stats, &error));
+  ASSERT_NE(error, nullptr);
+  EXPECT_NE(std::string(error).find("sound alone"), std::string::npos) << error;
+  EXPECT_NE(std::string(error).find("8 kbit/s"), std::string::npos) << error;
+  o.audio[0].quality_from_rate = true;
+  o.bitrate_kbps = 60;
+  ASSERT_TRUE(MovieEncode(o, Natural, nullptr, &movie, &stats, &error)) << error;
+  ASSERT_EQ(stats.audio_quality.size(), 1u);
+  EXPECT_LT(stats.audio_quality[0], 100);
+  EXPECT_LE(static_cast<double>(stats.audio_bytes[0]) * 8 / 6 / 1000, 0.2 * 60 * 1.05);
+  MovieRates rates = MovieRatesOf(stats.packet_bytes, o.rate_num, o.rate_den);
+  EXPECT_NEAR(rates.average_kbps, 60, 3);
 }
 
 }  // namespace

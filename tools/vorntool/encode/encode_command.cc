@@ -1,5 +1,6 @@
 // vorntool encode: Y4M pictures (and WAV sound) to a movie.
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -60,7 +61,7 @@ struct EncodeArgs {
   char version = 'i';
   bool grey = false, rdft = false, stats = false, shortest = false, dither = false;
   uint32_t rate_num = 0, rate_den = 0;
-  bool quality_given = false, quiet = false;
+  bool quality_given = false, audio_quality_given = false, quiet = false;
   uint64_t bitrate_kbps = 0, size_bytes = 0;
   int speed = 5;
   uint32_t threads = 0;  // 0: one per processor
@@ -114,6 +115,7 @@ int ParseArgs(int argc, char** argv, EncodeArgs* a) {
       case kOptAudioQuality:
         if (!number(0, 100)) return UsageError(kEncodeCommand, "--audio-quality must be 0..100");
         a->audio_quality = static_cast<int>(n);
+        a->audio_quality_given = true;
         break;
       case kOptKeyint:
         if (!number(0, 1000000)) return UsageError(kEncodeCommand, "bad --keyint '%s'", value);
@@ -164,7 +166,23 @@ struct PictureInput {
   Y4mReader alpha;
   bool has_alpha = false;
   std::string error;
+  const char* video_path = nullptr;
+  const char* alpha_path = nullptr;
 };
+
+// Opens the files again for the second pass of rate control; standard
+// input cannot be read twice, so such an encode makes one pass.
+bool RewindPictures(void* user) {
+  auto* in = static_cast<PictureInput*>(user);
+  if (IsStdio(in->video_path) || (in->has_alpha && IsStdio(in->alpha_path))) return false;
+  Y4mClose(&in->video);
+  if (!Y4mOpen(in->video_path, &in->video, &in->error)) return false;
+  if (!in->has_alpha) return true;
+  Y4mClose(&in->alpha);
+  if (!Y4mOpen(in->alpha_path, &in->alpha, &in->error)) return false;
+  in->alpha.full_range = false;
+  return true;
+}
 
 int ReadPicture(void* user, uint32_t, VideoPicture* picture) {
   auto* in = static_cast<PictureInput*>(user);
@@ -204,6 +222,8 @@ int OpenPictures(const EncodeArgs& a, PictureInput* input) {
     return kExitFailed;
   }
   PrintNotes(a.input, input->video.notes);
+  input->video_path = a.input;
+  input->alpha_path = a.alpha;
   if (!a.alpha) return kExitOk;
   if (!Y4mOpen(a.alpha, &input->alpha, &input->error)) {
     std::fprintf(stderr, "vorntool encode: %s: %s\n", InputName(a.alpha), input->error.c_str());
@@ -237,6 +257,7 @@ int ReadSound(const EncodeArgs& a, MovieEncodeOptions* options) {
     track.id = t.id;
     track.use_dct = !a.rdft;
     track.quality = a.audio_quality;
+    track.quality_from_rate = !a.audio_quality_given;
     options->audio.push_back(std::move(track));
   }
   return kExitOk;
@@ -266,6 +287,21 @@ void ReportLength(const EncodeArgs& a, const MovieEncodeOptions& options,
                  : a.frames ? "at --frames; without it the last picture is held"
                             : "a held picture stops at 10000000 frames");
   }
+}
+
+// A rate or size that came out more than 5 % away is said, never silent:
+// below it the pictures could not use more, above it they could not be
+// made smaller.
+void ReportRate(const MovieEncodeOptions& options, const MovieEncodeStats& stats) {
+  if (stats.target_kbps <= 0) return;
+  const MovieRates rates = MovieRatesOf(stats.packet_bytes, options.rate_num, options.rate_den);
+  const double miss = rates.average_kbps / stats.target_kbps - 1;
+  if (std::fabs(miss) <= 0.05) return;
+  std::fprintf(stderr,
+               "vorntool encode: warning: the movie came to %.0f kbit/s, %+.1f %% from the %.0f "
+               "kbit/s asked for (%s)\n",
+               rates.average_kbps, miss * 100, stats.target_kbps,
+               miss < 0 ? "the pictures could not use more" : "the pictures could not be made smaller");
 }
 
 }  // namespace
@@ -307,6 +343,8 @@ int CmdEncode(int argc, char** argv) {
   options.target_bytes = a.size_bytes;
   options.frames_expected = Y4mFrameCount(&input.video);
   options.hold_last_picture = !a.shortest;
+  bool from_stdin = IsStdio(a.input) || IsStdio(a.alpha);
+  if (!from_stdin) options.rewind = RewindPictures;
   std::vector<uint8_t> movie;
   MovieEncodeStats stats;
   const char* error = nullptr;
@@ -328,6 +366,7 @@ int CmdEncode(int argc, char** argv) {
     return kExitFailed;
   }
   ReportLength(a, options, stats);
+  ReportRate(options, stats);
   if (!WriteWholeOutput(a.output, movie)) {
     std::fprintf(stderr, "vorntool encode: cannot write '%s'\n", a.output);
     return kExitFailed;

@@ -41,6 +41,7 @@ void PrintEncodeStats(std::FILE* out, const MovieEncodeOptions& options,
       bits[p] += f.plane_bits[p];
     }
     PrintTypes(out, f.block_types, f.sub_types);
+    if (k < stats.lambdas.size()) std::fprintf(out, " lambda=%.3f", stats.lambdas[k]);
     std::fprintf(out, "\n");
     for (int t = 0; t < BLOCK_TYPE_COUNT; t++) {
       types[t] += f.block_types[t];
@@ -55,8 +56,9 @@ void PrintEncodeStats(std::FILE* out, const MovieEncodeOptions& options,
   std::fprintf(out, "  data rate: average %.1f kbit/s, peak %.1f kbit/s (one second)", rates.average_kbps,
                rates.peak_kbps);
   if (stats.target_kbps > 0)
-    std::fprintf(out, ", target %.1f kbit/s (%+.1f %%)", stats.target_kbps,
-                 (rates.average_kbps / stats.target_kbps - 1) * 100);
+    std::fprintf(out, ", target %.1f kbit/s (%+.1f %%), %d pass%s", stats.target_kbps,
+                 (rates.average_kbps / stats.target_kbps - 1) * 100, stats.passes,
+                 stats.passes > 1 ? "es" : "");
   std::fprintf(out, "\n");
   for (int p = 0; p < 4; p++) {
     if (!samples[p]) continue;
@@ -69,6 +71,7 @@ void PrintEncodeStats(std::FILE* out, const MovieEncodeOptions& options,
   for (size_t t = 0; t < stats.audio_bytes.size(); t++) {
     std::fprintf(out, "  audio track %zu (id %u): %llu bytes", t, options.audio[t].id,
                  static_cast<unsigned long long>(stats.audio_bytes[t]));
+    if (t < stats.audio_quality.size()) std::fprintf(out, ", quality %d", stats.audio_quality[t]);
     if (t < stats.audio_snr.size()) std::fprintf(out, ", SNR %.2f dB", stats.audio_snr[t]);
     std::fprintf(out, "\n");
   }

@@ -28,8 +28,10 @@ std::string ProgressText(const MovieEncodeProgress& p, uint64_t elapsed_ms) {
   std::string left = "?";
   if (p.frames_total && fps > 0)
     left = Clock((p.frames_total - std::min(p.frames_done, p.frames_total)) / fps);
-  std::snprintf(text, sizeof text, "frame %s  %.1f fps  %s elapsed  %s left  %.0f kbit/s",
-                frames.c_str(), fps, Clock(elapsed).c_str(), left.c_str(), kbps);
+  // The measuring pass of rate control says so; its fps and times are its own.
+  std::snprintf(text, sizeof text, "%sframe %s  %.1f fps  %s elapsed  %s left  %.0f kbit/s",
+                p.analysing ? "measuring: " : "", frames.c_str(), fps, Clock(elapsed).c_str(),
+                left.c_str(), kbps);
   return text;
 }
 

@@ -1,0 +1,74 @@
+#!/bin/sh
+# Rate control of `vorntool encode` over varied content (bench/rate_clips.py:
+# camera noise, fast pans, a static shot, fades, many cuts, a mostly black
+# clip, 320x240 to 1280x720, 6-20 s, each with sound): for every clip and
+# requested rate, requested vs achieved kbit/s, the largest one-second peak
+# over the average, luma PSNR of the first second / middle / last second,
+# the last second's lambda over the middle's (the squeeze at the end) and
+# frames per CPU second; then a few --size requests.
+#
+# usage: bench/rate.sh VORNTOOL [--kinds K1,K2] [--rates "K1 K2"] [--scale F]
+#                      [--seconds S] [--work DIR] [--speed S] [--pass1]
+set -eu
+
+here=$(cd "$(dirname "$0")" && pwd)
+python=/usr/bin/python3
+[ -x "$python" ] || python=python3
+[ $# -ge 1 ] || { sed -n '2,12p' "$0"; exit 2; }
+vorntool=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
+shift
+kinds=noise,fastpan,static,fades,cuts,dark,hd,small
+rates="300 1200 6000"
+scale=1
+seconds=0
+work=""
+extra=""
+while [ $# -gt 0 ]; do
+    case $1 in
+        --kinds) kinds=$2; shift 2 ;;
+        --rates) rates=$2; shift 2 ;;
+        --scale) scale=$2; shift 2 ;;
+        --seconds) seconds=$2; shift 2 ;;
+        --work) work=$2; shift 2 ;;
+        --speed) extra="$extra --speed $2"; shift 2 ;;
+        *) echo "rate.sh: unknown option $1" >&2; exit 2 ;;
+    esac
+done
+if [ -z "$work" ]; then
+    work=$(mktemp -d)
+    trap 'rm -rf "$work"' EXIT
+fi
+mkdir -p "$work"
+"$python" "$here/rate_clips.py" "$work" --kinds "$kinds" --scale "$scale" --seconds "$seconds" \
+    >"$work/clips.txt"
+
+cpu_seconds() { awk '{s = $1 + $2} END {print s}' "$1"; }
+# encode LABEL CLIP WAV REQUEST [SIZE]: one table line.
+encode() {
+    label=$1 clip=$2 wav=$3
+    shift 3
+    /usr/bin/time -f "%U %S" -o "$work/time" \
+        "$vorntool" encode "$clip" --audio "$wav" -o "$work/out.vxn" --stats --quiet --threads 1 \
+        $extra "$@" >"$work/stats.txt"
+    case $1 in
+        --bitrate) "$python" "$here/rate_report.py" "$label" "$2" 30 "$(cpu_seconds "$work/time")" \
+                       <"$work/stats.txt" ;;
+        --size) "$python" "$here/rate_report.py" "$label" 0 30 "$(cpu_seconds "$work/time")" \
+                    "$2" "$(wc -c <"$work/out.vxn")" <"$work/stats.txt" ;;
+    esac
+}
+
+printf '%-22s %7s %7s %7s %5s %6s %6s %6s %5s %6s\n' clip kbit/s got miss peak \
+    psnr-1st mid last l-end fps
+while read -r kind clip wav secs; do
+    for rate in $rates; do
+        encode "$kind $rate" "$clip" "$wav" --bitrate "$rate"
+    done
+done <"$work/clips.txt"
+# Sizes: a tenth of a megabyte per second of movie and four times that.
+while read -r kind clip wav secs; do
+    for per in 100000 400000; do
+        size=$(echo "$secs $per" | awk '{printf "%d", $1 * $2}')
+        encode "$kind size $size" "$clip" "$wav" --size "$size"
+    done
+done <"$work/clips.txt"
