@@ -105,6 +105,8 @@ TEST(ProgressLine, TextShowsFramesSpeedTimesAndRate) {
   EXPECT_EQ(ProgressText(p, 2000), "frame 30/300  15.0 fps  0:02 elapsed  0:18 left  100 kbit/s");
   p.frames_total = 0;  // a pipe: no total, no time left
   EXPECT_EQ(ProgressText(p, 3700 * 1000), "frame 30  0.0 fps  1:01:40 elapsed  ? left  100 kbit/s");
+  p.analysing = true;  // the measuring pass of rate control
+  EXPECT_EQ(ProgressText(p, 2000).rfind("measuring: frame 30 ", 0), 0u);
 }
 
 TEST(ProgressLine, RedrawsAtMostTenTimesASecondButAlwaysTheLastFrame) {
