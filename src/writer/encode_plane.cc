@@ -131,6 +131,9 @@ struct PlaneWalk {
       if (best.sse <= 64 * speed.good_prediction &&
           (speed.good_prediction_ends ? best.cost < kNoCost : best.cost < 40 * args->lambda))
         return best;
+      // (Speed 9: the picture codings only where the prediction matches
+      // worse than the block's own mean does.)
+      if (speed.picture_when_poor && best.cost < kNoCost && sad < Activity(ctx.source)) return best;
     }
     TryPictureCodings(ctx, &best);
     if (best.cost >= kNoCost) {
@@ -169,6 +172,16 @@ struct PlaneWalk {
   bool Reachable(uint32_t bx, uint32_t by, MotionVector mv) const {
     int64_t x = int64_t{bx} * 8 + mv.x, y = int64_t{by} * 8 + mv.y;
     return x >= 0 && y >= 0 && x + 8 <= args->width8 && y + 8 <= args->height8;
+  }
+
+  // Sum of absolute differences from the block's mean.
+  static uint32_t Activity(const uint8_t source[64]) {
+    uint32_t sum = 0;
+    for (int i = 0; i < 64; i++) sum += source[i];
+    int mean = static_cast<int>((sum + 32) / 64);
+    uint32_t activity = 0;
+    for (int i = 0; i < 64; i++) activity += static_cast<uint32_t>(std::abs(source[i] - mean));
+    return activity;
   }
 
   void TryPictureCodings(const BlockContext& ctx, BlockChoice* best) {
@@ -551,5 +564,6 @@ SpeedPlan SpeedPlanFor(int speed) {
   // (at high rates about a quarter less time for under half a dB).
   p.good_prediction_ends = speed >= 9;
   p.good_copy = speed >= 9 ? 2.0 : 0;
+  p.picture_when_poor = speed >= 9;
   return p;
 }

@@ -92,6 +92,9 @@ struct SpeedPlan {
   // A plain copy (kept or moved) with at most this squared error per sample
   // ends the decision before any transform is tried (0: never).
   double good_copy = 0;
+  // After a prediction, the picture codings only when its SAD is above the
+  // block's activity (absolute differences from its mean).
+  bool picture_when_poor = false;
   bool trim_levels = true;     // chosen transform blocks' levels trimmed for rate
   bool coherent_rows = true;   // rows of copies offered one offset component, or all keeps
 };

@@ -7,46 +7,41 @@
 
 namespace {
 
-bool AllEqual(const int32_t* values, size_t count) {
-  for (size_t i = 1; i < count; i++)
-    if (values[i] != values[0]) return false;
-  return true;
-}
+constexpr size_t kLongestRepeat = 32;
 
 // Type values after the writer's repeat symbols (4, 8, 12 or 32 more of
-// the last value) have shortened runs.
-size_t TypeSymbols(const int32_t* values, size_t count) {
-  static constexpr size_t kRunLengths[4] = {32, 12, 8, 4};
+// the last value) have shortened runs: one parse step from position i,
+// `same` values from there equal to `last` (the value repeats continue).
+// Returns the position after the step.
+size_t TypeStep(const int32_t* values, size_t i, int32_t* last, size_t same) {
+  static constexpr size_t kRunLengths[4] = {kLongestRepeat, 12, 8, 4};
+  for (size_t r : kRunLengths)
+    if (same >= r) return i + r;
+  *last = values[i];
+  return i + 1;
+}
+
+// Symbols of values[i, count) parsed from `last`. Only whether the repeats
+// reach 4, 8, 12 or 32 matters: counting stops there (a long stretch is not
+// counted again at every run).
+size_t TypeSymbolsFrom(const int32_t* values, size_t count, size_t i, int32_t last) {
   size_t symbols = 0;
-  int32_t last = 0;
-  for (size_t i = 0; i < count;) {
-    // Only whether the repeats reach 4, 8, 12 or 32 matters: counting
-    // stops there (a long stretch is not counted again at every run).
+  while (i < count) {
     size_t same = 0;
-    while (i + same < count && same < kRunLengths[0] && values[i + same] == last) same++;
-    size_t run = 0;
-    for (size_t r : kRunLengths)
-      if (same >= r) {
-        run = r;
-        break;
-      }
+    while (i + same < count && same < kLongestRepeat && values[i + same] == last) same++;
+    i = TypeStep(values, i, &last, same);
     symbols++;
-    if (run) {
-      i += run;
-    } else {
-      last = values[i++];
-    }
   }
   return symbols;
 }
 
 // Estimated bits of one refill's values (count field excluded).
-double ContentBits(int bundle, const int32_t* v, size_t n, const PlaneCostModel& m) {
-  bool fill = AllEqual(v, n);
+// fill: all n values are equal; type_symbols: the type bundles' symbol count.
+double ContentBits(int bundle, bool fill, size_t type_symbols, size_t n, const PlaneCostModel& m) {
   switch (bundle) {
     case BUNDLE_BLOCK_TYPES:
     case BUNDLE_SUB_BLOCK_TYPES:
-      return fill ? 5 : 1 + 2.0 * static_cast<double>(TypeSymbols(v, n));
+      return fill ? 5 : 1 + 2.0 * static_cast<double>(type_symbols);
     case BUNDLE_COLOURS:
       return 1 + (fill ? 1 : static_cast<double>(n)) * m.colour_bits;
     case BUNDLE_X_OFFSET:
@@ -100,6 +95,40 @@ bool WriteRefill(const PlaneSyntax& plane, int b, const std::vector<int32_t>& va
 
 }  // namespace
 
+void RefillStretches::Prepare(const std::vector<int32_t>& all) {
+  values = all.data();
+  equal_run.assign(all.size(), 1);
+  for (size_t p = all.size() - 1; p-- > 0;)
+    if (all[p + 1] == all[p]) equal_run[p] = equal_run[p + 1] + 1;
+}
+
+size_t TypeSymbolCount(const int32_t* values, size_t count) {
+  return TypeSymbolsFrom(values, count, 0, 0);
+}
+
+// A step whose repeat count is not cut short by an end is the same for that
+// end as for the farthest; from the first step an end does cut, that end's
+// few remaining values (fewer than 32) are parsed on their own.
+void RefillStretches::TypeSymbolsTo(size_t start, const size_t* ends, size_t count,
+                                    size_t* symbols) const {
+  size_t farthest = ends[count - 1], i = start, parsed = 0;
+  int32_t last = 0;
+  for (size_t e = 0; e < count;) {
+    size_t end = ends[e];
+    size_t same = i < farthest && values[i] == last
+                      ? std::min<size_t>({equal_run[i], kLongestRepeat, farthest - i})
+                      : 0;
+    if (i == end) {
+      symbols[e++] = parsed;
+    } else if (i + same > end) {
+      symbols[e++] = parsed + TypeSymbolsFrom(values + start, end - start, i - start, last);
+    } else {
+      i = TypeStep(values, i, &last, same);
+      parsed++;
+    }
+  }
+}
+
 uint32_t RefillLimit(int bundle, uint32_t width8) {
   uint32_t blocks = width8 / 8, n;
   switch (bundle) {
@@ -133,6 +162,16 @@ void PlanRefills(const PlaneSyntax& plane, const PlaneCostModel& model, RefillPl
     // last refill of that grouping starts.
     double count_bits = CountBits(b, plane.width8);
     uint32_t limit = RefillLimit(b, plane.width8);
+    RefillStretches stretches;
+    stretches.Prepare(all);
+    // symbols[i * (n + 1) + j]: type symbols of used rows i..j-1 together.
+    bool types = b == BUNDLE_BLOCK_TYPES || b == BUNDLE_SUB_BLOCK_TYPES;
+    std::vector<size_t> symbols(types ? n * (n + 1) : 0);
+    for (size_t i = 0; types && i < n; i++) {
+      size_t last = i + 1;
+      while (last < n && offset[last + 1] - offset[i] <= limit) last++;
+      stretches.TypeSymbolsTo(offset[i], &offset[i + 1], last - i, &symbols[i * (n + 1) + i + 1]);
+    }
     std::vector<double> best(n + 1, 1e300);
     std::vector<size_t> from(n + 1, 0);
     best[0] = 0;
@@ -140,7 +179,9 @@ void PlanRefills(const PlaneSyntax& plane, const PlaneCostModel& model, RefillPl
       for (size_t i = j; i-- > 0;) {
         size_t count = offset[j] - offset[i];
         if (count > limit) break;
-        double bits = best[i] + count_bits + ContentBits(b, &all[offset[i]], count, model);
+        bool fill = stretches.AllEqual(offset[i], offset[j]);
+        size_t type_symbols = types ? symbols[i * (n + 1) + j] : 0;
+        double bits = best[i] + count_bits + ContentBits(b, fill, type_symbols, count, model);
         if (bits < best[j]) {
           best[j] = bits;
           from[j] = i;

@@ -23,6 +23,24 @@ uint32_t RefillLimit(int bundle, uint32_t width8);
 
 void PlanRefills(const PlaneSyntax& plane, const PlaneCostModel& model, RefillPlan* plan);
 
+// Block-type symbols of values[0, count) after the writer's repeat symbols
+// (4, 8, 12 or 32 more of the last value, which starts as 0).
+size_t TypeSymbolCount(const int32_t* values, size_t count);
+
+// The planner prices every stretch of block rows that fits one refill;
+// these give each stretch's fill test and type symbol count without walking
+// its values again for every stretch.
+struct RefillStretches {
+  const int32_t* values = nullptr;
+  std::vector<uint32_t> equal_run;  // values equal to values[p] from p on
+
+  void Prepare(const std::vector<int32_t>& all);  // all must outlive the uses
+  bool AllEqual(size_t start, size_t end) const { return equal_run[start] >= end - start; }
+  // TypeSymbolCount of values[start, end) for every end of ends (rising,
+  // each above start), into symbols, from one parse.
+  void TypeSymbolsTo(size_t start, const size_t* ends, size_t count, size_t* symbols) const;
+};
+
 // Calls visit(bundle, values) for every refill of the plan, in stream order
 // per bundle (refills of different bundles are visited bundle by bundle).
 template <typename Visit>
