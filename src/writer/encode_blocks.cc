@@ -31,14 +31,15 @@ uint8_t CodableColour(const BlockContext& ctx, int value) {
 // bundle codes repeats of the last value 4 to 32 at a time, so a copy that
 // continues a run of its kind costs a fraction of a value, while one that
 // breaks the run costs a literal and shortens the repeats on both sides.
-// The factors are measured (at 0.3 - 1.2 Mbit/s a keep/motion field in
-// larger patches gains 0.1 - 0.4 dB at equal rate); other types keep their
-// plain price, as at high rates the choice among codings must not lean on
-// its neighbour.
+// The factors are measured: a keep/motion field in larger patches gains
+// about 0.2 dB at 0.6 Mbit/s and 0.1 dB at 1.2 Mbit/s at equal rate, and
+// the result holds for a change factor of 2.5 - 4 (at 5 the fields grow
+// too coarse and lose half a dB). Other types keep their plain price, as
+// at high rates the choice among codings must not lean on its neighbour.
 double TypeBits(const BlockContext& ctx, uint8_t type) {
   const PlaneCostModel& m = *ctx.args->model;
   if (Doubled(ctx)) return DoubledTypeBits(m);
-  constexpr double kContinues = 0.3, kBreaks = 3.5;
+  constexpr double kContinues = 0.3, kBreaks = 3.0;
   bool copy = type == BT_KEEP || type == BT_MOTION;
   if (copy && ctx.left_type >= 0)
     return m.type_bits[type] * (ctx.left_type == type ? kContinues : kBreaks);

@@ -267,11 +267,11 @@ double WorkSse(const FrameWork& work) {
   return sse;
 }
 
-// Predicted frames that have lost a quarter as much again as the error the
-// last key frame had (and a noticeable amount: about 4 per sample).
+// Predicted frames that have lost half as much again as the error the last
+// key frame had (and a noticeable amount: about 4 per sample).
 bool Drifted(const VideoEncoder* e, const FrameWork& work) {
   double sse = WorkSse(work);
-  return e->key_sse > 0 && sse > 1.25 * e->key_sse && sse > 4.0 * e->samples_coded;
+  return e->key_sse > 0 && sse > 1.5 * e->key_sse && sse > 4.0 * e->samples_coded;
 }
 
 }  // namespace
