@@ -15,6 +15,9 @@ double PerFrame(const RateControl* rc) {
   return rc->options.bytes_per_second / rc->options.frames_per_second;
 }
 
+// The most a planned lambda changes from one frame to the next.
+constexpr double kPlanStep = 1.15;
+
 bool Planned(const RateControl* rc) { return rc->frames < rc->plan_c.size(); }
 
 // This pass's video bytes over the plan's prediction at the lambdas used,
@@ -77,6 +80,12 @@ double RateControlLambda(RateControl* rc, uint64_t audio_bytes) {
     // The plan knows this frame's complexity, a key frame's included.
     double c = PlanRatio(rc) * rc->plan_c[rc->frames];
     double lambda = PlannedLambda(rc);
+    // Lambda moves only gradually from frame to frame: near a threshold
+    // where bytes jump (camera noise coded or kept) the sum over many frames
+    // finds the level instead of alternating between the two sides.
+    if (rc->last_planned > 0)
+      lambda = std::clamp(lambda, rc->last_planned / kPlanStep, rc->last_planned * kPlanStep);
+    rc->last_planned = lambda;
     if (c > 0) lambda = std::max(lambda, std::pow(c / room, 1 / kRateExponent));
     lambda = std::clamp(lambda, kMinLambda, kMaxLambda);
     rc->last_lambda = lambda;

@@ -49,6 +49,7 @@ struct RateControl {
   double plan_c_left = 0, plan_fixed_left = 0;  // sums over the frames not yet done
   double planned_done = 0;   // what the plan predicted for the frames done
   double video_done = 0;     // what they took
+  double last_planned = 0;   // the plan's lambda of the frame before
 };
 
 void RateControlInit(RateControl* rc, const RateControlOptions& options);

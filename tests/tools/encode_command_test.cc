@@ -75,6 +75,27 @@ TEST(Y4mFrameCount, CountsWhatIsLeftAndGivesUpOnNothing) {
   Y4mClose(&empty);
 }
 
+// The second pass of rate control reads the pictures again from the start;
+// a stream that changed its size in between is refused.
+TEST(Y4mRewind, ReadsAgainFromTheFirstPicture) {
+  std::string path = TempPath("rewind.y4m");
+  WriteY4m(path, 3);
+  Y4mReader reader;
+  std::string error;
+  ASSERT_TRUE(Y4mOpen(path.c_str(), &reader, &error)) << error;
+  VideoPicture picture;
+  while (Y4mReadPicture(&reader, &picture, &error) == 1) {
+  }
+  ASSERT_TRUE(Y4mRewind(&reader, &error)) << error;
+  ASSERT_EQ(Y4mReadPicture(&reader, &picture, &error), 1);
+  EXPECT_EQ(picture.y[0], 60);
+  EXPECT_EQ(reader.frames_read, 1u);
+  reader.width = 64;  // as if the file had been replaced by another
+  EXPECT_FALSE(Y4mRewind(&reader, &error));
+  EXPECT_NE(error.find("size"), std::string::npos);
+  Y4mClose(&reader);
+}
+
 TEST(ProgressLine, TextShowsFramesSpeedTimesAndRate) {
   MovieEncodeProgress p;
   p.frames_done = 30;
@@ -84,6 +105,8 @@ TEST(ProgressLine, TextShowsFramesSpeedTimesAndRate) {
   EXPECT_EQ(ProgressText(p, 2000), "frame 30/300  15.0 fps  0:02 elapsed  0:18 left  100 kbit/s");
   p.frames_total = 0;  // a pipe: no total, no time left
   EXPECT_EQ(ProgressText(p, 3700 * 1000), "frame 30  0.0 fps  1:01:40 elapsed  ? left  100 kbit/s");
+  p.analysing = true;  // the measuring pass of rate control
+  EXPECT_EQ(ProgressText(p, 2000).rfind("measuring: frame 30 ", 0), 0u);
 }
 
 TEST(ProgressLine, RedrawsAtMostTenTimesASecondButAlwaysTheLastFrame) {
@@ -122,11 +145,12 @@ TEST(EncodeCommand, ConflictingOrOutOfRangeRateOptionsAreUsageErrors) {
       {"--bitrate", "300", "--quality", "50"}, {"--bitrate", "300", "--size", "9000"},
       {"--speed", "10"},                         {"--threads", "0"},
       {"--bitrate", "0"},                        {"--size", "-4"},
+      {"--passes", "3"},
   };
   for (const std::vector<std::string>& extra : bad) {
     std::vector<std::string> args = {"encode", in, "-o", out};
     args.insert(args.end(), extra.begin(), extra.end());
-    SCOPED_TRACE(extra[0] + " " + extra[1]);
+    SCOPED_TRACE(extra[0] + " " + extra[1 % extra.size()]);
     EXPECT_EQ(RunEncode(args), kExitUsage);
   }
   EXPECT_EQ(RunEncode({"encode", in, "-o", out, "--bitrate", "200", "--speed", "9", "--threads", "3"}), 0);

@@ -2,6 +2,7 @@
 // and the engine's refusal texts.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,23 @@ TEST(InfoCommand, HeaderTracksAndRates) {
         "key_frames: 4\n"})
     EXPECT_NE(run.out.find(line), std::string::npos) << line << run.out;
   EXPECT_EQ(run.out.find("frame.1:"), std::string::npos);
+}
+
+// The achieved data rate in kbit/s as encode --stats gives it: the average
+// agrees with the byte rate, the busiest second is at least the average.
+TEST(InfoCommand, RatesInKilobitsPerSecond) {
+  const ToolRun run = Info({TwoTrackMovie()});
+  ASSERT_EQ(run.code, 0) << run.err;
+  auto value = [&](const char* key) {
+    size_t at = run.out.find(key);
+    EXPECT_NE(at, std::string::npos) << key;
+    return at == std::string::npos ? 0.0 : std::stod(run.out.substr(at + std::strlen(key)));
+  };
+  const double bytes_per_second = value("average_rate: ");
+  const double average = value("average_kbps: "), peak = value("peak_second_kbps: ");
+  EXPECT_NEAR(average, bytes_per_second * 8 / 1000, 0.1);  // the byte rate is rounded down
+  EXPECT_GE(peak, average - 0.05);
+  EXPECT_NE(Info({TwoTrackMovie(), "--json"}).out.find("\"peak_second_kbps\": "), std::string::npos);
 }
 
 TEST(InfoCommand, FramesListAudioPacketsPerTrack) {

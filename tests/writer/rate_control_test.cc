@@ -174,6 +174,50 @@ TEST(RateControl, APlanHoldsOneLambdaToTheEnd) {
   }
 }
 
+// Camera noise is coded below some lambda and kept above it: bytes jump
+// tenfold across a narrow band. The plan (taken at one lambda) cannot show
+// that; the rate is still met, and lambda settles near the edge instead of
+// swinging across it from frame to frame.
+TEST(RateControl, BytesThatJumpAtALambdaAreStillMet) {
+  const uint32_t frames = 300;
+  std::mt19937 random(5);
+  std::uniform_real_distribution<double> edge(6.5, 9.5);
+  auto bytes_at = [&](double lambda) {
+    double coded = 1 / (1 + std::pow(lambda / edge(random), 12.0));  // noise coded below about 8
+    return 1500 + 30000 * coded;
+  };
+  std::vector<double> plan, fixed(frames, 300);
+  for (uint32_t k = 0; k < frames; k++)
+    plan.push_back(RateControlComplexity(static_cast<uint64_t>(bytes_at(30)), 30));
+  RateControlOptions o;
+  o.bytes_per_second = 8000 * 30;  // between the two sides
+  o.frames_per_second = 30;
+  o.samples_per_frame = 640 * 480;
+  RateControl rc;
+  RateControlInit(&rc, o);
+  RateControlSetPlan(&rc, plan, fixed);
+  std::vector<uint32_t> packets;
+  std::vector<double> planned;
+  for (uint32_t k = 0; k < frames; k++) {
+    double lambda = RateControlLambda(&rc, 300);
+    planned.push_back(rc.last_planned);  // before the one-second limit
+    uint64_t v = static_cast<uint64_t>(bytes_at(lambda));
+    for (int retry = 0; retry < 2; retry++) {
+      double again = RateControlRetry(&rc, v, k == 0, lambda, 300);
+      if (again == 0) break;
+      lambda = again;
+      v = static_cast<uint64_t>(bytes_at(lambda));
+    }
+    packets.push_back(static_cast<uint32_t>(v + 300));
+    RateControlDone(&rc, v + 300, v, k == 0, lambda);
+  }
+  MovieRates rates = MovieRatesOf(packets, 30, 1);
+  EXPECT_NEAR(rates.average_kbps, 8000 * 30 * 8 / 1000.0, 8000 * 30 * 8 / 1000.0 * 0.05);
+  EXPECT_LE(rates.peak_kbps, 2 * rates.average_kbps);
+  for (uint32_t k = 150; k + 1 < frames; k++)
+    EXPECT_LT(std::max(planned[k + 1] / planned[k], planned[k] / planned[k + 1]), 1.2) << k;
+}
+
 TEST(MovieRates, AverageAndOneSecondPeak) {
   std::vector<uint32_t> even(60, 1000);
   MovieRates r = MovieRatesOf(even, 30, 1);
@@ -338,13 +382,14 @@ struct ContentCase {
   Content kind;
   const char* name;
   double kbps;
+  int speed = 8;  // below 9 two passes; the fastest speed codes in one
 };
 
 class MovieEncodeContent : public testing::TestWithParam<ContentCase> {};
 
-// Two passes (the pictures can be read again): the rate within 5 %, every
-// second within twice the average, and the last second coded with about
-// the lambda of the middle rather than squeezed.
+// The pictures can be read again, so two passes (one at the fastest speed):
+// the rate within 5 %, every second within twice the average, and the last
+// second coded with about the lambda of the middle rather than squeezed.
 TEST_P(MovieEncodeContent, RateHeldWithOneLambdaToTheEnd) {
   const ContentCase c = GetParam();
   ContentSource source{c.kind};
@@ -354,11 +399,12 @@ TEST_P(MovieEncodeContent, RateHeldWithOneLambdaToTheEnd) {
   o.audio[0].quality_from_rate = true;
   o.bitrate_kbps = c.kbps;
   o.rewind = Rewind;
+  o.video.speed = c.speed;
   std::vector<uint8_t> movie;
   MovieEncodeStats stats;
   const char* error = nullptr;
   ASSERT_TRUE(MovieEncode(o, DrawContent, &source, &movie, &stats, &error)) << error;
-  EXPECT_EQ(stats.passes, 2);
+  EXPECT_EQ(stats.passes, c.speed < kMovieAnalysisSpeed ? 2 : 1);
   MovieRates rates = MovieRatesOf(stats.packet_bytes, o.rate_num, o.rate_den);
   EXPECT_NEAR(rates.average_kbps, c.kbps, c.kbps * 0.05);
   EXPECT_LE(rates.peak_kbps, 2 * rates.average_kbps);
@@ -384,9 +430,14 @@ INSTANTIATE_TEST_SUITE_P(
                     ContentCase{Content::kCuts, "cuts", 150},
                     ContentCase{Content::kCuts, "cuts", 600},
                     ContentCase{Content::kDark, "dark", 100},
-                    ContentCase{Content::kDark, "dark", 300}),
+                    ContentCase{Content::kDark, "dark", 300},
+                    ContentCase{Content::kNoisyPan, "noisy_pan", 600, 9},
+                    ContentCase{Content::kFades, "fades", 150, 9},
+                    ContentCase{Content::kCuts, "cuts", 600, 9},
+                    ContentCase{Content::kDark, "dark", 100, 9}),
     [](const testing::TestParamInfo<ContentCase>& info) {
-      return std::string(info.param.name) + "_" + std::to_string(static_cast<int>(info.param.kbps));
+      return std::string(info.param.name) + "_" + std::to_string(static_cast<int>(info.param.kbps)) +
+             "_speed" + std::to_string(info.param.speed);
     });
 
 // With two passes a size needs no frame count in advance.

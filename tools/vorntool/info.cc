@@ -3,6 +3,7 @@
 // a movie the player would refuse is refused here with the same text.
 #include <algorithm>
 #include <cinttypes>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -130,6 +131,30 @@ uint64_t AverageRate(const Movie* movie) {
   return bytes * movie->file_rate_num / (uint64_t{movie->frames} * movie->file_rate_den);
 }
 
+// The data rate in kbit/s: the average over all frame packets and the
+// largest stretch of one second (the frame rate rounded), as `encode
+// --stats` reports them.
+struct Kbps {
+  double average = 0, peak_second = 0;
+};
+Kbps RatesKbps(const Movie* movie) {
+  Kbps r;
+  if (movie->frames == 0 || movie->file_rate_num == 0 || movie->file_rate_den == 0) return r;
+  const double fps = static_cast<double>(movie->file_rate_num) / movie->file_rate_den;
+  const uint32_t window = std::min<uint32_t>(movie->frames, static_cast<uint32_t>(std::max(1.0, std::round(fps))));
+  const uint64_t all = MovieFrameOffset(movie, movie->frames) + MovieFrameSize(movie, movie->frames) -
+                      MovieFrameOffset(movie, 1);
+  r.average = static_cast<double>(all) * 8 * fps / movie->frames / 1000;
+  uint64_t peak = 0;
+  for (uint32_t first = 1; first + window <= movie->frames + 1; first++) {
+    const uint64_t bytes = MovieFrameOffset(movie, first + window - 1) +
+                           MovieFrameSize(movie, first + window - 1) - MovieFrameOffset(movie, first);
+    peak = std::max(peak, bytes);
+  }
+  r.peak_second = static_cast<double>(peak) * 8 * fps / window / 1000;
+  return r;
+}
+
 void PrintText(std::FILE* out, const Movie* movie, char version, const std::vector<FrameInfo>* frames,
                const CheckResult* check) {
   std::fprintf(out, "version: %c\n", version);
@@ -157,6 +182,9 @@ void PrintText(std::FILE* out, const Movie* movie, char version, const std::vect
   std::fprintf(out, "peak_rate: %" PRIu32 "\n", movie->peak_rate);
   std::fprintf(out, "peak_first_frame: %" PRIu32 "\n", movie->peak_frame + 1);
   std::fprintf(out, "average_rate: %" PRIu64 "\n", AverageRate(movie));
+  const Kbps kbps = RatesKbps(movie);
+  std::fprintf(out, "average_kbps: %.1f\n", kbps.average);
+  std::fprintf(out, "peak_second_kbps: %.1f\n", kbps.peak_second);
   if (check) {
     std::fprintf(out, "damaged_frames: %" PRIu32 "\n", check->damaged_frames);
     std::fprintf(out, "first_damaged_frame: %" PRIu32 "\n", check->first_damaged_frame);
@@ -199,8 +227,10 @@ void PrintJson(std::FILE* out, const Movie* movie, char version, const std::vect
   std::fprintf(out, "  \"key_frames\": %" PRIu32 ",\n", KeyFrames(movie));
   std::fprintf(out, "  \"peak_rate\": %" PRIu32 ",\n  \"peak_first_frame\": %" PRIu32 ",\n", movie->peak_rate,
               movie->peak_frame + 1);
-  std::fprintf(out, "  \"average_rate\": %" PRIu64 "%s\n", AverageRate(movie),
-               frames || check ? "," : "");
+  const Kbps kbps = RatesKbps(movie);
+  std::fprintf(out, "  \"average_rate\": %" PRIu64 ",\n", AverageRate(movie));
+  std::fprintf(out, "  \"average_kbps\": %.1f,\n  \"peak_second_kbps\": %.1f%s\n", kbps.average,
+               kbps.peak_second, frames || check ? "," : "");
   if (check) {
     std::fprintf(out, "  \"damaged_frames\": %" PRIu32 ",\n  \"first_damaged_frame\": %" PRIu32 "%s\n",
                  check->damaged_frames, check->first_damaged_frame, frames ? "," : "");

@@ -19,7 +19,7 @@ namespace {
 enum EncodeOption {
   kOptOut, kOptAudio, kOptTrackId, kOptQuality, kOptAudioQuality, kOptKeyint, kOptFrames,
   kOptVersion, kOptGrey, kOptStats, kOptAlpha, kOptAudioVariant, kOptRate, kOptShortest,
-  kOptDither, kOptBitrate, kOptSize, kOptSpeed, kOptThreads, kOptQuiet,
+  kOptDither, kOptBitrate, kOptSize, kOptSpeed, kOptThreads, kOptQuiet, kOptPasses,
 };
 constexpr OptionSpec kEncodeOptions[] = {
     {kOptOut, "-o", "OUT.vxn", "the movie to write (required; - for standard output)", Complete::kMovie},
@@ -28,6 +28,8 @@ constexpr OptionSpec kEncodeOptions[] = {
     {kOptQuality, "--quality", "1-100", "picture quality (default 75)"},
     {kOptBitrate, "--bitrate", "KBPS", "aim at this data rate of video and sound, kbit/s (instead of --quality)"},
     {kOptSize, "--size", "BYTES", "aim at this size of the whole movie file (instead of --quality)"},
+    {kOptPasses, "--passes", "1|2",
+     "with --bitrate/--size: 2 (default) measures the movie first at speed 9; 1 is faster, less even"},
     {kOptSpeed, "--speed", "0-9", "0 best compression .. 9 fastest (default 5)"},
     {kOptThreads, "--threads", "N", "worker threads (default one per processor; same movie for any N)"},
     {kOptQuiet, "--quiet", nullptr, "no progress line (it is drawn only on a terminal anyway)"},
@@ -64,6 +66,7 @@ struct EncodeArgs {
   bool quality_given = false, audio_quality_given = false, quiet = false;
   uint64_t bitrate_kbps = 0, size_bytes = 0;
   int speed = 5;
+  int passes = 2;
   uint32_t threads = 0;  // 0: one per processor
 };
 
@@ -112,6 +115,10 @@ int ParseArgs(int argc, char** argv, EncodeArgs* a) {
         a->threads = static_cast<uint32_t>(n);
         break;
       case kOptQuiet: a->quiet = true; break;
+      case kOptPasses:
+        if (!number(1, 2)) return UsageError(kEncodeCommand, "--passes must be 1 or 2");
+        a->passes = static_cast<int>(n);
+        break;
       case kOptAudioQuality:
         if (!number(0, 100)) return UsageError(kEncodeCommand, "--audio-quality must be 0..100");
         a->audio_quality = static_cast<int>(n);
@@ -166,21 +173,17 @@ struct PictureInput {
   Y4mReader alpha;
   bool has_alpha = false;
   std::string error;
-  const char* video_path = nullptr;
-  const char* alpha_path = nullptr;
 };
 
-// Opens the files again for the second pass of rate control; standard
-// input cannot be read twice, so such an encode makes one pass.
+// Starts the pictures again for the second pass of rate control.
 bool RewindPictures(void* user) {
   auto* in = static_cast<PictureInput*>(user);
-  if (IsStdio(in->video_path) || (in->has_alpha && IsStdio(in->alpha_path))) return false;
-  Y4mClose(&in->video);
-  if (!Y4mOpen(in->video_path, &in->video, &in->error)) return false;
+  if (!Y4mRewind(&in->video, &in->error)) return false;
   if (!in->has_alpha) return true;
-  Y4mClose(&in->alpha);
-  if (!Y4mOpen(in->alpha_path, &in->alpha, &in->error)) return false;
-  in->alpha.full_range = false;
+  if (!Y4mRewind(&in->alpha, &in->error)) {
+    in->error = "alpha: " + in->error;
+    return false;
+  }
   return true;
 }
 
@@ -216,14 +219,25 @@ void PrintNotes(const char* path, const std::vector<std::string>& notes) {
   for (const std::string& note : notes) std::fprintf(stderr, "vorntool encode: %s: %s\n", InputName(path), note.c_str());
 }
 
+// Pictures from standard input cannot be read twice; under rate control
+// they are first copied to a temporary file so that the encode can make its
+// measuring pass (without one, one pass).
+bool OpenVideo(const EncodeArgs& a, PictureInput* input) {
+  if (IsStdio(a.input) && (a.bitrate_kbps || a.size_bytes) && a.passes == 2) {
+    if (std::FILE* spool = Y4mSpoolStandardInput())
+      return Y4mOpenStream(spool, &input->video, &input->error);
+    std::fprintf(stderr, "vorntool encode: note: no temporary file for standard input: one pass\n");
+  }
+  return Y4mOpen(a.input, &input->video, &input->error);
+}
+
 int OpenPictures(const EncodeArgs& a, PictureInput* input) {
-  if (!Y4mOpen(a.input, &input->video, &input->error)) {
+  if (!OpenVideo(a, input)) {
     std::fprintf(stderr, "vorntool encode: %s: %s\n", InputName(a.input), input->error.c_str());
     return kExitFailed;
   }
   PrintNotes(a.input, input->video.notes);
-  input->video_path = a.input;
-  input->alpha_path = a.alpha;
+
   if (!a.alpha) return kExitOk;
   if (!Y4mOpen(a.alpha, &input->alpha, &input->error)) {
     std::fprintf(stderr, "vorntool encode: %s: %s\n", InputName(a.alpha), input->error.c_str());
@@ -343,8 +357,9 @@ int CmdEncode(int argc, char** argv) {
   options.target_bytes = a.size_bytes;
   options.frames_expected = Y4mFrameCount(&input.video);
   options.hold_last_picture = !a.shortest;
-  bool from_stdin = IsStdio(a.input) || IsStdio(a.alpha);
-  if (!from_stdin) options.rewind = RewindPictures;
+  // A pipe (standard input not copied, or the alpha stream) is read once.
+  if (a.passes == 2 && input.video.file != stdin && (!input.has_alpha || input.alpha.file != stdin))
+    options.rewind = RewindPictures;
   std::vector<uint8_t> movie;
   MovieEncodeStats stats;
   const char* error = nullptr;

@@ -43,6 +43,8 @@ void ProgressStart(ProgressLine* line, std::FILE* out, uint64_t now_ms) {
 
 void ProgressUpdate(ProgressLine* line, const MovieEncodeProgress& p, uint64_t now_ms) {
   if (!line->out) return;
+  if (line->analysing && !p.analysing) line->start_ms = now_ms;
+  line->analysing = p.analysing;
   bool last = p.frames_total && p.frames_done >= p.frames_total;
   if (line->drawn && now_ms - line->last_draw_ms < 100 && !last) return;
   std::string text = ProgressText(p, now_ms - line->start_ms);

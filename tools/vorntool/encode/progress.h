@@ -14,6 +14,7 @@ struct ProgressLine {
   uint64_t last_draw_ms = 0;
   bool drawn = false;
   size_t width = 0;          // characters of the last line drawn
+  bool analysing = false;    // the measuring pass: its own clock
 };
 
 // The line's text after `elapsed_ms` of work.
@@ -22,7 +23,7 @@ std::string ProgressText(const MovieEncodeProgress& p, uint64_t elapsed_ms);
 // out null (not a terminal, or --quiet) turns the display off.
 void ProgressStart(ProgressLine* line, std::FILE* out, uint64_t now_ms);
 // Redraws unless the last drawing is less than 100 ms old; the last frame
-// is always drawn.
+// is always drawn. The pass after a measuring pass starts its clock anew.
 void ProgressUpdate(ProgressLine* line, const MovieEncodeProgress& p, uint64_t now_ms);
 // Ends the line (a newline after the last drawing).
 void ProgressEnd(ProgressLine* line);

@@ -283,6 +283,44 @@ int Y4mReadPicture(Y4mReader* reader, VideoPicture* picture, std::string* error)
   return 1;
 }
 
+bool Y4mRewind(Y4mReader* reader, std::string* error) {
+  std::FILE* file = reader->file;
+  Y4mReader again;
+  std::string line;
+  if (!file || file == stdin || std::fseek(file, 0, SEEK_SET) != 0 || !ReadLine(file, &line, 4096)) {
+    *error = "the pictures cannot be read a second time";
+    return false;
+  }
+  if (!ParseHeader(line, &again, error)) return false;
+  if (again.width != reader->width || again.height != reader->height) {
+    *error = "the pictures changed size between two readings";
+    return false;
+  }
+  again.file = file;
+  again.full_range = reader->full_range;  // as the caller left it
+  *reader = again;
+  return true;
+}
+
+std::FILE* Y4mSpoolStandardInput() {
+  std::FILE* in = OpenInput("-");
+  std::FILE* spool = std::tmpfile();
+  if (!spool) return nullptr;
+  std::vector<uint8_t> chunk(1 << 20);
+  size_t got;
+  while ((got = std::fread(chunk.data(), 1, chunk.size(), in)) > 0) {
+    if (std::fwrite(chunk.data(), 1, got, spool) != got) {
+      std::fclose(spool);
+      return nullptr;
+    }
+  }
+  if (std::ferror(in) || std::fflush(spool) != 0 || std::fseek(spool, 0, SEEK_SET) != 0) {
+    std::fclose(spool);
+    return nullptr;
+  }
+  return spool;
+}
+
 void Y4mClose(Y4mReader* reader) {
   CloseInput(reader->file);
   reader->file = nullptr;

@@ -42,6 +42,13 @@ bool Y4mOpenStream(std::FILE* file, Y4mReader* reader, std::string* error);
 // -1 with *error set.
 int Y4mReadPicture(Y4mReader* reader, VideoPicture* picture, std::string* error);
 void Y4mClose(Y4mReader* reader);
+// Starts a seekable stream again from its first picture (its header read
+// anew). False, with *error set, for a pipe or a stream that changed.
+bool Y4mRewind(Y4mReader* reader, std::string* error);
+// Copies standard input into a temporary file (removed when closed) and
+// returns it at its start, so that it can be read twice; null when no
+// temporary file can be made or reading fails.
+std::FILE* Y4mSpoolStandardInput();
 // The pictures left in a seekable stream, taking every frame marker to be as
 // long as the next one; 0 when the stream cannot be measured (a pipe).
 uint32_t Y4mFrameCount(Y4mReader* reader);
