@@ -5,10 +5,12 @@
 # requested rate, requested vs achieved kbit/s, the largest one-second peak
 # over the average, luma PSNR of the first second / middle / last second,
 # the last second's lambda over the middle's (the squeeze at the end) and
-# frames per CPU second; then a few --size requests.
+# frames per CPU second; then --size requests worth the lowest and the
+# highest rate. With --check the exit status is 1 when any request missed
+# by more than 5 % or any second went above twice the average.
 #
 # usage: bench/rate.sh VORNTOOL [--kinds K1,K2] [--rates "K1 K2"] [--scale F]
-#                      [--seconds S] [--work DIR] [--speed S] [--pass1]
+#                      [--seconds S] [--work DIR] [--speed S] [--check]
 set -eu
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -23,6 +25,7 @@ scale=1
 seconds=0
 work=""
 extra=""
+check=0
 while [ $# -gt 0 ]; do
     case $1 in
         --kinds) kinds=$2; shift 2 ;;
@@ -31,6 +34,7 @@ while [ $# -gt 0 ]; do
         --seconds) seconds=$2; shift 2 ;;
         --work) work=$2; shift 2 ;;
         --speed) extra="$extra --speed $2"; shift 2 ;;
+        --check) check=1; shift ;;
         *) echo "rate.sh: unknown option $1" >&2; exit 2 ;;
     esac
 done
@@ -60,15 +64,24 @@ encode() {
 
 printf '%-22s %7s %7s %7s %5s %6s %6s %6s %5s %6s\n' clip kbit/s got miss peak \
     psnr-1st mid last l-end fps
+: >"$work/rows.txt"
 while read -r kind clip wav secs; do
     for rate in $rates; do
-        encode "$kind $rate" "$clip" "$wav" --bitrate "$rate"
+        encode "$kind $rate" "$clip" "$wav" --bitrate "$rate" | tee -a "$work/rows.txt"
     done
 done <"$work/clips.txt"
-# Sizes: a tenth of a megabyte per second of movie and four times that.
+# Sizes: the lowest and the highest rate over the clip's length.
+low=$(echo $rates | awk '{print $1}')
+high=$(echo $rates | awk '{print $NF}')
 while read -r kind clip wav secs; do
-    for per in 100000 400000; do
-        size=$(echo "$secs $per" | awk '{printf "%d", $1 * $2}')
-        encode "$kind size $size" "$clip" "$wav" --size "$size"
+    for rate in $low $high; do
+        size=$(echo "$secs $rate" | awk '{printf "%d", $1 * $2 * 125}')
+        encode "$kind size $size" "$clip" "$wav" --size "$size" | tee -a "$work/rows.txt"
     done
 done <"$work/clips.txt"
+if [ $check = 1 ]; then
+    # Columns from the end: fps l-end last mid first peak miss.
+    awk '{miss = $(NF - 6); sub("%", "", miss); peak = $(NF - 5)
+          if (miss + 0 > 5 || miss + 0 < -5 || peak + 0 > 2) { print "rate.sh: missed: " $0; bad = 1 } }
+         END { exit bad }' "$work/rows.txt"
+fi
