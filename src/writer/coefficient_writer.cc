@@ -148,6 +148,19 @@ constexpr SquareGroups MakeSquareGroups() {
 }
 inline constexpr SquareGroups kSquareGroups = MakeSquareGroups();
 
+// And the other way: the square of each group.
+struct GroupSquares {
+  uint8_t square[16];
+};
+
+constexpr GroupSquares MakeGroupSquares() {
+  GroupSquares groups{};
+  for (int square = 0; square < 16; square++)
+    groups.square[kSquareGroups.group[square]] = static_cast<uint8_t>(square);
+  return groups;
+}
+inline constexpr GroupSquares kGroupSquares = MakeGroupSquares();
+
 uint32_t ClampedMagnitude(int16_t c) { return std::min<uint32_t>(Magnitude(c), 32767); }
 
 }  // namespace
@@ -214,23 +227,26 @@ uint32_t DctCoefficientBits(const int16_t coeffs[64]) {
 }
 
 uint32_t DctBitsFromSquares(const int32_t lengths[16], uint32_t nonzero) {
-  // The longest length by group of four coded indices.
-  int longest[16];
-  for (int square = 0; square < 16; square++) longest[kSquareGroups.group[square]] = lengths[square];
-  int planes = 0;
-  for (int s = 0; s < 16; s++) planes = std::max(planes, longest[s]);
+  auto opened = [](int32_t l) { return l ? 3 * l + 1 : 0; };
+  auto longest = [&](int group) { return lengths[kGroupSquares.square[group]]; };
   // The plane count and quantiser number, a last bit (the sign) per
   // non-zero coefficient, 3 P for the first three and P for each entry of
-  // 20; then what the entries of 20 that hold anything add (see above).
-  auto opened = [](int l) { return l ? 3 * l + 1 : 0; };
-  uint32_t bits = 8 + nonzero + static_cast<uint32_t>(6 * planes);
-  for (int first : {1, 6, 11}) {  // groups of the entries of 20 at indices 4, 24, 44
-    int longest16 = std::max(std::max(longest[first + 1], longest[first + 2]),
-                             std::max(longest[first + 3], longest[first + 4]));
-    int longest20 = std::max(longest16, longest[first]);
-    int sixteen = opened(longest[first + 1]) + opened(longest[first + 2]) +
-                  opened(longest[first + 3]) + opened(longest[first + 4]);
-    if (longest20) bits += static_cast<uint32_t>(1 + 4 * longest20 + opened(longest16) + sixteen);
+  // 20; then what the entries of 20 that hold anything add (see above):
+  // opened() for every group of four but group 0 and their first groups,
+  // which are not sent as groups of four.
+  int32_t planes = 0, all_opened = 0;
+  for (int square = 0; square < 16; square++) {
+    planes = std::max(planes, lengths[square]);
+    all_opened += opened(lengths[square]);
   }
-  return bits;
+  int32_t bits = 8 + static_cast<int32_t>(nonzero) + 6 * planes + all_opened - opened(longest(0));
+#pragma GCC unroll 3
+  for (int first : {1, 6, 11}) {  // groups of the entries of 20 at indices 4, 24, 44
+    int32_t longest16 = std::max(std::max(longest(first + 1), longest(first + 2)),
+                                 std::max(longest(first + 3), longest(first + 4)));
+    int32_t longest20 = std::max(longest16, longest(first));
+    bits -= opened(longest(first));
+    if (longest20) bits += 1 + 4 * longest20 + opened(longest16);
+  }
+  return static_cast<uint32_t>(bits);
 }

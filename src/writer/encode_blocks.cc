@@ -105,28 +105,6 @@ const StepTables& Steps() {
   return tables;
 }
 
-// Quantises transform values with the reciprocal steps of one table;
-// returns the number of non-zero AC coefficients. Values just above a
-// rounding step go to the lower level (a dead zone), which saves more bits
-// than it costs error.
-int Quantise(const float values[64], const float inverse_steps[64], float dead_zone,
-             int16_t out[64]) {
-  // All 64 positions in one branch-free loop (vectorised by the compiler);
-  // the DC's result is then dropped.
-  int nonzero = 0;
-  for (int k = 0; k < 64; k++) {
-    float x = values[k] * inverse_steps[k];
-    float mag = std::fabs(x);
-    int level = static_cast<int>(mag + 0.5f - dead_zone);
-    level = std::min(std::max(level, 0), 32767);
-    out[k] = static_cast<int16_t>(x < 0 ? -level : level);
-    nonzero += level != 0;
-  }
-  nonzero -= out[0] != 0;
-  out[0] = 0;
-  return nonzero;
-}
-
 double DcBits(int32_t dc) {
   int32_t mag = std::abs(dc);
   int bits = 0;
@@ -356,7 +334,7 @@ void TryIntra(const BlockContext& ctx, BlockChoice* out) {
     c.type = BT_INTRA;
     c.q = static_cast<uint8_t>(q);
     const float* inverse = Steps().inverse[0][q];
-    Quantise(values, inverse, 0.18f, c.coeffs);
+    ctx.args->kernels->quantise(values, inverse, 0.18f, c.coeffs);
     c.dc = static_cast<int16_t>(std::clamp<long>(std::lround(values[0] * inverse[0]), 0, 2047));
     c.coeffs[0] = c.dc;
     c.bits = TypeBits(ctx, BT_INTRA) + ctx.args->kernels->coefficient_bits(c.coeffs) + 6;
@@ -396,7 +374,7 @@ void TryInter(const BlockContext& ctx, MotionVector mv, const uint8_t prediction
     c.mv = mv;
     c.q = static_cast<uint8_t>(q);
     const float* inverse = Steps().inverse[1][q];
-    Quantise(values, inverse, 0.25f, c.coeffs);
+    ctx.args->kernels->quantise(values, inverse, 0.25f, c.coeffs);
     c.dc = static_cast<int16_t>(std::clamp<long>(std::lround(values[0] * inverse[0]), -1023, 1023));
     c.coeffs[0] = c.dc;
     c.bits = TypeBits(ctx, BT_INTER) + OffsetBits(ctx, mv) + ctx.args->kernels->coefficient_bits(c.coeffs) +

@@ -5,6 +5,7 @@
 #include "platform/cpu.h"
 #include "writer/coefficient_writer.h"
 #include "writer/encode_dct.h"
+#include "writer/encode_quantise.h"
 
 namespace {
 
@@ -31,6 +32,7 @@ void EncodeKernelsInit(EncodeKernels* kernels, uint32_t cpu_flags) {
   kernels->sse = SsePlain;
   kernels->coefficient_bits = DctCoefficientBits;
   kernels->forward_dct = ForwardDctRaw;
+  kernels->quantise = QuantiseLevels;
   IdctKernelsInit(&kernels->idct, cpu_flags);
 #if defined(VORN_X86)
   static constexpr CpuUpgrade<EncodeKernels> kLevels[] = {{CPU_SSE2, EncodeKernelsSse2},

@@ -1,8 +1,8 @@
 // The encoder's kernel family (see platform/cpu.h): the sum of absolute
 // differences of two 8x8 blocks (motion search), the sum of squared
 // differences of two contiguous sample runs (every coding's error), the bit
-// count of a transform block's coefficients and the forward transform (every
-// quantiser tried), and the decoder's inverse transform for the
+// count of a transform block's coefficients, the forward transform and the
+// quantiser (every quantiser tried), and the decoder's inverse transform for the
 // reconstructions. Plain versions,
 // upgraded per level by EncodeKernelsInit; every level gives the same results,
 // so the movie does not depend on the processor.
@@ -19,6 +19,9 @@ struct EncodeKernels {
   uint32_t (*coefficient_bits)(const int16_t coeffs[64]);
   // ForwardDctRaw (writer/encode_dct.h), to the last bit of every float.
   void (*forward_dct)(const int16_t samples[64], float values[64]);
+  // QuantiseLevels (writer/encode_quantise.h).
+  int (*quantise)(const float values[64], const float inverse_steps[64], float dead_zone,
+                  int16_t out[64]);
   IdctKernels idct;
 };
 void EncodeKernelsInit(EncodeKernels* kernels, uint32_t cpu_flags);

@@ -8,6 +8,15 @@
 #include <cstdint>
 
 
+// Quantises transform values (ForwardDctRaw's) with the reciprocal steps of
+// one table into levels at natural positions (out[0], the DC, set to 0: it
+// travels apart); returns the number of non-zero AC levels. Values just
+// above a rounding step go to the lower level (a dead zone: levels are
+// (|x| + 0.5 - dead_zone) truncated), which saves more bits than it costs
+// error. Levels are clamped to 32767.
+int QuantiseLevels(const float values[64], const float inverse_steps[64], float dead_zone,
+                   int16_t out[64]);
+
 // Squared sample error that one unit of ForwardDctRaw's value at each
 // natural position makes (its basis picture's squared length).
 const float* TransformGains();

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <random>
 #include <string>
@@ -91,6 +92,32 @@ TEST_P(EncodeLevels, ForwardTransformMatchesPlain) {
     level.forward_dct(samples, got + 8);
     ASSERT_EQ(std::memcmp(want, got + 8, sizeof want), 0) << "round " << round;
     for (int i = 0; i < 8; i++) ASSERT_TRUE(got[i] == -7.5f && got[72 + i] == -7.5f);
+  }
+}
+
+// Transform values of every size against both tables' steps, both dead
+// zones: exact rounding points, negative zeros, values past the clamp.
+TEST_P(EncodeLevels, QuantiseMatchesPlain) {
+  const EncodeKernels plain = KernelsAt(CPU_LEVEL_C);
+  const EncodeKernels level = KernelsAt(GetParam().flags);
+  std::mt19937 random(13);
+  for (int round = 0; round < 3000; round++) {
+    float values[64], inverse[64];
+    float scale = std::ldexp(1.0f, static_cast<int>(random() % 24) - 4);
+    for (int k = 0; k < 64; k++) {
+      inverse[k] = 1.0f / static_cast<float>(1 + random() % 200);
+      float x = (static_cast<float>(random() % 20001) / 10000.0f - 1.0f) * scale;
+      if (random() % 8 == 0) x = (static_cast<float>(random() % 40) * 0.5f + 0.25f) / inverse[k];
+      if (random() % 16 == 0) x = -0.0f;
+      values[k] = random() % 2 ? -x : x;
+    }
+    float dead_zone = round % 2 ? 0.25f : 0.18f;
+    int16_t want[64], got[64 + 16];
+    std::fill(std::begin(got), std::end(got), int16_t{-5});
+    int want_count = plain.quantise(values, inverse, dead_zone, want);
+    ASSERT_EQ(level.quantise(values, inverse, dead_zone, got + 8), want_count) << "round " << round;
+    ASSERT_EQ(std::memcmp(want, got + 8, sizeof want), 0) << "round " << round;
+    for (int i = 0; i < 8; i++) ASSERT_TRUE(got[i] == -5 && got[72 + i] == -5);
   }
 }
 
