@@ -324,7 +324,7 @@ bool TargetRate(const MovieEncodeOptions& options, const std::vector<SoundTrack>
   const double fps = static_cast<double>(options.rate_num) / options.rate_den;
   if (options.target_bytes > 0) {
     if (frames == 0) {
-      *error = "a target size needs the number of frames";
+      *error = "a target size needs the number of frames (pictures from a pipe: --frames)";
       return false;
     }
     uint64_t container = ContainerBytes(options.audio.size(), frames);
@@ -372,6 +372,12 @@ bool MovieEncode(const MovieEncodeOptions& options, MoviePictureSource source, v
   uint32_t known_frames = options.frames ? options.frames : options.frames_expected;
   if (options.frames && options.frames_expected)
     known_frames = std::min(options.frames, options.frames_expected);
+  // The source ending first under longer sound: its last picture is held
+  // until the sound is covered, and those frames count too.
+  const bool source_ends_first =
+      options.frames == 0 || (options.frames_expected && options.frames_expected < options.frames);
+  if (known_frames && options.hold_last_picture && source_ends_first)
+    known_frames = static_cast<uint32_t>(std::max<uint64_t>(known_frames, FramesCoveringSound(options)));
   const bool rate_controlled = options.bitrate_kbps > 0 || options.target_bytes > 0;
   // The fastest speed codes in one pass (the measuring pass would double its
   // time; the running correction alone stays within a few percent), unless
@@ -380,7 +386,7 @@ bool MovieEncode(const MovieEncodeOptions& options, MoviePictureSource source, v
   const bool two_pass = rate_controlled && options.rewind != nullptr &&
                         (options.video.speed < kMovieAnalysisSpeed || size_unknown);
   if (rate_controlled && options.target_bytes > 0 && known_frames == 0 && !two_pass) {
-    *error = "a target size needs the number of frames";
+    *error = "a target size needs the number of frames (pictures from a pipe: --frames)";
     return false;
   }
   MovieEncodeStats local_stats;

@@ -478,4 +478,31 @@ TEST(MovieEncodeRate, SoundAboveTheRateIsNamedOrLowered) {
   EXPECT_NEAR(rates.average_kbps, 60, 3);
 }
 
+int OneSecondOfPictures(void*, uint32_t frame, VideoPicture* picture) {
+  if (frame >= 30) return 0;
+  SynthPicture(SynthScene::kNatural, frame, 96, 64, false, picture);
+  return 1;
+}
+
+// Sound that outlasts the pictures holds the last one: the frames it adds
+// share the rate, so the sound is measured over them, not over the
+// pictures alone (which made such a request look impossible).
+TEST(MovieEncodeRate, HeldPicturesCountTowardsTheSoundsShare) {
+  MovieEncodeOptions o = MovieOptions();
+  o.frames = 0;
+  o.frames_expected = 30;
+  o.hold_last_picture = true;
+  MovieEncodeStats stats;
+  std::vector<uint8_t> movie;
+  const char* error = nullptr;
+  ASSERT_TRUE(MovieEncode(o, OneSecondOfPictures, nullptr, &movie, &stats, &error)) << error;
+  const double sound_kbps = static_cast<double>(stats.audio_bytes[0]) * 8 / 6 / 1000;
+  // Over the pictures alone the sound (with its lead-in) would seem to take
+  // more than this.
+  o.bitrate_kbps = 1.5 * sound_kbps;
+  ASSERT_TRUE(MovieEncode(o, OneSecondOfPictures, nullptr, &movie, &stats, &error)) << error;
+  EXPECT_EQ(stats.held_frames + stats.pictures, stats.packet_bytes.size());
+  EXPECT_GT(stats.held_frames, 100u);
+}
+
 }  // namespace
