@@ -13,6 +13,7 @@
 #include <unistd.h>
 #endif
 
+#include "tools/tool_run.h"
 #include "vorntool/commands.h"
 #include "vorntool/encode/progress.h"
 #include "vorntool/encode/y4m.h"
@@ -156,6 +157,21 @@ TEST(EncodeCommand, ConflictingOrOutOfRangeRateOptionsAreUsageErrors) {
   EXPECT_EQ(RunEncode({"encode", in, "-o", out, "--bitrate", "200", "--speed", "9", "--threads", "3"}), 0);
   // A size too small even for the header and index is refused, not ignored.
   EXPECT_EQ(RunEncode({"encode", in, "-o", out, "--size", "20"}), 1);
+}
+
+// Under a rate the speeds below 9 measure the movie first; speed 9 codes it
+// in one pass unless two are asked for.
+TEST(EncodeCommand, FastestSpeedCodesARateInOnePass) {
+  std::string in = TempPath("passes.y4m"), out = TempPath("passes.vxn");
+  WriteY4m(in, 3);
+  auto stats = [&](std::vector<std::string> extra) {
+    std::vector<std::string> args = {"encode", in, "-o", out, "--bitrate", "200", "--stats", "--quiet"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return RunTool(CmdEncode, args).out;
+  };
+  EXPECT_NE(stats({"--speed", "5"}).find(", 2 passes"), std::string::npos);
+  EXPECT_NE(stats({"--speed", "9"}).find(", 1 pass"), std::string::npos);
+  EXPECT_NE(stats({"--speed", "9", "--passes", "2"}).find(", 2 passes"), std::string::npos);
 }
 
 // One second of loud noise, 22050 Hz mono 16-bit.
