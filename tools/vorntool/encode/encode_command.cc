@@ -223,7 +223,8 @@ void PrintNotes(const char* path, const std::vector<std::string>& notes) {
 // they are first copied to a temporary file so that the encode can make its
 // measuring pass (without one, one pass).
 bool OpenVideo(const EncodeArgs& a, PictureInput* input) {
-  if (IsStdio(a.input) && (a.bitrate_kbps || a.size_bytes) && a.passes == 2) {
+  const bool measuring = a.size_bytes || (a.bitrate_kbps && a.speed < kMovieAnalysisSpeed);
+  if (IsStdio(a.input) && measuring && a.passes == 2) {
     if (std::FILE* spool = Y4mSpoolStandardInput())
       return Y4mOpenStream(spool, &input->video, &input->error);
     std::fprintf(stderr, "vorntool encode: note: no temporary file for standard input: one pass\n");
