@@ -12,6 +12,10 @@ struct Search {
   MotionVector best;
   uint32_t best_cost = 0xFFFFFFFFu;
   uint32_t best_sad = 0xFFFFFFFFu;
+  // Offsets already tried (bit x + 15 of row y + 15): trying one again could
+  // only give its cost again, which never beats the best since then, so the
+  // predictors' repeats and the steps' way back are skipped.
+  uint32_t tried[31] = {};
 
   // What the offset costs to code, in SAD units; without prices a larger
   // offset is taken to cost more, and a little charge keeps ties at home.
@@ -23,6 +27,9 @@ struct Search {
 
   bool Try(int32_t x, int32_t y) {
     if (x < min_x || x > max_x || y < min_y || y > max_y) return false;
+    uint32_t bit = 1u << (x + 15);
+    if (tried[y + 15] & bit) return false;
+    tried[y + 15] |= bit;
     const MotionSearchArgs& a = *args;
     const uint8_t* ref = a.prev + static_cast<int64_t>(static_cast<int32_t>(a.y) + y) * a.pitch +
                          static_cast<int32_t>(a.x) + x;
