@@ -379,7 +379,12 @@ bool MovieEncode(const MovieEncodeOptions& options, MoviePictureSource source, v
   if (known_frames && options.hold_last_picture && source_ends_first)
     known_frames = static_cast<uint32_t>(std::max<uint64_t>(known_frames, FramesCoveringSound(options)));
   const bool rate_controlled = options.bitrate_kbps > 0 || options.target_bytes > 0;
-  const bool two_pass = rate_controlled && options.rewind != nullptr;
+  // The fastest speed codes in one pass (the measuring pass would double its
+  // time; the running correction alone stays within a few percent), unless
+  // a size is asked for without a frame count.
+  const bool size_unknown = options.target_bytes > 0 && known_frames == 0;
+  const bool two_pass = rate_controlled && options.rewind != nullptr &&
+                        (options.video.speed < kMovieAnalysisSpeed || size_unknown);
   if (rate_controlled && options.target_bytes > 0 && known_frames == 0 && !two_pass) {
     *error = "a target size needs the number of frames (pictures from a pipe: --frames)";
     return false;
