@@ -381,10 +381,11 @@ bool MovieEncode(const MovieEncodeOptions& options, MoviePictureSource source, v
   const bool rate_controlled = options.bitrate_kbps > 0 || options.target_bytes > 0;
   // The fastest speed codes in one pass (the measuring pass would double its
   // time; the running correction alone stays within a few percent), unless
-  // a size is asked for without a frame count.
+  // a size is asked for without a frame count, or the caller asks for it.
   const bool size_unknown = options.target_bytes > 0 && known_frames == 0;
   const bool two_pass = rate_controlled && options.rewind != nullptr &&
-                        (options.video.speed < kMovieAnalysisSpeed || size_unknown);
+                        (options.video.speed < kMovieAnalysisSpeed || size_unknown ||
+                         options.measure_at_fastest);
   if (rate_controlled && options.target_bytes > 0 && known_frames == 0 && !two_pass) {
     *error = "a target size needs the number of frames (pictures from a pipe: --frames)";
     return false;

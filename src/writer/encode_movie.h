@@ -61,6 +61,9 @@ struct MovieEncodeOptions {
   // pass measures every frame, so that one lambda can serve the whole movie
   // (a size then needs no frame count). Null: one pass.
   MovieRewindFn rewind = nullptr;
+  // The fastest speed measures first only when asked to (or when a size
+  // needs the frame count).
+  bool measure_at_fastest = false;
   MovieProgressFn progress = nullptr;
   void* progress_user = nullptr;
 };

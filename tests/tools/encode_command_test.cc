@@ -160,8 +160,8 @@ TEST(EncodeCommand, ConflictingOrOutOfRangeRateOptionsAreUsageErrors) {
 }
 
 // Under a rate the speeds below 9 measure the movie first; speed 9 codes it
-// in one pass.
-TEST(EncodeCommand, FastestSpeedCodesARateInOnePass) {
+// in one pass unless told otherwise.
+TEST(EncodeCommand, FastestSpeedCodesARateInOnePassUnlessAsked) {
   std::string in = TempPath("passes.y4m"), out = TempPath("passes.vxn");
   WriteY4m(in, 3);
   auto stats = [&](std::vector<std::string> extra) {
@@ -171,6 +171,8 @@ TEST(EncodeCommand, FastestSpeedCodesARateInOnePass) {
   };
   EXPECT_NE(stats({"--speed", "5"}).find(", 2 passes"), std::string::npos);
   EXPECT_NE(stats({"--speed", "9"}).find(", 1 pass"), std::string::npos);
+  EXPECT_NE(stats({"--speed", "9", "--passes", "2"}).find(", 2 passes"), std::string::npos);
+  EXPECT_NE(stats({"--speed", "5", "--passes", "1"}).find(", 1 pass"), std::string::npos);
 }
 
 // One second of loud noise, 22050 Hz mono 16-bit.

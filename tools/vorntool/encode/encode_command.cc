@@ -29,7 +29,7 @@ constexpr OptionSpec kEncodeOptions[] = {
     {kOptBitrate, "--bitrate", "KBPS", "aim at this data rate of video and sound, kbit/s (instead of --quality)"},
     {kOptSize, "--size", "BYTES", "aim at this size of the whole movie file (instead of --quality)"},
     {kOptPasses, "--passes", "1|2",
-     "with --bitrate/--size: 2 (default) measures the movie first at speed 9; 1 is faster, less even"},
+     "with --bitrate/--size: 2 measures the movie first at speed 9 (default below speed 9); 1 is faster, less even"},
     {kOptSpeed, "--speed", "0-9", "0 best compression .. 9 fastest (default 5)"},
     {kOptThreads, "--threads", "N", "worker threads (default one per processor; same movie for any N)"},
     {kOptQuiet, "--quiet", nullptr, "no progress line (it is drawn only on a terminal anyway)"},
@@ -66,7 +66,7 @@ struct EncodeArgs {
   bool quality_given = false, audio_quality_given = false, quiet = false;
   uint64_t bitrate_kbps = 0, size_bytes = 0;
   int speed = 5;
-  int passes = 2;
+  int passes = 0;  // 0: two below the fastest speed, else one
   uint32_t threads = 0;  // 0: one per processor
 };
 
@@ -223,8 +223,8 @@ void PrintNotes(const char* path, const std::vector<std::string>& notes) {
 // they are first copied to a temporary file so that the encode can make its
 // measuring pass (without one, one pass).
 bool OpenVideo(const EncodeArgs& a, PictureInput* input) {
-  const bool measuring = a.size_bytes || (a.bitrate_kbps && a.speed < kMovieAnalysisSpeed);
-  if (IsStdio(a.input) && measuring && a.passes == 2) {
+  const bool measuring = a.size_bytes || (a.bitrate_kbps && (a.speed < kMovieAnalysisSpeed || a.passes == 2));
+  if (IsStdio(a.input) && measuring && a.passes != 1) {
     if (std::FILE* spool = Y4mSpoolStandardInput())
       return Y4mOpenStream(spool, &input->video, &input->error);
     std::fprintf(stderr, "vorntool encode: note: no temporary file for standard input: one pass\n");
@@ -359,7 +359,8 @@ int CmdEncode(int argc, char** argv) {
   options.frames_expected = Y4mFrameCount(&input.video);
   options.hold_last_picture = !a.shortest;
   // A pipe (standard input not copied, or the alpha stream) is read once.
-  if (a.passes == 2 && input.video.file != stdin && (!input.has_alpha || input.alpha.file != stdin))
+  options.measure_at_fastest = a.passes == 2;
+  if (a.passes != 1 && input.video.file != stdin && (!input.has_alpha || input.alpha.file != stdin))
     options.rewind = RewindPictures;
   std::vector<uint8_t> movie;
   MovieEncodeStats stats;
