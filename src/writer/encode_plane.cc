@@ -509,7 +509,10 @@ void EncodePlane(const PlaneEncodeArgs& args, PlaneSyntax* syntax, PlaneEncodeRe
   size_t blocks = size_t{cols} * rows;
   args.vectors->resize(blocks);
   d->prev_vectors = *args.vectors;
-  d->choices.resize(blocks);
+  // Every choice is written before it is read (states guard the reads),
+  // so a reused store is only grown, never cleared.
+  if (args.choice_store) d->choices.swap(*args.choice_store);
+  if (d->choices.size() < blocks) d->choices.resize(blocks);
   d->states.assign(blocks, kUndecided);
   uint32_t threads = std::max(1u, args.threads);
   for (uint32_t i = 0; i < threads; i++) {
@@ -548,6 +551,7 @@ void EncodePlane(const PlaneEncodeArgs& args, PlaneSyntax* syntax, PlaneEncodeRe
   }
   result->blocks = cols * rows;
   LearnQuantiser(*result, args.model);
+  if (args.choice_store) d->choices.swap(*args.choice_store);
 }
 
 SpeedPlan SpeedPlanFor(int speed) {

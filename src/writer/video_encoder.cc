@@ -6,6 +6,7 @@
 #include <new>
 
 #include "platform/cpu.h"
+#include "writer/encode_blocks.h"
 #include "writer/encode_plane.h"
 #include "writer/encode_trees.h"
 #include "writer/plane_syntax.h"
@@ -41,6 +42,7 @@ struct VideoEncoder {
   PlaneCostModel models[3];        // luma, chroma, alpha
   std::vector<MotionVector> vectors[4];
   EncodeKernels kernels;  // set up at creation for this processor
+  std::vector<BlockChoice> choice_store;  // the planes' block choices, reused
   // What VideoEncoderUndoLast restores: the state before the last frame.
   struct Saved {
     uint32_t current = 0;
@@ -232,6 +234,7 @@ void EncodeFramePlanes(VideoEncoder* e, bool key, FrameWork* work, bool refresh 
     args.vectors = &e->vectors[index];
     args.speed = SpeedPlanFor(o.speed);
     args.threads = std::max(1u, o.threads);
+    args.choice_store = &e->choice_store;
     if (index == kChromaU || index == kChromaV) {
       args.guide = &e->vectors[kLuma];
       args.guide_cols = e->planes[kLuma].width8 / 8;
