@@ -9,6 +9,7 @@
 
 #include "platform/cpu.h"
 #include "video/video_tables.h"
+#include "writer/encode_blocks.h"
 #include "writer/encode_plane.h"
 
 namespace {
@@ -53,7 +54,7 @@ struct Coded {
 };
 
 Coded Encode(const std::vector<uint8_t>& prev, const std::vector<uint8_t>& source, bool coherent,
-             float offset_bits = 3.0f) {
+             float offset_bits = 3.0f, std::vector<BlockChoice>* choice_store = nullptr) {
   PlaneCostModel model;
   std::fill(std::begin(model.x_offset_bits), std::end(model.x_offset_bits), offset_bits);
   std::fill(std::begin(model.y_offset_bits), std::end(model.y_offset_bits), offset_bits);
@@ -78,6 +79,7 @@ Coded Encode(const std::vector<uint8_t>& prev, const std::vector<uint8_t>& sourc
   args.speed = SpeedPlanFor(5);
   args.speed.coherent_rows = coherent;
   args.kernels = Kernels();
+  args.choice_store = choice_store;
   PlaneEncodeResult result;
   EncodePlane(args, &out.syntax, &result);
   return out;
@@ -190,6 +192,30 @@ TEST(RowCoherence, NearEqualKeepsAndMovesFormRunsOfOneType) {
   Coded coded = Encode(prev, source, false, 0.5f);
   EXPECT_LT(TypeChanges(coded), best_changes / 3);
   ExpectCopiesRebuilt(coded, prev);
+}
+
+// The encoder keeps one store of block choices for all its planes: what an
+// earlier plane left there must not reach the next plane's coding.
+TEST(RowCoherence, ReusedChoiceStoreCodesAsAFreshOne) {
+  std::vector<uint8_t> prev = Texture(), source(kWidth * kHeight), other(kWidth * kHeight);
+  for (uint32_t y = 0; y < kHeight; y++)
+    for (uint32_t x = 0; x < kWidth; x++) {
+      source[y * kWidth + x] = At(prev, static_cast<int>(x) + 2, static_cast<int>(y) + 1);
+      other[y * kWidth + x] = static_cast<uint8_t>(255 - prev[y * kWidth + x]);
+    }
+  Coded fresh = Encode(prev, source, true);
+  std::vector<BlockChoice> store;
+  Encode(prev, other, true, 3.0f, &store);  // leaves other choices behind
+  Coded reused = Encode(prev, source, true, 3.0f, &store);
+  EXPECT_EQ(store.size(), size_t{kWidth / 8} * (kHeight / 8));
+  EXPECT_EQ(reused.recon, fresh.recon);
+  ASSERT_EQ(reused.syntax.rows.size(), fresh.syntax.rows.size());
+  for (size_t r = 0; r < fresh.syntax.rows.size(); r++) {
+    const PlaneRowSyntax &now = reused.syntax.rows[r], &expected = fresh.syntax.rows[r];
+    for (int b = 0; b < BUNDLE_COUNT; b++) EXPECT_EQ(now.values[b], expected.values[b]) << "row " << r;
+    EXPECT_EQ(now.fields.words, expected.fields.words) << "row " << r;
+    EXPECT_EQ(now.fields.pending, expected.fields.pending) << "row " << r;
+  }
 }
 
 }  // namespace
