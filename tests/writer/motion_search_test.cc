@@ -6,21 +6,14 @@
 #include <random>
 #include <vector>
 
-#include "platform/cpu.h"
 #include "writer/encode_motion.h"
+#include "support/machine_encode_kernels.h"
 
 namespace {
 
 constexpr uint32_t kSize = 64;
 
-const EncodeKernels* Kernels() {
-  static const EncodeKernels kernels = [] {
-    EncodeKernels k;
-    EncodeKernelsInit(&k, CpuFeatures());
-    return k;
-  }();
-  return &kernels;
-}
+const EncodeKernels* Kernels() { return MachineEncodeKernels(); }
 
 struct Planes {
   std::vector<uint8_t> prev, source;

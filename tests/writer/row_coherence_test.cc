@@ -7,23 +7,16 @@
 #include <random>
 #include <vector>
 
-#include "platform/cpu.h"
 #include "video/video_tables.h"
 #include "writer/encode_blocks.h"
 #include "writer/encode_plane.h"
+#include "support/machine_encode_kernels.h"
 
 namespace {
 
 constexpr uint32_t kWidth = 128, kHeight = 64;
 
-const EncodeKernels* Kernels() {
-  static const EncodeKernels kernels = [] {
-    EncodeKernels k;
-    EncodeKernelsInit(&k, CpuFeatures());
-    return k;
-  }();
-  return &kernels;
-}
+const EncodeKernels* Kernels() { return MachineEncodeKernels(); }
 
 // Smooth texture: noise blurred along both directions, so a half-sample
 // displacement matches its two whole-sample neighbours about equally.
