@@ -187,7 +187,75 @@ struct MovieRun {
   std::vector<MovieWriterFrame>* frames = nullptr;  // final run only
   MovieEncodeStats* st = nullptr;
   std::vector<double> complexity, fixed;   // analysis run only
+  // The analysis run's block flows of the frames since the last key frame
+  // and, once such a run of frames ends, every frame's lambda scales; the
+  // final run codes with them.
+  std::vector<std::vector<BlockFlow>> flow_run;
+  uint32_t flow_cols = 0, flow_rows = 0;
+  std::vector<double> frame_scales;
+  std::vector<std::vector<uint8_t>> area_codes;  // per frame; empty: all 1
+  uint64_t area_bytes = 0;
 };
+
+// How strongly the times a block's error is seen lower its lambda: a
+// frame's blocks seen w times on average get w^-kPropagationStrength of
+// the movie's lambda. (The full w, which would equalise the error's worth,
+// overshoots: what the measuring pass copied, the final pass partly codes
+// afresh.)
+constexpr double kPropagationStrength = 0.3;
+
+// Area scales are kept as log2 steps of 1/32 around 1 (0.125..8).
+uint8_t AreaCode(float scale) {
+  double step = std::round(32 * std::log2(std::clamp(scale, 0.125f, 8.0f)));
+  return static_cast<uint8_t>(128 + step);
+}
+float AreaScale(uint8_t code) { return std::exp2((code - 128) / 32.0f); }
+
+// Beyond this many bytes of area scales (a long movie), frames keep only
+// their frame scale.
+constexpr uint64_t kMaxAreaBytes = 64u << 20;
+// A run of frames is cut after at most kMaxFlowRun frames or
+// kMaxFlowBytes of flows and counts (what frames further on inherit is
+// then not counted).
+constexpr size_t kMaxFlowRun = 300;
+constexpr uint64_t kMaxFlowBytes = 64u << 20;
+
+size_t FlowRunLimit(const MovieRun& run) {
+  uint64_t per_frame = uint64_t{run.flow_cols} * run.flow_rows * (sizeof(BlockFlow) + sizeof(float));
+  return static_cast<size_t>(std::clamp<uint64_t>(kMaxFlowBytes / std::max<uint64_t>(per_frame, 1), 2, kMaxFlowRun));
+}
+
+// Turns the recorded run of frames into their scales.
+void FinishFlowRun(MovieRun* run) {
+  if (run->flow_run.empty()) return;
+  std::vector<std::vector<float>> inherited =
+      PropagateFlows(run->flow_run, run->flow_cols, run->flow_rows);
+  for (size_t t = 0; t < run->flow_run.size(); t++) {
+    FrameLambdaScales scales =
+        LambdaScalesFor(inherited[t], run->flow_cols, run->flow_rows, kPropagationStrength);
+    run->frame_scales.push_back(scales.frame);
+    std::vector<uint8_t> codes;
+    if (run->area_bytes + scales.areas.size() <= kMaxAreaBytes) {
+      for (float a : scales.areas) codes.push_back(AreaCode(a));
+      run->area_bytes += codes.size();
+    }
+    run->area_codes.push_back(std::move(codes));
+  }
+  run->flow_run.clear();
+}
+
+// Records the frame just coded by the analysis run. A frame that was not
+// coded (reused) ends the run and takes no scale.
+void RecordFlows(MovieRun* run, const VideoEncoder* video, bool coded, bool key) {
+  if (!coded) {
+    FinishFlowRun(run);
+    run->frame_scales.push_back(1.0);
+    run->area_codes.emplace_back();
+    return;
+  }
+  if (key || run->flow_run.size() >= FlowRunLimit(*run)) FinishFlowRun(run);
+  run->flow_run.push_back(VideoEncoderFlows(video));
+}
 
 // Frames needed to cover the longest sound when the last picture is held.
 uint64_t HeldFramesCover(const std::vector<SoundTrack>& sound) {
@@ -209,6 +277,12 @@ bool RunPictures(MovieRun* run, const char** error) {
   const double fps = static_cast<double>(options.rate_num) / options.rate_den;
   RateControl* rc = run->rc;
   MovieEncodeStats* st = run->st;
+  if (run->analysis && rc) {
+    VideoEncoderMeasureFlows(video.get(), true);
+    run->flow_cols = (options.video.width + 7) / 8;
+    run->flow_rows = (options.video.height + 7) / 8;
+  }
+  std::vector<float> area_scales;
   uint64_t coded_so_far = 0, done = 0;
   VideoPicture picture, next;
   bool source_ended = false;
@@ -255,6 +329,12 @@ bool RunPictures(MovieRun* run, const char** error) {
         lambda = RateControlLambda(rc, audio_bytes);
         VideoEncoderSetLambda(video.get(), lambda);
       }
+      if (!run->analysis && !run->area_codes.empty()) {
+        area_scales.clear();
+        if (k < run->area_codes.size())
+          for (uint8_t code : run->area_codes[k]) area_scales.push_back(AreaScale(code));
+        VideoEncoderSetAreaScales(video.get(), area_scales);
+      }
       for (int attempt = 0;; attempt++) {
         frame.video.clear();
         // While frames were reused the encoder's own key count stood still.
@@ -291,6 +371,7 @@ bool RunPictures(MovieRun* run, const char** error) {
     coded_so_far += packet;
     done++;
     if (rc) RateControlDone(rc, packet, frame.video.size(), frame.key, lambda);
+    if (run->analysis && rc) RecordFlows(run, video.get(), lambda > 0, frame.key);
     if (run->analysis) {
       run->complexity.push_back(RateControlComplexity(frame.video.size(), lambda));
       run->fixed.push_back(static_cast<double>(audio_bytes + (lambda > 0 ? 0 : frame.video.size())));
@@ -314,6 +395,7 @@ bool RunPictures(MovieRun* run, const char** error) {
     *error = "no pictures to encode";
     return false;
   }
+  if (run->analysis) FinishFlowRun(run);
   return true;
 }
 
@@ -446,6 +528,7 @@ bool MovieEncode(const MovieEncodeOptions& options, MoviePictureSource source, v
     ro.total_frames = static_cast<uint32_t>(frames);
     RateControlInit(&rc, ro);
     RateControlSetPlan(&rc, std::move(run.complexity), std::move(run.fixed));
+    RateControlSetPlanScales(&rc, run.frame_scales);
     run.analysis = false;
     run.st = st;
     run.known_frames = ro.total_frames;

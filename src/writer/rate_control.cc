@@ -60,6 +60,25 @@ void RateControlSetPlan(RateControl* rc, std::vector<double> complexity,
   rc->options.total_frames = static_cast<uint32_t>(rc->plan_c.size());
 }
 
+void RateControlSetPlanScales(RateControl* rc, std::vector<double> scales) {
+  scales.resize(rc->plan_c.size(), 1.0);
+  rc->plan_c_left = 0;
+  for (size_t k = 0; k < rc->plan_c.size(); k++) {
+    if (!(scales[k] > 0)) scales[k] = 1;
+    rc->plan_c[k] *= std::pow(scales[k], -kRateExponent);
+    rc->plan_c_left += rc->plan_c[k];
+  }
+  rc->plan_scale = std::move(scales);
+}
+
+namespace {
+
+double PlanScale(const RateControl* rc) {
+  return rc->frames < rc->plan_scale.size() ? rc->plan_scale[rc->frames] : 1.0;
+}
+
+}  // namespace
+
 void RateControlInit(RateControl* rc, const RateControlOptions& options) {
   *rc = RateControl{};
   rc->options = options;
@@ -87,9 +106,9 @@ double RateControlLambda(RateControl* rc, uint64_t audio_bytes) {
       lambda = std::clamp(lambda, rc->last_planned / kPlanStep, rc->last_planned * kPlanStep);
     rc->last_planned = lambda;
     if (c > 0) lambda = std::max(lambda, std::pow(c / room, 1 / kRateExponent));
-    lambda = std::clamp(lambda, kMinLambda, kMaxLambda);
-    rc->last_lambda = lambda;
     rc->last_target = c > 0 ? std::max(c * std::pow(lambda, -kRateExponent), 16.0) : per_frame;
+    lambda = std::clamp(lambda * PlanScale(rc), kMinLambda, kMaxLambda);
+    rc->last_lambda = lambda;
     return lambda;
   }
   uint64_t left = rc->options.total_frames > rc->frames ? rc->options.total_frames - rc->frames
@@ -134,7 +153,7 @@ void RateControlDone(RateControl* rc, uint64_t packet_bytes, uint64_t video_byte
   if (Planned(rc)) {
     double c = rc->plan_c[rc->frames];
     if (lambda > 0 && c > 0) {
-      rc->planned_done += c * std::pow(lambda, -kRateExponent);
+      rc->planned_done += c * std::pow(lambda / PlanScale(rc), -kRateExponent);
       rc->video_done += static_cast<double>(video_bytes);
     }
     rc->plan_c_left -= c;

@@ -46,6 +46,10 @@ struct RateControl {
   // and the bytes that do not depend on lambda (sound, reused video).
   std::vector<double> plan_c;
   std::vector<double> plan_fixed;
+  // Per frame, a factor on the frame's lambda (1: none): frames whose
+  // picture later frames take over are coded better. plan_c then holds the
+  // complexity at the movie's lambda, the factor included.
+  std::vector<double> plan_scale;
   double plan_c_left = 0, plan_fixed_left = 0;  // sums over the frames not yet done
   double planned_done = 0;   // what the plan predicted for the frames done
   double video_done = 0;     // what they took
@@ -57,6 +61,9 @@ void RateControlInit(RateControl* rc, const RateControlOptions& options);
 // of the movie (before the first RateControlLambda call).
 void RateControlSetPlan(RateControl* rc, std::vector<double> complexity,
                         std::vector<double> fixed_bytes);
+// Factors on the planned frames' lambdas, one per frame of the plan (after
+// RateControlSetPlan); the lambdas returned include them.
+void RateControlSetPlanScales(RateControl* rc, std::vector<double> scales);
 // The first pass's record of a frame coded with `lambda` (0: reused as it
 // was, so all its bytes are fixed).
 double RateControlComplexity(uint64_t video_bytes, double lambda);

@@ -43,6 +43,9 @@ struct VideoEncoder {
   std::vector<MotionVector> vectors[4];
   EncodeKernels kernels;  // set up at creation for this processor
   std::vector<BlockChoice> choice_store;  // the planes' block choices, reused
+  bool measure_flows = false;
+  std::vector<BlockFlow> flows;    // the last frame's, when measured
+  std::vector<float> area_scales;  // lambda per 16x16 luma area, when set
   // What VideoEncoderUndoLast restores: the state before the last frame.
   struct Saved {
     uint32_t current = 0;
@@ -197,6 +200,7 @@ namespace {
 
 struct FrameWork {
   std::vector<uint8_t> coded[4];
+  std::vector<uint8_t> luma_types;  // when flows are measured
   PlaneEncodeResult results[4];
   double cost = 0;  // squared error + lambda x bits over all planes
   bool ok = true;   // every plane could be written
@@ -235,6 +239,14 @@ void EncodeFramePlanes(VideoEncoder* e, bool key, FrameWork* work, bool refresh 
     args.speed = SpeedPlanFor(o.speed);
     args.threads = std::max(1u, o.threads);
     args.choice_store = &e->choice_store;
+    if (index == kLuma && e->measure_flows) args.block_types = &work->luma_types;
+    if (!e->area_scales.empty()) {
+      const PlaneGeometry& luma = e->planes[kLuma];
+      args.area_scales = e->area_scales.data();
+      args.area_cols = (luma.width8 / 8 + 1) / 2;
+      args.area_rows = (luma.height8 / 8 + 1) / 2;
+      args.area_shift = index == kLuma || index == kAlpha ? 1 : 0;
+    }
     if (index == kChromaU || index == kChromaV) {
       args.guide = &e->vectors[kLuma];
       args.guide_cols = e->planes[kLuma].width8 / 8;
@@ -349,6 +361,10 @@ bool VideoEncoderEncode(VideoEncoder* e, const VideoPicture& picture, bool force
 
   if (!work.ok) return false;
   if (key) e->key_sse = WorkSse(work);
+  e->flows.clear();
+  if (e->measure_flows)
+    BlockFlowsFromTypes(work.luma_types.data(), e->vectors[kLuma].data(), work.luma_types.size(),
+                        &e->flows);
   std::vector<uint8_t> frame = AssembleVideoFrame(
       work.coded[kLuma], o.grey ? nullptr : &work.coded[o.version <= 'g' ? kChromaU : kChromaV],
       o.grey ? nullptr : &work.coded[o.version <= 'g' ? kChromaV : kChromaU],
@@ -404,4 +420,17 @@ double VideoEncoderLambda(const VideoEncoder* e) { return e->lambda; }
 
 void VideoEncoderSetLambda(VideoEncoder* e, double lambda) {
   if (lambda > 0 && std::isfinite(lambda)) SetLambda(e, lambda);
+}
+
+void VideoEncoderMeasureFlows(VideoEncoder* e, bool on) { e->measure_flows = on; }
+
+const std::vector<BlockFlow>& VideoEncoderFlows(const VideoEncoder* e) { return e->flows; }
+
+void VideoEncoderSetAreaScales(VideoEncoder* e, const std::vector<float>& scales) {
+  const PlaneGeometry& luma = e->planes[kLuma];
+  size_t areas = size_t{(luma.width8 / 8 + 1) / 2} * ((luma.height8 / 8 + 1) / 2);
+  if (scales.size() == areas)
+    e->area_scales = scales;
+  else
+    e->area_scales.clear();
 }

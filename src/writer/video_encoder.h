@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "writer/encode_propagate.h"
 #include "writer/encode_records.h"
 
 // Sizes the picture's planes (records in writer/encode_records.h).
@@ -51,3 +52,13 @@ VideoReconView VideoEncoderRecon(const VideoEncoder* encoder);
 double VideoLambdaForQuality(int quality);
 double VideoEncoderLambda(const VideoEncoder* encoder);
 void VideoEncoderSetLambda(VideoEncoder* encoder, double lambda);
+
+// The measuring pass's record of each frame's luma blocks (see
+// writer/encode_propagate.h): when on, VideoEncoderFlows gives the last
+// frame's (a key frame's blocks carry nothing).
+void VideoEncoderMeasureFlows(VideoEncoder* encoder, bool on);
+const std::vector<BlockFlow>& VideoEncoderFlows(const VideoEncoder* encoder);
+// Lambda scales for the next frames' blocks, one per 16x16 luma area
+// (rounded up, in rows), applied to the luma, chroma and alpha blocks over
+// it; empty: none.
+void VideoEncoderSetAreaScales(VideoEncoder* encoder, const std::vector<float>& scales);

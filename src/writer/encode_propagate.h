@@ -1,0 +1,47 @@
+// How many later frames see a block's error. A block that the next frame
+// copies (keeps or moves) hands its error on unchanged, and that frame's
+// copy hands it on again, until a block that codes its picture afresh ends
+// the chain: an error left in the first frames of a shot is seen in many
+// frames, one in the frame before a cut only once. The measuring pass
+// records for every 8x8 luma block of every frame where its prediction came
+// from and how much of the error there it keeps; walking a run of frames
+// backwards from its last frame then gives each block the number of later
+// frames' blocks that inherit its error, and from that a lambda: lower where
+// more frames inherit.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "writer/encode_records.h"
+
+// One 8x8 luma block of a frame as the measuring pass coded it.
+struct BlockFlow {
+  float carried = 0;  // share of its source's error the block keeps (0: not predicted)
+  MotionVector mv;    // where its prediction lay in the frame before
+};
+
+// A plane's flows from its block types (BT_* per block) and offsets.
+// Copies keep the whole error of their source; predictions with a coded
+// correction (transform or residue) keep a part; the rest keep nothing.
+void BlockFlowsFromTypes(const uint8_t* types, const MotionVector* vectors, size_t blocks,
+                         std::vector<BlockFlow>* flows);
+
+// frames[t] holds the flows of frame t of a run whose first frame predicts
+// from nothing before the run (a key frame). Returns, per frame and block,
+// how many later blocks of the run inherit the block's error (each counted
+// by the share of the block it covers and the share of error it keeps).
+std::vector<std::vector<float>> PropagateFlows(const std::vector<std::vector<BlockFlow>>& frames,
+                                               uint32_t cols, uint32_t rows);
+
+// A frame's lambda scales: `frame` for the frame as a whole, and one per
+// 16x16 luma area (area_cols = (cols + 1) / 2 to a row) relative to it,
+// normalised so that the frame's bytes stay about what `frame` alone gives.
+// A block whose error is seen w times (1 + what later blocks inherit) is
+// worth w^-strength of the lambda.
+struct FrameLambdaScales {
+  double frame = 1;
+  std::vector<float> areas;
+};
+FrameLambdaScales LambdaScalesFor(const std::vector<float>& inherited, uint32_t cols,
+                                  uint32_t rows, double strength);
