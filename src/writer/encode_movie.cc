@@ -188,13 +188,11 @@ struct MovieRun {
   MovieEncodeStats* st = nullptr;
   std::vector<double> complexity, fixed;   // analysis run only
   // The analysis run's block flows of the frames since the last key frame
-  // and, once such a run of frames ends, every frame's lambda scales; the
-  // final run codes with them.
+  // and, once such a run of frames ends, every frame's lambda scale for the
+  // final run.
   std::vector<std::vector<BlockFlow>> flow_run;
   uint32_t flow_cols = 0, flow_rows = 0;
   std::vector<double> frame_scales;
-  std::vector<std::vector<uint8_t>> area_codes;  // per frame; empty: all 1
-  uint64_t area_bytes = 0;
 };
 
 // How strongly the times a block's error is seen lower its lambda: a
@@ -202,18 +200,10 @@ struct MovieRun {
 // the movie's lambda. (The full w, which would equalise the error's worth,
 // overshoots: what the measuring pass copied, the final pass partly codes
 // afresh.)
-constexpr double kPropagationStrength = 0.3;
+constexpr double kPropagationStrength = 0.2;
+// The most a frame's scale differs from its neighbours' in a run.
+constexpr double kScaleStep = 1.15;
 
-// Area scales are kept as log2 steps of 1/32 around 1 (0.125..8).
-uint8_t AreaCode(float scale) {
-  double step = std::round(32 * std::log2(std::clamp(scale, 0.125f, 8.0f)));
-  return static_cast<uint8_t>(128 + step);
-}
-float AreaScale(uint8_t code) { return std::exp2((code - 128) / 32.0f); }
-
-// Beyond this many bytes of area scales (a long movie), frames keep only
-// their frame scale.
-constexpr uint64_t kMaxAreaBytes = 64u << 20;
 // A run of frames is cut after at most kMaxFlowRun frames or
 // kMaxFlowBytes of flows and counts (what frames further on inherit is
 // then not counted).
@@ -230,17 +220,10 @@ void FinishFlowRun(MovieRun* run) {
   if (run->flow_run.empty()) return;
   std::vector<std::vector<float>> inherited =
       PropagateFlows(run->flow_run, run->flow_cols, run->flow_rows);
-  for (size_t t = 0; t < run->flow_run.size(); t++) {
-    FrameLambdaScales scales =
-        LambdaScalesFor(inherited[t], run->flow_cols, run->flow_rows, kPropagationStrength);
-    run->frame_scales.push_back(scales.frame);
-    std::vector<uint8_t> codes;
-    if (run->area_bytes + scales.areas.size() <= kMaxAreaBytes) {
-      for (float a : scales.areas) codes.push_back(AreaCode(a));
-      run->area_bytes += codes.size();
-    }
-    run->area_codes.push_back(std::move(codes));
-  }
+  const size_t first = run->frame_scales.size();
+  for (const std::vector<float>& frame : inherited)
+    run->frame_scales.push_back(FrameLambdaScale(frame, kPropagationStrength));
+  LimitScaleSteps(run->frame_scales.data() + first, inherited.size(), kScaleStep);
   run->flow_run.clear();
 }
 
@@ -250,7 +233,6 @@ void RecordFlows(MovieRun* run, const VideoEncoder* video, bool coded, bool key)
   if (!coded) {
     FinishFlowRun(run);
     run->frame_scales.push_back(1.0);
-    run->area_codes.emplace_back();
     return;
   }
   if (key || run->flow_run.size() >= FlowRunLimit(*run)) FinishFlowRun(run);
@@ -282,7 +264,6 @@ bool RunPictures(MovieRun* run, const char** error) {
     run->flow_cols = (options.video.width + 7) / 8;
     run->flow_rows = (options.video.height + 7) / 8;
   }
-  std::vector<float> area_scales;
   uint64_t coded_so_far = 0, done = 0;
   VideoPicture picture, next;
   bool source_ended = false;
@@ -328,12 +309,6 @@ bool RunPictures(MovieRun* run, const char** error) {
       if (rc) {
         lambda = RateControlLambda(rc, audio_bytes);
         VideoEncoderSetLambda(video.get(), lambda);
-      }
-      if (!run->analysis && !run->area_codes.empty()) {
-        area_scales.clear();
-        if (k < run->area_codes.size())
-          for (uint8_t code : run->area_codes[k]) area_scales.push_back(AreaScale(code));
-        VideoEncoderSetAreaScales(video.get(), area_scales);
       }
       for (int attempt = 0;; attempt++) {
         frame.video.clear();

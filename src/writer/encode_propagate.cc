@@ -4,7 +4,6 @@
 #include <cmath>
 
 #include "video/video_tables.h"
-#include "writer/rate_control.h"
 
 namespace {
 
@@ -12,9 +11,6 @@ namespace {
 // handed on (more at lower lambdas, where it is coded finer); about this
 // share stays.
 constexpr float kCorrectedCarry = 0.3f;
-
-// The widest a frame's area scales spread around it.
-constexpr double kMinAreaScale = 0.125, kMaxAreaScale = 8;
 
 }  // namespace
 
@@ -65,35 +61,14 @@ std::vector<std::vector<float>> PropagateFlows(const std::vector<std::vector<Blo
   return inherited;
 }
 
-FrameLambdaScales LambdaScalesFor(const std::vector<float>& inherited, uint32_t cols,
-                                  uint32_t rows, double strength) {
-  FrameLambdaScales scales;
-  if (inherited.empty() || cols == 0 || rows == 0) return scales;
+double FrameLambdaScale(const std::vector<float>& inherited, double strength) {
+  if (inherited.empty()) return 1;
   double seen = 0;
   for (float v : inherited) seen += 1 + v;
-  const double frame_seen = seen / static_cast<double>(inherited.size());
-  scales.frame = std::pow(frame_seen, -strength);
-  // Each area's times seen against the frame's; then all of them scaled so
-  // that the frame's bytes, which go with about lambda^-kRateExponent in
-  // every area, add up as before.
-  const uint32_t area_cols = (cols + 1) / 2, area_rows = (rows + 1) / 2;
-  std::vector<double> area_seen(size_t{area_cols} * area_rows, 0.0);
-  std::vector<uint32_t> area_blocks(area_seen.size(), 0);
-  for (uint32_t by = 0; by < rows; by++)
-    for (uint32_t bx = 0; bx < cols; bx++) {
-      size_t a = size_t{by / 2} * area_cols + bx / 2;
-      area_seen[a] += 1 + inherited[size_t{by} * cols + bx];
-      area_blocks[a]++;
-    }
-  scales.areas.resize(area_seen.size());
-  double bytes = 0;
-  for (size_t a = 0; a < area_seen.size(); a++) {
-    double s = std::pow(area_seen[a] / area_blocks[a] / frame_seen, -strength);
-    s = std::clamp(s, kMinAreaScale, kMaxAreaScale);
-    scales.areas[a] = static_cast<float>(s);
-    bytes += std::pow(s, -kRateExponent);
-  }
-  double norm = std::pow(bytes / static_cast<double>(area_seen.size()), 1 / kRateExponent);
-  for (float& s : scales.areas) s = static_cast<float>(s * norm);
-  return scales;
+  return std::pow(seen / static_cast<double>(inherited.size()), -strength);
+}
+
+void LimitScaleSteps(double* scales, size_t n, double step) {
+  for (size_t t = 1; t < n; t++) scales[t] = std::min(scales[t], scales[t - 1] * step);
+  for (size_t t = n; t-- > 1;) scales[t - 1] = std::min(scales[t - 1], scales[t] * step);
 }

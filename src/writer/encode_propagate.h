@@ -6,8 +6,8 @@
 // records for every 8x8 luma block of every frame where its prediction came
 // from and how much of the error there it keeps; walking a run of frames
 // backwards from its last frame then gives each block the number of later
-// frames' blocks that inherit its error, and from that a lambda: lower where
-// more frames inherit.
+// frames' blocks that inherit its error, and from that a lambda for the
+// frame: lower where more of its picture lives on.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -34,14 +34,15 @@ void BlockFlowsFromTypes(const uint8_t* types, const MotionVector* vectors, size
 std::vector<std::vector<float>> PropagateFlows(const std::vector<std::vector<BlockFlow>>& frames,
                                                uint32_t cols, uint32_t rows);
 
-// A frame's lambda scales: `frame` for the frame as a whole, and one per
-// 16x16 luma area (area_cols = (cols + 1) / 2 to a row) relative to it,
-// normalised so that the frame's bytes stay about what `frame` alone gives.
-// A block whose error is seen w times (1 + what later blocks inherit) is
-// worth w^-strength of the lambda.
-struct FrameLambdaScales {
-  double frame = 1;
-  std::vector<float> areas;
-};
-FrameLambdaScales LambdaScalesFor(const std::vector<float>& inherited, uint32_t cols,
-                                  uint32_t rows, double strength);
+// The factor on a frame's lambda: its blocks' errors are seen w times on
+// average (1 + what later blocks inherit), and the frame is worth
+// w^-strength of the movie's lambda.
+double FrameLambdaScale(const std::vector<float>& inherited, double strength);
+
+// Near the lambda where camera noise starts to be coded, the measuring
+// pass can alternate between frames that keep the picture and frames that
+// code the noise afresh, and so their scales between low and high; the
+// final pass would then swing across that lambda and miss its plan by far.
+// Holds each of a run's n scales to at most `step` times its neighbours'
+// (the lower one wins): such a stretch takes its lowest scale throughout.
+void LimitScaleSteps(double* scales, size_t n, double step);

@@ -86,30 +86,31 @@ TEST(BlockFlows, CopiesKeepAllCorrectionsPartPictureCodingsNothing) {
   for (int i : {4, 5, 6}) EXPECT_EQ(flows[i].carried, 0.0f);
 }
 
-// The frame's scale follows the average times seen; the areas spread around
-// it (more inherited: lower) and together keep the frame's bytes.
-TEST(LambdaScales, AreasSpreadAroundTheFrameAndKeepItsBytes) {
-  const uint32_t cols = 4, rows = 2;  // two 16x16 areas
-  std::vector<float> uniform(8, 3.0f);
-  FrameLambdaScales even = LambdaScalesFor(uniform, cols, rows, 0.5);
-  EXPECT_NEAR(even.frame, 0.5, 1e-9);  // seen 4 times
-  ASSERT_EQ(even.areas.size(), 2u);
-  for (float s : even.areas) EXPECT_NEAR(s, 1.0, 1e-6);
+// The frame's scale follows the average times its blocks' errors are seen.
+TEST(FrameLambdaScale, FollowsTheAverageTimesSeen) {
+  EXPECT_NEAR(FrameLambdaScale(std::vector<float>(8, 3.0f), 0.5), 0.5, 1e-9);  // seen 4 times
+  EXPECT_NEAR(FrameLambdaScale({0, 0, 8, 8}, 0.5), std::pow(5.0, -0.5), 1e-9);
+  EXPECT_EQ(FrameLambdaScale(std::vector<float>(4, 0.0f), 0.5), 1.0);  // nobody inherits
+  EXPECT_EQ(FrameLambdaScale({}, 0.5), 1.0);
+}
 
-  std::vector<float> uneven = {0, 0, 8, 8, 0, 0, 8, 8};
-  FrameLambdaScales split = LambdaScalesFor(uneven, cols, rows, 0.5);
-  EXPECT_NEAR(split.frame, std::pow(5.0, -0.5), 1e-9);
-  EXPECT_GT(split.areas[0], 1.0f);
-  EXPECT_LT(split.areas[1], 1.0f);
-  EXPECT_NEAR(split.areas[0] / split.areas[1], 3.0, 1e-4);  // (9 / 1)^0.5
-  double bytes = 0;
-  for (float s : split.areas) bytes += std::pow(s, -kRateExponent);
-  EXPECT_NEAR(bytes / 2, 1.0, 1e-5);
-
-  // An odd number of blocks: the last column's areas hold half as many.
-  FrameLambdaScales odd = LambdaScalesFor(std::vector<float>(9, 1.0f), 3, 3, 1.0);
-  EXPECT_EQ(odd.areas.size(), 4u);
-  for (float s : odd.areas) EXPECT_NEAR(s, 1.0, 1e-6);
+// Alternating scales settle on the lower; a gradual rise stays as it is,
+// a steep one is held to the step from both sides.
+TEST(LimitScaleSteps, NeighboursDifferByAtMostTheStep) {
+  struct Case {
+    std::vector<double> in, out;
+  };
+  const Case cases[] = {
+      {{0.2, 1.0, 0.2, 1.0}, {0.2, 0.4, 0.2, 0.4}},
+      {{0.5, 0.55, 0.6, 0.65}, {0.5, 0.55, 0.6, 0.65}},
+      {{0.25, 0.25, 1.0}, {0.25, 0.25, 0.5}},
+      {{1.0, 1.0, 0.25}, {1.0, 0.5, 0.25}},
+  };
+  for (const Case& c : cases) {
+    std::vector<double> v = c.in;
+    LimitScaleSteps(v.data(), v.size(), 2.0);
+    for (size_t i = 0; i < v.size(); i++) EXPECT_NEAR(v[i], c.out[i], 1e-12) << i;
+  }
 }
 
 // The plan's frame factors come back in the frames' lambdas, and a model
