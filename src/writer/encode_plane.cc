@@ -412,15 +412,19 @@ struct PlaneDecisions {
     const float* prices = component ? model.y_offset_bits : model.x_offset_bits;
     auto part = [component](MotionVector mv) { return component ? mv.y : mv.x; };
     moves->clear();
-    // The values the row pays for now, against one fill: its flag, four
-    // bits of value and the sign.
-    double saved = -6.0;
+    // The values the row pays for now, each coded on its own (the row is
+    // not a fill), against one fill: its flag, four bits of value and the
+    // sign.
+    const float* literal = !model.literals_learnt ? prices
+                           : component            ? model.y_literal_bits
+                                                  : model.x_literal_bits;
+    double saved = -(5.0 + (target != 0));
     for (uint32_t bx = 0; bx < cols; bx++) {
       size_t i = Index(bx, by);
       if (!CarriesOffsets(states[i], choices[i])) continue;
       // Transform and residue blocks keep their offsets.
       if (choices[i].type != BT_MOTION && part(choices[i].mv) != target) return 0;
-      saved += prices[part(choices[i].mv) + 15];
+      saved += literal[part(choices[i].mv) + 15];
     }
     double change = -args->lambda * saved;
     auto own = [&](const BlockChoice& c) {
@@ -467,16 +471,19 @@ void Emit(PlaneRowSyntax* row, const BlockChoice& c, PlaneEncodeResult* result) 
   result->bits += c.bits;
   PutBlockType(row, c.type);
   result->block_types[c.type]++;
+  uint64_t fields_before = BitWriterBitCount(&row->fields);
   if (c.type == BT_DOUBLED) {
     PutSubBlockType(row, c.sub_type);
     if (c.sub_type == BT_INTRA) result->quantisers[c.q]++;
     result->sub_types[c.sub_type]++;
     EmitContent(row, c.sub_type, c);
+    result->field_bits[c.sub_type] += BitWriterBitCount(&row->fields) - fields_before;
     return;
   }
   if (kReadingTypes & (1u << c.type)) result->reading_blocks++;
   if (c.type == BT_INTRA || c.type == BT_INTER) result->quantisers[c.q]++;
   EmitContent(row, c.type, c);
+  result->field_bits[c.type] += BitWriterBitCount(&row->fields) - fields_before;
 }
 
 // The quantiser numbers tried for the next plane of this kind.

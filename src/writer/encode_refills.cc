@@ -197,6 +197,21 @@ void PlanRefills(const PlaneSyntax& plane, const PlaneCostModel& model, RefillPl
   }
 }
 
+void MeasureRefillBits(const PlaneSyntax& plane, const RefillPlan& plan,
+                       uint64_t bits[BUNDLE_COUNT]) {
+  ColourCoder coder;
+  std::memcpy(coder.high, plane.colour_high, sizeof(coder.high));
+  coder.low = plane.trees[BUNDLE_COLOURS];
+  coder.old_colours = plane.old_colours;
+  for (int b = 0; b < BUNDLE_COUNT; b++) bits[b] = 0;
+  ForEachRefill(plane, plan, [&](int b, const std::vector<int32_t>& values) {
+    BitWriter counter;
+    counter.counting = true;
+    WriteRefill(plane, b, values, &coder, &counter);
+    bits[b] += counter.counted;
+  });
+}
+
 bool WritePlanePlanned(const PlaneSyntax& plane, const RefillPlan& plan, std::vector<uint8_t>* bytes) {
   BitWriter out;
   bool ok = WriteCodeTree(&out, plane.trees[BUNDLE_BLOCK_TYPES]) &&

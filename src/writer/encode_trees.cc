@@ -216,6 +216,17 @@ void LearnOffsetCosts(const PlaneSyntax& plane, uint64_t x_bits, uint64_t y_bits
   if (n >= 8) model->offsets_learnt = true;
 }
 
+void LearnLiteralOffsets(const PlaneSyntax& plane, PlaneCostModel* model) {
+  for (int v = -15; v <= 15; v++) {
+    uint32_t sign = v != 0;
+    model->x_literal_bits[v + 15] =
+        static_cast<float>(TreeValueLength(plane.trees[BUNDLE_X_OFFSET], Magnitude(v)) + sign);
+    model->y_literal_bits[v + 15] =
+        static_cast<float>(TreeValueLength(plane.trees[BUNDLE_Y_OFFSET], Magnitude(v)) + sign);
+  }
+  model->literals_learnt = true;
+}
+
 void LearnValueCosts(const PlaneSyntax& plane, const PlaneHistograms& h, PlaneCostModel* model) {
   auto tree_bits = [](const CodeTree& tree, const uint32_t* histogram) {
     uint64_t bits = 0;
@@ -236,6 +247,7 @@ void LearnValueCosts(const PlaneSyntax& plane, const PlaneHistograms& h, PlaneCo
         h.value_count[BUNDLE_X_OFFSET] + h.value_count[BUNDLE_Y_OFFSET], 0.1f, &model->offset_bits);
   learn(bundle_bits(BUNDLE_RUNS), h.value_count[BUNDLE_RUNS], 0.5f, &model->run_bits);
   LearnOffsetCosts(plane, bundle_bits(BUNDLE_X_OFFSET), bundle_bits(BUNDLE_Y_OFFSET), model);
+  LearnLiteralOffsets(plane, model);
 
   // Block types: relative costs from their frequencies, scaled so that
   // their average is what the type bundle really cost per value.

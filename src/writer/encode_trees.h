@@ -36,6 +36,9 @@ void ChoosePlaneTrees(PlaneSyntax* plane, const PlaneHistograms& histograms);
 // next plane of its kind.
 void LearnValueCosts(const PlaneSyntax& plane, const PlaneHistograms& histograms,
                      PlaneCostModel* model);
+// Each offset value's bits in a refill that is not a fill, under the
+// plane's trees (part of LearnValueCosts).
+void LearnLiteralOffsets(const PlaneSyntax& plane, PlaneCostModel* model);
 // Per-value prices of the x and y offsets (part of LearnValueCosts).
 void LearnOffsetCosts(const PlaneSyntax& plane, uint64_t x_bits, uint64_t y_bits,
                       PlaneCostModel* model);
