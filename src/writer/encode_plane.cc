@@ -11,6 +11,7 @@
 #include "writer/encode_blocks.h"
 #include "writer/encode_motion.h"
 #include "writer/encode_parallel.h"
+#include "writer/encode_trees.h"
 
 namespace {
 
@@ -326,6 +327,82 @@ struct PlaneDecisions {
       KeepRow(walk, by);
       bool y_even = CohereRow(walk, by, 1, true);
       CohereRow(walk, by, 0, !y_even);
+    }
+    for (int component = 1; component >= 0; component--) RefineLiterals(walk, component);
+  }
+
+  bool RowUniform(uint32_t by, int component) const {
+    int first = 99;
+    for (uint32_t bx = 0; bx < cols; bx++) {
+      size_t i = Index(bx, by);
+      if (!CarriesOffsets(states[i], choices[i])) continue;
+      int v = component ? choices[i].mv.y : choices[i].mv.x;
+      if (first == 99) first = v;
+      if (v != first) return false;
+    }
+    return true;
+  }
+
+  // The rows whose component stays mixed code each value on its own
+  // through the plane's tree: the tree their values make now prices each
+  // value, and the plain copies of those rows move one step in the
+  // component when the bits saved outweigh the added error.
+  void RefineLiterals(PlaneWalk* walk, int component) {
+    auto part = [component](MotionVector mv) { return component ? mv.y : mv.x; };
+    std::vector<uint8_t> mixed(rows);
+    uint32_t histogram[16] = {};
+    for (uint32_t by = 0; by < rows; by++) {
+      mixed[by] = !RowUniform(by, component);
+      if (!mixed[by]) continue;
+      for (uint32_t bx = 0; bx < cols; bx++) {
+        size_t i = Index(bx, by);
+        if (CarriesOffsets(states[i], choices[i])) histogram[Magnitude(part(choices[i].mv))]++;
+      }
+    }
+    uint64_t total_bits;
+    CodeTree tree = ChooseCodeTree(histogram, &total_bits);
+    float bits[31];
+    for (int v = -15; v <= 15; v++)
+      bits[v + 15] = static_cast<float>(TreeValueLength(tree, Magnitude(v)) + (v != 0));
+    for (uint32_t by = 0; by < rows; by++) {
+      if (!mixed[by]) continue;
+      for (uint32_t bx = 0; bx < cols; bx++) {
+        size_t i = Index(bx, by);
+        BlockChoice& now = choices[i];
+        if (states[i] != kSingle || now.type != BT_MOTION) continue;
+        int v = part(now.mv);
+        double best_change = 0;
+        MotionVector best_mv = now.mv;
+        for (int d : {-1, 1}) {
+          int w = v + d;
+          if (w < -15 || w > 15) continue;
+          MotionVector c = now.mv;
+          (component ? c.y : c.x) = static_cast<int8_t>(w);
+          if ((c.x == 0 && c.y == 0) || !walk->Reachable(bx, by, c)) continue;
+          double rate = args->lambda * (bits[w + 15] - bits[v + 15]);
+          if (rate >= best_change) continue;
+          uint8_t prediction[64], source[64];
+          walk->Gather(walk->PrevAt(bx, by, c), args->pitch, 8, prediction);
+          walk->Gather(walk->SourceAt(bx, by), args->pitch, 8, source);
+          double sse = BlockSse(*args->kernels, prediction, source, 64);
+          double change = sse - now.sse + rate;
+          if (change < best_change) {
+            best_change = change;
+            best_mv = c;
+          }
+        }
+        if (best_mv.x == now.mv.x && best_mv.y == now.mv.y) continue;
+        uint8_t source[64];
+        walk->Gather(walk->SourceAt(bx, by), args->pitch, 8, source);
+        BlockContext ctx{source, nullptr, args, false, LeftType(bx, by)};
+        BlockChoice moved;
+        uint8_t prediction[64];
+        walk->Gather(walk->PrevAt(bx, by, best_mv), args->pitch, 8, prediction);
+        TryCopy(ctx, BT_MOTION, best_mv, prediction, &moved);
+        now = moved;
+        walk->VectorAt(bx, by) = best_mv;
+        walk->WriteRecon(bx, by, now);
+      }
     }
   }
 
