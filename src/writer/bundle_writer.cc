@@ -179,24 +179,58 @@ bool WriteTypeBundle(BitWriter* writer, const CodeTree& tree, const uint8_t* val
     return true;
   }
   BitWriterPut(writer, 0, 1);
-  static constexpr uint32_t kRunLengths[4] = {32, 12, 8, 4};  // symbols 15, 14, 13, 12
-  uint32_t last = 0;
-  for (uint32_t i = 0; i < count;) {
-    if (mode == BUNDLE_MODE_AUTO) {
-      uint32_t same = 0;  // counted up to the longest repeat symbol only
-      while (i + same < count && same < kRunLengths[0] && values[i + same] == last) same++;
-      int symbol = -1;
-      for (int r = 0; r < 4 && symbol < 0; r++)
-        if (same >= kRunLengths[r]) symbol = 15 - r;
-      if (symbol >= 0) {
-        WriteTreeValue(writer, tree, static_cast<uint32_t>(symbol));
-        i += kRunLengths[15 - symbol];
-        continue;
-      }
-    }
+  if (mode == BUNDLE_MODE_AUTO) {
+    uint8_t lengths[16];
+    TreeLengths(tree, lengths);
+    std::vector<uint8_t> symbols;
+    if (!ParseTypeSymbols(values, count, lengths, &symbols)) return false;
+    for (uint8_t s : symbols) WriteTreeValue(writer, tree, s);
+    return true;
+  }
+  for (uint32_t i = 0; i < count; i++) {
     if (values[i] >= 12) return false;  // 12..15 only exist as fills
     WriteTreeValue(writer, tree, values[i]);
-    last = values[i++];
+  }
+  return true;
+}
+
+void TreeLengths(const CodeTree& tree, uint8_t lengths[16]) {
+  for (uint32_t p = 0; p < 16; p++)
+    lengths[tree.symbols[p] & 15] = static_cast<uint8_t>(PREFIX_CODES[tree.table & 15][p].length);
+}
+
+// Whatever symbols came before, the last value at position i is the value
+// at i - 1 (a repeat only copies it), or 0 at the start: so the cheapest
+// parse of the rest depends on the position alone, and one pass from the
+// end finds it.
+bool ParseTypeSymbols(const uint8_t* values, uint32_t count, const uint8_t lengths[16],
+                      std::vector<uint8_t>* symbols) {
+  static constexpr uint32_t kRepeats[4] = {4, 8, 12, 32};  // symbols 12..15
+  constexpr uint32_t kNever = ~0u >> 2;
+  std::vector<uint32_t> cost(count + 1, kNever);
+  std::vector<uint8_t> step(count, 0);  // the symbol taken at each position
+  cost[count] = 0;
+  for (uint32_t i = count; i-- > 0;) {
+    uint32_t last = i ? values[i - 1] : 0;
+    if (values[i] < 12 && cost[i + 1] < kNever) {
+      cost[i] = cost[i + 1] + lengths[values[i]];
+      step[i] = values[i];
+    }
+    uint32_t run = 0;
+    while (run < 32 && i + run < count && values[i + run] == last) run++;
+    for (uint32_t r = 0; r < 4; r++) {
+      if (kRepeats[r] > run || cost[i + kRepeats[r]] >= kNever) continue;
+      uint32_t c = cost[i + kRepeats[r]] + lengths[12 + r];
+      if (c < cost[i]) {
+        cost[i] = c;
+        step[i] = static_cast<uint8_t>(12 + r);
+      }
+    }
+  }
+  if (count && cost[0] >= kNever) return false;
+  for (uint32_t i = 0; i < count;) {
+    symbols->push_back(step[i]);
+    i += step[i] >= 12 ? kRepeats[step[i] - 12] : 1;
   }
   return true;
 }

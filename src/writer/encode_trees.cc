@@ -176,6 +176,27 @@ void ChoosePlaneTrees(PlaneSyntax* plane, const PlaneHistograms& h) {
   for (int c = 0; c < 16; c++) plane->colour_high[c] = ChooseCodeTree(h.high[c], &bits);
 }
 
+void RefineTypeTrees(PlaneSyntax* plane, const RefillPlan& plan, PlaneHistograms* h) {
+  for (int b : {BUNDLE_BLOCK_TYPES, BUNDLE_SUB_BLOCK_TYPES}) {
+    for (int round = 0; round < 2; round++) {
+      uint8_t lengths[16];
+      TreeLengths(plane->trees[b], lengths);
+      uint32_t histogram[16] = {};
+      std::vector<uint8_t> bytes, symbols;
+      ForEachRefill(*plane, plan, [&](int bundle, const std::vector<int32_t>& v) {
+        if (bundle != b || AllEqual(v)) return;
+        bytes.assign(v.begin(), v.end());
+        symbols.clear();
+        ParseTypeSymbols(bytes.data(), static_cast<uint32_t>(bytes.size()), lengths, &symbols);
+        for (uint8_t s : symbols) histogram[s & 15]++;
+      });
+      uint64_t bits;
+      plane->trees[b] = ChooseCodeTree(histogram, &bits);
+      std::memcpy(h->values[b], histogram, sizeof(histogram));
+    }
+  }
+}
+
 namespace {
 
 // Prices each offset value from how often the plane used it, scaled so that

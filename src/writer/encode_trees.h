@@ -31,6 +31,11 @@ CodeTree ChooseCodeTree(const uint32_t histogram[16], uint64_t* bits);
 // Sets every tree of the plane from its histograms.
 void ChoosePlaneTrees(PlaneSyntax* plane, const PlaneHistograms& histograms);
 
+// The type bundles' values are parsed into repeat symbols in the way that
+// is cheapest under their tree, and the tree then chosen again for the
+// symbols that parse gives, twice; *histograms follow.
+void RefineTypeTrees(PlaneSyntax* plane, const RefillPlan& plan, PlaneHistograms* histograms);
+
 // Average bits per block type, colour, pattern byte, offset and run value
 // under the plane's trees (fills included), folded into the model for the
 // next plane of its kind.
