@@ -227,9 +227,11 @@ size_t LastRowUsing(const PlaneSyntax& plane, int b) {
 // fewest bits (often none: it may lengthen a fill or a repeat).
 int32_t CheapestTail(const PlaneSyntax& plane, int b, std::vector<int32_t>* values,
                      const ColourCoder& coder) {
+  // The last value (it may lengthen a fill or a repeat, or add a zero
+  // difference), and the tree's shortest code.
   std::vector<int32_t> candidates{values->back()};
   if (b != BUNDLE_INTRA_DC && b != BUNDLE_INTER_DC && b != BUNDLE_COLOURS)
-    for (int32_t v = 0; v < 16; v++) candidates.push_back(v);
+    candidates.push_back(plane.trees[b].symbols[0]);
   int32_t best = values->back();
   uint64_t best_bits = ~uint64_t{0};
   for (int32_t v : candidates) {

@@ -31,9 +31,10 @@ CodeTree ChooseCodeTree(const uint32_t histogram[16], uint64_t* bits);
 // Sets every tree of the plane from its histograms.
 void ChoosePlaneTrees(PlaneSyntax* plane, const PlaneHistograms& histograms);
 
-// The type bundles' values are parsed into repeat symbols in the way that
-// is cheapest under their tree, and the tree then chosen again for the
-// symbols that parse gives, twice; *histograms follow.
+// The type bundles' values parsed into repeat symbols in the way that is
+// cheapest under their tree, and the tree chosen again for the symbols of
+// that parse (the writer parses the same way under the new tree, which can
+// only cost less); *histograms follow.
 void RefineTypeTrees(PlaneSyntax* plane, const RefillPlan& plan, PlaneHistograms* histograms);
 
 // Average bits per block type, colour, pattern byte, offset and run value
