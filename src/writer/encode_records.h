@@ -104,6 +104,7 @@ struct SpeedPlan {
   bool picture_when_poor = false;
   bool trim_levels = true;     // chosen transform blocks' levels trimmed for rate
   bool coherent_rows = true;   // rows of copies offered one offset component, or all keeps
+  bool refine_offsets = true;  // copies in rows of mixed offsets moved to cheaper values
 };
 SpeedPlan SpeedPlanFor(int speed);
 
