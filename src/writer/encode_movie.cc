@@ -193,6 +193,8 @@ struct MovieRun {
   std::vector<std::vector<BlockFlow>> flow_run;
   uint32_t flow_cols = 0, flow_rows = 0;
   std::vector<double> frame_scales;
+  std::vector<std::vector<uint8_t>> area_codes;  // per frame; empty: all 1
+  uint64_t area_bytes = 0;
 };
 
 // How strongly the times a block's error is seen lower its lambda: a
@@ -201,8 +203,20 @@ struct MovieRun {
 // overshoots: what the measuring pass copied, the final pass partly codes
 // afresh.)
 constexpr double kPropagationStrength = 0.2;
+// The same for a 16x16 area against its frame (raising lambda only).
+constexpr double kAreaStrength = 0.3;
 // The most a frame's scale differs from its neighbours' in a run.
 constexpr double kScaleStep = 1.15;
+
+// Area scales are kept as steps of 1/32 in log2 above 1 (up to 8).
+uint8_t AreaCode(float scale) {
+  return static_cast<uint8_t>(std::round(32 * std::log2(std::clamp(scale, 1.0f, 8.0f))));
+}
+float AreaScale(uint8_t code) { return std::exp2(code / 32.0f); }
+
+// Beyond this many bytes of area scales (a long movie), frames keep only
+// their frame scale.
+constexpr uint64_t kMaxAreaBytes = 64u << 20;
 
 // A run of frames is cut after at most kMaxFlowRun frames or
 // kMaxFlowBytes of flows and counts (what frames further on inherit is
@@ -221,8 +235,16 @@ void FinishFlowRun(MovieRun* run) {
   std::vector<std::vector<float>> inherited =
       PropagateFlows(run->flow_run, run->flow_cols, run->flow_rows);
   const size_t first = run->frame_scales.size();
-  for (const std::vector<float>& frame : inherited)
+  for (const std::vector<float>& frame : inherited) {
     run->frame_scales.push_back(FrameLambdaScale(frame, kPropagationStrength));
+    std::vector<uint8_t> codes;
+    if (run->area_bytes + frame.size() / 4 <= kMaxAreaBytes) {
+      for (float a : AreaLambdaScales(frame, run->flow_cols, run->flow_rows, kAreaStrength))
+        codes.push_back(AreaCode(a));
+      run->area_bytes += codes.size();
+    }
+    run->area_codes.push_back(std::move(codes));
+  }
   LimitScaleSteps(run->frame_scales.data() + first, inherited.size(), kScaleStep);
   run->flow_run.clear();
 }
@@ -233,6 +255,7 @@ void RecordFlows(MovieRun* run, const VideoEncoder* video, bool coded, bool key)
   if (!coded) {
     FinishFlowRun(run);
     run->frame_scales.push_back(1.0);
+    run->area_codes.emplace_back();
     return;
   }
   if (key || run->flow_run.size() >= FlowRunLimit(*run)) FinishFlowRun(run);
@@ -264,6 +287,7 @@ bool RunPictures(MovieRun* run, const char** error) {
     run->flow_cols = (options.video.width + 7) / 8;
     run->flow_rows = (options.video.height + 7) / 8;
   }
+  std::vector<float> area_scales;
   uint64_t coded_so_far = 0, done = 0;
   VideoPicture picture, next;
   bool source_ended = false;
@@ -309,6 +333,12 @@ bool RunPictures(MovieRun* run, const char** error) {
       if (rc) {
         lambda = RateControlLambda(rc, audio_bytes);
         VideoEncoderSetLambda(video.get(), lambda);
+      }
+      if (!run->analysis && !run->area_codes.empty()) {
+        area_scales.clear();
+        if (k < run->area_codes.size())
+          for (uint8_t code : run->area_codes[k]) area_scales.push_back(AreaScale(code));
+        VideoEncoderSetAreaScales(video.get(), area_scales);
       }
       for (int attempt = 0;; attempt++) {
         frame.video.clear();

@@ -50,7 +50,11 @@ struct RowMove {
 };
 
 struct PlaneWalk {
+  // The plane's arguments; args is them with the lambda of the block being
+  // decided (AimAt) when the plane has lambda scales.
+  const PlaneEncodeArgs* plane_args;
   const PlaneEncodeArgs* args;
+  PlaneEncodeArgs block_args;
   uint32_t cols, rows;
   uint32_t allowed;
   // The offsets of the previous frame, read while this frame's are written.
@@ -73,6 +77,17 @@ struct PlaneWalk {
   }
   MotionVector PrevVectorAt(uint32_t bx, uint32_t by) const {
     return (*prev_vectors)[size_t{by} * cols + bx];
+  }
+
+  void AimAt(uint32_t bx, uint32_t by) {
+    const PlaneEncodeArgs& p = *plane_args;
+    args = plane_args;
+    if (!p.area_scales) return;
+    uint32_t ax = std::min(bx >> p.area_shift, p.area_cols - 1);
+    uint32_t ay = std::min(by >> p.area_shift, p.area_rows - 1);
+    block_args = p;
+    block_args.lambda = p.lambda * p.area_scales[size_t{ay} * p.area_cols + ax];
+    args = &block_args;
   }
 
   void Gather(const uint8_t* src, uint32_t pitch, uint32_t size, uint8_t* out) const {
@@ -105,6 +120,7 @@ struct PlaneWalk {
 
   // left_type: the type value coded just before the block, -1 unknown.
   BlockChoice Decide(uint32_t bx, uint32_t by, int left_type) {
+    AimAt(bx, by);
     uint8_t source[64];
     Gather(SourceAt(bx, by), args->pitch, 8, source);
     BlockContext ctx{source, nullptr, args, false, left_type};
@@ -179,6 +195,7 @@ struct PlaneWalk {
   // (0 x, 1 y), the other within one of `mv`'s; a zero offset is a keep.
   BlockChoice CopyWithPart(uint32_t bx, uint32_t by, MotionVector mv, int component, int value,
                            bool vary_other) {
+    AimAt(bx, by);
     uint8_t source[64], prediction[64];
     Gather(SourceAt(bx, by), args->pitch, 8, source);
     BlockContext ctx{source, nullptr, args, false};
@@ -220,6 +237,7 @@ struct PlaneWalk {
   }
 
   BlockChoice DecideDoubled(uint32_t bx, uint32_t by) {
+    AimAt(bx, by);
     uint8_t area[256], means[64];
     Gather(SourceAt(bx, by), args->pitch, 16, area);
     for (int y = 0; y < 8; y++)
@@ -631,7 +649,7 @@ void EncodePlane(const PlaneEncodeArgs& args, PlaneSyntax* syntax, PlaneEncodeRe
   uint32_t threads = std::max(1u, args.threads);
   for (uint32_t i = 0; i < threads; i++) {
     auto walk = std::make_unique<PlaneWalk>();
-    walk->args = &args;
+    walk->plane_args = walk->args = &args;
     walk->cols = cols;
     walk->rows = rows;
     walk->allowed = d->allowed;

@@ -72,3 +72,24 @@ void LimitScaleSteps(double* scales, size_t n, double step) {
   for (size_t t = 1; t < n; t++) scales[t] = std::min(scales[t], scales[t - 1] * step);
   for (size_t t = n; t-- > 1;) scales[t - 1] = std::min(scales[t - 1], scales[t] * step);
 }
+
+std::vector<float> AreaLambdaScales(const std::vector<float>& inherited, uint32_t cols,
+                                    uint32_t rows, double strength) {
+  const uint32_t area_cols = (cols + 1) / 2, area_rows = (rows + 1) / 2;
+  std::vector<float> scales(size_t{area_cols} * area_rows, 1.0f);
+  if (inherited.size() != size_t{cols} * rows || inherited.empty()) return scales;
+  double frame_seen = 0;
+  for (float v : inherited) frame_seen += 1 + v;
+  frame_seen /= static_cast<double>(inherited.size());
+  std::vector<double> seen(scales.size(), 0.0);
+  std::vector<uint32_t> blocks(scales.size(), 0);
+  for (uint32_t by = 0; by < rows; by++)
+    for (uint32_t bx = 0; bx < cols; bx++) {
+      size_t a = size_t{by / 2} * area_cols + bx / 2;
+      seen[a] += 1 + inherited[size_t{by} * cols + bx];
+      blocks[a]++;
+    }
+  for (size_t a = 0; a < scales.size(); a++)
+    scales[a] = static_cast<float>(std::max(1.0, std::pow(seen[a] / blocks[a] / frame_seen, -strength)));
+  return scales;
+}

@@ -39,6 +39,16 @@ std::vector<std::vector<float>> PropagateFlows(const std::vector<std::vector<Blo
 // w^-strength of the movie's lambda.
 double FrameLambdaScale(const std::vector<float>& inherited, double strength);
 
+// Each 16x16 luma area's factor on the frame's lambda (area_cols =
+// (cols + 1) / 2 to a row): an area whose blocks are seen fewer times than
+// the frame's on average gets (its w / the frame's w)^-strength, the others
+// keep the frame's lambda. (Lowering lambda below the frame's where more
+// is inherited would be as right, but near the lambda where camera noise
+// starts to be coded it tips such areas into coding the noise, and the
+// frame's bytes far over what the rate control planned.)
+std::vector<float> AreaLambdaScales(const std::vector<float>& inherited, uint32_t cols,
+                                    uint32_t rows, double strength);
+
 // Near the lambda where camera noise starts to be coded, the measuring
 // pass can alternate between frames that keep the picture and frames that
 // code the noise afresh, and so their scales between low and high; the

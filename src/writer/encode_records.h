@@ -133,6 +133,12 @@ struct PlaneEncodeArgs {
   // choice is large: allocating and clearing a plane's worth each time was
   // a twentieth of the fastest speed's time). Null: the plane uses its own.
   std::vector<BlockChoice>* choice_store = nullptr;
+  // Lambda scales per 16x16 luma area (area_cols to a row; a block's area
+  // is its block coordinates shifted right by area_shift: 1 for luma, 0 for
+  // chroma): where later frames copy much of a block, its errors cost more.
+  // Null: every block takes `lambda`.
+  const float* area_scales = nullptr;
+  uint32_t area_cols = 0, area_rows = 0, area_shift = 0;
   // When set, receives every block's type value (BT_DOUBLED for each of a
   // doubled area's four blocks), cols to a row.
   std::vector<uint8_t>* block_types = nullptr;

@@ -45,6 +45,7 @@ struct VideoEncoder {
   std::vector<BlockChoice> choice_store;  // the planes' block choices, reused
   bool measure_flows = false;
   std::vector<BlockFlow> flows;    // the last frame's, when measured
+  std::vector<float> area_scales;  // lambda per 16x16 luma area, when set
   // What VideoEncoderUndoLast restores: the state before the last frame.
   struct Saved {
     uint32_t current = 0;
@@ -239,6 +240,13 @@ void EncodeFramePlanes(VideoEncoder* e, bool key, FrameWork* work, bool refresh 
     args.threads = std::max(1u, o.threads);
     args.choice_store = &e->choice_store;
     if (index == kLuma && e->measure_flows) args.block_types = &work->luma_types;
+    if (!e->area_scales.empty()) {
+      const PlaneGeometry& luma = e->planes[kLuma];
+      args.area_scales = e->area_scales.data();
+      args.area_cols = (luma.width8 / 8 + 1) / 2;
+      args.area_rows = (luma.height8 / 8 + 1) / 2;
+      args.area_shift = index == kLuma || index == kAlpha ? 1 : 0;
+    }
     if (index == kChromaU || index == kChromaV) {
       args.guide = &e->vectors[kLuma];
       args.guide_cols = e->planes[kLuma].width8 / 8;
@@ -419,3 +427,12 @@ void VideoEncoderMeasureFlows(VideoEncoder* e, bool on) { e->measure_flows = on;
 
 const std::vector<BlockFlow>& VideoEncoderFlows(const VideoEncoder* e) { return e->flows; }
 
+
+void VideoEncoderSetAreaScales(VideoEncoder* e, const std::vector<float>& scales) {
+  const PlaneGeometry& luma = e->planes[kLuma];
+  size_t areas = size_t{(luma.width8 / 8 + 1) / 2} * ((luma.height8 / 8 + 1) / 2);
+  if (scales.size() == areas)
+    e->area_scales = scales;
+  else
+    e->area_scales.clear();
+}

@@ -58,3 +58,7 @@ void VideoEncoderSetLambda(VideoEncoder* encoder, double lambda);
 // frame's (a key frame's blocks carry nothing).
 void VideoEncoderMeasureFlows(VideoEncoder* encoder, bool on);
 const std::vector<BlockFlow>& VideoEncoderFlows(const VideoEncoder* encoder);
+// Lambda scales for the next frames' blocks, one per 16x16 luma area
+// (rounded up, in rows), applied to the luma, chroma and alpha blocks over
+// it; empty (or of another size): none.
+void VideoEncoderSetAreaScales(VideoEncoder* encoder, const std::vector<float>& scales);

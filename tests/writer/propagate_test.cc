@@ -94,6 +94,26 @@ TEST(FrameLambdaScale, FollowsTheAverageTimesSeen) {
   EXPECT_EQ(FrameLambdaScale({}, 0.5), 1.0);
 }
 
+// Areas seen fewer times than the frame on average get a higher lambda by
+// the ratio; the others keep the frame's. Odd block counts make edge areas
+// of fewer blocks.
+TEST(AreaLambdaScales, OnlyAreasSeenLessThanTheFrameAreRaised) {
+  // 4x2 blocks, two areas: the left seen once, the right 9 times (frame: 5).
+  std::vector<float> areas = AreaLambdaScales({0, 0, 8, 8, 0, 0, 8, 8}, 4, 2, 0.5);
+  ASSERT_EQ(areas.size(), 2u);
+  EXPECT_NEAR(areas[0], std::sqrt(5.0), 1e-5);
+  EXPECT_EQ(areas[1], 1.0f);
+  // 3x3 blocks: four areas of 4, 2, 2 and 1 blocks; only the corner block
+  // is inherited, so the other three areas are raised alike.
+  std::vector<float> inherited(9, 0.0f);
+  inherited[8] = 17;  // frame: 26 / 9 times seen
+  std::vector<float> odd = AreaLambdaScales(inherited, 3, 3, 1.0);
+  ASSERT_EQ(odd.size(), 4u);
+  for (int a = 0; a < 3; a++) EXPECT_NEAR(odd[a], 26.0 / 9, 1e-5) << a;
+  EXPECT_EQ(odd[3], 1.0f);
+  for (float s : AreaLambdaScales(std::vector<float>(9, 2.0f), 3, 3, 1.0)) EXPECT_EQ(s, 1.0f);
+}
+
 // Alternating scales settle on the lower; a gradual rise stays as it is,
 // a steep one is held to the step from both sides.
 TEST(LimitScaleSteps, NeighboursDifferByAtMostTheStep) {
@@ -143,7 +163,8 @@ TEST(RateControlPlanScales, FramesGetTheirFactorAndTheRateHolds) {
 
 // A whole movie: a slow pan over one picture, measured first. The frames
 // early in the shot, whose picture the rest copy, get lower lambdas than
-// the last ones, and the movie is the same for any number of workers.
+// the last ones, and the movie (area lambdas included) is the same for any
+// number of workers.
 int Pan(void*, uint32_t frame, VideoPicture* picture) {
   if (frame >= 40) return 0;
   SynthPicture(SynthScene::kNatural, frame, 64, 48, false, picture);
