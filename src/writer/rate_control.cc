@@ -15,6 +15,9 @@ double PerFrame(const RateControl* rc) {
   return rc->options.bytes_per_second / rc->options.frames_per_second;
 }
 
+// The least part of an even share that the frames left are planned with.
+constexpr double kLeastShare = 0.35;
+
 // The most a planned lambda changes from one frame to the next.
 constexpr double kPlanStep = 1.15;
 
@@ -35,7 +38,12 @@ double PlannedVideoLeft(const RateControl* rc) {
   // Packets start at even offsets: half a byte each on average.
   double video_left = budget - static_cast<double>(rc->spent) - rc->plan_fixed_left -
                       0.5 * frames_left;
-  return std::max(video_left, 0.1 * per_frame * frames_left);
+  // Bytes taken beyond the plan are paid back, but the frames left never
+  // get less than about a third of an even share: on a fast pan at a low
+  // rate, where bytes hardly fall with lambda, paying back everything
+  // would throw the last frames' pictures away (every block kept) for a
+  // couple of per cent of the movie's size.
+  return std::max(video_left, kLeastShare * per_frame * frames_left);
 }
 
 // An even share of the video bytes left for each frame left.
@@ -160,7 +168,10 @@ void RateControlDone(RateControl* rc, uint64_t packet_bytes, uint64_t video_byte
     // An inter frame coded again at a higher lambda showed that the plan's
     // was too low: the next frames start halfway (in the logarithm) towards
     // it rather than try the plan's lambda again and be refused each time.
-    if (!key && lambda > rc->last_planned) rc->last_planned = std::sqrt(rc->last_planned * lambda);
+    // (A lambda raised only to keep the second below its peak says nothing
+    // about the pictures.)
+    if (!key && lambda > rc->last_lambda && lambda > rc->last_planned)
+      rc->last_planned = std::sqrt(rc->last_planned * lambda);
   }
   rc->frames++;
   rc->spent += packet_bytes;
