@@ -5,7 +5,7 @@
 
 namespace {
 
-constexpr double kMinLambda = 0.02, kMaxLambda = 200000;
+constexpr double kMinLambda = kRateLeastLambda, kMaxLambda = kRateMostLambda;
 // Seconds over which an unknown-length movie pays back what it is ahead or
 // behind, and that the average complexity remembers.
 constexpr uint64_t kUnknownHorizon = 1;
@@ -124,6 +124,7 @@ double RateControlLambda(RateControl* rc, uint64_t audio_bytes) {
   lambda = std::clamp(lambda, kMinLambda, kMaxLambda);
   rc->last_lambda = lambda;
   rc->last_target = std::max(inter_c * std::pow(lambda, -kRateExponent), 16.0);
+  rc->last_share = average_target;
   return lambda;
 }
 
@@ -134,19 +135,21 @@ double RateControlRetry(RateControl* rc, uint64_t video_bytes, bool key, double 
   double peak_room = 1.9 * per_frame * rc->window - static_cast<double>(rc->recent_sum) -
                      static_cast<double>(audio_bytes);
   // Without a plan a key frame's size is not foreseen: anything up to half
-  // a second's bytes is let through. With one, after the first second a
-  // frame is also let through while it takes at most a quarter second's
-  // even share of what is left: where the plan foresaw almost nothing
-  // (blocks the fast pass kept, such as a still noisy shot, or pictures it
-  // had coded almost losslessly) the bytes jump from next to nothing to
-  // several frames' worth at one lambda, and refusing the larger side every
-  // time would leave the movie far below its rate. The plan's lambda
+  // a second's bytes is let through. After the first second any frame
+  // (without a plan: any inter frame) is also let through while it takes at
+  // most half a second's even share of what is left. Where the model
+  // foresaw almost nothing (blocks kept, such as a still noisy shot, or
+  // pictures already coded almost losslessly) the bytes jump from next to
+  // nothing to several frames' worth at one lambda, and refusing the larger
+  // side every time would leave the movie far below its rate; lambda
   // follows what such frames took instead, and the peak limit still holds.
   // In the first second the frames come down to the edge from above.
-  double limit = !Planned(rc) ? (key ? 0.5 * per_frame * rc->window : 4 * rc->last_target)
-                 : rc->frames < rc->window
-                     ? 3 * rc->last_target
-                     : std::max(3 * rc->last_target, 0.25 * rc->window * PlannedShare(rc));
+  const bool settled = rc->frames >= rc->window;
+  const double share = Planned(rc) ? PlannedShare(rc) : rc->last_share;
+  double limit = !Planned(rc) && key ? 0.5 * per_frame * rc->window
+                 : !Planned(rc)      ? 4 * rc->last_target
+                                     : 3 * rc->last_target;
+  if (settled && (Planned(rc) || !key)) limit = std::max(limit, 0.5 * rc->window * share);
   limit = std::max(std::min(limit, peak_room), 0.25 * per_frame);
   if (bytes <= limit || lambda >= kMaxLambda) return 0;
   // Aim well inside the limit: the model's slope is only an estimate.
