@@ -179,24 +179,95 @@ bool WriteTypeBundle(BitWriter* writer, const CodeTree& tree, const uint8_t* val
     return true;
   }
   BitWriterPut(writer, 0, 1);
-  static constexpr uint32_t kRunLengths[4] = {32, 12, 8, 4};  // symbols 15, 14, 13, 12
-  uint32_t last = 0;
-  for (uint32_t i = 0; i < count;) {
-    if (mode == BUNDLE_MODE_AUTO) {
-      uint32_t same = 0;  // counted up to the longest repeat symbol only
-      while (i + same < count && same < kRunLengths[0] && values[i + same] == last) same++;
-      int symbol = -1;
-      for (int r = 0; r < 4 && symbol < 0; r++)
-        if (same >= kRunLengths[r]) symbol = 15 - r;
-      if (symbol >= 0) {
-        WriteTreeValue(writer, tree, static_cast<uint32_t>(symbol));
-        i += kRunLengths[15 - symbol];
-        continue;
-      }
-    }
+  if (mode == BUNDLE_MODE_AUTO) {
+    uint8_t lengths[16];
+    TreeLengths(tree, lengths);
+    std::vector<uint8_t> symbols;
+    if (!ParseTypeSymbols(values, count, lengths, &symbols)) return false;
+    for (uint8_t s : symbols) WriteTreeValue(writer, tree, s);
+    return true;
+  }
+  for (uint32_t i = 0; i < count; i++) {
     if (values[i] >= 12) return false;  // 12..15 only exist as fills
     WriteTreeValue(writer, tree, values[i]);
-    last = values[i++];
+  }
+  return true;
+}
+
+void TreeLengths(const CodeTree& tree, uint8_t lengths[16]) {
+  for (uint32_t p = 0; p < 16; p++)
+    lengths[tree.symbols[p] & 15] = static_cast<uint8_t>(PREFIX_CODES[tree.table & 15][p].length);
+}
+
+namespace {
+
+constexpr uint32_t kRepeats[4] = {4, 8, 12, 32};  // what symbols 12..15 repeat
+
+// The cheapest covers of m equal values by pieces of 1 (a literal of
+// `literal` bits) and 4, 8, 12 or 32 (the repeat symbols' bits), for every
+// m up to what was asked so far: cost[m] and the last piece's size.
+struct RunCovers {
+  uint8_t key[5] = {};
+  std::vector<uint32_t> cost{0};
+  std::vector<uint8_t> piece{0};
+
+  void Extend(uint32_t m) {
+    for (uint32_t n = static_cast<uint32_t>(cost.size()); n <= m; n++) {
+      uint32_t best = cost[n - 1] + key[0];
+      uint8_t taken = 1;
+      for (uint32_t r = 0; r < 4; r++)
+        if (kRepeats[r] <= n && cost[n - kRepeats[r]] + key[r + 1] < best) {
+          best = cost[n - kRepeats[r]] + key[r + 1];
+          taken = static_cast<uint8_t>(kRepeats[r]);
+        }
+      cost.push_back(best);
+      piece.push_back(taken);
+    }
+  }
+};
+
+// The covers for one set of code lengths, kept per thread: a plane's
+// refills share their tree, so the tables are built once for it.
+RunCovers& CoversFor(uint8_t literal, const uint8_t lengths[16]) {
+  thread_local std::vector<RunCovers> cache;
+  uint8_t key[5] = {literal, lengths[12], lengths[13], lengths[14], lengths[15]};
+  for (RunCovers& c : cache)
+    if (std::memcmp(c.key, key, 5) == 0) return c;
+  if (cache.size() >= 32) cache.clear();
+  cache.emplace_back();
+  std::memcpy(cache.back().key, key, 5);
+  return cache.back();
+}
+
+}  // namespace
+
+// A repeat symbol copies the last value, so it only ever covers values
+// inside a run of equal values, and a run after a different value must
+// start with a literal (a run of 0 at the very start need not: the last
+// value starts as 0). Runs are therefore parsed on their own: the first
+// value as a literal where needed, the rest by the cheapest cover.
+bool ParseTypeSymbols(const uint8_t* values, uint32_t count, const uint8_t lengths[16],
+                      std::vector<uint8_t>* symbols) {
+  for (uint32_t start = 0; start < count;) {
+    uint8_t v = values[start];
+    uint32_t end = start + 1;
+    while (end < count && values[end] == v) end++;
+    if (v >= 12) return false;  // 12..15 only exist as fills
+    uint32_t rest = end - start;
+    if (!(start == 0 && v == 0)) {
+      symbols->push_back(v);
+      rest--;
+    }
+    RunCovers& covers = CoversFor(lengths[v], lengths);
+    covers.Extend(rest);
+    for (uint32_t m = rest; m > 0; m -= covers.piece[m]) {
+      uint8_t piece = covers.piece[m];
+      uint8_t symbol = v;
+      for (uint32_t r = 0; r < 4; r++)
+        if (piece == kRepeats[r]) symbol = static_cast<uint8_t>(12 + r);
+      symbols->push_back(symbol);
+    }
+    start = end;
   }
   return true;
 }

@@ -45,6 +45,16 @@ struct ColourCoder {
 // representable and is coded as 1).
 uint32_t ColourCodeValue(uint8_t byte, bool old_colours);
 
+// The type reader's symbols for values[0, count) that cost the fewest bits
+// when symbol s takes lengths[s] bits: each value either as itself (0..11)
+// or inside a repeat symbol (12..15: 4, 8, 12 or 32 more of the last value,
+// which starts as 0). Appends them to *symbols; false if a value above 11
+// has no repeat to carry it.
+bool ParseTypeSymbols(const uint8_t* values, uint32_t count, const uint8_t lengths[16],
+                      std::vector<uint8_t>* symbols);
+// Code lengths of the sixteen values under a tree.
+void TreeLengths(const CodeTree& tree, uint8_t lengths[16]);
+
 // Count field of a refill; count 0 ends the bundle for the rest of the plane.
 void WriteBundleCount(BitWriter* writer, uint32_t count_bits, uint32_t count);
 // What follows a non-zero count for each reader kind. Return false when the

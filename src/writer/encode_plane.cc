@@ -11,6 +11,7 @@
 #include "writer/encode_blocks.h"
 #include "writer/encode_motion.h"
 #include "writer/encode_parallel.h"
+#include "writer/encode_trees.h"
 
 namespace {
 
@@ -18,6 +19,28 @@ constexpr uint32_t kReadingTypes =
     (1u << BT_KEEP) | (1u << BT_MOTION) | (1u << BT_RESIDUE) | (1u << BT_INTER);
 
 constexpr double kNoCost = 1e299;  // below BlockChoice's "nothing chosen yet"
+
+// The squared error of two 8x8 blocks `pitch` apart, or some value at or
+// above `limit` once the lines so far reach it.
+double SseBelow(const uint8_t* a, const uint8_t* b, uint32_t pitch, double limit) {
+  int32_t sum = 0;
+  for (uint32_t y = 0; y < 8; y++) {
+    for (uint32_t x = 0; x < 8; x++) {
+      int32_t d = int32_t{a[x]} - b[x];
+      sum += d * d;
+    }
+    if (sum >= limit) break;
+    a += pitch;
+    b += pitch;
+  }
+  return sum;
+}
+
+// A block's offsets as the offset passes read them.
+struct OffsetCarrier {
+  MotionVector mv;
+  uint8_t carries = 0;  // 1 carries offsets, 2 a plain move
+};
 
 struct PlaneWalk;
 // A block's new coding, should its row take a common offset component.
@@ -34,6 +57,8 @@ struct PlaneWalk {
   const std::vector<MotionVector>* prev_vectors;
   BlockScratch scratch;
   std::vector<RowMove> moves, trial;  // scratch of the offset coherence pass
+  std::vector<OffsetCarrier> carriers;  // scratch of the literal offset pass
+  std::vector<uint8_t> mixed;
 
   const uint8_t* SourceAt(uint32_t bx, uint32_t by) const {
     return args->source + size_t{by} * 8 * args->pitch + bx * 8;
@@ -327,6 +352,88 @@ struct PlaneDecisions {
       bool y_even = CohereRow(walk, by, 1, true);
       CohereRow(walk, by, 0, !y_even);
     }
+    if (args->speed.refine_offsets) RefineLiterals(walk);
+  }
+
+
+  // The rows whose component stays mixed code each value on its own
+  // through the plane's tree: the tree their values make now prices each
+  // value, and the plain copies of those rows move one step in the
+  // component when the bits saved outweigh the added error.
+  void RefineLiterals(PlaneWalk* walk) {
+    // What the pass reads of each block, gathered once (a choice is large).
+    std::vector<OffsetCarrier>& copies = walk->carriers;
+    copies.assign(size_t{cols} * rows, OffsetCarrier{});
+    for (size_t i = 0; i < copies.size(); i++) {
+      if (!CarriesOffsets(states[i], choices[i])) continue;
+      copies[i].mv = choices[i].mv;
+      copies[i].carries = choices[i].type == BT_MOTION ? 2 : 1;
+    }
+    for (int component = 1; component >= 0; component--) {
+      auto part = [component](MotionVector mv) { return component ? mv.y : mv.x; };
+      std::vector<uint8_t>& mixed = walk->mixed;
+      mixed.assign(rows, 0);
+      uint32_t histogram[16] = {};
+      for (uint32_t by = 0; by < rows; by++) {
+        const OffsetCarrier* row = &copies[size_t{by} * cols];
+        int first = 99;
+        for (uint32_t bx = 0; bx < cols && !mixed[by]; bx++) {
+          if (!row[bx].carries) continue;
+          if (first == 99) first = part(row[bx].mv);
+          mixed[by] = part(row[bx].mv) != first;
+        }
+        if (!mixed[by]) continue;
+        for (uint32_t bx = 0; bx < cols; bx++)
+          if (row[bx].carries) histogram[Magnitude(part(row[bx].mv))]++;
+      }
+      uint64_t total_bits;
+      CodeTree tree = ChooseCodeTree(histogram, &total_bits);
+      float bits[31];
+      for (int v = -15; v <= 15; v++)
+        bits[v + 15] = static_cast<float>(TreeValueLength(tree, Magnitude(v)) + (v != 0));
+      for (uint32_t by = 0; by < rows; by++) {
+        if (!mixed[by]) continue;
+        for (uint32_t bx = 0; bx < cols; bx++) {
+          OffsetCarrier& copy = copies[Index(bx, by)];
+          if (copy.carries != 2) continue;
+          int v = part(copy.mv);
+          // Only a cheaper value can pay for more error.
+          int steps[2], count = 0;
+          for (int d : {-1, 1})
+            if (v + d >= -15 && v + d <= 15 && bits[v + d + 15] < bits[v + 15]) steps[count++] = v + d;
+          if (!count) continue;
+          BlockChoice& now = choices[Index(bx, by)];
+          double best_change = 0;
+          MotionVector best_mv = now.mv;
+          for (int k = 0; k < count; k++) {
+            int w = steps[k];
+            MotionVector c = now.mv;
+            (component ? c.y : c.x) = static_cast<int8_t>(w);
+            if ((c.x == 0 && c.y == 0) || !walk->Reachable(bx, by, c)) continue;
+            double rate = args->lambda * (bits[w + 15] - bits[v + 15]);
+            // The move pays only below this error; most stop within a few lines.
+            double limit = now.sse - rate + best_change;
+            double sse = SseBelow(walk->PrevAt(bx, by, c), walk->SourceAt(bx, by), args->pitch, limit);
+            double change = sse - now.sse + rate;
+            if (change < best_change) {
+              best_change = change;
+              best_mv = c;
+            }
+          }
+          if (best_mv.x == now.mv.x && best_mv.y == now.mv.y) continue;
+          uint8_t source[64], prediction[64];
+          walk->Gather(walk->SourceAt(bx, by), args->pitch, 8, source);
+          walk->Gather(walk->PrevAt(bx, by, best_mv), args->pitch, 8, prediction);
+          BlockContext ctx{source, nullptr, args, false, LeftType(bx, by)};
+          BlockChoice moved;
+          TryCopy(ctx, BT_MOTION, best_mv, prediction, &moved);
+          now = moved;
+          copy.mv = best_mv;
+          walk->VectorAt(bx, by) = best_mv;
+          walk->WriteRecon(bx, by, now);
+        }
+      }
+    }
   }
 
   // A row of plain copies, mostly keeps, offered as keeps throughout: its
@@ -412,15 +519,19 @@ struct PlaneDecisions {
     const float* prices = component ? model.y_offset_bits : model.x_offset_bits;
     auto part = [component](MotionVector mv) { return component ? mv.y : mv.x; };
     moves->clear();
-    // The values the row pays for now, against one fill: its flag, four
-    // bits of value and the sign.
-    double saved = -6.0;
+    // The values the row pays for now, each coded on its own (the row is
+    // not a fill), against one fill: its flag, four bits of value and the
+    // sign.
+    const float* literal = !model.literals_learnt ? prices
+                           : component            ? model.y_literal_bits
+                                                  : model.x_literal_bits;
+    double saved = -(5.0 + (target != 0));
     for (uint32_t bx = 0; bx < cols; bx++) {
       size_t i = Index(bx, by);
       if (!CarriesOffsets(states[i], choices[i])) continue;
       // Transform and residue blocks keep their offsets.
       if (choices[i].type != BT_MOTION && part(choices[i].mv) != target) return 0;
-      saved += prices[part(choices[i].mv) + 15];
+      saved += literal[part(choices[i].mv) + 15];
     }
     double change = -args->lambda * saved;
     auto own = [&](const BlockChoice& c) {
@@ -467,16 +578,19 @@ void Emit(PlaneRowSyntax* row, const BlockChoice& c, PlaneEncodeResult* result) 
   result->bits += c.bits;
   PutBlockType(row, c.type);
   result->block_types[c.type]++;
+  uint64_t fields_before = BitWriterBitCount(&row->fields);
   if (c.type == BT_DOUBLED) {
     PutSubBlockType(row, c.sub_type);
     if (c.sub_type == BT_INTRA) result->quantisers[c.q]++;
     result->sub_types[c.sub_type]++;
     EmitContent(row, c.sub_type, c);
+    result->field_bits[c.sub_type] += BitWriterBitCount(&row->fields) - fields_before;
     return;
   }
   if (kReadingTypes & (1u << c.type)) result->reading_blocks++;
   if (c.type == BT_INTRA || c.type == BT_INTER) result->quantisers[c.q]++;
   EmitContent(row, c.type, c);
+  result->field_bits[c.type] += BitWriterBitCount(&row->fields) - fields_before;
 }
 
 // The quantiser numbers tried for the next plane of this kind.
@@ -573,5 +687,7 @@ SpeedPlan SpeedPlanFor(int speed) {
   p.good_prediction_ends = speed >= 9;
   p.good_copy = speed >= 9 ? 2.0 : 0;
   p.picture_when_poor = speed >= 9;
+  // (A twentieth of the fastest speed's time for a few hundredths of a dB.)
+  p.refine_offsets = speed <= 8;
   return p;
 }

@@ -69,6 +69,11 @@ struct PlaneCostModel {
   // one offset common and nearly free (often a whole refill in fill form).
   float x_offset_bits[31] = {}, y_offset_bits[31] = {};
   bool offsets_learnt = false;
+  // One offset value in a refill that is not a fill (its code under the
+  // last plane's tree, and the sign): what a row pays per value when its
+  // offsets are not all equal. Set once a plane has been coded.
+  float x_literal_bits[31] = {}, y_literal_bits[31] = {};
+  bool literals_learnt = false;
   float run_bits = 3.0f;
   float pattern_bits = 7.0f;  // one pattern byte
   int base_q = 8;             // centre of the quantiser numbers tried
@@ -99,6 +104,7 @@ struct SpeedPlan {
   bool picture_when_poor = false;
   bool trim_levels = true;     // chosen transform blocks' levels trimmed for rate
   bool coherent_rows = true;   // rows of copies offered one offset component, or all keeps
+  bool refine_offsets = true;  // copies in rows of mixed offsets moved to cheaper values
 };
 SpeedPlan SpeedPlanFor(int speed);
 
@@ -136,5 +142,8 @@ struct PlaneEncodeResult {
   uint32_t reading_blocks = 0;  // blocks that read the previous frame
   double sse = 0;               // squared error over the coded area
   double bits = 0;              // estimated bits of the blocks (plane overhead excluded)
+  // Bit-stream fields (coefficients, residues, scan and quantiser numbers)
+  // by block type (doubled blocks under their sub-type).
+  uint64_t field_bits[BLOCK_TYPE_COUNT] = {};
   uint32_t blocks = 0;
 };

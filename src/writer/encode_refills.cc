@@ -197,6 +197,61 @@ void PlanRefills(const PlaneSyntax& plane, const PlaneCostModel& model, RefillPl
   }
 }
 
+void MeasureRefillBits(const PlaneSyntax& plane, const RefillPlan& plan,
+                       uint64_t bits[BUNDLE_COUNT]) {
+  ColourCoder coder;
+  std::memcpy(coder.high, plane.colour_high, sizeof(coder.high));
+  coder.low = plane.trees[BUNDLE_COLOURS];
+  coder.old_colours = plane.old_colours;
+  for (int b = 0; b < BUNDLE_COUNT; b++) bits[b] = 0;
+  ForEachRefill(plane, plan, [&](int b, const std::vector<int32_t>& values) {
+    BitWriter counter;
+    counter.counting = true;
+    WriteRefill(plane, b, values, &coder, &counter);
+    bits[b] += counter.counted;
+  });
+}
+
+namespace {
+
+size_t LastRowUsing(const PlaneSyntax& plane, int b) {
+  size_t last = 0;
+  for (size_t r = 0; r < plane.rows.size(); r++)
+    if (!plane.rows[r].values[b].empty()) last = r;
+  return last;
+}
+
+// The value appended to a bundle's last refill so that the bundle never
+// runs empty again in the plane: a count of 0 (10 to 15 bits) then never
+// has to end it. Of the values that could follow, the one that adds the
+// fewest bits (often none: it may lengthen a fill or a repeat).
+int32_t CheapestTail(const PlaneSyntax& plane, int b, std::vector<int32_t>* values,
+                     const ColourCoder& coder) {
+  // The last value (it may lengthen a fill or a repeat, or add a zero
+  // difference), and the tree's shortest code.
+  std::vector<int32_t> candidates{values->back()};
+  if (b != BUNDLE_INTRA_DC && b != BUNDLE_INTER_DC && b != BUNDLE_COLOURS)
+    candidates.push_back(plane.trees[b].symbols[0]);
+  int32_t best = values->back();
+  uint64_t best_bits = ~uint64_t{0};
+  for (int32_t v : candidates) {
+    if ((b == BUNDLE_BLOCK_TYPES || b == BUNDLE_SUB_BLOCK_TYPES) && v >= 12) continue;
+    values->push_back(v);
+    BitWriter counter;
+    counter.counting = true;
+    ColourCoder trial = coder;
+    bool ok = WriteRefill(plane, b, *values, &trial, &counter);
+    values->pop_back();
+    if (ok && counter.counted < best_bits) {
+      best_bits = counter.counted;
+      best = v;
+    }
+  }
+  return best;
+}
+
+}  // namespace
+
 bool WritePlanePlanned(const PlaneSyntax& plane, const RefillPlan& plan, std::vector<uint8_t>* bytes) {
   BitWriter out;
   bool ok = WriteCodeTree(&out, plane.trees[BUNDLE_BLOCK_TYPES]) &&
@@ -229,6 +284,13 @@ bool WritePlanePlanned(const PlaneSyntax& plane, const RefillPlan& plan, std::ve
       for (k++; k < rows && !(plan.starts[b][k] && !plane.rows[k].values[b].empty()); k++)
         values.insert(values.end(), plane.rows[k].values[b].begin(), plane.rows[k].values[b].end());
       next_row[b] = k;
+      // The bundle's last refill, used up before the plane's last row: one
+      // value more keeps it from being read empty again.
+      size_t later = k;
+      while (later < rows && plane.rows[later].values[b].empty()) later++;
+      if (later == rows && LastRowUsing(plane, b) + 1 < rows &&
+          values.size() < RefillLimit(b, plane.width8))
+        values.push_back(CheapestTail(plane, b, &values, coder));
       ok = WriteRefill(plane, b, values, &coder, &out);
       pending[b] = values.size();
     }

@@ -60,12 +60,6 @@ uint32_t MergeToward(const uint8_t order[16], uint32_t passes, uint8_t symbols[1
   return bits;
 }
 
-uint64_t ValueBits(uint32_t table, const uint8_t symbols[16], const uint32_t histogram[16]) {
-  uint64_t bits = 0;
-  for (int p = 0; p < 16; p++) bits += uint64_t{histogram[symbols[p]]} * PREFIX_CODES[table][p].length;
-  return bits;
-}
-
 }  // namespace
 
 void GatherPlaneHistograms(const PlaneSyntax& plane, const RefillPlan& plan, PlaneHistograms* h) {
@@ -136,33 +130,49 @@ CodeTree ChooseCodeTree(const uint32_t histogram[16], uint64_t* bits) {
   uint8_t order[16];
   for (int i = 0; i < 16; i++) order[i] = static_cast<uint8_t>(i);
   std::stable_sort(order, order + 16, [&](uint8_t a, uint8_t b) { return histogram[a] > histogram[b]; });
-  auto consider = [&](uint32_t table, const uint8_t symbols[16], uint64_t header) {
-    uint64_t cost = header + ValueBits(table, symbols, histogram);
-    if (cost < best_bits) {
-      best_bits = cost;
-      best.table = static_cast<uint8_t>(table);
-      std::memcpy(best.symbols, symbols, 16);
-    }
+  // Naming a value never coded gains nothing over leaving it to the
+  // increasing remainder.
+  uint32_t seen = 0;
+  for (int i = 0; i < 16; i++) seen += histogram[i] != 0;
+  // The symbol orders worth a header, the same for every table: explicit
+  // lists naming the first n values (the rest follow in increasing
+  // order), and one to four merge passes towards the wanted order.
+  struct Candidate {
+    uint8_t symbols[16];
+    uint32_t counts[16];  // histogram by position
+    uint64_t header;
   };
-  for (uint32_t table = 1; table < PREFIX_TABLE_COUNT; table++) {
-    // Explicit lists name the first n values; the rest follow in increasing order.
-    for (uint32_t n = 1; n <= 8; n++) {
-      uint8_t symbols[16];
-      bool named[16] = {};
-      for (uint32_t p = 0; p < n; p++) {
-        symbols[p] = order[p];
-        named[order[p]] = true;
-      }
-      uint32_t p = n;
-      for (uint8_t v = 0; v < 16; v++)
-        if (!named[v]) symbols[p++] = v;
-      consider(table, symbols, 8 + 4 * n);
+  Candidate candidates[12];
+  uint32_t count = 0;
+  for (uint32_t n = 1; n <= std::min(8u, seen); n++) {
+    Candidate& c = candidates[count++];
+    bool named[16] = {};
+    for (uint32_t p = 0; p < n; p++) {
+      c.symbols[p] = order[p];
+      named[order[p]] = true;
     }
-    // Merged orders: one to four passes towards the wanted order.
-    for (uint32_t passes = 1; passes <= 4; passes++) {
-      uint8_t symbols[16];
-      uint32_t merge_bits = MergeToward(order, passes, symbols);
-      consider(table, symbols, 7 + merge_bits);
+    uint32_t p = n;
+    for (uint8_t v = 0; v < 16; v++)
+      if (!named[v]) c.symbols[p++] = v;
+    c.header = 8 + 4 * n;
+  }
+  for (uint32_t passes = 1; passes <= 4; passes++) {
+    Candidate& c = candidates[count++];
+    c.header = 7 + MergeToward(order, passes, c.symbols);
+  }
+  for (uint32_t i = 0; i < count; i++)
+    for (int p = 0; p < 16; p++) candidates[i].counts[p] = histogram[candidates[i].symbols[p]];
+  for (uint32_t table = 1; table < PREFIX_TABLE_COUNT; table++) {
+    uint32_t lengths[16];
+    for (int p = 0; p < 16; p++) lengths[p] = PREFIX_CODES[table][p].length;
+    for (uint32_t i = 0; i < count; i++) {
+      uint64_t cost = candidates[i].header;
+      for (int p = 0; p < 16; p++) cost += uint64_t{candidates[i].counts[p]} * lengths[p];
+      if (cost < best_bits) {
+        best_bits = cost;
+        best.table = static_cast<uint8_t>(table);
+        std::memcpy(best.symbols, candidates[i].symbols, 16);
+      }
     }
   }
   *bits = best_bits;
@@ -174,6 +184,35 @@ void ChoosePlaneTrees(PlaneSyntax* plane, const PlaneHistograms& h) {
   for (int b = 0; b < BUNDLE_COUNT; b++)
     if (b != BUNDLE_INTRA_DC && b != BUNDLE_INTER_DC) plane->trees[b] = ChooseCodeTree(h.values[b], &bits);
   for (int c = 0; c < 16; c++) plane->colour_high[c] = ChooseCodeTree(h.high[c], &bits);
+}
+
+void RefineTypeTrees(PlaneSyntax* plane, const RefillPlan& plan, PlaneHistograms* h) {
+  for (int b : {BUNDLE_BLOCK_TYPES, BUNDLE_SUB_BLOCK_TYPES}) {
+    // The refills that go through the tree (fills do not).
+    std::vector<std::vector<uint8_t>> refills(1);
+    for (size_t r = 0; r < plane->rows.size(); r++) {
+      const std::vector<int32_t>& row = plane->rows[r].values[b];
+      if (row.empty()) continue;
+      if (plan.starts[b][r] && !refills.back().empty()) refills.emplace_back();
+      refills.back().insert(refills.back().end(), row.begin(), row.end());
+    }
+    std::erase_if(refills, [](const std::vector<uint8_t>& v) {
+      return v.empty() || std::all_of(v.begin(), v.end(), [&](uint8_t x) { return x == v[0]; });
+    });
+    if (refills.empty()) continue;
+    std::vector<uint8_t> symbols;
+    uint8_t lengths[16];
+    TreeLengths(plane->trees[b], lengths);
+    uint32_t histogram[16] = {};
+    for (const std::vector<uint8_t>& v : refills) {
+      symbols.clear();
+      ParseTypeSymbols(v.data(), static_cast<uint32_t>(v.size()), lengths, &symbols);
+      for (uint8_t s : symbols) histogram[s & 15]++;
+    }
+    uint64_t bits;
+    plane->trees[b] = ChooseCodeTree(histogram, &bits);
+    std::memcpy(h->values[b], histogram, sizeof(histogram));
+  }
 }
 
 namespace {
@@ -216,6 +255,17 @@ void LearnOffsetCosts(const PlaneSyntax& plane, uint64_t x_bits, uint64_t y_bits
   if (n >= 8) model->offsets_learnt = true;
 }
 
+void LearnLiteralOffsets(const PlaneSyntax& plane, PlaneCostModel* model) {
+  for (int v = -15; v <= 15; v++) {
+    uint32_t sign = v != 0;
+    model->x_literal_bits[v + 15] =
+        static_cast<float>(TreeValueLength(plane.trees[BUNDLE_X_OFFSET], Magnitude(v)) + sign);
+    model->y_literal_bits[v + 15] =
+        static_cast<float>(TreeValueLength(plane.trees[BUNDLE_Y_OFFSET], Magnitude(v)) + sign);
+  }
+  model->literals_learnt = true;
+}
+
 void LearnValueCosts(const PlaneSyntax& plane, const PlaneHistograms& h, PlaneCostModel* model) {
   auto tree_bits = [](const CodeTree& tree, const uint32_t* histogram) {
     uint64_t bits = 0;
@@ -236,6 +286,7 @@ void LearnValueCosts(const PlaneSyntax& plane, const PlaneHistograms& h, PlaneCo
         h.value_count[BUNDLE_X_OFFSET] + h.value_count[BUNDLE_Y_OFFSET], 0.1f, &model->offset_bits);
   learn(bundle_bits(BUNDLE_RUNS), h.value_count[BUNDLE_RUNS], 0.5f, &model->run_bits);
   LearnOffsetCosts(plane, bundle_bits(BUNDLE_X_OFFSET), bundle_bits(BUNDLE_Y_OFFSET), model);
+  LearnLiteralOffsets(plane, model);
 
   // Block types: relative costs from their frequencies, scaled so that
   // their average is what the type bundle really cost per value.

@@ -31,11 +31,20 @@ CodeTree ChooseCodeTree(const uint32_t histogram[16], uint64_t* bits);
 // Sets every tree of the plane from its histograms.
 void ChoosePlaneTrees(PlaneSyntax* plane, const PlaneHistograms& histograms);
 
+// The type bundles' values parsed into repeat symbols in the way that is
+// cheapest under their tree, and the tree chosen again for the symbols of
+// that parse (the writer parses the same way under the new tree, which can
+// only cost less); *histograms follow.
+void RefineTypeTrees(PlaneSyntax* plane, const RefillPlan& plan, PlaneHistograms* histograms);
+
 // Average bits per block type, colour, pattern byte, offset and run value
 // under the plane's trees (fills included), folded into the model for the
 // next plane of its kind.
 void LearnValueCosts(const PlaneSyntax& plane, const PlaneHistograms& histograms,
                      PlaneCostModel* model);
+// Each offset value's bits in a refill that is not a fill, under the
+// plane's trees (part of LearnValueCosts).
+void LearnLiteralOffsets(const PlaneSyntax& plane, PlaneCostModel* model);
 // Per-value prices of the x and y offsets (part of LearnValueCosts).
 void LearnOffsetCosts(const PlaneSyntax& plane, uint64_t x_bits, uint64_t y_bits,
                       PlaneCostModel* model);

@@ -247,6 +247,7 @@ void EncodeFramePlanes(VideoEncoder* e, bool key, FrameWork* work, bool refresh 
     PlaneHistograms histograms;
     GatherPlaneHistograms(syntax, plan, &histograms);
     ChoosePlaneTrees(&syntax, histograms);
+    RefineTypeTrees(&syntax, plan, &histograms);
     LearnValueCosts(syntax, histograms, model);
     work->coded[index].clear();
     work->ok = WritePlanePlanned(syntax, plan, &work->coded[index]) && work->ok;

@@ -7,7 +7,11 @@
 #include <random>
 #include <vector>
 
+#include "video/video_tables.h"
 #include "writer/encode_refills.h"
+#include "writer/encode_trees.h"
+#include "writer/plane_syntax.h"
+#include "writer/writer_test_util.h"
 
 namespace {
 
@@ -59,6 +63,58 @@ TEST(TypeSymbolCount, RepeatsShortenRuns) {
   EXPECT_EQ(TypeSymbolCount(zeros.data(), zeros.size()), 3u);
   std::vector<int32_t> sevens(9, 7);  // the 7, then 8 repeats
   EXPECT_EQ(TypeSymbolCount(sevens.data(), sevens.size()), 2u);
+}
+
+// A 32x32 grey frame: fills on the first block row only, DC-only intra
+// blocks below. The colour bundle is used up after the first row; the
+// planned writer gives its refill one value more instead of ending it.
+PlaneSyntax FillsThenIntra() {
+  PlaneSyntax plane;
+  PlaneSyntaxInit(&plane, 32, 32, false);
+  const int16_t no_coefficients[64] = {};
+  for (uint32_t by = 0; by < 4; by++)
+    for (uint32_t bx = 0; bx < 4; bx++) {
+      PlaneRowSyntax* row = &plane.rows[by];
+      if (by == 0) {
+        PutBlockType(row, BT_FILL);
+        PutFillContent(row, static_cast<uint8_t>(40 + 50 * bx));
+      } else {
+        PutBlockType(row, BT_INTRA);
+        PutIntraContent(row, static_cast<int16_t>(600 + 100 * by + 10 * bx), no_coefficients, 0);
+      }
+    }
+  PlaneSyntaxChooseTrees(&plane);
+  return plane;
+}
+
+std::vector<uint8_t> DecodeGreyFrame(const std::vector<uint8_t>& luma) {
+  VideoEncoderOptions options;
+  options.width = options.height = 32;
+  options.grey = true;
+  DecoderHarness harness;
+  HarnessInit(&harness, options);
+  HarnessDecode(&harness, AssembleVideoFrame(luma, nullptr, nullptr, nullptr, true), true);
+  const uint8_t* picture = HarnessFrame(harness);
+  std::vector<uint8_t> out;
+  for (uint32_t y = 0; y < 32; y++) {
+    const uint8_t* line = picture + size_t{y} * harness.pitch;
+    out.insert(out.end(), line, line + 32);
+  }
+  return out;
+}
+
+TEST(PlannedPlane, BundleUsedUpEarlyDecodesAsWrittenRowByRow) {
+  PlaneSyntax plane = FillsThenIntra();
+  std::vector<uint8_t> plain, planned;
+  ASSERT_TRUE(WritePlaneBytes(plane, &plain));
+  RefillPlan plan;
+  PlanRefills(plane, PlaneCostModel{}, &plan);
+  ASSERT_TRUE(WritePlanePlanned(plane, plan, &planned));
+  std::vector<uint8_t> expected = DecodeGreyFrame(plain);
+  EXPECT_EQ(expected[0], 40);
+  EXPECT_EQ(expected[31], 190);
+  EXPECT_EQ(DecodeGreyFrame(planned), expected);
+  EXPECT_LE(planned.size(), plain.size());
 }
 
 }  // namespace

@@ -46,12 +46,20 @@ struct Coded {
   std::vector<uint8_t> recon;
 };
 
+// literal_bits: what each offset value costs in a row that is not a fill
+// (0: not learnt yet).
 Coded Encode(const std::vector<uint8_t>& prev, const std::vector<uint8_t>& source, bool coherent,
-             float offset_bits = 3.0f, std::vector<BlockChoice>* choice_store = nullptr) {
+             float offset_bits = 3.0f, std::vector<BlockChoice>* choice_store = nullptr,
+             float literal_bits = 0) {
   PlaneCostModel model;
   std::fill(std::begin(model.x_offset_bits), std::end(model.x_offset_bits), offset_bits);
   std::fill(std::begin(model.y_offset_bits), std::end(model.y_offset_bits), offset_bits);
   model.offsets_learnt = true;
+  if (literal_bits > 0) {
+    std::fill(std::begin(model.x_literal_bits), std::end(model.x_literal_bits), literal_bits);
+    std::fill(std::begin(model.y_literal_bits), std::end(model.y_literal_bits), literal_bits);
+    model.literals_learnt = true;
+  }
   std::vector<MotionVector> vectors(size_t{kWidth / 8} * (kHeight / 8));
   Coded out;
   out.recon.assign(kWidth * kHeight, 0);
@@ -131,6 +139,32 @@ TEST(RowCoherence, HalfSampleShiftGivesEachRowOneVerticalOffset) {
   Coded coherent = Encode(prev, source, true);
   EXPECT_EQ(MixedRows(coherent, BUNDLE_Y_OFFSET), 0u);
   ExpectCopiesRebuilt(coherent, prev);
+}
+
+// The half-sample shift of the test above, with offsets priced as a plane
+// of fills prices them: the row's common value nearly free. A row that is
+// not a fill pays each value's own code, so the fill is still worth taking.
+std::vector<uint8_t> HalfSampleShift(const std::vector<uint8_t>& prev) {
+  std::vector<uint8_t> source(kWidth * kHeight);
+  std::mt19937 random(9);
+  for (uint32_t by = 0; by < kHeight / 8; by++)
+    for (uint32_t bx = 0; bx < kWidth / 8; bx++) {
+      int weight = 4 + static_cast<int>(random() % 3);
+      for (int y = by * 8; y < static_cast<int>(by * 8 + 8); y++)
+        for (int x = bx * 8; x < static_cast<int>(bx * 8 + 8); x++)
+          source[y * kWidth + x] = static_cast<uint8_t>(
+              ((10 - weight) * At(prev, x, y + 1) + weight * At(prev, x, y + 2) + 5) / 10);
+    }
+  return source;
+}
+
+TEST(RowCoherence, RowPaysEachValueWhenNotAFill) {
+  std::vector<uint8_t> prev = Texture(), source = HalfSampleShift(prev);
+  Coded averaged = Encode(prev, source, true, 0.2f);
+  ASSERT_GT(MixedRows(averaged, BUNDLE_Y_OFFSET), 2u);
+  Coded literal = Encode(prev, source, true, 0.2f, nullptr, 3.0f);
+  EXPECT_EQ(MixedRows(literal, BUNDLE_Y_OFFSET), 0u);
+  ExpectCopiesRebuilt(literal, prev);
 }
 
 TEST(RowCoherence, RowOfKeepsWithAFewSlightMovesBecomesAllKeeps) {
