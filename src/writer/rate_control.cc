@@ -15,9 +15,6 @@ double PerFrame(const RateControl* rc) {
   return rc->options.bytes_per_second / rc->options.frames_per_second;
 }
 
-// The least part of an even share that the frames left are planned with.
-constexpr double kLeastShare = 0.35;
-
 // The most a planned lambda changes from one frame to the next.
 constexpr double kPlanStep = 1.15;
 
@@ -38,12 +35,7 @@ double PlannedVideoLeft(const RateControl* rc) {
   // Packets start at even offsets: half a byte each on average.
   double video_left = budget - static_cast<double>(rc->spent) - rc->plan_fixed_left -
                       0.5 * frames_left;
-  // Bytes taken beyond the plan are paid back, but the frames left never
-  // get less than about a third of an even share: on a fast pan at a low
-  // rate, where bytes hardly fall with lambda, paying back everything
-  // would throw the last frames' pictures away (every block kept) for a
-  // couple of per cent of the movie's size.
-  return std::max(video_left, kLeastShare * per_frame * frames_left);
+  return std::max(video_left, 0.1 * per_frame * frames_left);
 }
 
 // An even share of the video bytes left for each frame left.

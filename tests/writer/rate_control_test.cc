@@ -254,33 +254,6 @@ INSTANTIATE_TEST_SUITE_P(
                     Edge{150, 6000, 1000, 40},     // a still noisy shot at a low rate
                     Edge{150, 30000, 2500, 40}));  // a still shot the fast pass had coded finely
 
-// Frames that took more than the plan said leave little for the end; the
-// last frames are still planned with a third of an even share rather than
-// with next to nothing (every block kept) to land exactly on the rate.
-TEST(RateControl, TheLastFramesKeepAThirdOfAShare) {
-  const uint32_t frames = 300;
-  const double per_frame = 5000, plan_lambda = 30;
-  const double plan_bytes = 4000;
-  std::vector<double> plan(frames, RateControlComplexity(4000, plan_lambda));
-  std::vector<double> fixed(frames, 0);
-  RateControlOptions o;
-  o.bytes_per_second = per_frame * 30;
-  o.frames_per_second = 30;
-  o.samples_per_frame = 640 * 480;
-  RateControl rc;
-  RateControlInit(&rc, o);
-  RateControlSetPlan(&rc, plan, fixed);
-  for (uint32_t k = 0; k < frames; k++) {
-    double lambda = RateControlLambda(&rc, 0);
-    if (k >= frames - 10) EXPECT_GT(rc.last_target, 0.3 * per_frame) << k;
-    // The pictures take what the plan says at this lambda; a second near
-    // the end takes three shares more than planned besides.
-    auto video = static_cast<uint64_t>(plan_bytes * std::pow(lambda / plan_lambda, -kRateExponent));
-    uint64_t extra = k >= frames - 60 && k < frames - 30 ? static_cast<uint64_t>(3 * per_frame) : 0;
-    RateControlDone(&rc, video + extra, video, false, lambda);
-  }
-}
-
 // A movie off its request says why, from how its frames were coded.
 TEST(MovieRates, AMissNamesItsReason) {
   struct Case {
