@@ -99,29 +99,22 @@ MovieRates MovieRatesOf(const std::vector<uint32_t>& packet_bytes, uint32_t rate
 }
 
 const char* MovieRateMissReason(const MovieEncodeStats& stats, bool under) {
-  uint64_t coded = 0, at_finest = 0, at_coarsest = 0, blocks = 0, kept = 0;
+  uint64_t coded = 0, at_finest = 0, at_coarsest = 0;
   for (double lambda : stats.lambdas) {
     if (lambda <= 0) continue;
     coded++;
     at_finest += lambda <= 1.5 * kRateLeastLambda;
     at_coarsest += lambda >= kRateMostLambda / 1.5;
   }
-  for (const VideoFrameStats& f : stats.frames) {
-    for (uint32_t n : f.block_types) blocks += n;
-    kept += f.block_types[BT_KEEP];
-  }
   if (under) {
     if (coded > 0 && 2 * at_finest >= coded)
       return "the pictures are coded at the finest quality and need no more; the movie is not "
              "padded";
-    if (blocks > 0 && 10 * kept >= 8 * blocks)
-      return "the pictures hardly change: most blocks are kept from the frame before, and the "
-             "movie is not padded";
-    return "the pictures could not use more; the movie is not padded";
+    return "the pictures took less than the rate control planned for; the movie is not padded";
   }
   if (coded > 0 && 10 * at_coarsest >= coded)
     return "even at the coarsest quality the pictures need more";
-  return "the pictures could not be made smaller";
+  return "the pictures took more than the rate control planned for";
 }
 
 namespace {

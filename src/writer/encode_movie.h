@@ -97,8 +97,8 @@ MovieRates MovieRatesOf(const std::vector<uint32_t>& packet_bytes, uint32_t rate
 
 // Why a movie under rate control came to less (`under`) or more than its
 // request, in words for the user: the pictures at the finest or coarsest
-// quality, pictures that hardly change (blocks kept), or neither. The movie
-// is never padded to reach a rate.
+// quality, or the rate control's misjudgement. The movie is never padded to
+// reach a rate.
 const char* MovieRateMissReason(const MovieEncodeStats& stats, bool under);
 
 // Encodes the movie into *movie. On failure returns false with a reason in
