@@ -311,8 +311,13 @@ bool RunPictures(MovieRun* run, const char** error) {
     done++;
     if (rc) RateControlDone(rc, packet, frame.video.size(), frame.key, lambda);
     if (run->analysis) {
-      run->complexity.push_back(RateControlComplexity(frame.video.size(), lambda));
-      run->fixed.push_back(static_cast<double>(audio_bytes + (lambda > 0 ? 0 : frame.video.size())));
+      // A frame coded at the finest quality already took all it can: a
+      // lower lambda would not make it take more, so the plan counts its
+      // bytes as fixed instead of expecting it to absorb what is left.
+      const bool saturated = lambda > 0 && lambda <= kRateLeastLambda * 1.01;
+      const bool fixed = lambda <= 0 || saturated;
+      run->complexity.push_back(fixed ? 0 : RateControlComplexity(frame.video.size(), lambda));
+      run->fixed.push_back(static_cast<double>(audio_bytes + (fixed ? frame.video.size() : 0)));
     } else {
       st->frames.push_back(frame_stats);
       st->packet_bytes.push_back(static_cast<uint32_t>(packet));
