@@ -1,7 +1,10 @@
 #!/bin/sh
 # Rate control of `vorntool encode` over varied content (bench/rate_clips.py:
 # camera noise, fast pans, a static shot, fades, many cuts, a mostly black
-# clip, 320x240 to 1280x720, 6-20 s, each with sound): for every clip and
+# clip, hand-held shake, a turning picture, flashes, film grain, fast action,
+# rolling credits and a ticker, a small moving object; 320x240 to 1280x720
+# including 720x576 at 25 and 854x480 at 24000/1001 frames a second; 6-45 s,
+# each with sound): for every clip and
 # requested rate, requested vs achieved kbit/s, the largest one-second peak
 # over the average, luma PSNR of the first second / middle / last second,
 # the last second's lambda over the middle's (the squeeze at the end) and
@@ -10,16 +13,18 @@
 # by more than 5 % or any second went above twice the average.
 #
 # usage: bench/rate.sh VORNTOOL [--kinds K1,K2] [--rates "K1 K2"] [--scale F]
-#                      [--seconds S] [--work DIR] [--speed S] [--check]
+#                      [--seconds S] [--work DIR] [--speed S] [--passes N]
+#                      [--check]
 set -eu
 
 here=$(cd "$(dirname "$0")" && pwd)
 python=/usr/bin/python3
 [ -x "$python" ] || python=python3
-[ $# -ge 1 ] || { sed -n '2,12p' "$0"; exit 2; }
+[ $# -ge 1 ] || { sed -n '2,16p' "$0"; exit 2; }
 vorntool=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 shift
 kinds=noise,fastpan,static,fades,cuts,dark,hd,small
+kinds=$kinds,shake,rotate,flash,grain,action,scroll,object,pal,wide,long,short
 rates="300 1200 6000"
 scale=1
 seconds=0
@@ -34,6 +39,7 @@ while [ $# -gt 0 ]; do
         --seconds) seconds=$2; shift 2 ;;
         --work) work=$2; shift 2 ;;
         --speed) extra="$extra --speed $2"; shift 2 ;;
+        --passes) extra="$extra --passes $2"; shift 2 ;;
         --check) check=1; shift ;;
         *) echo "rate.sh: unknown option $1" >&2; exit 2 ;;
     esac
@@ -47,17 +53,17 @@ mkdir -p "$work"
     >"$work/clips.txt"
 
 cpu_seconds() { awk '{s = $1 + $2} END {print s}' "$1"; }
-# encode LABEL CLIP WAV REQUEST [SIZE]: one table line.
+# encode LABEL CLIP WAV FPS REQUEST [SIZE]: one table line.
 encode() {
-    label=$1 clip=$2 wav=$3
-    shift 3
+    label=$1 clip=$2 wav=$3 fps=$4
+    shift 4
     /usr/bin/time -f "%U %S" -o "$work/time" \
         "$vorntool" encode "$clip" --audio "$wav" -o "$work/out.vxn" --stats --quiet --threads 1 \
         $extra "$@" >"$work/stats.txt"
     case $1 in
-        --bitrate) "$python" "$here/rate_report.py" "$label" "$2" 30 "$(cpu_seconds "$work/time")" \
+        --bitrate) "$python" "$here/rate_report.py" "$label" "$2" "$fps" "$(cpu_seconds "$work/time")" \
                        <"$work/stats.txt" ;;
-        --size) "$python" "$here/rate_report.py" "$label" 0 30 "$(cpu_seconds "$work/time")" \
+        --size) "$python" "$here/rate_report.py" "$label" 0 "$fps" "$(cpu_seconds "$work/time")" \
                     "$2" "$(wc -c <"$work/out.vxn")" <"$work/stats.txt" ;;
     esac
 }
@@ -65,18 +71,19 @@ encode() {
 printf '%-22s %7s %7s %7s %5s %6s %6s %6s %5s %6s\n' clip kbit/s got miss peak \
     psnr-1st mid last l-end fps
 : >"$work/rows.txt"
-while read -r kind clip wav secs; do
+fps_of() { echo "$1" | awk -F: '{print $1 / $2}'; }
+while read -r kind clip wav secs frame_rate; do
     for rate in $rates; do
-        encode "$kind $rate" "$clip" "$wav" --bitrate "$rate" | tee -a "$work/rows.txt"
+        encode "$kind $rate" "$clip" "$wav" "$(fps_of "$frame_rate")" --bitrate "$rate" | tee -a "$work/rows.txt"
     done
 done <"$work/clips.txt"
 # Sizes: the lowest and the highest rate over the clip's length.
 low=$(echo $rates | awk '{print $1}')
 high=$(echo $rates | awk '{print $NF}')
-while read -r kind clip wav secs; do
+while read -r kind clip wav secs frame_rate; do
     for rate in $low $high; do
         size=$(echo "$secs $rate" | awk '{printf "%d", $1 * $2 * 125}')
-        encode "$kind size $size" "$clip" "$wav" --size "$size" | tee -a "$work/rows.txt"
+        encode "$kind size $size" "$clip" "$wav" "$(fps_of "$frame_rate")" --size "$size" | tee -a "$work/rows.txt"
     done
 done <"$work/clips.txt"
 if [ $check = 1 ]; then

@@ -98,6 +98,25 @@ MovieRates MovieRatesOf(const std::vector<uint32_t>& packet_bytes, uint32_t rate
   return r;
 }
 
+const char* MovieRateMissReason(const MovieEncodeStats& stats, bool under) {
+  uint64_t coded = 0, at_finest = 0, at_coarsest = 0;
+  for (double lambda : stats.lambdas) {
+    if (lambda <= 0) continue;
+    coded++;
+    at_finest += lambda <= 1.5 * kRateLeastLambda;
+    at_coarsest += lambda >= kRateMostLambda / 1.5;
+  }
+  if (under) {
+    if (coded > 0 && 2 * at_finest >= coded)
+      return "the pictures are coded at the finest quality and need no more; the movie is not "
+             "padded";
+    return "the pictures took less than the rate control planned for; the movie is not padded";
+  }
+  if (coded > 0 && 10 * at_coarsest >= coded)
+    return "even at the coarsest quality the pictures need more";
+  return "the pictures took more than the rate control planned for";
+}
+
 namespace {
 
 // A track's sound coded once, before the pictures: its packets do not
@@ -378,8 +397,13 @@ bool RunPictures(MovieRun* run, const char** error) {
     if (rc) RateControlDone(rc, packet, frame.video.size(), frame.key, lambda);
     if (run->analysis && rc) RecordFlows(run, video.get(), lambda > 0, frame.key);
     if (run->analysis) {
-      run->complexity.push_back(RateControlComplexity(frame.video.size(), lambda));
-      run->fixed.push_back(static_cast<double>(audio_bytes + (lambda > 0 ? 0 : frame.video.size())));
+      // A frame coded at the finest quality already took all it can: a
+      // lower lambda would not make it take more, so the plan counts its
+      // bytes as fixed instead of expecting it to absorb what is left.
+      const bool saturated = lambda > 0 && lambda <= kRateLeastLambda * 1.01;
+      const bool fixed = lambda <= 0 || saturated;
+      run->complexity.push_back(fixed ? 0 : RateControlComplexity(frame.video.size(), lambda));
+      run->fixed.push_back(static_cast<double>(audio_bytes + (fixed ? frame.video.size() : 0)));
     } else {
       st->frames.push_back(frame_stats);
       st->packet_bytes.push_back(static_cast<uint32_t>(packet));

@@ -95,6 +95,12 @@ struct MovieRates {
 MovieRates MovieRatesOf(const std::vector<uint32_t>& packet_bytes, uint32_t rate_num,
                         uint32_t rate_den);
 
+// Why a movie under rate control came to less (`under`) or more than its
+// request, in words for the user: the pictures at the finest or coarsest
+// quality, or the rate control's misjudgement. The movie is never padded to
+// reach a rate.
+const char* MovieRateMissReason(const MovieEncodeStats& stats, bool under);
+
 // Encodes the movie into *movie. On failure returns false with a reason in
 // *error (a static text, or one kept until the thread's next failing call).
 bool MovieEncode(const MovieEncodeOptions& options, MoviePictureSource source, void* user,

@@ -373,7 +373,6 @@ struct PlaneDecisions {
     if (args->speed.refine_offsets) RefineLiterals(walk);
   }
 
-
   // The rows whose component stays mixed code each value on its own
   // through the plane's tree: the tree their values make now prices each
   // value, and the plain copies of those rows move one step in the
@@ -596,19 +595,16 @@ void Emit(PlaneRowSyntax* row, const BlockChoice& c, PlaneEncodeResult* result) 
   result->bits += c.bits;
   PutBlockType(row, c.type);
   result->block_types[c.type]++;
-  uint64_t fields_before = BitWriterBitCount(&row->fields);
   if (c.type == BT_DOUBLED) {
     PutSubBlockType(row, c.sub_type);
     if (c.sub_type == BT_INTRA) result->quantisers[c.q]++;
     result->sub_types[c.sub_type]++;
     EmitContent(row, c.sub_type, c);
-    result->field_bits[c.sub_type] += BitWriterBitCount(&row->fields) - fields_before;
     return;
   }
   if (kReadingTypes & (1u << c.type)) result->reading_blocks++;
   if (c.type == BT_INTRA || c.type == BT_INTER) result->quantisers[c.q]++;
   EmitContent(row, c.type, c);
-  result->field_bits[c.type] += BitWriterBitCount(&row->fields) - fields_before;
 }
 
 // The quantiser numbers tried for the next plane of this kind.

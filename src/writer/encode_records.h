@@ -151,8 +151,5 @@ struct PlaneEncodeResult {
   uint32_t reading_blocks = 0;  // blocks that read the previous frame
   double sse = 0;               // squared error over the coded area
   double bits = 0;              // estimated bits of the blocks (plane overhead excluded)
-  // Bit-stream fields (coefficients, residues, scan and quantiser numbers)
-  // by block type (doubled blocks under their sub-type).
-  uint64_t field_bits[BLOCK_TYPE_COUNT] = {};
   uint32_t blocks = 0;
 };

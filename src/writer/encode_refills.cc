@@ -197,21 +197,6 @@ void PlanRefills(const PlaneSyntax& plane, const PlaneCostModel& model, RefillPl
   }
 }
 
-void MeasureRefillBits(const PlaneSyntax& plane, const RefillPlan& plan,
-                       uint64_t bits[BUNDLE_COUNT]) {
-  ColourCoder coder;
-  std::memcpy(coder.high, plane.colour_high, sizeof(coder.high));
-  coder.low = plane.trees[BUNDLE_COLOURS];
-  coder.old_colours = plane.old_colours;
-  for (int b = 0; b < BUNDLE_COUNT; b++) bits[b] = 0;
-  ForEachRefill(plane, plan, [&](int b, const std::vector<int32_t>& values) {
-    BitWriter counter;
-    counter.counting = true;
-    WriteRefill(plane, b, values, &coder, &counter);
-    bits[b] += counter.counted;
-  });
-}
-
 namespace {
 
 size_t LastRowUsing(const PlaneSyntax& plane, int b) {
@@ -223,12 +208,11 @@ size_t LastRowUsing(const PlaneSyntax& plane, int b) {
 
 // The value appended to a bundle's last refill so that the bundle never
 // runs empty again in the plane: a count of 0 (10 to 15 bits) then never
-// has to end it. Of the values that could follow, the one that adds the
-// fewest bits (often none: it may lengthen a fill or a repeat).
+// has to end it. The cheaper of the last value again (often free: it may
+// lengthen a fill or a repeat, or add a zero difference) and the tree's
+// shortest code.
 int32_t CheapestTail(const PlaneSyntax& plane, int b, std::vector<int32_t>* values,
                      const ColourCoder& coder) {
-  // The last value (it may lengthen a fill or a repeat, or add a zero
-  // difference), and the tree's shortest code.
   std::vector<int32_t> candidates{values->back()};
   if (b != BUNDLE_INTRA_DC && b != BUNDLE_INTER_DC && b != BUNDLE_COLOURS)
     candidates.push_back(plane.trees[b].symbols[0]);

@@ -61,11 +61,6 @@ void ForEachRefill(const PlaneSyntax& plane, const RefillPlan& plan, Visit visit
   }
 }
 
-// Bits each bundle's refills take as the plan groups them (count fields,
-// fill flags and values; the trees' headers are not included).
-void MeasureRefillBits(const PlaneSyntax& plane, const RefillPlan& plan,
-                       uint64_t bits[BUNDLE_COUNT]);
-
 // Writes the plane (trees, then per block row the refills due and the
 // row's fields) with the plan's grouping; ends word-aligned. False if some
 // bundle content could not be coded.

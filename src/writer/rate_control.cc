@@ -5,7 +5,7 @@
 
 namespace {
 
-constexpr double kMinLambda = 0.02, kMaxLambda = 200000;
+constexpr double kMinLambda = kRateLeastLambda, kMaxLambda = kRateMostLambda;
 // Seconds over which an unknown-length movie pays back what it is ahead or
 // behind, and that the average complexity remembers.
 constexpr uint64_t kUnknownHorizon = 1;
@@ -27,17 +27,26 @@ double PlanRatio(const RateControl* rc) {
   return (rc->video_done + prior) / (rc->planned_done + prior);
 }
 
-// The lambda that makes the frames left take the bytes left.
-double PlannedLambda(RateControl* rc) {
+// The video bytes the frames left (this one included) may take.
+double PlannedVideoLeft(const RateControl* rc) {
   double per_frame = PerFrame(rc);
   double frames_left = static_cast<double>(rc->plan_c.size() - rc->frames);
   double budget = per_frame * static_cast<double>(rc->plan_c.size());
   // Packets start at even offsets: half a byte each on average.
   double video_left = budget - static_cast<double>(rc->spent) - rc->plan_fixed_left -
                       0.5 * frames_left;
-  video_left = std::max(video_left, 0.1 * per_frame * frames_left);
+  return std::max(video_left, 0.1 * per_frame * frames_left);
+}
+
+// An even share of the video bytes left for each frame left.
+double PlannedShare(const RateControl* rc) {
+  return PlannedVideoLeft(rc) / static_cast<double>(rc->plan_c.size() - rc->frames);
+}
+
+// The lambda that makes the frames left take the bytes left.
+double PlannedLambda(RateControl* rc) {
   double needed = PlanRatio(rc) * std::max(rc->plan_c_left, 1.0);
-  return std::pow(needed / video_left, 1 / kRateExponent);
+  return std::pow(needed / PlannedVideoLeft(rc), 1 / kRateExponent);
 }
 
 }  // namespace
@@ -126,6 +135,7 @@ double RateControlLambda(RateControl* rc, uint64_t audio_bytes) {
   lambda = std::clamp(lambda, kMinLambda, kMaxLambda);
   rc->last_lambda = lambda;
   rc->last_target = std::max(inter_c * std::pow(lambda, -kRateExponent), 16.0);
+  rc->last_share = average_target;
   return lambda;
 }
 
@@ -136,10 +146,21 @@ double RateControlRetry(RateControl* rc, uint64_t video_bytes, bool key, double 
   double peak_room = 1.9 * per_frame * rc->window - static_cast<double>(rc->recent_sum) -
                      static_cast<double>(audio_bytes);
   // Without a plan a key frame's size is not foreseen: anything up to half
-  // a second's bytes is let through.
-  double limit = Planned(rc) ? 3 * rc->last_target
-                 : key       ? 0.5 * per_frame * rc->window
-                             : 4 * rc->last_target;
+  // a second's bytes is let through. After the first second any frame
+  // (without a plan: any inter frame) is also let through while it takes at
+  // most half a second's even share of what is left. Where the model
+  // foresaw almost nothing (blocks kept, such as a still noisy shot, or
+  // pictures already coded almost losslessly) the bytes jump from next to
+  // nothing to several frames' worth at one lambda, and refusing the larger
+  // side every time would leave the movie far below its rate; lambda
+  // follows what such frames took instead, and the peak limit still holds.
+  // In the first second the frames come down to the edge from above.
+  const bool settled = rc->frames >= rc->window;
+  const double share = Planned(rc) ? PlannedShare(rc) : rc->last_share;
+  double limit = !Planned(rc) && key ? 0.5 * per_frame * rc->window
+                 : !Planned(rc)      ? 4 * rc->last_target
+                                     : 3 * rc->last_target;
+  if (settled && (Planned(rc) || !key)) limit = std::max(limit, 0.5 * rc->window * share);
   limit = std::max(std::min(limit, peak_room), 0.25 * per_frame);
   if (bytes <= limit || lambda >= kMaxLambda) return 0;
   // Aim well inside the limit: the model's slope is only an estimate.
@@ -158,6 +179,13 @@ void RateControlDone(RateControl* rc, uint64_t packet_bytes, uint64_t video_byte
     }
     rc->plan_c_left -= c;
     rc->plan_fixed_left -= rc->plan_fixed[rc->frames];
+    // An inter frame coded again at a higher lambda showed that the plan's
+    // was too low: the next frames start halfway (in the logarithm) towards
+    // it rather than try the plan's lambda again and be refused each time.
+    // (A lambda raised only to keep the second below its peak says nothing
+    // about the pictures.)
+    if (!key && lambda > rc->last_lambda && lambda > rc->last_planned)
+      rc->last_planned = std::sqrt(rc->last_planned * lambda);
   }
   rc->frames++;
   rc->spent += packet_bytes;

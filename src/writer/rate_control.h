@@ -41,6 +41,7 @@ struct RateControl {
   uint32_t window = 30;      // frames in one second
   double last_lambda = 0;
   double last_target = 0;    // video bytes aimed at for the current frame
+  double last_share = 0;     // without a plan: the average video bytes aimed at
   // The plan, when there is one: per frame the first pass's complexity
   // (video bytes x lambda^kRateExponent; 0 for a frame reused as it was)
   // and the bytes that do not depend on lambda (sound, reused video).
@@ -83,3 +84,5 @@ void RateControlDone(RateControl* rc, uint64_t packet_bytes, uint64_t video_byte
                      double lambda);
 
 inline constexpr double kRateExponent = 0.45;
+// The finest and the coarsest lambda the controller gives.
+inline constexpr double kRateLeastLambda = 0.02, kRateMostLambda = 200000;

@@ -304,9 +304,8 @@ void ReportLength(const EncodeArgs& a, const MovieEncodeOptions& options,
   }
 }
 
-// A rate or size that came out more than 5 % away is said, never silent:
-// below it the pictures could not use more, above it they could not be
-// made smaller.
+// A rate or size that came out more than 5 % away is said, never silent,
+// with the reason as far as the encoder knows it.
 void ReportRate(const MovieEncodeOptions& options, const MovieEncodeStats& stats) {
   if (stats.target_kbps <= 0) return;
   const MovieRates rates = MovieRatesOf(stats.packet_bytes, options.rate_num, options.rate_den);
@@ -316,7 +315,7 @@ void ReportRate(const MovieEncodeOptions& options, const MovieEncodeStats& stats
                "vorntool encode: warning: the movie came to %.0f kbit/s, %+.1f %% from the %.0f "
                "kbit/s asked for (%s)\n",
                rates.average_kbps, miss * 100, stats.target_kbps,
-               miss < 0 ? "the pictures could not use more" : "the pictures could not be made smaller");
+               MovieRateMissReason(stats, miss < 0));
 }
 
 }  // namespace
