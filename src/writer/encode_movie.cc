@@ -248,8 +248,15 @@ size_t FlowRunLimit(const MovieRun& run) {
   return static_cast<size_t>(std::clamp<uint64_t>(kMaxFlowBytes / std::max<uint64_t>(per_frame, 1), 2, kMaxFlowRun));
 }
 
-// Turns the recorded run of frames into their scales.
-void FinishFlowRun(MovieRun* run) {
+// Turns the recorded run of frames into their scales. A run that ends at
+// a key frame or the movie's end hands nothing on, and its last frames'
+// scales rise towards 1 (holding them down as well costs more elsewhere
+// than it gives the last second). One cut short while later frames still
+// inherit (by its length limit, or frames reused as they were) hands on to
+// frames that were not counted: its last second keeps the scale of the
+// frame a second before its end, so that the frames after the cut are not
+// coded coarser in the middle of a shot.
+void FinishFlowRun(MovieRun* run, bool handed_on) {
   if (run->flow_run.empty()) return;
   std::vector<std::vector<float>> inherited =
       PropagateFlows(run->flow_run, run->flow_cols, run->flow_rows);
@@ -265,6 +272,14 @@ void FinishFlowRun(MovieRun* run) {
     run->area_codes.push_back(std::move(codes));
   }
   LimitScaleSteps(run->frame_scales.data() + first, inherited.size(), kScaleStep);
+  if (handed_on) {
+    const double fps = static_cast<double>(run->options->rate_num) / run->options->rate_den;
+    const size_t second = static_cast<size_t>(std::max(1.0, std::round(fps)));
+    const size_t n = inherited.size();
+    const double held = run->frame_scales[first + (n > second ? n - 1 - second : 0)];
+    for (size_t t = n > second ? n - second : 0; t < n; t++)
+      run->frame_scales[first + t] = std::min(run->frame_scales[first + t], held);
+  }
   run->flow_run.clear();
 }
 
@@ -272,12 +287,12 @@ void FinishFlowRun(MovieRun* run) {
 // coded (reused) ends the run and takes no scale.
 void RecordFlows(MovieRun* run, const VideoEncoder* video, bool coded, bool key) {
   if (!coded) {
-    FinishFlowRun(run);
+    FinishFlowRun(run, true);
     run->frame_scales.push_back(1.0);
     run->area_codes.emplace_back();
     return;
   }
-  if (key || run->flow_run.size() >= FlowRunLimit(*run)) FinishFlowRun(run);
+  if (key || run->flow_run.size() >= FlowRunLimit(*run)) FinishFlowRun(run, !key);
   run->flow_run.push_back(VideoEncoderFlows(video));
 }
 
@@ -424,7 +439,7 @@ bool RunPictures(MovieRun* run, const char** error) {
     *error = "no pictures to encode";
     return false;
   }
-  if (run->analysis) FinishFlowRun(run);
+  if (run->analysis) FinishFlowRun(run, false);
   return true;
 }
 
@@ -543,7 +558,9 @@ bool MovieEncode(const MovieEncodeOptions& options, MoviePictureSource source, v
     } else {
       ro.bytes_per_second = guess_rate > 0 ? guess_rate : 1e5;  // refined below
     }
-    RateControlInit(&rc, ro);
+    RateControlOptions measuring = ro;
+    measuring.measuring = true;
+    RateControlInit(&rc, measuring);
     run.rc = &rc;
     run.analysis = true;
     run.st = &analysis_stats;

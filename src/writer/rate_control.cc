@@ -18,35 +18,90 @@ double PerFrame(const RateControl* rc) {
 // The most a planned lambda changes from one frame to the next.
 constexpr double kPlanStep = 1.15;
 
+// How this pass compares with the plan: the frames of the next
+// kPlanNearSeconds follow the last kRecentSeconds (a shot this pass codes
+// dearer than the measuring pass did tells at once), frames further on a
+// memory of kLongSeconds (a passage that differs for a while does not set
+// the lambda of the whole movie).
+constexpr double kPlanNearSeconds = 2, kRecentSeconds = 0.5, kLongSeconds = 10;
+// The last kReserveSeconds keep back kReserveShare of their bytes until
+// they begin (at most kReserveMost of the movie's): a final pass that costs
+// half as much again as planned over its last seconds then takes lambda up
+// there about twice rather than five times; when the plan was right they
+// are coded a little finer than the rest.
+constexpr double kReserveSeconds = 2, kReserveShare = 0.3, kReserveMost = 0.05;
+
 bool Planned(const RateControl* rc) { return rc->frames < rc->plan_c.size(); }
 
-// This pass's video bytes over the plan's prediction at the lambdas used,
-// starting from a second's worth of frames at 1.
+uint64_t FramesOf(const RateControl* rc, double seconds) {
+  return static_cast<uint64_t>(std::max(1.0, std::round(seconds * rc->window)));
+}
+
+// This pass's video bytes over the plan's prediction at the lambdas used
+// for the frames further on, starting from a second's worth of frames at 1.
 double PlanRatio(const RateControl* rc) {
   double prior = PerFrame(rc) * rc->window;
   return (rc->video_done + prior) / (rc->planned_done + prior);
 }
 
+// The same for the next frames: the last frames', starting from the
+// longer memory's ratio with a weight of a second's frames (at their even
+// share of what is left) that shrinks to a tenth of that over the first
+// second (the first frames, a key frame among them, say little yet).
+double PlannedShare(const RateControl* rc);
+
+double NearPlanRatio(const RateControl* rc) {
+  double frames = std::max(0.1 * rc->window, static_cast<double>(rc->window) -
+                                                 static_cast<double>(rc->frames));
+  double prior = frames * PlannedShare(rc);
+  return (rc->video_recent + prior * PlanRatio(rc)) / (rc->planned_recent + prior);
+}
+
+uint64_t FramesLeft(const RateControl* rc) { return rc->plan_c.size() - rc->frames; }
+
 // The video bytes the frames left (this one included) may take.
 double PlannedVideoLeft(const RateControl* rc) {
   double per_frame = PerFrame(rc);
-  double frames_left = static_cast<double>(rc->plan_c.size() - rc->frames);
+  double frames_left = static_cast<double>(FramesLeft(rc));
   double budget = per_frame * static_cast<double>(rc->plan_c.size());
   // Packets start at even offsets: half a byte each on average.
   double video_left = budget - static_cast<double>(rc->spent) - rc->plan_fixed_left -
                       0.5 * frames_left;
+  if (FramesLeft(rc) > FramesOf(rc, kReserveSeconds)) video_left -= rc->plan_reserve;
   return std::max(video_left, 0.1 * per_frame * frames_left);
 }
 
 // An even share of the video bytes left for each frame left.
 double PlannedShare(const RateControl* rc) {
-  return PlannedVideoLeft(rc) / static_cast<double>(rc->plan_c.size() - rc->frames);
+  return PlannedVideoLeft(rc) / static_cast<double>(FramesLeft(rc));
 }
 
 // The lambda that makes the frames left take the bytes left.
 double PlannedLambda(RateControl* rc) {
-  double needed = PlanRatio(rc) * std::max(rc->plan_c_left, 1.0);
-  return std::pow(needed / PlannedVideoLeft(rc), 1 / kRateExponent);
+  double near = std::max(rc->plan_c_near, 0.0);
+  double far = std::max(rc->plan_c_left - near, 0.0);
+  double needed = NearPlanRatio(rc) * near + PlanRatio(rc) * far;
+  return std::pow(std::max(needed, 1.0) / PlannedVideoLeft(rc), 1 / kRateExponent);
+}
+
+// The sums over the frames left and the next ones, after the plan changed.
+void CountPlanLeft(RateControl* rc) {
+  rc->plan_c_left = rc->plan_c_near = 0;
+  const size_t near_end = std::min<size_t>(rc->plan_c.size(), rc->frames + FramesOf(rc, kPlanNearSeconds));
+  for (size_t k = rc->frames; k < rc->plan_c.size(); k++) {
+    rc->plan_c_left += rc->plan_c[k];
+    if (k < near_end) rc->plan_c_near += rc->plan_c[k];
+  }
+}
+
+// Books the plan's prediction and this pass's bytes of a frame.
+void CompareWithPlan(RateControl* rc, double predicted, double video) {
+  const double recent_keeps = 1 - 1.0 / static_cast<double>(FramesOf(rc, kRecentSeconds));
+  const double long_keeps = 1 - 1.0 / static_cast<double>(FramesOf(rc, kLongSeconds));
+  rc->planned_recent = recent_keeps * rc->planned_recent + predicted;
+  rc->video_recent = recent_keeps * rc->video_recent + video;
+  rc->planned_done = long_keeps * rc->planned_done + predicted;
+  rc->video_done = long_keeps * rc->video_done + video;
 }
 
 }  // namespace
@@ -61,22 +116,28 @@ void RateControlSetPlan(RateControl* rc, std::vector<double> complexity,
   fixed_bytes.resize(complexity.size());
   rc->plan_c = std::move(complexity);
   rc->plan_fixed = std::move(fixed_bytes);
-  rc->plan_c_left = rc->plan_fixed_left = 0;
-  for (size_t k = 0; k < rc->plan_c.size(); k++) {
-    rc->plan_c_left += rc->plan_c[k];
-    rc->plan_fixed_left += rc->plan_fixed[k];
-  }
+  rc->plan_fixed_left = 0;
+  for (double fixed : rc->plan_fixed) rc->plan_fixed_left += fixed;
+  CountPlanLeft(rc);
   rc->options.total_frames = static_cast<uint32_t>(rc->plan_c.size());
+  // The reserve, for a movie long enough that its last seconds are a small
+  // part of it.
+  const uint64_t tail = FramesOf(rc, kReserveSeconds);
+  const double frames = static_cast<double>(rc->plan_c.size());
+  const double video = std::max(PerFrame(rc) * frames - rc->plan_fixed_left, 0.0);
+  rc->plan_reserve = rc->plan_c.size() > 3 * tail
+                         ? std::min(kReserveShare * static_cast<double>(tail) * video / frames,
+                                    kReserveMost * video)
+                         : 0;
 }
 
 void RateControlSetPlanScales(RateControl* rc, std::vector<double> scales) {
   scales.resize(rc->plan_c.size(), 1.0);
-  rc->plan_c_left = 0;
   for (size_t k = 0; k < rc->plan_c.size(); k++) {
     if (!(scales[k] > 0)) scales[k] = 1;
     rc->plan_c[k] *= std::pow(scales[k], -kRateExponent);
-    rc->plan_c_left += rc->plan_c[k];
   }
+  CountPlanLeft(rc);
   rc->plan_scale = std::move(scales);
 }
 
@@ -106,7 +167,10 @@ double RateControlLambda(RateControl* rc, uint64_t audio_bytes) {
   room = std::max(room, 0.25 * per_frame);
   if (Planned(rc)) {
     // The plan knows this frame's complexity, a key frame's included.
-    double c = PlanRatio(rc) * rc->plan_c[rc->frames];
+    // (The larger of the two ratios: a frame is refused for taking more
+    // than it was expected to, and one shot cheaper than planned must not
+    // make its neighbours look too dear.)
+    double c = std::max(NearPlanRatio(rc), PlanRatio(rc)) * rc->plan_c[rc->frames];
     double lambda = PlannedLambda(rc);
     // Lambda moves only gradually from frame to frame: near a threshold
     // where bytes jump (camera noise coded or kept) the sum over many frames
@@ -123,7 +187,9 @@ double RateControlLambda(RateControl* rc, uint64_t audio_bytes) {
   uint64_t left = rc->options.total_frames > rc->frames ? rc->options.total_frames - rc->frames
                                                         : kUnknownHorizon * rc->window;
   double spread = static_cast<double>(std::max<uint64_t>(left, rc->window / 4 + 1));
-  double behind = static_cast<double>(rc->spent) - per_frame * static_cast<double>(rc->frames);
+  double behind = rc->options.measuring
+                      ? 0
+                      : static_cast<double>(rc->spent) - per_frame * static_cast<double>(rc->frames);
   double average_target =
       std::clamp(per_frame - audio - behind / spread, 0.2 * per_frame, 3.0 * per_frame);
   double average_c = rc->averaged ? rc->average_c : std::exp(rc->log_c);
@@ -173,11 +239,13 @@ void RateControlDone(RateControl* rc, uint64_t packet_bytes, uint64_t video_byte
                      double lambda) {
   if (Planned(rc)) {
     double c = rc->plan_c[rc->frames];
-    if (lambda > 0 && c > 0) {
-      rc->planned_done += c * std::pow(lambda / PlanScale(rc), -kRateExponent);
-      rc->video_done += static_cast<double>(video_bytes);
-    }
+    if (lambda > 0 && c > 0)
+      CompareWithPlan(rc, c * std::pow(lambda / PlanScale(rc), -kRateExponent),
+                      static_cast<double>(video_bytes));
     rc->plan_c_left -= c;
+    rc->plan_c_near -= c;
+    const size_t near_end = rc->frames + FramesOf(rc, kPlanNearSeconds);
+    if (near_end < rc->plan_c.size()) rc->plan_c_near += rc->plan_c[near_end];
     rc->plan_fixed_left -= rc->plan_fixed[rc->frames];
     // An inter frame coded again at a higher lambda showed that the plan's
     // was too low: the next frames start halfway (in the logarithm) towards

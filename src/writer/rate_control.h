@@ -14,8 +14,12 @@
 // With a plan (a first, faster pass over the whole movie that measured each
 // frame's complexity and the sound's bytes), lambda is the one that makes
 // the frames left fit the bytes left, the plan's complexities scaled by how
-// this pass's frames have compared with them so far. Hard passages near the
-// end are then known in advance instead of squeezing the last frames.
+// this pass's frames have compared with them: the next seconds by the last
+// seconds, frames further on by a longer memory. Hard passages near the
+// end are then known in advance instead of squeezing the last frames; and
+// since where this pass differs from the plan is known only as it comes,
+// a little is kept back for the last seconds, which cannot pass on to
+// anything after them what they take beyond their plan.
 #pragma once
 #include <cstdint>
 #include <deque>
@@ -26,6 +30,11 @@ struct RateControlOptions {
   double frames_per_second = 30;
   uint32_t total_frames = 0;    // 0: not known
   uint64_t samples_per_frame = 0;  // luma samples (the first guess of complexity)
+  // The measuring pass of a plan: lambda follows the movie's average
+  // complexity without paying back what it is ahead or behind, so that
+  // every frame is measured near the lambda the final pass will give it
+  // (complexities measured far from that extrapolate poorly).
+  bool measuring = false;
 };
 
 struct RateControl {
@@ -52,8 +61,15 @@ struct RateControl {
   // complexity at the movie's lambda, the factor included.
   std::vector<double> plan_scale;
   double plan_c_left = 0, plan_fixed_left = 0;  // sums over the frames not yet done
-  double planned_done = 0;   // what the plan predicted for the frames done
-  double video_done = 0;     // what they took
+  double plan_c_near = 0;    // sum over the next kPlanNearSeconds of frames
+  // What the plan predicted for the frames done at the lambdas they had,
+  // and what they took: over the last few seconds (the frames ahead are
+  // most like these) and over a longer memory (for frames further on).
+  double planned_recent = 0, video_recent = 0;
+  double planned_done = 0, video_done = 0;
+  // Bytes kept back for the last frames (where this pass taking more than
+  // planned can no longer be spread), handed out when they begin.
+  double plan_reserve = 0;
   double last_planned = 0;   // the plan's lambda of the frame before
 };
 
