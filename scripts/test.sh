@@ -46,9 +46,27 @@ run_tests() {
   esac
 }
 
+# failed_tests PRESET: the tests CTest's last run of PRESET failed, each
+# with the end of its output. The run's summary comes last in a long log,
+# where these lines are seen first.
+failed_tests() {
+  dir=build/$1/Testing/Temporary
+  [ -s "$dir/LastTestsFailed.log" ] || return 0
+  echo "=== $1: failed tests"
+  cut -d: -f2- "$dir/LastTestsFailed.log" | while IFS= read -r name; do
+    echo "--- $name"
+    awk -v name="$name" '
+      /^[0-9]+\/[0-9]+ Testing: / { line = $0; sub(/^[0-9]+\/[0-9]+ Testing: /, "", line)
+                                     if (line == name) { take = 1; next } }
+      take && /^<end of output>/ { exit }
+      take' "$dir/LastTest.log" 2>/dev/null | tail -n 25
+  done
+}
+
 # Every preset runs even when an earlier one failed, so one run shows all
 # failures; the exit status is non-zero when any build or suite failed.
 failed=""
+failures=""
 for p in $presets; do
   case $p in
     native|asan|win32|tsan|fuzz) ;;
@@ -72,10 +90,15 @@ for p in $presets; do
   t1=$(date +%s)
   echo "=== $p: tests"
   result=passed
-  run_tests "$p" || { result=FAILED; failed="$failed $p(tests)"; }
+  if ! run_tests "$p"; then
+    result=FAILED
+    failed="$failed $p(tests)"
+    failures="$failures $p"
+  fi
   summary="$summary $p: build $(( t1 - t0 )) s, tests $(seconds_since "$t1") s $result;"
 done
 if [ -n "$failed" ]; then
+  for p in $failures; do failed_tests "$p"; done
   echo "=== FAILED:$failed ==="
   echo "=== timings:$summary"
   exit 1
