@@ -76,17 +76,32 @@ double PlannedShare(const RateControl* rc) {
   return PlannedVideoLeft(rc) / static_cast<double>(FramesLeft(rc));
 }
 
-// The lambda that makes the frames left take the bytes left.
+// The lambda that makes the frames left take the bytes left. In the last
+// second the frames left are counted as a whole second's, the missing ones
+// as the movie's average frame with its even share of the video bytes:
+// what the last few frames take beyond their plan is then not made up by
+// the very last ones alone (a lambda many times the rest's, a frozen
+// picture for a few bytes), at the cost of a movie a fraction of a
+// second's bytes over.
 double PlannedLambda(RateControl* rc) {
   double near = std::max(rc->plan_c_near, 0.0);
   double far = std::max(rc->plan_c_left - near, 0.0);
-  double needed = NearPlanRatio(rc) * near + PlanRatio(rc) * far;
-  return std::pow(std::max(needed, 1.0) / PlannedVideoLeft(rc), 1 / kRateExponent);
+  double needed = std::max(NearPlanRatio(rc) * near + PlanRatio(rc) * far, 1.0);
+  double video_left = PlannedVideoLeft(rc);
+  const double frames_left = static_cast<double>(FramesLeft(rc));
+  const double second = static_cast<double>(rc->window);
+  if (frames_left < second) {
+    const double average_c = rc->plan_c_total / static_cast<double>(rc->plan_c.size());
+    needed += (second - frames_left) * NearPlanRatio(rc) * average_c;
+    video_left += (second - frames_left) * rc->plan_video_per_frame;
+  }
+  return std::pow(needed / video_left, 1 / kRateExponent);
 }
 
-// The sums over the frames left and the next ones, after the plan changed.
+// The sums over the frames left, the next ones and all, after the plan changed.
 void CountPlanLeft(RateControl* rc) {
-  rc->plan_c_left = rc->plan_c_near = 0;
+  rc->plan_c_left = rc->plan_c_near = rc->plan_c_total = 0;
+  for (double c : rc->plan_c) rc->plan_c_total += c;
   const size_t near_end = std::min<size_t>(rc->plan_c.size(), rc->frames + FramesOf(rc, kPlanNearSeconds));
   for (size_t k = rc->frames; k < rc->plan_c.size(); k++) {
     rc->plan_c_left += rc->plan_c[k];
@@ -125,6 +140,7 @@ void RateControlSetPlan(RateControl* rc, std::vector<double> complexity,
   const uint64_t tail = FramesOf(rc, kReserveSeconds);
   const double frames = static_cast<double>(rc->plan_c.size());
   const double video = std::max(PerFrame(rc) * frames - rc->plan_fixed_left, 0.0);
+  rc->plan_video_per_frame = frames > 0 ? video / frames : 0;
   rc->plan_reserve = rc->plan_c.size() > 3 * tail
                          ? std::min(kReserveShare * static_cast<double>(tail) * video / frames,
                                     kReserveMost * video)

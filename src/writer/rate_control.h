@@ -62,6 +62,7 @@ struct RateControl {
   std::vector<double> plan_scale;
   double plan_c_left = 0, plan_fixed_left = 0;  // sums over the frames not yet done
   double plan_c_near = 0;    // sum over the next kPlanNearSeconds of frames
+  double plan_c_total = 0;   // sum over the movie
   // What the plan predicted for the frames done at the lambdas they had,
   // and what they took: over the last few seconds (the frames ahead are
   // most like these) and over a longer memory (for frames further on).
@@ -70,6 +71,7 @@ struct RateControl {
   // Bytes kept back for the last frames (where this pass taking more than
   // planned can no longer be spread), handed out when they begin.
   double plan_reserve = 0;
+  double plan_video_per_frame = 0;  // the movie's video bytes over its frames
   double last_planned = 0;   // the plan's lambda of the frame before
 };
 
