@@ -46,11 +46,16 @@ struct VideoEncoder {
   bool measure_flows = false;
   std::vector<BlockFlow> flows;    // the last frame's, when measured
   std::vector<float> area_scales;  // lambda per 16x16 luma area, when set
+  // The fastest speed: frames in a row where the key coding beat the inter
+  // coding it was tried against, and frames still to be coded as key frames
+  // without trying the inter coding first.
+  uint32_t keys_won = 0, keys_trusted = 0;
   // What VideoEncoderUndoLast restores: the state before the last frame.
   struct Saved {
     uint32_t current = 0;
     uint64_t frames_coded = 0;
     uint32_t since_key = 0;
+    uint32_t keys_won = 0, keys_trusted = 0;
     PlaneCostModel models[3];
     std::vector<MotionVector> vectors[4];
     bool valid = false;
@@ -290,6 +295,10 @@ bool Drifted(const VideoEncoder* e, const FrameWork& work) {
   return e->key_sse > 0 && sse > 1.5 * e->key_sse && sse > 4.0 * e->samples_coded;
 }
 
+// Frames the fastest speed codes as key frames without trying the inter
+// coding, once two frames in a row showed the key coding cheaper.
+constexpr uint32_t kTrustedKeys = 7;
+
 }  // namespace
 
 bool VideoEncoderEncode(VideoEncoder* e, const VideoPicture& picture, bool force_key,
@@ -316,13 +325,24 @@ bool VideoEncoderEncode(VideoEncoder* e, const VideoPicture& picture, bool force
   e->saved.current = e->current;
   e->saved.frames_coded = e->frames_coded;
   e->saved.since_key = e->since_key;
+  e->saved.keys_won = e->keys_won;
+  e->saved.keys_trusted = e->keys_trusted;
   std::copy(std::begin(e->models), std::end(e->models), std::begin(e->saved.models));
   for (int p = 0; p < 4; p++) e->saved.vectors[p] = e->vectors[p];
   e->saved.valid = true;
 
   bool key = force_key || e->frames_coded == 0 || (o.keyint && e->since_key >= o.keyint);
   FrameWork work;
-  EncodeFramePlanes(e, key, &work);
+  if (!key && e->keys_trusted > 0) {
+    // Pictures that nothing predicts well (film grain, noise): the fastest
+    // speed codes them as key frames straight away for a few frames, as the
+    // last ones were, and tries the inter coding again now and then.
+    e->keys_trusted--;
+    key = true;
+    EncodeFramePlanes(e, true, &work, true);
+  } else {
+    EncodeFramePlanes(e, key, &work);
+  }
   if (!key) {
     uint32_t reading = 0, blocks = 0;
     for (const PlaneEncodeResult& r : work.results) {
@@ -351,7 +371,10 @@ bool VideoEncoderEncode(VideoEncoder* e, const VideoPicture& picture, bool force
       if (key_work.cost <= 1.05 * work.cost + 2 * lasting) {
         key = true;
         work = std::move(key_work);
+        // Twice in a row is not a cut but pictures that keep changing.
+        if (o.speed >= 9 && ++e->keys_won >= 2) e->keys_trusted = kTrustedKeys;
       } else {
+        e->keys_won = 0;
         // The trial's costs and quantisers must not steer the next frames.
         std::copy(std::begin(models), std::end(models), std::begin(e->models));
         std::copy(inter_frame.begin(), inter_frame.end(), e->frames[next].begin());
@@ -405,6 +428,8 @@ void VideoEncoderUndoLast(VideoEncoder* e) {
   e->current = e->saved.current;
   e->frames_coded = e->saved.frames_coded;
   e->since_key = e->saved.since_key;
+  e->keys_won = e->saved.keys_won;
+  e->keys_trusted = e->saved.keys_trusted;
   std::copy(std::begin(e->saved.models), std::end(e->saved.models), std::begin(e->models));
   for (int p = 0; p < 4; p++) e->vectors[p] = e->saved.vectors[p];
   e->saved.valid = false;
