@@ -291,7 +291,11 @@ uint64_t HeldFramesCover(const std::vector<SoundTrack>& sound) {
 bool RunPictures(MovieRun* run, const char** error) {
   const MovieEncodeOptions& options = *run->options;
   VideoEncoderOptions video_options = options.video;
-  if (run->analysis) video_options.speed = kMovieAnalysisSpeed;
+  if (run->analysis) {
+    video_options.speed = kMovieAnalysisSpeed;
+    // Its frames stand for the second pass's, which tries every inter coding.
+    video_options.trust_key_runs = options.video.speed >= kMovieAnalysisSpeed;
+  }
   std::unique_ptr<VideoEncoder, void (*)(VideoEncoder*)> video(
       VideoEncoderCreate(video_options), VideoEncoderDestroy);
   if (!video) {

@@ -372,7 +372,7 @@ bool VideoEncoderEncode(VideoEncoder* e, const VideoPicture& picture, bool force
         key = true;
         work = std::move(key_work);
         // Twice in a row is not a cut but pictures that keep changing.
-        if (o.speed >= 9 && ++e->keys_won >= 2) e->keys_trusted = kTrustedKeys;
+        if (o.speed >= 9 && o.trust_key_runs && ++e->keys_won >= 2) e->keys_trusted = kTrustedKeys;
       } else {
         e->keys_won = 0;
         // The trial's costs and quantisers must not steer the next frames.
