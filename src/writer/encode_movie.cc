@@ -547,7 +547,9 @@ bool MovieEncode(const MovieEncodeOptions& options, MoviePictureSource source, v
     } else {
       ro.bytes_per_second = guess_rate > 0 ? guess_rate : 1e5;  // refined below
     }
+    ro.follow_simpler = false;
     RateControlInit(&rc, ro);
+    ro.follow_simpler = true;
     run.rc = &rc;
     run.analysis = true;
     run.st = &analysis_stats;
