@@ -36,7 +36,10 @@ struct VideoEncoder {
   uint32_t current = 0;            // the buffer holding the last reconstruction
   uint64_t frames_coded = 0;
   uint32_t since_key = 0;
-  double key_sse = 0;              // squared error of the last key frame
+  // Squared error of the first predicted frame after the last key frame:
+  // what copying
+  // costs on this motion before copies of copies add to it (0 until known).
+  double first_copy_sse = 0;
   double samples_coded = 0;        // samples of the planes coded per frame
   double lambda = 1;
   PlaneCostModel models[3];        // luma, chroma, alpha
@@ -56,6 +59,7 @@ struct VideoEncoder {
     uint64_t frames_coded = 0;
     uint32_t since_key = 0;
     uint32_t keys_won = 0, keys_trusted = 0;
+    double first_copy_sse = 0;
     PlaneCostModel models[3];
     std::vector<MotionVector> vectors[4];
     bool valid = false;
@@ -288,11 +292,15 @@ double WorkSse(const FrameWork& work) {
   return sse;
 }
 
-// Predicted frames that have lost half as much again as the error the last
-// key frame had (and a noticeable amount: about 4 per sample).
+// Predicted frames that have lost half as much again as the first copy
+// after the last key frame had (and a noticeable amount: about 4 per
+// sample). Measured from the first copy, not from the key frame itself:
+// motion by fractions of a sample costs every copy about the same error,
+// which a new key frame removes for one frame only; what grows beyond it is
+// the error that copies of copies pile up, which a key frame does remove.
 bool Drifted(const VideoEncoder* e, const FrameWork& work) {
   double sse = WorkSse(work);
-  return e->key_sse > 0 && sse > 1.5 * e->key_sse && sse > 4.0 * e->samples_coded;
+  return e->first_copy_sse > 0 && sse > 1.5 * e->first_copy_sse && sse > 4.0 * e->samples_coded;
 }
 
 // Frames the fastest speed codes as key frames without trying the inter
@@ -327,6 +335,7 @@ bool VideoEncoderEncode(VideoEncoder* e, const VideoPicture& picture, bool force
   e->saved.since_key = e->since_key;
   e->saved.keys_won = e->keys_won;
   e->saved.keys_trusted = e->keys_trusted;
+  e->saved.first_copy_sse = e->first_copy_sse;
   std::copy(std::begin(e->models), std::end(e->models), std::begin(e->saved.models));
   for (int p = 0; p < 4; p++) e->saved.vectors[p] = e->vectors[p];
   e->saved.valid = true;
@@ -374,7 +383,6 @@ bool VideoEncoderEncode(VideoEncoder* e, const VideoPicture& picture, bool force
         // Twice in a row is not a cut but pictures that keep changing.
         if (o.speed >= 9 && o.trust_key_runs && ++e->keys_won >= 2) e->keys_trusted = kTrustedKeys;
       } else {
-        e->keys_won = 0;
         // The trial's costs and quantisers must not steer the next frames.
         std::copy(std::begin(models), std::end(models), std::begin(e->models));
         std::copy(inter_frame.begin(), inter_frame.end(), e->frames[next].begin());
@@ -384,7 +392,11 @@ bool VideoEncoderEncode(VideoEncoder* e, const VideoPicture& picture, bool force
   }
 
   if (!work.ok) return false;
-  if (key) e->key_sse = WorkSse(work);
+  if (!key) e->keys_won = 0;
+  if (key)
+    e->first_copy_sse = 0;
+  else if (e->first_copy_sse == 0)
+    e->first_copy_sse = WorkSse(work);
   e->flows.clear();
   if (e->measure_flows)
     BlockFlowsFromTypes(work.luma_types.data(), e->vectors[kLuma].data(), work.luma_types.size(),
@@ -430,6 +442,7 @@ void VideoEncoderUndoLast(VideoEncoder* e) {
   e->since_key = e->saved.since_key;
   e->keys_won = e->saved.keys_won;
   e->keys_trusted = e->saved.keys_trusted;
+  e->first_copy_sse = e->saved.first_copy_sse;
   std::copy(std::begin(e->saved.models), std::end(e->saved.models), std::begin(e->models));
   for (int p = 0; p < 4; p++) e->vectors[p] = e->saved.vectors[p];
   e->saved.valid = false;
