@@ -49,9 +49,9 @@ struct VideoEncoder {
   bool measure_flows = false;
   std::vector<BlockFlow> flows;    // the last frame's, when measured
   std::vector<float> area_scales;  // lambda per 16x16 luma area, when set
-  // The fastest speed: frames in a row where the key coding beat the inter
-  // coding it was tried against, and frames still to be coded as key frames
-  // without trying the inter coding first.
+  // The fastest speed: the last trials of a key coding against the inter
+  // coding that the key coding won in a row, and frames still to be coded
+  // as key frames without trying the inter coding first.
   uint32_t keys_won = 0, keys_trusted = 0;
   // What VideoEncoderUndoLast restores: the state before the last frame.
   struct Saved {
@@ -380,9 +380,11 @@ bool VideoEncoderEncode(VideoEncoder* e, const VideoPicture& picture, bool force
       if (key_work.cost <= 1.05 * work.cost + 2 * lasting) {
         key = true;
         work = std::move(key_work);
-        // Twice in a row is not a cut but pictures that keep changing.
+        // Two trials in a row won by the key coding are not a cut but
+        // pictures that keep changing.
         if (o.speed >= 9 && o.trust_key_runs && ++e->keys_won >= 2) e->keys_trusted = kTrustedKeys;
       } else {
+        e->keys_won = 0;
         // The trial's costs and quantisers must not steer the next frames.
         std::copy(std::begin(models), std::end(models), std::begin(e->models));
         std::copy(inter_frame.begin(), inter_frame.end(), e->frames[next].begin());
@@ -392,7 +394,6 @@ bool VideoEncoderEncode(VideoEncoder* e, const VideoPicture& picture, bool force
   }
 
   if (!work.ok) return false;
-  if (!key) e->keys_won = 0;
   if (key)
     e->first_copy_sse = 0;
   else if (e->first_copy_sse == 0)
