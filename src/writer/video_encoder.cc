@@ -49,9 +49,9 @@ struct VideoEncoder {
   bool measure_flows = false;
   std::vector<BlockFlow> flows;    // the last frame's, when measured
   std::vector<float> area_scales;  // lambda per 16x16 luma area, when set
-  // The fastest speed: the last trials of a key coding against the inter
-  // coding that the key coding won in a row, and frames still to be coded
-  // as key frames without trying the inter coding first.
+  // The fastest speed: frames in a row where the key coding beat the inter
+  // coding it was tried against, and frames still to be coded as key frames
+  // without trying the inter coding first.
   uint32_t keys_won = 0, keys_trusted = 0;
   // What VideoEncoderUndoLast restores: the state before the last frame.
   struct Saved {
@@ -305,7 +305,7 @@ bool Drifted(const VideoEncoder* e, const FrameWork& work) {
 
 // Frames the fastest speed codes as key frames without trying the inter
 // coding, once two frames in a row showed the key coding cheaper.
-constexpr uint32_t kTrustedKeys = 7;
+constexpr uint32_t kTrustedKeys = 3;
 
 }  // namespace
 
@@ -380,11 +380,14 @@ bool VideoEncoderEncode(VideoEncoder* e, const VideoPicture& picture, bool force
       if (key_work.cost <= 1.05 * work.cost + 2 * lasting) {
         key = true;
         work = std::move(key_work);
-        // Two trials in a row won by the key coding are not a cut but
-        // pictures that keep changing.
-        if (o.speed >= 9 && o.trust_key_runs && ++e->keys_won >= 2) e->keys_trusted = kTrustedKeys;
+        // Two frames in a row whose key coding costs about what the inter
+        // coding does (prediction gains nothing) are not a cut but pictures
+        // that keep changing.
+        if (o.speed >= 9 && o.trust_key_runs) {
+          e->keys_won = key_work.cost <= 1.05 * work.cost ? e->keys_won + 1 : 0;
+          if (e->keys_won >= 2) e->keys_trusted = kTrustedKeys;
+        }
       } else {
-        e->keys_won = 0;
         // The trial's costs and quantisers must not steer the next frames.
         std::copy(std::begin(models), std::end(models), std::begin(e->models));
         std::copy(inter_frame.begin(), inter_frame.end(), e->frames[next].begin());
@@ -394,6 +397,7 @@ bool VideoEncoderEncode(VideoEncoder* e, const VideoPicture& picture, bool force
   }
 
   if (!work.ok) return false;
+  if (!key) e->keys_won = 0;
   if (key)
     e->first_copy_sse = 0;
   else if (e->first_copy_sse == 0)
