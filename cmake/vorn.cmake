@@ -38,13 +38,20 @@ function(vorn_subsystem name dir)
   endif()
 endfunction()
 
-# vorn_test(NAME SOURCES... LIBS ...): one GoogleTest executable, discovered
-# at test time so the Windows build can run it under Wine.
+# vorn_test(NAME [SCREEN] SOURCES... LIBS ...): one GoogleTest executable,
+# discovered at test time so the Windows build can run it under Wine.
+# SCREEN: under Wine its tests show windows or read the screen back, so they
+# take the "screen" lock: two of them side by side would cover each other's
+# windows on the one display.
 function(vorn_test name)
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "SCREEN" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} vorn_test_support GTest::gtest_main)
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/tests)
+  set(lock)
+  if(T_SCREEN AND CMAKE_CROSSCOMPILING)
+    set(lock RESOURCE_LOCK screen)
+  endif()
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
-                       PROPERTIES TIMEOUT 600)
+                       PROPERTIES TIMEOUT 600 ${lock})
 endfunction()
