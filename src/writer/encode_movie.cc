@@ -306,7 +306,11 @@ uint64_t HeldFramesCover(const std::vector<SoundTrack>& sound) {
 bool RunPictures(MovieRun* run, const char** error) {
   const MovieEncodeOptions& options = *run->options;
   VideoEncoderOptions video_options = options.video;
-  if (run->analysis) video_options.speed = kMovieAnalysisSpeed;
+  if (run->analysis) {
+    video_options.speed = kMovieAnalysisSpeed;
+    // Its frames stand for the second pass's, which tries every inter coding.
+    video_options.trust_key_runs = options.video.speed >= kMovieAnalysisSpeed;
+  }
   std::unique_ptr<VideoEncoder, void (*)(VideoEncoder*)> video(
       VideoEncoderCreate(video_options), VideoEncoderDestroy);
   if (!video) {
@@ -558,8 +562,10 @@ bool MovieEncode(const MovieEncodeOptions& options, MoviePictureSource source, v
     } else {
       ro.bytes_per_second = guess_rate > 0 ? guess_rate : 1e5;  // refined below
     }
+    // The measuring pass's lambdas stay steady (see RateControlOptions).
     RateControlOptions measuring = ro;
     measuring.measuring = true;
+    measuring.follow_simpler = false;
     RateControlInit(&rc, measuring);
     run.rc = &rc;
     run.analysis = true;
