@@ -24,6 +24,10 @@ constexpr double kPlanStep = 1.15;
 // memory of kLongSeconds (a passage that differs for a while does not set
 // the lambda of the whole movie).
 constexpr double kPlanNearSeconds = 2, kRecentSeconds = 0.5, kLongSeconds = 10;
+// Below this many times the finest lambda the next frames follow the
+// longer memory too, and nothing is kept back for the end (see
+// NearPlanRatio).
+constexpr double kNearFinest = 100;
 // The last kReserveSeconds keep back kReserveShare of their bytes until
 // they begin (at most kReserveMost of the movie's): a final pass that costs
 // half as much again as planned over its last seconds then takes lambda up
@@ -32,6 +36,10 @@ constexpr double kPlanNearSeconds = 2, kRecentSeconds = 0.5, kLongSeconds = 10;
 constexpr double kReserveSeconds = 2, kReserveShare = 0.3, kReserveMost = 0.05;
 
 bool Planned(const RateControl* rc) { return rc->frames < rc->plan_c.size(); }
+
+bool NearFinest(const RateControl* rc) {
+  return rc->last_planned > 0 && rc->last_planned < kNearFinest * kMinLambda;
+}
 
 uint64_t FramesOf(const RateControl* rc, double seconds) {
   return static_cast<uint64_t>(std::max(1.0, std::round(seconds * rc->window)));
@@ -54,6 +62,12 @@ double NearPlanRatio(const RateControl* rc) {
   double frames = std::max(0.1 * rc->window, static_cast<double>(rc->window) -
                                                  static_cast<double>(rc->frames));
   double prior = frames * PlannedShare(rc);
+  // Near the finest lambda, where pictures are coded almost losslessly,
+  // bytes follow the plan's model poorly (a frame takes several times the
+  // one before at about the same lambda): the next frames follow the longer
+  // memory there, or lambda chases each jump and the bytes saved cannot be
+  // spent at the end.
+  if (NearFinest(rc)) return PlanRatio(rc);
   return (rc->video_recent + prior * PlanRatio(rc)) / (rc->planned_recent + prior);
 }
 
@@ -67,7 +81,9 @@ double PlannedVideoLeft(const RateControl* rc) {
   // Packets start at even offsets: half a byte each on average.
   double video_left = budget - static_cast<double>(rc->spent) - rc->plan_fixed_left -
                       0.5 * frames_left;
-  if (FramesLeft(rc) > FramesOf(rc, kReserveSeconds)) video_left -= rc->plan_reserve;
+  // (No reserve near the finest lambda: the last frames could not use it.)
+  if (FramesLeft(rc) > FramesOf(rc, kReserveSeconds) && !NearFinest(rc))
+    video_left -= rc->plan_reserve;
   return std::max(video_left, 0.1 * per_frame * frames_left);
 }
 
@@ -88,14 +104,17 @@ double PlannedLambda(RateControl* rc) {
   double far = std::max(rc->plan_c_left - near, 0.0);
   double needed = std::max(NearPlanRatio(rc) * near + PlanRatio(rc) * far, 1.0);
   double video_left = PlannedVideoLeft(rc);
+  double lambda = std::pow(needed / video_left, 1 / kRateExponent);
   const double frames_left = static_cast<double>(FramesLeft(rc));
   const double second = static_cast<double>(rc->window);
   if (frames_left < second) {
+    // (Only ever lowering lambda: bytes left over are still spent.)
     const double average_c = rc->plan_c_total / static_cast<double>(rc->plan_c.size());
     needed += (second - frames_left) * NearPlanRatio(rc) * average_c;
     video_left += (second - frames_left) * rc->plan_video_per_frame;
+    lambda = std::min(lambda, std::pow(needed / video_left, 1 / kRateExponent));
   }
-  return std::pow(needed / video_left, 1 / kRateExponent);
+  return lambda;
 }
 
 // The sums over the frames left, the next ones and all, after the plan changed.
