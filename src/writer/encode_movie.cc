@@ -291,7 +291,11 @@ uint64_t HeldFramesCover(const std::vector<SoundTrack>& sound) {
 bool RunPictures(MovieRun* run, const char** error) {
   const MovieEncodeOptions& options = *run->options;
   VideoEncoderOptions video_options = options.video;
-  if (run->analysis) video_options.speed = kMovieAnalysisSpeed;
+  if (run->analysis) {
+    video_options.speed = kMovieAnalysisSpeed;
+    // Its frames stand for the second pass's, which tries every inter coding.
+    video_options.trust_key_runs = options.video.speed >= kMovieAnalysisSpeed;
+  }
   std::unique_ptr<VideoEncoder, void (*)(VideoEncoder*)> video(
       VideoEncoderCreate(video_options), VideoEncoderDestroy);
   if (!video) {
@@ -543,7 +547,9 @@ bool MovieEncode(const MovieEncodeOptions& options, MoviePictureSource source, v
     } else {
       ro.bytes_per_second = guess_rate > 0 ? guess_rate : 1e5;  // refined below
     }
+    ro.follow_simpler = false;
     RateControlInit(&rc, ro);
+    ro.follow_simpler = true;
     run.rc = &rc;
     run.analysis = true;
     run.st = &analysis_stats;

@@ -33,6 +33,10 @@ struct VideoEncoderOptions {
   uint32_t keyint = 300;         // a key frame at least every keyint frames (0: only the first)
   bool scene_cuts = true;        // a key frame where prediction stops paying
   int speed = 5;                 // 0 (best rate-distortion) .. 9 (fastest)
+  // The fastest speed codes pictures that keep coding cheaper as key frames
+  // (grain, noise) as key frames for a few frames without trying the inter
+  // coding. Off for a measuring pass whose frames stand for a slower speed's.
+  bool trust_key_runs = true;
   uint32_t threads = 1;          // workers; the coded movie is the same for any count
   // Block types the encoder may choose from (bit t = type t); key frames
   // never use the ones that read the previous frame. Tests narrow it to

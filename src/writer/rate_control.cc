@@ -127,6 +127,14 @@ double RateControlLambda(RateControl* rc, uint64_t audio_bytes) {
   double average_target =
       std::clamp(per_frame - audio - behind / spread, 0.2 * per_frame, 3.0 * per_frame);
   double average_c = rc->averaged ? rc->average_c : std::exp(rc->log_c);
+  // Inter frames of the last second simpler than the average's take the
+  // lambda of their own complexity: still or nearly still pictures keep
+  // their blocks at the average's lambda, and what they leave would not be
+  // made up later (the frames after them may not take more either, and the
+  // peak limit holds those that could), which left movies of varied shots
+  // well below their rate. Harder pictures keep the average's lambda.
+  if (rc->options.follow_simpler && rc->inters > 0 && rc->inter_second_c < rc->inter_average_c)
+    average_c *= rc->inter_second_c / rc->inter_average_c;
   double lambda = std::pow(average_c / std::max(average_target, 16.0), 1 / kRateExponent);
   // Keep every second of frames below twice the average (with a margin for
   // the model's error): an inter frame is expected to take c x lambda^-k.
@@ -214,5 +222,11 @@ void RateControlDone(RateControl* rc, uint64_t packet_bytes, uint64_t video_byte
     return;
   }
   rc->log_c = rc->inter_seen ? 0.5 * rc->log_c + 0.5 * observed : observed;
+  rc->inters++;
+  double inter_c = std::exp(observed);
+  rc->inter_average_c += (inter_c - rc->inter_average_c) /
+                         static_cast<double>(std::min(rc->inters, memory));
+  rc->inter_second_c += (inter_c - rc->inter_second_c) /
+                        static_cast<double>(std::min<uint64_t>(rc->inters, rc->window));
   rc->inter_seen = true;
 }

@@ -9,7 +9,10 @@
 // each frame's share: a key frame or a harder shot takes more bytes, and
 // the difference is paid back slowly, over the frames left when the length
 // is known (else over a few seconds). Only the one-second peak limit makes
-// a single frame's lambda rise.
+// a single frame's lambda rise. Pictures simpler than the average (a still
+// shot, a dark one) follow their own complexity down instead: they often
+// cannot take their share at the movie's lambda, and the bytes they leave
+// would not be made up later.
 //
 // With a plan (a first, faster pass over the whole movie that measured each
 // frame's complexity and the sound's bytes), lambda is the one that makes
@@ -26,6 +29,10 @@ struct RateControlOptions {
   double frames_per_second = 30;
   uint32_t total_frames = 0;    // 0: not known
   uint64_t samples_per_frame = 0;  // luma samples (the first guess of complexity)
+  // Without a plan: pictures simpler than the movie's average so far take
+  // the lambda of the last second's complexity (see below).
+  // Off for a measuring pass, whose lambdas should stay steady.
+  bool follow_simpler = true;
 };
 
 struct RateControl {
@@ -36,6 +43,10 @@ struct RateControl {
   bool inter_seen = false;
   double average_c = 0;      // c of all frames, key frames included (recent mean)
   uint64_t averaged = 0;     // frames in average_c
+  // c of the inter frames: their mean over the movie's memory and over the
+  // last second.
+  double inter_average_c = 0, inter_second_c = 0;
+  uint64_t inters = 0;
   std::deque<uint64_t> recent;  // packet bytes of the last window - 1 frames
   uint64_t recent_sum = 0;
   uint32_t window = 30;      // frames in one second

@@ -49,11 +49,16 @@ struct VideoEncoder {
   bool measure_flows = false;
   std::vector<BlockFlow> flows;    // the last frame's, when measured
   std::vector<float> area_scales;  // lambda per 16x16 luma area, when set
+  // The fastest speed: frames in a row where the key coding beat the inter
+  // coding it was tried against, and frames still to be coded as key frames
+  // without trying the inter coding first.
+  uint32_t keys_won = 0, keys_trusted = 0;
   // What VideoEncoderUndoLast restores: the state before the last frame.
   struct Saved {
     uint32_t current = 0;
     uint64_t frames_coded = 0;
     uint32_t since_key = 0;
+    uint32_t keys_won = 0, keys_trusted = 0;
     double first_copy_sse = 0;
     PlaneCostModel models[3];
     std::vector<MotionVector> vectors[4];
@@ -298,6 +303,10 @@ bool Drifted(const VideoEncoder* e, const FrameWork& work) {
   return e->first_copy_sse > 0 && sse > 1.5 * e->first_copy_sse && sse > 4.0 * e->samples_coded;
 }
 
+// Frames the fastest speed codes as key frames without trying the inter
+// coding, once two frames in a row showed the key coding cheaper.
+constexpr uint32_t kTrustedKeys = 3;
+
 }  // namespace
 
 bool VideoEncoderEncode(VideoEncoder* e, const VideoPicture& picture, bool force_key,
@@ -324,6 +333,8 @@ bool VideoEncoderEncode(VideoEncoder* e, const VideoPicture& picture, bool force
   e->saved.current = e->current;
   e->saved.frames_coded = e->frames_coded;
   e->saved.since_key = e->since_key;
+  e->saved.keys_won = e->keys_won;
+  e->saved.keys_trusted = e->keys_trusted;
   e->saved.first_copy_sse = e->first_copy_sse;
   std::copy(std::begin(e->models), std::end(e->models), std::begin(e->saved.models));
   for (int p = 0; p < 4; p++) e->saved.vectors[p] = e->vectors[p];
@@ -331,7 +342,16 @@ bool VideoEncoderEncode(VideoEncoder* e, const VideoPicture& picture, bool force
 
   bool key = force_key || e->frames_coded == 0 || (o.keyint && e->since_key >= o.keyint);
   FrameWork work;
-  EncodeFramePlanes(e, key, &work);
+  if (!key && e->keys_trusted > 0) {
+    // Pictures that nothing predicts well (film grain, noise): the fastest
+    // speed codes them as key frames straight away for a few frames, as the
+    // last ones were, and tries the inter coding again now and then.
+    e->keys_trusted--;
+    key = true;
+    EncodeFramePlanes(e, true, &work, true);
+  } else {
+    EncodeFramePlanes(e, key, &work);
+  }
   if (!key) {
     uint32_t reading = 0, blocks = 0;
     for (const PlaneEncodeResult& r : work.results) {
@@ -360,6 +380,13 @@ bool VideoEncoderEncode(VideoEncoder* e, const VideoPicture& picture, bool force
       if (key_work.cost <= 1.05 * work.cost + 2 * lasting) {
         key = true;
         work = std::move(key_work);
+        // Two frames in a row whose key coding costs about what the inter
+        // coding does (prediction gains nothing) are not a cut but pictures
+        // that keep changing.
+        if (o.speed >= 9 && o.trust_key_runs) {
+          e->keys_won = key_work.cost <= 1.05 * work.cost ? e->keys_won + 1 : 0;
+          if (e->keys_won >= 2) e->keys_trusted = kTrustedKeys;
+        }
       } else {
         // The trial's costs and quantisers must not steer the next frames.
         std::copy(std::begin(models), std::end(models), std::begin(e->models));
@@ -370,6 +397,7 @@ bool VideoEncoderEncode(VideoEncoder* e, const VideoPicture& picture, bool force
   }
 
   if (!work.ok) return false;
+  if (!key) e->keys_won = 0;
   if (key)
     e->first_copy_sse = 0;
   else if (e->first_copy_sse == 0)
@@ -417,6 +445,8 @@ void VideoEncoderUndoLast(VideoEncoder* e) {
   e->current = e->saved.current;
   e->frames_coded = e->saved.frames_coded;
   e->since_key = e->saved.since_key;
+  e->keys_won = e->saved.keys_won;
+  e->keys_trusted = e->saved.keys_trusted;
   e->first_copy_sse = e->saved.first_copy_sse;
   std::copy(std::begin(e->saved.models), std::end(e->saved.models), std::begin(e->models));
   for (int p = 0; p < 4; p++) e->vectors[p] = e->saved.vectors[p];

@@ -81,6 +81,52 @@ TEST(RateControl, ReachesTheRateOfModelsItDoesNotKnow) {
 
 // Bits are spent best when every frame has the same lambda: a key frame's
 // extra bytes are paid back slowly, not by starving the second after it.
+// A movie of varied shots whose still stretches take next to nothing at
+// the moving shots' lambda (their blocks are kept) and more only at a much
+// lower one (the camera noise coded), the last one at the very end: the
+// still shots must take their part as they come, or the movie ends well
+// below its rate.
+TEST(RateControl, StillShotsDoNotLeaveTheMovieBelowItsRate) {
+  const bool still[] = {false, true, false, false, true, false, false, false, true};
+  const uint32_t stretch = 150, frames = stretch * 9;  // 45 s
+  for (double kbps : {300.0, 1200.0}) {
+    SCOPED_TRACE(testing::Message() << "kbit/s " << kbps);
+    RateControlOptions o;
+    o.bytes_per_second = kbps * 125;
+    o.frames_per_second = 30;
+    o.total_frames = frames;
+    o.samples_per_frame = 640 * 480;
+    RateControl rc;
+    RateControlInit(&rc, o);
+    std::mt19937 random(11);
+    std::uniform_real_distribution<double> jitter(0.8, 1.25);
+    std::vector<uint32_t> packets;
+    const uint64_t audio = 200;
+    for (uint32_t k = 0; k < frames; k++) {
+      double lambda = RateControlLambda(&rc, audio);
+      const bool is_still = still[k / stretch], key = k % 300 == 0;
+      const double j = jitter(random);
+      auto code = [&] {
+        double video = is_still ? (150 * std::pow(lambda, -0.12) + 20000 * std::pow(lambda, -0.9)) * j
+                                : 60000 * std::pow(lambda, -0.45) * j * (key ? 5 : 1);
+        return static_cast<uint64_t>(std::max(video, 20.0));
+      };
+      uint64_t v = code();
+      for (int retry = 0; retry < 2; retry++) {
+        double again = RateControlRetry(&rc, v, key, lambda, audio);
+        if (again == 0) break;
+        lambda = again;
+        v = code();
+      }
+      packets.push_back(static_cast<uint32_t>(v + audio));
+      RateControlDone(&rc, v + audio, v, key, lambda);
+    }
+    MovieRates rates = MovieRatesOf(packets, 30, 1);
+    EXPECT_NEAR(rates.average_kbps, kbps, kbps * 0.03);
+    EXPECT_LE(rates.peak_kbps, 2 * rates.average_kbps);
+  }
+}
+
 TEST(RateControl, KeyFramesDoNotStarveTheFramesAfterThem) {
   RateControlOptions o;
   o.bytes_per_second = 1000 * 125;
