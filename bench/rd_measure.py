@@ -4,6 +4,7 @@
   rd_measure.py quality REF.y4m DECODED.y4m   -> "PSNR-Y SSIM-Y FRAMES"
   rd_measure.py bd TABLE CODEC REFERENCE      -> BD-rate of CODEC against
                                                  REFERENCE in per cent
+  rd_measure.py frames CLIP.y4m               -> "FRAMES FRAMES-PER-SECOND"
 TABLE lines: codec kbit/s psnr ssim fps. Only frames present in both files
 are compared (a decoder that drops frames is charged nothing for them, but
 the frame count is printed)."""
@@ -96,6 +97,36 @@ def ssim(a, b):
     return float(s.mean())
 
 
+def frames_and_rate(path):
+    """Counts a Y4M clip's frames without reading their pictures."""
+    with open(path, "rb") as f:
+        header = f.readline().split()
+        width = height = 0
+        chroma, rate = b"420", (30, 1)
+        for field in header[1:]:
+            if field[:1] == b"W":
+                width = int(field[1:])
+            elif field[:1] == b"H":
+                height = int(field[1:])
+            elif field[:1] == b"C":
+                chroma = field[1:]
+            elif field[:1] == b"F":
+                num, den = field[1:].split(b":")
+                rate = (int(num), int(den))
+        cw, ch = (width + 1) // 2, (height + 1) // 2
+        if chroma.startswith(b"444"):
+            cw, ch = width, height
+        elif chroma.startswith(b"422"):
+            ch = height
+        elif chroma.startswith(b"mono"):
+            cw = ch = 0
+        count = 0
+        while f.readline().startswith(b"FRAME"):
+            f.seek(width * height + 2 * cw * ch, 1)
+            count += 1
+    print("%d %.6f" % (count, rate[0] / rate[1]))
+
+
 def quality(ref_path, dec_path):
     ref = read_y4m_luma(ref_path)
     dec = read_y4m_luma(dec_path)
@@ -154,6 +185,8 @@ def bd(table_path, codec, reference):
 def main():
     if len(sys.argv) == 4 and sys.argv[1] == "quality":
         quality(sys.argv[2], sys.argv[3])
+    elif len(sys.argv) == 3 and sys.argv[1] == "frames":
+        frames_and_rate(sys.argv[2])
     elif len(sys.argv) == 5 and sys.argv[1] == "bd":
         bd(sys.argv[2], sys.argv[3], sys.argv[4])
     else:
