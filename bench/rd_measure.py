@@ -36,22 +36,21 @@ def read_pgm_luma(data):
     return frames
 
 
-def read_y4m_luma(path):
-    with open(path, "rb") as f:
-        data = f.read()
-    if data.startswith(b"P5"):
-        return read_pgm_luma(data)
-    end = data.index(b"\n")
-    header = data[:end].split()
+def y4m_geometry(header_line):
+    """A Y4M stream header's (width, height, bytes per frame, frames per
+    second)."""
     width = height = 0
-    chroma = b"420"
-    for field in header[1:]:
+    chroma, rate = b"420", 30.0
+    for field in header_line.split()[1:]:
         if field[:1] == b"W":
             width = int(field[1:])
         elif field[:1] == b"H":
             height = int(field[1:])
         elif field[:1] == b"C":
             chroma = field[1:]
+        elif field[:1] == b"F":
+            num, den = field[1:].split(b":")
+            rate = int(num) / int(den)
     cw, ch = (width + 1) // 2, (height + 1) // 2
     if chroma.startswith(b"444"):
         cw, ch = width, height
@@ -59,7 +58,16 @@ def read_y4m_luma(path):
         ch = height
     elif chroma.startswith(b"mono"):
         cw = ch = 0
-    frame_bytes = width * height + 2 * cw * ch
+    return width, height, width * height + 2 * cw * ch, rate
+
+
+def read_y4m_luma(path):
+    with open(path, "rb") as f:
+        data = f.read()
+    if data.startswith(b"P5"):
+        return read_pgm_luma(data)
+    end = data.index(b"\n")
+    width, height, frame_bytes, _ = y4m_geometry(data[:end])
     pos = end + 1
     frames = []
     while pos < len(data):
@@ -100,31 +108,12 @@ def ssim(a, b):
 def frames_and_rate(path):
     """Counts a Y4M clip's frames without reading their pictures."""
     with open(path, "rb") as f:
-        header = f.readline().split()
-        width = height = 0
-        chroma, rate = b"420", (30, 1)
-        for field in header[1:]:
-            if field[:1] == b"W":
-                width = int(field[1:])
-            elif field[:1] == b"H":
-                height = int(field[1:])
-            elif field[:1] == b"C":
-                chroma = field[1:]
-            elif field[:1] == b"F":
-                num, den = field[1:].split(b":")
-                rate = (int(num), int(den))
-        cw, ch = (width + 1) // 2, (height + 1) // 2
-        if chroma.startswith(b"444"):
-            cw, ch = width, height
-        elif chroma.startswith(b"422"):
-            ch = height
-        elif chroma.startswith(b"mono"):
-            cw = ch = 0
+        _, _, frame_bytes, rate = y4m_geometry(f.readline())
         count = 0
         while f.readline().startswith(b"FRAME"):
-            f.seek(width * height + 2 * cw * ch, 1)
+            f.seek(frame_bytes, 1)
             count += 1
-    print("%d %.6f" % (count, rate[0] / rate[1]))
+    print("%d %.6f" % (count, rate))
 
 
 def quality(ref_path, dec_path):
