@@ -8,6 +8,9 @@
 #
 # usage: bench/rd.sh VORNTOOL [--frames N] [--size WxH] [--rates "K1 K2 ..."]
 #                    [--peers "mpeg1 theora vp8"] [--speed S] [--work DIR]
+#                    [--clip FILE.y4m]
+# --clip measures a clip of your own (4:2:0 Y4M, any size and frame rate)
+# instead of rendering one; --frames and --size then do not apply.
 # The peers come from scripts/setup.sh (mjpegtools, mpeg2dec, libtheora-bin,
 # vpx-tools); a peer that is not installed is left out.
 set -eu
@@ -16,7 +19,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 python=/usr/bin/python3
 [ -x "$python" ] || python=python3
 
-[ $# -ge 1 ] || { sed -n '2,12p' "$0"; exit 2; }
+[ $# -ge 1 ] || { sed -n '2,15p' "$0"; exit 2; }
 vorntool=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 shift
 frames=150
@@ -26,6 +29,7 @@ peers="mpeg1 theora vp8"
 speed=""
 work=""
 gop=150
+own_clip=""
 while [ $# -gt 0 ]; do
     case $1 in
         --frames) frames=$2; shift 2 ;;
@@ -34,6 +38,7 @@ while [ $# -gt 0 ]; do
         --peers) peers=$2; shift 2 ;;
         --speed) speed="--speed $2"; shift 2 ;;
         --work) work=$2; shift 2 ;;
+        --clip) own_clip=$2; shift 2 ;;
         *) echo "rd.sh: unknown option $1" >&2; exit 2 ;;
     esac
 done
@@ -42,9 +47,17 @@ if [ -z "$work" ]; then
     trap 'rm -rf "$work"' EXIT
 fi
 mkdir -p "$work"
-rate=30
 clip=$work/clip.y4m
-"$python" "$here/rd_clip.py" "$clip" --size "$size" --frames "$frames" --rate "$rate"
+if [ -n "$own_clip" ]; then
+    [ -r "$own_clip" ] || { echo "rd.sh: cannot read $own_clip" >&2; exit 2; }
+    ln -sf "$(cd "$(dirname "$own_clip")" && pwd)/$(basename "$own_clip")" "$clip"
+    # Frames and frame rate from the clip itself.
+    set -- $("$python" "$here/rd_measure.py" frames "$clip")
+    frames=$1 rate=$2
+else
+    rate=30
+    "$python" "$here/rd_clip.py" "$clip" --size "$size" --frames "$frames" --rate "$rate"
+fi
 seconds=$(echo "$frames $rate" | awk '{print $1 / $2}')
 table=$work/table.txt
 : >"$table"

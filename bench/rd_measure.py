@@ -4,6 +4,7 @@
   rd_measure.py quality REF.y4m DECODED.y4m   -> "PSNR-Y SSIM-Y FRAMES"
   rd_measure.py bd TABLE CODEC REFERENCE      -> BD-rate of CODEC against
                                                  REFERENCE in per cent
+  rd_measure.py frames CLIP.y4m               -> "FRAMES FRAMES-PER-SECOND"
 TABLE lines: codec kbit/s psnr ssim fps. Only frames present in both files
 are compared (a decoder that drops frames is charged nothing for them, but
 the frame count is printed)."""
@@ -35,22 +36,21 @@ def read_pgm_luma(data):
     return frames
 
 
-def read_y4m_luma(path):
-    with open(path, "rb") as f:
-        data = f.read()
-    if data.startswith(b"P5"):
-        return read_pgm_luma(data)
-    end = data.index(b"\n")
-    header = data[:end].split()
+def y4m_geometry(header_line):
+    """A Y4M stream header's (width, height, bytes per frame, frames per
+    second)."""
     width = height = 0
-    chroma = b"420"
-    for field in header[1:]:
+    chroma, rate = b"420", 30.0
+    for field in header_line.split()[1:]:
         if field[:1] == b"W":
             width = int(field[1:])
         elif field[:1] == b"H":
             height = int(field[1:])
         elif field[:1] == b"C":
             chroma = field[1:]
+        elif field[:1] == b"F":
+            num, den = field[1:].split(b":")
+            rate = int(num) / int(den)
     cw, ch = (width + 1) // 2, (height + 1) // 2
     if chroma.startswith(b"444"):
         cw, ch = width, height
@@ -58,7 +58,16 @@ def read_y4m_luma(path):
         ch = height
     elif chroma.startswith(b"mono"):
         cw = ch = 0
-    frame_bytes = width * height + 2 * cw * ch
+    return width, height, width * height + 2 * cw * ch, rate
+
+
+def read_y4m_luma(path):
+    with open(path, "rb") as f:
+        data = f.read()
+    if data.startswith(b"P5"):
+        return read_pgm_luma(data)
+    end = data.index(b"\n")
+    width, height, frame_bytes, _ = y4m_geometry(data[:end])
     pos = end + 1
     frames = []
     while pos < len(data):
@@ -94,6 +103,17 @@ def ssim(a, b):
     cov = box_mean(a * b, 8) - ma * mb
     s = ((2 * ma * mb + c1) * (2 * cov + c2)) / ((ma * ma + mb * mb + c1) * (va + vb + c2))
     return float(s.mean())
+
+
+def frames_and_rate(path):
+    """Counts a Y4M clip's frames without reading their pictures."""
+    with open(path, "rb") as f:
+        _, _, frame_bytes, rate = y4m_geometry(f.readline())
+        count = 0
+        while f.readline().startswith(b"FRAME"):
+            f.seek(frame_bytes, 1)
+            count += 1
+    print("%d %.6f" % (count, rate))
 
 
 def quality(ref_path, dec_path):
@@ -154,6 +174,8 @@ def bd(table_path, codec, reference):
 def main():
     if len(sys.argv) == 4 and sys.argv[1] == "quality":
         quality(sys.argv[2], sys.argv[3])
+    elif len(sys.argv) == 3 and sys.argv[1] == "frames":
+        frames_and_rate(sys.argv[2])
     elif len(sys.argv) == 5 and sys.argv[1] == "bd":
         bd(sys.argv[2], sys.argv[3], sys.argv[4])
     else:
