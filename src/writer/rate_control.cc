@@ -107,8 +107,10 @@ double PlannedLambda(RateControl* rc) {
   double lambda = std::pow(needed / video_left, 1 / kRateExponent);
   const double frames_left = static_cast<double>(FramesLeft(rc));
   const double second = static_cast<double>(rc->window);
-  if (frames_left < second) {
-    // (Only ever lowering lambda: bytes left over are still spent.)
+  if (frames_left < second && !NearFinest(rc)) {
+    // (Only ever lowering lambda: bytes left over are still spent. Not near
+    // the finest lambda, where frames jump several-fold at about one
+    // lambda and the count would only let the movie end over.)
     const double average_c = rc->plan_c_total / static_cast<double>(rc->plan_c.size());
     needed += (second - frames_left) * NearPlanRatio(rc) * average_c;
     video_left += (second - frames_left) * rc->plan_video_per_frame;
