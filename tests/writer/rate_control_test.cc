@@ -58,6 +58,42 @@ std::vector<uint32_t> Simulate(const ModelEncoder& m, double bytes_per_second, u
   return packets;
 }
 
+// A planned pass over plan.size() frames at kbps: code(k, lambda) gives a
+// frame's video bytes, key(k) whether it is a key frame; a refused frame is
+// coded again up to `retries` times; every packet carries `audio` bytes.
+struct PlannedRun {
+  std::vector<uint32_t> packets;
+  std::vector<double> lambdas;
+};
+
+template <typename Code, typename Key>
+PlannedRun RunPlanned(double kbps, const std::vector<double>& plan,
+                      const std::vector<double>& fixed, uint64_t audio, int retries, Code code,
+                      Key key) {
+  RateControlOptions o;
+  o.bytes_per_second = kbps * 125;
+  o.frames_per_second = 30;
+  o.samples_per_frame = 320 * 240;
+  RateControl rc;
+  RateControlInit(&rc, o);
+  RateControlSetPlan(&rc, plan, fixed);
+  PlannedRun run;
+  for (uint32_t k = 0; k < plan.size(); k++) {
+    double lambda = RateControlLambda(&rc, audio);
+    uint64_t v = code(k, lambda);
+    for (int retry = 0; retry < retries; retry++) {
+      double again = RateControlRetry(&rc, v, key(k), lambda, audio);
+      if (again == 0) break;
+      lambda = again;
+      v = code(k, lambda);
+    }
+    run.lambdas.push_back(lambda);
+    run.packets.push_back(static_cast<uint32_t>(v + audio));
+    RateControlDone(&rc, v + audio, v, key(k), lambda);
+  }
+  return run;
+}
+
 TEST(RateControl, ReachesTheRateOfModelsItDoesNotKnow) {
   const ModelEncoder models[] = {
       {20000, 0.45, 150, 6},       // as assumed
@@ -183,32 +219,14 @@ TEST(RateControl, APlanHoldsOneLambdaToTheEnd) {
         double bytes = 40000 * hardness(k) * std::pow(plan_lambda, -kRateExponent) * jitter(random);
         plan.push_back(RateControlComplexity(static_cast<uint64_t>(bytes), plan_lambda));
       }
-      RateControlOptions o;
-      o.bytes_per_second = kbps * 125;
-      o.frames_per_second = 30;
-      o.samples_per_frame = 320 * 240;
-      RateControl rc;
-      RateControlInit(&rc, o);
-      RateControlSetPlan(&rc, plan, fixed);
-      std::vector<uint32_t> packets;
-      std::vector<double> lambdas;
-      for (uint32_t k = 0; k < frames; k++) {
-        double lambda = RateControlLambda(&rc, 400);
-        auto code = [&] {
-          return static_cast<uint64_t>(std::max(
-              20.0, c.factor * 40000 * hardness(k) * std::pow(lambda, -c.exponent) * jitter(random)));
-        };
-        uint64_t v = code();
-        for (int retry = 0; retry < 3; retry++) {
-          double again = RateControlRetry(&rc, v, k % 60 == 0, lambda, 400);
-          if (again == 0) break;
-          lambda = again;
-          v = code();
-        }
-        lambdas.push_back(lambda);
-        packets.push_back(static_cast<uint32_t>(v + 400));
-        RateControlDone(&rc, v + 400, v, k % 60 == 0, lambda);
-      }
+      auto code = [&](uint32_t k, double lambda) {
+        return static_cast<uint64_t>(std::max(
+            20.0, c.factor * 40000 * hardness(k) * std::pow(lambda, -c.exponent) * jitter(random)));
+      };
+      PlannedRun run =
+          RunPlanned(kbps, plan, fixed, 400, 3, code, [](uint32_t k) { return k % 60 == 0; });
+      const std::vector<double>& lambdas = run.lambdas;
+      const std::vector<uint32_t>& packets = run.packets;
       MovieRates rates = MovieRatesOf(packets, 30, 1);
       EXPECT_NEAR(rates.average_kbps, kbps, kbps * 0.05);
       EXPECT_LE(rates.peak_kbps, 2 * rates.average_kbps);
@@ -250,32 +268,13 @@ TEST_P(RateControlLateCost, TheLastSecondIsNotSqueezed) {
     double reached = c.ramp ? (k - start + 1) / (frames - start) : 1.0;
     return 1 + (c.factor - 1) * reached;
   };
-  RateControlOptions o;
-  o.bytes_per_second = kbps * 125;
-  o.frames_per_second = 30;
-  o.samples_per_frame = 320 * 240;
-  RateControl rc;
-  RateControlInit(&rc, o);
-  RateControlSetPlan(&rc, plan, fixed);
-  std::vector<uint32_t> packets;
-  std::vector<double> lambdas;
-  for (uint32_t k = 0; k < frames; k++) {
-    double lambda = RateControlLambda(&rc, 200);
-    auto code = [&] {
-      double planned = plan[k] * std::pow(lambda, -kRateExponent);
-      return static_cast<uint64_t>(std::max(c.floor, planned * extra(k) * jitter(random)));
-    };
-    uint64_t v = code();
-    for (int retry = 0; retry < 2; retry++) {
-      double again = RateControlRetry(&rc, v, false, lambda, 200);
-      if (again == 0) break;
-      lambda = again;
-      v = code();
-    }
-    lambdas.push_back(lambda);
-    packets.push_back(static_cast<uint32_t>(v + 200));
-    RateControlDone(&rc, v + 200, v, false, lambda);
-  }
+  auto code = [&](uint32_t k, double lambda) {
+    double planned = plan[k] * std::pow(lambda, -kRateExponent);
+    return static_cast<uint64_t>(std::max(c.floor, planned * extra(k) * jitter(random)));
+  };
+  PlannedRun run = RunPlanned(kbps, plan, fixed, 200, 2, code, [](uint32_t) { return false; });
+  const std::vector<double>& lambdas = run.lambdas;
+  const std::vector<uint32_t>& packets = run.packets;
   MovieRates rates = MovieRatesOf(packets, 30, 1);
   EXPECT_NEAR(rates.average_kbps, kbps, kbps * 0.05);
   EXPECT_LE(rates.peak_kbps, 2 * rates.average_kbps);
