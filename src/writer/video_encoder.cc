@@ -37,8 +37,8 @@ struct VideoEncoder {
   uint64_t frames_coded = 0;
   uint32_t since_key = 0;
   // Squared error of the first predicted frame after the last key frame:
-  // what copying
-  // costs on this motion before copies of copies add to it (0 until known).
+  // what copying costs on this motion before copies of copies add to it
+  // (0 until known).
   double first_copy_sse = 0;
   double samples_coded = 0;        // samples of the planes coded per frame
   double lambda = 1;
@@ -378,8 +378,6 @@ bool VideoEncoderEncode(VideoEncoder* e, const VideoPicture& picture, bool force
       // that copy this one: count it once more for them.
       double lasting = std::max(0.0, WorkSse(work) - WorkSse(key_work));
       if (key_work.cost <= 1.05 * work.cost + 2 * lasting) {
-        key = true;
-        work = std::move(key_work);
         // Two frames in a row whose key coding costs about what the inter
         // coding does (prediction gains nothing) are not a cut but pictures
         // that keep changing.
@@ -387,6 +385,8 @@ bool VideoEncoderEncode(VideoEncoder* e, const VideoPicture& picture, bool force
           e->keys_won = key_work.cost <= 1.05 * work.cost ? e->keys_won + 1 : 0;
           if (e->keys_won >= 2) e->keys_trusted = kTrustedKeys;
         }
+        key = true;
+        work = std::move(key_work);
       } else {
         // The trial's costs and quantisers must not steer the next frames.
         std::copy(std::begin(models), std::end(models), std::begin(e->models));
