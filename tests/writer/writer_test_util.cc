@@ -1,5 +1,7 @@
 #include "writer_test_util.h"
 
+#include <gtest/gtest.h>
+
 #include <cstring>
 
 #include "platform/cpu.h"
@@ -107,4 +109,39 @@ ClipResult EncodeClip(const VideoEncoderOptions& options, SynthScene scene, uint
   result.psnr_chroma = VideoPsnr(sse[1] + sse[2], static_cast<uint64_t>(samples[1] + samples[2]));
   result.psnr_alpha = VideoPsnr(sse[3], static_cast<uint64_t>(samples[3]));
   return result;
+}
+
+VideoEncoderOptions KeyDecisionOptions(int quality, int speed) {
+  VideoEncoderOptions o;
+  o.width = 96;
+  o.height = 64;
+  o.quality = quality;
+  o.speed = speed;
+  o.keyint = 0;
+  return o;
+}
+
+std::vector<bool> KeyFramesOf(const VideoEncoderOptions& options, uint32_t count,
+                              const std::function<void(uint32_t, VideoPicture*)>& render) {
+  std::vector<bool> keys;
+  VideoEncoder* encoder = VideoEncoderCreate(options);
+  EXPECT_NE(encoder, nullptr);
+  if (!encoder) return keys;
+  DecoderHarness harness;
+  HarnessInit(&harness, options);
+  VideoPicture picture;
+  for (uint32_t k = 0; k < count; k++) {
+    render(k, &picture);
+    std::vector<uint8_t> video;
+    VideoFrameStats stats;
+    if (!VideoEncoderEncode(encoder, picture, false, &video, &stats)) {
+      ADD_FAILURE() << "frame " << k << " was not encoded";
+      break;
+    }
+    HarnessDecode(&harness, video, stats.key);
+    EXPECT_TRUE(HarnessMatchesRecon(harness, encoder, options)) << "frame " << k;
+    keys.push_back(stats.key);
+  }
+  VideoEncoderDestroy(encoder);
+  return keys;
 }

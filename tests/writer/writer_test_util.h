@@ -3,6 +3,7 @@
 // around VideoDecodeFrame, and clip encoding with per-frame checks.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "synth/synth.h"
@@ -43,3 +44,13 @@ struct ClipResult {
 // scenes switches scene at the given frame) and decodes each one.
 ClipResult EncodeClip(const VideoEncoderOptions& options, SynthScene scene, uint32_t count,
                       uint32_t cut_at = 0, SynthScene after_cut = SynthScene::kNoise);
+
+// A 96x64 picture size for the key-frame decisions: no key frames by
+// count, the given quality and speed.
+VideoEncoderOptions KeyDecisionOptions(int quality, int speed);
+
+// Encodes `count` pictures that `render` draws (frame number, picture),
+// decodes each one and checks it against the encoder's reconstruction
+// (a failed check is a test failure); returns whether each was a key frame.
+std::vector<bool> KeyFramesOf(const VideoEncoderOptions& options, uint32_t count,
+                              const std::function<void(uint32_t, VideoPicture*)>& render);
