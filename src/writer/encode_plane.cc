@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <cstdio>
 #include <memory>
 #include <new>
 
@@ -59,6 +60,9 @@ struct PlaneWalk {
   uint32_t allowed;
   // The offsets of the previous frame, read while this frame's are written.
   const std::vector<MotionVector>* prev_vectors;
+  // The offset the plane as a whole seems to move by, when there is one.
+  MotionVector common;
+  bool has_common = false;
   BlockScratch scratch;
   std::vector<RowMove> moves, trial;  // scratch of the offset coherence pass
   std::vector<OffsetCarrier> carriers;  // scratch of the literal offset pass
@@ -143,8 +147,9 @@ struct PlaneWalk {
         TryCopy(ctx, BT_KEEP, {}, prediction, &best);
         if (best.sse == 0) return best;  // nothing codes an unchanged block for less
       }
-      MotionVector candidates[8];
+      MotionVector candidates[9];
       uint32_t n = Candidates(bx, by, candidates);
+      if (has_common) candidates[n++] = common;
       MotionSearchArgs search{SourceAt(bx, by), args->pitch, args->prev, args->pitch,
                               bx * 8, by * 8, args->width8, args->height8, candidates, n,
                               speed.search};
@@ -157,6 +162,10 @@ struct PlaneWalk {
         search.x_bits = args->model->x_offset_bits;
         search.y_bits = args->model->y_offset_bits;
         search.sad_per_bit = static_cast<float>(0.4 * std::sqrt(args->lambda));
+        if (has_common && getenv("VC")) {
+          search.common = &common;
+          search.common_bits = static_cast<float>(atof(getenv("VC")));
+        }
       }
       uint32_t sad;
       MotionVector mv = MotionSearch(search, &sad);
@@ -365,7 +374,10 @@ struct PlaneDecisions {
   // saved outweigh the added error. y goes first: in a zoom or tilt it
   // varies down the picture, not along a row.
   void CohereRows(PlaneWalk* walk) {
+    MotionVector common = getenv("VM") && walk->has_common ? walk->common : CommonOffset();
+    MotionVector last = common;
     for (uint32_t by = 0; by < rows; by++) {
+      if (getenv("VG") && (common.x || common.y) && CommonRow(walk, by, common, &last)) continue;
       KeepRow(walk, by);
       bool y_even = CohereRow(walk, by, 1, true);
       CohereRow(walk, by, 0, !y_even);
@@ -451,6 +463,121 @@ struct PlaneDecisions {
         }
       }
     }
+  }
+
+  // The offset most blocks' searches found: a hand-held camera moves the
+  // whole picture by one offset, which rows of copies can take as fills.
+  MotionVector CommonOffset() const {
+    std::vector<uint32_t> counts(31 * 31, 0);
+    for (size_t i = 0; i < states.size(); i++) {
+      if (!CarriesOffsets(states[i], choices[i])) continue;
+      MotionVector mv = choices[i].mv;
+      counts[size_t(mv.y + 15) * 31 + (mv.x + 15)]++;
+    }
+    size_t best = 15 * 31 + 15;
+    for (size_t i = 0; i < counts.size(); i++)
+      if (counts[i] > counts[best]) best = i;
+    return {static_cast<int8_t>(int(best % 31) - 15), static_cast<int8_t>(int(best / 31) - 15)};
+  }
+
+  static bool PlainCopy(uint8_t state, const BlockChoice& c) {
+    return state == kSingle && (c.type == BT_KEEP || c.type == BT_MOTION);
+  }
+
+  // The side bits of a row: its types and both offset components, priced as
+  // fills where all values are equal; with `moved_to`, as if every plain
+  // copy of the row copied from there.
+  double RowSideBits(uint32_t by, const MotionVector* moved_to) const {
+    const PlaneCostModel& model = *args->model;
+    const float* literal_x = model.literals_learnt ? model.x_literal_bits : model.x_offset_bits;
+    const float* literal_y = model.literals_learnt ? model.y_literal_bits : model.y_offset_bits;
+    double type_bits = 0, x_bits = 0, y_bits = 0;
+    int first_type = -1, first_x = 99, first_y = 99;
+    bool same_type = true, same_x = true, same_y = true;
+    for (uint32_t bx = 0; bx < cols; bx++) {
+      size_t i = Index(bx, by);
+      if (states[i] == kCovered) continue;
+      const BlockChoice& c = choices[i];
+      bool moved = moved_to && PlainCopy(states[i], c);
+      int type = states[i] != kSingle ? BT_DOUBLED : moved ? BT_MOTION : c.type;
+      if (first_type < 0) first_type = type;
+      same_type &= type == first_type;
+      type_bits += model.type_bits[type];
+      if (!moved && !CarriesOffsets(states[i], c)) continue;
+      MotionVector mv = moved ? *moved_to : c.mv;
+      if (first_x == 99) first_x = mv.x, first_y = mv.y;
+      same_x &= mv.x == first_x;
+      same_y &= mv.y == first_y;
+      x_bits += literal_x[mv.x + 15];
+      y_bits += literal_y[mv.y + 15];
+    }
+    if (same_type) type_bits = 5;
+    if (first_x != 99) {
+      if (same_x) x_bits = 5 + (first_x != 0);
+      if (same_y) y_bits = 5 + (first_y != 0);
+    }
+    return type_bits + x_bits + y_bits;
+  }
+
+  // Offers the row with every plain copy, kept or moved, copying from one
+  // offset: its types and offsets then take fills. The offset is found by
+  // steps from `common` (a slight turn of the camera moves the picture's
+  // edges a little more or less than its middle). Returns whether the row
+  // took one.
+  bool CommonRow(PlaneWalk* walk, uint32_t by, MotionVector common, MotionVector* last) {
+    double now_error = 0;
+    for (uint32_t bx = 0; bx < cols; bx++) {
+      size_t i = Index(bx, by);
+      if (PlainCopy(states[i], choices[i])) now_error += choices[i].sse;
+    }
+    double now_cost = now_error + args->lambda * RowSideBits(by, nullptr);
+    uint32_t tried[31] = {};
+    double best_cost = 1e300;
+    MotionVector best = common;
+    auto offer = [&](int x, int y) {
+      if ((x == 0 && y == 0) || std::abs(x) > 15 || std::abs(y) > 15) return false;
+      if (tried[y + 15] & (1u << (x + 15))) return false;
+      tried[y + 15] |= 1u << (x + 15);
+      MotionVector target{static_cast<int8_t>(x), static_cast<int8_t>(y)};
+      double cost = CommonRowCost(walk, by, target, best_cost);
+      if (cost >= best_cost) return false;
+      best_cost = cost;
+      best = target;
+      return true;
+    };
+    offer(common.x, common.y);
+    if (getenv("VL")) offer(last->x, last->y);
+    int steps = getenv("VS") ? atoi(getenv("VS")) : 8;
+    for (int round = 0; round < steps; round++) {
+      MotionVector c = best;
+      bool moved = offer(c.x + 1, c.y) | offer(c.x - 1, c.y) | offer(c.x, c.y + 1) | offer(c.x, c.y - 1);
+      if (!moved) break;
+    }
+    if (best_cost >= now_cost) return false;
+    *last = best;
+    for (uint32_t bx = 0; bx < cols; bx++) {
+      size_t i = Index(bx, by);
+      if (!PlainCopy(states[i], choices[i])) continue;
+      if (choices[i].type == BT_MOTION && choices[i].mv.x == best.x && choices[i].mv.y == best.y) continue;
+      choices[i] = walk->CopyWithPart(bx, by, best, 0, best.x, false);
+      walk->VectorAt(bx, by) = best;
+      walk->WriteRecon(bx, by, choices[i]);
+    }
+    return true;
+  }
+
+  // The row's error and side bits (times lambda) with every plain copy
+  // copying from `target`, or some value at or above `limit` once the
+  // blocks so far reach it.
+  double CommonRowCost(PlaneWalk* walk, uint32_t by, MotionVector target, double limit) {
+    double cost = args->lambda * RowSideBits(by, &target);
+    for (uint32_t bx = 0; bx < cols && cost < limit; bx++) {
+      size_t i = Index(bx, by);
+      if (!PlainCopy(states[i], choices[i])) continue;
+      if (!walk->Reachable(bx, by, target)) return 1e300;
+      cost += SseBelow(walk->PrevAt(bx, by, target), walk->SourceAt(bx, by), args->pitch, limit - cost);
+    }
+    return cost;
   }
 
   // A row of plain copies, mostly keeps, offered as keeps throughout: its
@@ -572,6 +699,67 @@ struct PlaneDecisions {
   }
 };
 
+// The plane shrunk four times each way (4x4 means), for the global search.
+std::vector<uint8_t> Shrunk(const uint8_t* plane, uint32_t pitch, uint32_t width, uint32_t height) {
+  uint32_t w = width / 4, h = height / 4;
+  std::vector<uint8_t> out(size_t{w} * h);
+  for (uint32_t y = 0; y < h; y++)
+    for (uint32_t x = 0; x < w; x++) {
+      uint32_t sum = 0;
+      for (uint32_t dy = 0; dy < 4; dy++)
+        for (uint32_t dx = 0; dx < 4; dx++) sum += plane[size_t{y * 4 + dy} * pitch + x * 4 + dx];
+      out[size_t{y} * w + x] = static_cast<uint8_t>((sum + 8) / 16);
+    }
+  return out;
+}
+
+// The absolute differences of the source and the previous plane displaced
+// by (ox, oy), summed over 8x8 blocks of the part of the picture that every
+// offset within `margin` keeps inside, on every `row_step`-th block row.
+uint64_t ShiftedDifference(const EncodeKernels& kernels, const uint8_t* source, const uint8_t* prev,
+                           uint32_t pitch, uint32_t width, uint32_t height, int ox, int oy,
+                           uint32_t margin, uint32_t row_step) {
+  uint64_t sum = 0;
+  for (uint32_t y = margin; y + 8 + margin <= height; y += 8 * row_step) {
+    const uint8_t* s = source + size_t{y} * pitch;
+    const uint8_t* p = prev + (static_cast<int64_t>(y) + oy) * pitch + ox;
+    for (uint32_t x = margin; x + 8 + margin <= width; x += 8) sum += kernels.sad8x8(s + x, pitch, p + x, pitch);
+  }
+  return sum;
+}
+
+// The offset by which the whole plane matches its previous plane best:
+// a search on the planes shrunk four times, refined on the full planes.
+// None when that offset is zero or matches no better than zero.
+bool EstimateCommonOffset(const PlaneEncodeArgs& args, MotionVector* out) {
+  uint32_t width = args.width8, height = args.height8;
+  if (width < 96 || height < 96) return false;
+  const EncodeKernels& kernels = *args.kernels;
+  std::vector<uint8_t> source = Shrunk(args.source, args.pitch, width, height);
+  std::vector<uint8_t> prev = Shrunk(args.prev, args.pitch, width, height);
+  uint32_t w = width / 4, h = height / 4;
+  int best_x = 0, best_y = 0;
+  uint64_t best = UINT64_MAX;
+  for (int oy = -3; oy <= 3; oy++)
+    for (int ox = -3; ox <= 3; ox++) {
+      uint64_t d = ShiftedDifference(kernels, source.data(), prev.data(), w, w, h, ox, oy, 4, 1);
+      if (d < best) best = d, best_x = ox, best_y = oy;
+    }
+  int cx = best_x * 4, cy = best_y * 4;
+  best = UINT64_MAX;
+  for (int oy = cy - 2; oy <= cy + 2; oy++)
+    for (int ox = cx - 2; ox <= cx + 2; ox++) {
+      if (std::abs(ox) > 15 || std::abs(oy) > 15) continue;
+      uint64_t d = ShiftedDifference(kernels, args.source, args.prev, args.pitch, width, height, ox, oy, 16, 3);
+      if (d < best) best = d, best_x = ox, best_y = oy;
+    }
+  uint64_t still = ShiftedDifference(kernels, args.source, args.prev, args.pitch, width, height, 0, 0, 16, 3);
+  if (getenv("VD")) fprintf(stderr, "est %d %d: %lu vs %lu\n", best_x, best_y, (unsigned long)best, (unsigned long)still);
+  if ((best_x == 0 && best_y == 0) || best >= still) return false;
+  *out = {static_cast<int8_t>(best_x), static_cast<int8_t>(best_y)};
+  return true;
+}
+
 void EmitContent(PlaneRowSyntax* row, uint8_t type, const BlockChoice& c) {
   switch (type) {
     case BT_MOTION: PutMotionContent(row, c.mv.x, c.mv.y); break;
@@ -643,6 +831,8 @@ void EncodePlane(const PlaneEncodeArgs& args, PlaneSyntax* syntax, PlaneEncodeRe
   if (d->choices.size() < blocks) d->choices.resize(blocks);
   d->states.assign(blocks, kUndecided);
   uint32_t threads = std::max(1u, args.threads);
+  MotionVector common;
+  bool has_common = !args.key && getenv("VE") && EstimateCommonOffset(args, &common);
   for (uint32_t i = 0; i < threads; i++) {
     auto walk = std::make_unique<PlaneWalk>();
     walk->plane_args = walk->args = &args;
@@ -650,6 +840,8 @@ void EncodePlane(const PlaneEncodeArgs& args, PlaneSyntax* syntax, PlaneEncodeRe
     walk->rows = rows;
     walk->allowed = d->allowed;
     walk->prev_vectors = &d->prev_vectors;
+    walk->common = common;
+    walk->has_common = has_common;
     d->walks.push_back(std::move(walk));
   }
   RunParallel(threads, (rows + 1) / 2, PlaneDecisions::Job, d.get());
