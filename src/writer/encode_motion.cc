@@ -22,8 +22,6 @@ struct Search {
   uint32_t Charge(int32_t x, int32_t y) const {
     if (!args->x_bits) return 2u * static_cast<uint32_t>(std::abs(x) + std::abs(y));
     float bits = args->x_bits[x + 15] + args->y_bits[y + 15];
-    if (args->common && args->common->x == x && args->common->y == y && args->common_bits < bits)
-      bits = args->common_bits;
     return static_cast<uint32_t>(bits * args->sad_per_bit + 0.5f);
   }
 

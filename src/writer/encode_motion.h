@@ -29,10 +29,6 @@ struct MotionSearchArgs {
   const float* x_bits = nullptr;
   const float* y_bits = nullptr;
   float sad_per_bit = 0;
-  // The offset the whole plane seems to move by, charged `common_bits`
-  // instead of its own price (rows that share it code it as fills).
-  const MotionVector* common = nullptr;
-  float common_bits = 0;
   const EncodeKernels* kernels = nullptr;  // the encoder's (must be set)
 };
 

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <cstdio>
 #include <memory>
 #include <new>
 
@@ -162,10 +161,6 @@ struct PlaneWalk {
         search.x_bits = args->model->x_offset_bits;
         search.y_bits = args->model->y_offset_bits;
         search.sad_per_bit = static_cast<float>(0.4 * std::sqrt(args->lambda));
-        if (has_common && getenv("VC")) {
-          search.common = &common;
-          search.common_bits = static_cast<float>(atof(getenv("VC")));
-        }
       }
       uint32_t sad;
       MotionVector mv = MotionSearch(search, &sad);
@@ -374,10 +369,10 @@ struct PlaneDecisions {
   // saved outweigh the added error. y goes first: in a zoom or tilt it
   // varies down the picture, not along a row.
   void CohereRows(PlaneWalk* walk) {
-    MotionVector common = getenv("VM") && walk->has_common ? walk->common : CommonOffset();
-    MotionVector last = common;
+    MotionVector last = walk->common;
     for (uint32_t by = 0; by < rows; by++) {
-      if (getenv("VG") && (common.x || common.y) && CommonRow(walk, by, common, &last)) continue;
+      if (walk->has_common && (allowed & (1u << BT_MOTION)) && CommonRow(walk, by, walk->common, &last))
+        continue;
       KeepRow(walk, by);
       bool y_even = CohereRow(walk, by, 1, true);
       CohereRow(walk, by, 0, !y_even);
@@ -465,44 +460,56 @@ struct PlaneDecisions {
     }
   }
 
-  // The offset most blocks' searches found: a hand-held camera moves the
-  // whole picture by one offset, which rows of copies can take as fills.
-  MotionVector CommonOffset() const {
-    std::vector<uint32_t> counts(31 * 31, 0);
-    for (size_t i = 0; i < states.size(); i++) {
-      if (!CarriesOffsets(states[i], choices[i])) continue;
-      MotionVector mv = choices[i].mv;
-      counts[size_t(mv.y + 15) * 31 + (mv.x + 15)]++;
-    }
-    size_t best = 15 * 31 + 15;
-    for (size_t i = 0; i < counts.size(); i++)
-      if (counts[i] > counts[best]) best = i;
-    return {static_cast<int8_t>(int(best % 31) - 15), static_cast<int8_t>(int(best / 31) - 15)};
-  }
-
   static bool PlainCopy(uint8_t state, const BlockChoice& c) {
     return state == kSingle && (c.type == BT_KEEP || c.type == BT_MOTION);
   }
 
-  // The side bits of a row: its types and both offset components, priced as
-  // fills where all values are equal; with `moved_to`, as if every plain
-  // copy of the row copied from there.
+  // Whether block (bx, by) would copy from `target` if its row moved there:
+  // plain copies whose source stays inside the plane.
+  bool MovesTo(uint32_t bx, uint32_t by, const MotionVector& target) const {
+    size_t i = Index(bx, by);
+    if (!PlainCopy(states[i], choices[i])) return false;
+    int64_t x = int64_t{bx} * 8 + target.x, y = int64_t{by} * 8 + target.y;
+    return x >= 0 && y >= 0 && x + 8 <= args->width8 && y + 8 <= args->height8;
+  }
+
+  // A run of `length` equal type values: the value, then repeat symbols
+  // for 32, 12, 8 or 4 more (about 3 bits each), then single values.
+  double TypeRunBits(int type, uint32_t length) const {
+    double value = args->model->type_bits[type];
+    uint32_t rest = length - 1;
+    double bits = value;
+    for (uint32_t repeat : {32u, 12u, 8u, 4u}) {
+      bits += 3.0 * (rest / repeat);
+      rest %= repeat;
+    }
+    return bits + value * rest;
+  }
+
+  // The side bits of a row: its types (by runs) and both offset components,
+  // priced as fills where all values are equal; with `moved_to`, as if the
+  // row's plain copies copied from there.
   double RowSideBits(uint32_t by, const MotionVector* moved_to) const {
     const PlaneCostModel& model = *args->model;
     const float* literal_x = model.literals_learnt ? model.x_literal_bits : model.x_offset_bits;
     const float* literal_y = model.literals_learnt ? model.y_literal_bits : model.y_offset_bits;
     double type_bits = 0, x_bits = 0, y_bits = 0;
-    int first_type = -1, first_x = 99, first_y = 99;
-    bool same_type = true, same_x = true, same_y = true;
+    int run_type = -1, first_x = 99, first_y = 99;
+    uint32_t run = 0, runs = 0;
+    bool same_x = true, same_y = true;
     for (uint32_t bx = 0; bx < cols; bx++) {
       size_t i = Index(bx, by);
       if (states[i] == kCovered) continue;
       const BlockChoice& c = choices[i];
-      bool moved = moved_to && PlainCopy(states[i], c);
-      int type = states[i] != kSingle ? BT_DOUBLED : moved ? BT_MOTION : c.type;
-      if (first_type < 0) first_type = type;
-      same_type &= type == first_type;
-      type_bits += model.type_bits[type];
+      bool moved = moved_to && MovesTo(bx, by, *moved_to);
+      int type = states[i] != kSingle ? int{BT_DOUBLED} : moved ? int{BT_MOTION} : int{c.type};
+      if (type != run_type) {
+        if (run) type_bits += TypeRunBits(run_type, run);
+        run_type = type;
+        run = 0;
+        runs++;
+      }
+      run++;
       if (!moved && !CarriesOffsets(states[i], c)) continue;
       MotionVector mv = moved ? *moved_to : c.mv;
       if (first_x == 99) first_x = mv.x, first_y = mv.y;
@@ -511,7 +518,7 @@ struct PlaneDecisions {
       x_bits += literal_x[mv.x + 15];
       y_bits += literal_y[mv.y + 15];
     }
-    if (same_type) type_bits = 5;
+    type_bits = runs == 1 ? 5 : type_bits + TypeRunBits(run_type, run);
     if (first_x != 99) {
       if (same_x) x_bits = 5 + (first_x != 0);
       if (same_y) y_bits = 5 + (first_y != 0);
@@ -520,7 +527,8 @@ struct PlaneDecisions {
   }
 
   // Offers the row with every plain copy, kept or moved, copying from one
-  // offset: its types and offsets then take fills. The offset is found by
+  // offset (those whose source would leave the plane stay as they are): its
+  // types and offsets then take fills. The offset is found by
   // steps from `common` (a slight turn of the camera moves the picture's
   // edges a little more or less than its middle). Returns whether the row
   // took one.
@@ -546,9 +554,8 @@ struct PlaneDecisions {
       return true;
     };
     offer(common.x, common.y);
-    if (getenv("VL")) offer(last->x, last->y);
-    int steps = getenv("VS") ? atoi(getenv("VS")) : 8;
-    for (int round = 0; round < steps; round++) {
+    offer(last->x, last->y);
+    for (int round = 0; round < 8; round++) {
       MotionVector c = best;
       bool moved = offer(c.x + 1, c.y) | offer(c.x - 1, c.y) | offer(c.x, c.y + 1) | offer(c.x, c.y - 1);
       if (!moved) break;
@@ -557,7 +564,7 @@ struct PlaneDecisions {
     *last = best;
     for (uint32_t bx = 0; bx < cols; bx++) {
       size_t i = Index(bx, by);
-      if (!PlainCopy(states[i], choices[i])) continue;
+      if (!MovesTo(bx, by, best)) continue;
       if (choices[i].type == BT_MOTION && choices[i].mv.x == best.x && choices[i].mv.y == best.y) continue;
       choices[i] = walk->CopyWithPart(bx, by, best, 0, best.x, false);
       walk->VectorAt(bx, by) = best;
@@ -573,8 +580,8 @@ struct PlaneDecisions {
     double cost = args->lambda * RowSideBits(by, &target);
     for (uint32_t bx = 0; bx < cols && cost < limit; bx++) {
       size_t i = Index(bx, by);
-      if (!PlainCopy(states[i], choices[i])) continue;
-      if (!walk->Reachable(bx, by, target)) return 1e300;
+      if (PlainCopy(states[i], choices[i]) && !MovesTo(bx, by, target)) cost += choices[i].sse;
+      if (!MovesTo(bx, by, target)) continue;
       cost += SseBelow(walk->PrevAt(bx, by, target), walk->SourceAt(bx, by), args->pitch, limit - cost);
     }
     return cost;
@@ -754,7 +761,6 @@ bool EstimateCommonOffset(const PlaneEncodeArgs& args, MotionVector* out) {
       if (d < best) best = d, best_x = ox, best_y = oy;
     }
   uint64_t still = ShiftedDifference(kernels, args.source, args.prev, args.pitch, width, height, 0, 0, 16, 3);
-  if (getenv("VD")) fprintf(stderr, "est %d %d: %lu vs %lu\n", best_x, best_y, (unsigned long)best, (unsigned long)still);
   if ((best_x == 0 && best_y == 0) || best >= still) return false;
   *out = {static_cast<int8_t>(best_x), static_cast<int8_t>(best_y)};
   return true;
@@ -832,7 +838,8 @@ void EncodePlane(const PlaneEncodeArgs& args, PlaneSyntax* syntax, PlaneEncodeRe
   d->states.assign(blocks, kUndecided);
   uint32_t threads = std::max(1u, args.threads);
   MotionVector common;
-  bool has_common = !args.key && getenv("VE") && EstimateCommonOffset(args, &common);
+  bool has_common = !args.key && args.speed.coherent_rows && args.speed.common_offset &&
+                    args.model->offsets_learnt && EstimateCommonOffset(args, &common);
   for (uint32_t i = 0; i < threads; i++) {
     auto walk = std::make_unique<PlaneWalk>();
     walk->plane_args = walk->args = &args;

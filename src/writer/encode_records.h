@@ -109,6 +109,10 @@ struct SpeedPlan {
   bool trim_levels = true;     // chosen transform blocks' levels trimmed for rate
   bool coherent_rows = true;   // rows of copies offered one offset component, or all keeps
   bool refine_offsets = true;  // copies in rows of mixed offsets moved to cheaper values
+  // The plane's common motion searched first and offered to the motion
+  // search and to each row of copies as one offset for all (hand-held
+  // pictures, pans).
+  bool common_offset = true;
 };
 SpeedPlan SpeedPlanFor(int speed);
 
