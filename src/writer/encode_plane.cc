@@ -464,13 +464,20 @@ struct PlaneDecisions {
     return state == kSingle && (c.type == BT_KEEP || c.type == BT_MOTION);
   }
 
-  // Whether block (bx, by) would copy from `target` if its row moved there:
-  // plain copies whose source stays inside the plane.
-  bool MovesTo(uint32_t bx, uint32_t by, const MotionVector& target) const {
+  // Where block (bx, by) would copy from if its row moved to `target`:
+  // a plain copy moves there, or, where that source would leave the plane,
+  // becomes a keep (an offset of its own would break the row's fill).
+  // False for the blocks that stay as they are.
+  bool MovesTo(uint32_t bx, uint32_t by, const MotionVector& target, MotionVector* to) const {
     size_t i = Index(bx, by);
     if (!PlainCopy(states[i], choices[i])) return false;
     int64_t x = int64_t{bx} * 8 + target.x, y = int64_t{by} * 8 + target.y;
-    return x >= 0 && y >= 0 && x + 8 <= args->width8 && y + 8 <= args->height8;
+    if (x >= 0 && y >= 0 && x + 8 <= args->width8 && y + 8 <= args->height8) {
+      *to = target;
+      return true;
+    }
+    *to = {};
+    return (allowed & (1u << BT_KEEP)) != 0;
   }
 
   // A run of `length` equal type values: the value, then repeat symbols
@@ -501,8 +508,12 @@ struct PlaneDecisions {
       size_t i = Index(bx, by);
       if (states[i] == kCovered) continue;
       const BlockChoice& c = choices[i];
-      bool moved = moved_to && MovesTo(bx, by, *moved_to);
-      int type = states[i] != kSingle ? int{BT_DOUBLED} : moved ? int{BT_MOTION} : int{c.type};
+      MotionVector to;
+      bool moved = moved_to && MovesTo(bx, by, *moved_to, &to);
+      int type = states[i] != kSingle ? int{BT_DOUBLED}
+                 : !moved             ? int{c.type}
+                 : to.x || to.y       ? int{BT_MOTION}
+                                      : int{BT_KEEP};
       if (type != run_type) {
         if (run) type_bits += TypeRunBits(run_type, run);
         run_type = type;
@@ -510,8 +521,8 @@ struct PlaneDecisions {
         runs++;
       }
       run++;
-      if (!moved && !CarriesOffsets(states[i], c)) continue;
-      MotionVector mv = moved ? *moved_to : c.mv;
+      if (moved ? type == BT_KEEP : !CarriesOffsets(states[i], c)) continue;
+      MotionVector mv = moved ? to : c.mv;
       if (first_x == 99) first_x = mv.x, first_y = mv.y;
       same_x &= mv.x == first_x;
       same_y &= mv.y == first_y;
@@ -564,10 +575,11 @@ struct PlaneDecisions {
     *last = best;
     for (uint32_t bx = 0; bx < cols; bx++) {
       size_t i = Index(bx, by);
-      if (!MovesTo(bx, by, best)) continue;
-      if (choices[i].type == BT_MOTION && choices[i].mv.x == best.x && choices[i].mv.y == best.y) continue;
-      choices[i] = walk->CopyWithPart(bx, by, best, 0, best.x, false);
-      walk->VectorAt(bx, by) = best;
+      MotionVector to;
+      if (!MovesTo(bx, by, best, &to)) continue;
+      if (choices[i].mv.x == to.x && choices[i].mv.y == to.y) continue;
+      choices[i] = walk->CopyWithPart(bx, by, to, 0, to.x, false);
+      walk->VectorAt(bx, by) = to;
       walk->WriteRecon(bx, by, choices[i]);
     }
     return true;
@@ -580,9 +592,12 @@ struct PlaneDecisions {
     double cost = args->lambda * RowSideBits(by, &target);
     for (uint32_t bx = 0; bx < cols && cost < limit; bx++) {
       size_t i = Index(bx, by);
-      if (PlainCopy(states[i], choices[i]) && !MovesTo(bx, by, target)) cost += choices[i].sse;
-      if (!MovesTo(bx, by, target)) continue;
-      cost += SseBelow(walk->PrevAt(bx, by, target), walk->SourceAt(bx, by), args->pitch, limit - cost);
+      MotionVector to;
+      if (!MovesTo(bx, by, target, &to)) {
+        if (PlainCopy(states[i], choices[i])) cost += choices[i].sse;
+        continue;
+      }
+      cost += SseBelow(walk->PrevAt(bx, by, to), walk->SourceAt(bx, by), args->pitch, limit - cost);
     }
     return cost;
   }
@@ -740,7 +755,7 @@ uint64_t ShiftedDifference(const EncodeKernels& kernels, const uint8_t* source, 
 // None when that offset is zero or matches no better than zero.
 bool EstimateCommonOffset(const PlaneEncodeArgs& args, MotionVector* out) {
   uint32_t width = args.width8, height = args.height8;
-  if (width < 96 || height < 96) return false;
+  if (width < 64 || height < 64) return false;
   const EncodeKernels& kernels = *args.kernels;
   std::vector<uint8_t> source = Shrunk(args.source, args.pitch, width, height);
   std::vector<uint8_t> prev = Shrunk(args.prev, args.pitch, width, height);

@@ -50,7 +50,7 @@ struct Coded {
 // (0: not learnt yet).
 Coded Encode(const std::vector<uint8_t>& prev, const std::vector<uint8_t>& source, bool coherent,
              float offset_bits = 3.0f, std::vector<BlockChoice>* choice_store = nullptr,
-             float literal_bits = 0) {
+             float literal_bits = 0, bool common_offset = true) {
   PlaneCostModel model;
   std::fill(std::begin(model.x_offset_bits), std::end(model.x_offset_bits), offset_bits);
   std::fill(std::begin(model.y_offset_bits), std::end(model.y_offset_bits), offset_bits);
@@ -79,6 +79,7 @@ Coded Encode(const std::vector<uint8_t>& prev, const std::vector<uint8_t>& sourc
   args.vectors = &vectors;
   args.speed = SpeedPlanFor(5);
   args.speed.coherent_rows = coherent;
+  args.speed.common_offset = common_offset;
   args.kernels = Kernels();
   args.choice_store = choice_store;
   PlaneEncodeResult result;
@@ -219,6 +220,41 @@ TEST(RowCoherence, NearEqualKeepsAndMovesFormRunsOfOneType) {
   Coded coded = Encode(prev, source, false, 0.5f);
   EXPECT_LT(TypeChanges(coded), best_changes / 3);
   ExpectCopiesRebuilt(coded, prev);
+}
+
+TEST(RowCoherence, ShakenPictureRowsCopyFromTheCommonOffset) {
+  // A smooth background with a textured band, the whole picture moved by
+  // (3, 2) and a little noise added: the background's blocks match a keep
+  // nearly as well as the move, so each block alone keeps there and rows
+  // mix keeps with moves. Moving every block of the row makes its types and
+  // offsets fills. The last block row and column cannot reach the offset.
+  std::vector<uint8_t> texture = Texture(), prev(kWidth * kHeight), source(kWidth * kHeight);
+  for (uint32_t y = 0; y < kHeight; y++)
+    for (uint32_t x = 0; x < kWidth; x++) {
+      bool band = x >= 48 && x < 80;
+      prev[y * kWidth + x] = static_cast<uint8_t>(band ? 2 * texture[y * kWidth + x] - 180 : 60 + x / 4 + y / 4);
+    }
+  std::mt19937 random(11);
+  for (uint32_t y = 0; y < kHeight; y++)
+    for (uint32_t x = 0; x < kWidth; x++)
+      source[y * kWidth + x] = static_cast<uint8_t>(At(prev, x + 3, y + 2) + static_cast<int>(random() % 3) - 1);
+  auto moved_rows = [](const Coded& coded) {
+    uint32_t moved = 0;
+    for (uint32_t by = 0; by + 1 < kHeight / 8; by++) {
+      const PlaneRowSyntax& row = coded.syntax.rows[by];
+      const std::vector<int32_t>& types = row.values[BUNDLE_BLOCK_TYPES];
+      bool all = std::all_of(types.begin(), types.end() - 1, [](int32_t t) { return t == BT_MOTION; });
+      for (size_t k = 0; all && k < row.values[BUNDLE_X_OFFSET].size(); k++)
+        all = row.values[BUNDLE_X_OFFSET][k] == 3 && row.values[BUNDLE_Y_OFFSET][k] == 2;
+      moved += all;
+    }
+    return moved;
+  };
+  Coded alone = Encode(prev, source, true, 3.0f, nullptr, 4.0f, false);
+  ASSERT_EQ(moved_rows(alone), 0u);
+  Coded common = Encode(prev, source, true, 3.0f, nullptr, 4.0f, true);
+  EXPECT_EQ(moved_rows(common), kHeight / 8 - 1);
+  ExpectCopiesRebuilt(common, prev);
 }
 
 // The encoder keeps one store of block choices for all its planes: what an
