@@ -66,6 +66,7 @@ struct PlaneWalk {
   std::vector<RowMove> moves, trial;  // scratch of the offset coherence pass
   std::vector<OffsetCarrier> carriers;  // scratch of the literal offset pass
   std::vector<uint8_t> mixed;
+  std::vector<uint8_t> row_source;  // a block row's source blocks, 64 samples each
 
   const uint8_t* SourceAt(uint32_t bx, uint32_t by) const {
     return args->source + size_t{by} * 8 * args->pitch + bx * 8;
@@ -367,7 +368,9 @@ struct PlaneDecisions {
   // every block (the row's most common value), the plain copies moving to
   // their best offset with that component; the row takes it when the bits
   // saved outweigh the added error. y goes first: in a zoom or tilt it
-  // varies down the picture, not along a row.
+  // varies down the picture, not along a row. When the whole plane moves
+  // (a hand-held camera, a pan), each row is first offered with all its
+  // plain copies, keeps included, copying from one offset near that motion.
   void CohereRows(PlaneWalk* walk) {
     MotionVector last = walk->common;
     for (uint32_t by = 0; by < rows; by++) {
@@ -538,11 +541,12 @@ struct PlaneDecisions {
   }
 
   // Offers the row with every plain copy, kept or moved, copying from one
-  // offset (those whose source would leave the plane stay as they are): its
-  // types and offsets then take fills. The offset is found by
-  // steps from `common` (a slight turn of the camera moves the picture's
-  // edges a little more or less than its middle). Returns whether the row
-  // took one.
+  // offset (see MovesTo): its types and offsets then take fills, where the
+  // blocks one by one had mostly kept the smooth parts (a keep matches them
+  // nearly as well as the move) and scattered the offsets of the rest. The
+  // offset is found by steps from `common` and from the row above's (a
+  // slight turn of the camera moves the picture's edges a little more or
+  // less than its middle). Returns whether the row took one.
   bool CommonRow(PlaneWalk* walk, uint32_t by, MotionVector common, MotionVector* last) {
     double now_error = 0;
     for (uint32_t bx = 0; bx < cols; bx++) {
@@ -550,6 +554,9 @@ struct PlaneDecisions {
       if (PlainCopy(states[i], choices[i])) now_error += choices[i].sse;
     }
     double now_cost = now_error + args->lambda * RowSideBits(by, nullptr);
+    walk->row_source.resize(size_t{cols} * 64);
+    for (uint32_t bx = 0; bx < cols; bx++)
+      walk->Gather(walk->SourceAt(bx, by), args->pitch, 8, &walk->row_source[size_t{bx} * 64]);
     uint32_t tried[31] = {};
     double best_cost = 1e300;
     MotionVector best = common;
@@ -585,9 +592,9 @@ struct PlaneDecisions {
     return true;
   }
 
-  // The row's error and side bits (times lambda) with every plain copy
-  // copying from `target`, or some value at or above `limit` once the
-  // blocks so far reach it.
+  // The row's error and side bits (times lambda) with its plain copies
+  // moved to `target`, or some value at or above `limit` once the blocks so
+  // far reach it. row_source holds the row's source blocks.
   double CommonRowCost(PlaneWalk* walk, uint32_t by, MotionVector target, double limit) {
     double cost = args->lambda * RowSideBits(by, &target);
     for (uint32_t bx = 0; bx < cols && cost < limit; bx++) {
@@ -597,7 +604,9 @@ struct PlaneDecisions {
         if (PlainCopy(states[i], choices[i])) cost += choices[i].sse;
         continue;
       }
-      cost += SseBelow(walk->PrevAt(bx, by, to), walk->SourceAt(bx, by), args->pitch, limit - cost);
+      uint8_t prediction[64];
+      walk->Gather(walk->PrevAt(bx, by, to), args->pitch, 8, prediction);
+      cost += args->kernels->sse(prediction, &walk->row_source[size_t{bx} * 64], 64);
     }
     return cost;
   }
@@ -725,13 +734,16 @@ struct PlaneDecisions {
 std::vector<uint8_t> Shrunk(const uint8_t* plane, uint32_t pitch, uint32_t width, uint32_t height) {
   uint32_t w = width / 4, h = height / 4;
   std::vector<uint8_t> out(size_t{w} * h);
-  for (uint32_t y = 0; y < h; y++)
+  std::vector<uint16_t> lines(size_t{w} * 4);
+  for (uint32_t y = 0; y < h; y++) {
+    const uint8_t* line = plane + size_t{y} * 4 * pitch;
+    for (uint32_t x = 0; x < w * 4; x++)
+      lines[x] = static_cast<uint16_t>(line[x] + line[pitch + x] + line[2 * pitch + x] + line[3 * pitch + x]);
     for (uint32_t x = 0; x < w; x++) {
-      uint32_t sum = 0;
-      for (uint32_t dy = 0; dy < 4; dy++)
-        for (uint32_t dx = 0; dx < 4; dx++) sum += plane[size_t{y * 4 + dy} * pitch + x * 4 + dx];
-      out[size_t{y} * w + x] = static_cast<uint8_t>((sum + 8) / 16);
+      const uint16_t* p = &lines[size_t{x} * 4];
+      out[size_t{y} * w + x] = static_cast<uint8_t>((p[0] + p[1] + p[2] + p[3] + 8) / 16);
     }
+  }
   return out;
 }
 
