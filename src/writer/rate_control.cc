@@ -100,10 +100,12 @@ double PlannedShare(const RateControl* rc) {
 // picture for a few bytes), at the cost of a movie a fraction of a
 // second's bytes over.
 double PlannedLambda(RateControl* rc) {
-  double near = std::max(rc->plan_c_near, 0.0);
-  double far = std::max(rc->plan_c_left - near, 0.0);
+  // (Seconds the peak limit holds take its bytes, not the lambda's.)
+  double near = std::max(rc->plan_c_near - rc->bound_c_near, 0.0);
+  double far = std::max(rc->plan_c_left - rc->plan_c_near - (rc->bound_c_left - rc->bound_c_near), 0.0);
   double needed = std::max(NearPlanRatio(rc) * near + PlanRatio(rc) * far, 1.0);
-  double video_left = PlannedVideoLeft(rc);
+  double video_left = std::max(PlannedVideoLeft(rc) - rc->bound_bytes_left,
+                               0.1 * PerFrame(rc) * static_cast<double>(FramesLeft(rc)));
   double lambda = std::pow(needed / video_left, 1 / kRateExponent);
   const double frames_left = static_cast<double>(FramesLeft(rc));
   const double second = static_cast<double>(rc->window);
@@ -127,6 +129,63 @@ void CountPlanLeft(RateControl* rc) {
   for (size_t k = rc->frames; k < rc->plan_c.size(); k++) {
     rc->plan_c_left += rc->plan_c[k];
     if (k < near_end) rc->plan_c_near += rc->plan_c[k];
+  }
+}
+
+// One second of the frames left, as the peak limit sees it.
+struct PlanSecond {
+  size_t first, end;  // frames
+  double c;           // the plan's complexity, scaled as this pass compares
+  double room;        // video bytes the peak limit lets the second take
+  double bound;       // below this lambda the second would take more than room
+};
+
+// Marks the seconds of the frames left that the peak limit will hold at the
+// movie's lambda (see plan_peak_bound). The lambda is the one that makes
+// the other seconds take the bytes the held ones leave: seconds are held
+// in the order of the lambda below which each would pass its limit, each
+// one held lowering the lambda of the rest, until the next would fit.
+void MarkPeakBoundSeconds(RateControl* rc) {
+  const size_t frames = rc->plan_c.size();
+  rc->plan_peak_bound.assign(frames, 0);
+  rc->plan_peak_bytes.assign(frames, 0);
+  rc->bound_c_left = rc->bound_c_near = rc->bound_bytes_left = 0;
+  rc->bound_marked_at = rc->frames;
+  if (rc->frames >= frames) return;
+  const double near_ratio = NearPlanRatio(rc), far_ratio = PlanRatio(rc);
+  const size_t near_end = rc->frames + FramesOf(rc, kPlanNearSeconds);
+  std::vector<PlanSecond> seconds;
+  double c_left = 0;
+  for (size_t first = rc->frames; first < frames; first += rc->window) {
+    PlanSecond s{first, std::min<size_t>(first + rc->window, frames), 0, 0, 0};
+    double fixed = 0;
+    for (size_t k = s.first; k < s.end; k++) {
+      s.c += (k < near_end ? near_ratio : far_ratio) * rc->plan_c[k];
+      fixed += rc->plan_fixed[k];
+    }
+    s.room = std::max(kRatePeakRoom * PerFrame(rc) * static_cast<double>(s.end - s.first) - fixed, 0.0);
+    s.bound = s.room > 0 ? std::pow(s.c / s.room, 1 / kRateExponent) : kMaxLambda;
+    c_left += s.c;
+    seconds.push_back(s);
+  }
+  std::sort(seconds.begin(), seconds.end(),
+            [](const PlanSecond& a, const PlanSecond& b) { return a.bound > b.bound; });
+  const double video_left = PlannedVideoLeft(rc);
+  double bound_c = 0, bound_bytes = 0;
+  for (const PlanSecond& s : seconds) {
+    double free_bytes = video_left - bound_bytes;
+    if (free_bytes <= 0 || c_left - bound_c <= 0) break;
+    double lambda = std::pow((c_left - bound_c) / free_bytes, 1 / kRateExponent);
+    if (s.bound <= lambda) break;  // fits under its limit at the lambda of the rest
+    bound_c += s.c;
+    bound_bytes += s.room;
+    for (size_t k = s.first; k < s.end; k++) {
+      rc->plan_peak_bound[k] = 1;
+      rc->plan_peak_bytes[k] = s.room / static_cast<double>(s.end - s.first);
+      rc->bound_c_left += rc->plan_c[k];
+      if (k < near_end) rc->bound_c_near += rc->plan_c[k];
+      rc->bound_bytes_left += rc->plan_peak_bytes[k];
+    }
   }
 }
 
@@ -166,6 +225,7 @@ void RateControlSetPlan(RateControl* rc, std::vector<double> complexity,
                          ? std::min(kReserveShare * static_cast<double>(tail) * video / frames,
                                     kReserveMost * video)
                          : 0;
+  MarkPeakBoundSeconds(rc);
 }
 
 void RateControlSetPlanScales(RateControl* rc, std::vector<double> scales) {
@@ -176,6 +236,7 @@ void RateControlSetPlanScales(RateControl* rc, std::vector<double> scales) {
   }
   CountPlanLeft(rc);
   rc->plan_scale = std::move(scales);
+  MarkPeakBoundSeconds(rc);
 }
 
 namespace {
@@ -200,9 +261,10 @@ void RateControlInit(RateControl* rc, const RateControlOptions& options) {
 double RateControlLambda(RateControl* rc, uint64_t audio_bytes) {
   double per_frame = PerFrame(rc);
   double audio = static_cast<double>(audio_bytes);
-  double room = 1.8 * per_frame * rc->window - static_cast<double>(rc->recent_sum) - audio;
+  double room = kRatePeakRoom * per_frame * rc->window - static_cast<double>(rc->recent_sum) - audio;
   room = std::max(room, 0.25 * per_frame);
   if (Planned(rc)) {
+    if (rc->frames >= rc->bound_marked_at + rc->window) MarkPeakBoundSeconds(rc);
     // The plan knows this frame's complexity, a key frame's included.
     // (The larger of the two ratios: a frame is refused for taking more
     // than it was expected to, and one shot cheaper than planned must not
@@ -291,6 +353,13 @@ void RateControlDone(RateControl* rc, uint64_t packet_bytes, uint64_t video_byte
     rc->plan_c_near -= c;
     const size_t near_end = rc->frames + FramesOf(rc, kPlanNearSeconds);
     if (near_end < rc->plan_c.size()) rc->plan_c_near += rc->plan_c[near_end];
+    if (rc->plan_peak_bound[rc->frames]) {
+      rc->bound_c_left -= c;
+      rc->bound_c_near -= c;
+      rc->bound_bytes_left -= rc->plan_peak_bytes[rc->frames];
+    }
+    if (near_end < rc->plan_c.size() && rc->plan_peak_bound[near_end])
+      rc->bound_c_near += rc->plan_c[near_end];
     rc->plan_fixed_left -= rc->plan_fixed[rc->frames];
     // An inter frame coded again at a higher lambda showed that the plan's
     // was too low: the next frames start halfway (in the logarithm) towards

@@ -84,6 +84,16 @@ struct RateControl {
   double plan_reserve = 0;
   double plan_video_per_frame = 0;  // the movie's video bytes over its frames
   double last_planned = 0;   // the plan's lambda of the frame before
+  // Seconds of the plan that would take more at the movie's lambda than the
+  // one-second peak limit lets them: the limit holds their frames to about
+  // its bytes whatever lambda says, so the frames left are planned without
+  // them (else the bytes they cannot take come back only at the end, where
+  // little may be able to use them). Per frame whether its second is such a
+  // one and its share of the limit's bytes; marked again every second.
+  std::vector<uint8_t> plan_peak_bound;
+  std::vector<double> plan_peak_bytes;
+  double bound_c_left = 0, bound_c_near = 0, bound_bytes_left = 0;
+  uint64_t bound_marked_at = 0;  // frames done when they were last marked
 };
 
 void RateControlInit(RateControl* rc, const RateControlOptions& options);
@@ -113,5 +123,8 @@ void RateControlDone(RateControl* rc, uint64_t packet_bytes, uint64_t video_byte
                      double lambda);
 
 inline constexpr double kRateExponent = 0.45;
+// What a one-second stretch of frame packets is let take, in average
+// seconds' bytes (twice the average, less a margin for the model's error).
+inline constexpr double kRatePeakRoom = 1.8;
 // The finest and the coarsest lambda the controller gives.
 inline constexpr double kRateLeastLambda = 0.02, kRateMostLambda = 200000;
