@@ -793,6 +793,28 @@ bool EstimateCommonOffset(const PlaneEncodeArgs& args, MotionVector* out) {
   return true;
 }
 
+// Offset prices learnt from the last plane make its common values cheap;
+// a camera that shakes moves the picture by another offset every frame, so
+// the prices are moved to centre on this plane's common offset.
+void CentreOffsetPrices(MotionVector common, PlaneCostModel* model) {
+  auto centre = [](int target, float* prices) {
+    int cheapest = 0;
+    for (int v = -15; v <= 15; v++)
+      if (prices[v + 15] < prices[cheapest + 15]) cheapest = v;
+    int shift = target - cheapest;
+    if (!shift) return;
+    float old[31], dearest = 0;
+    std::memcpy(old, prices, sizeof(old));
+    for (float p : old) dearest = std::max(dearest, p);
+    for (int v = -15; v <= 15; v++) {
+      int from = v - shift;
+      prices[v + 15] = from >= -15 && from <= 15 ? old[from + 15] : dearest;
+    }
+  };
+  centre(common.x, model->x_offset_bits);
+  centre(common.y, model->y_offset_bits);
+}
+
 void EmitContent(PlaneRowSyntax* row, uint8_t type, const BlockChoice& c) {
   switch (type) {
     case BT_MOTION: PutMotionContent(row, c.mv.x, c.mv.y); break;
@@ -867,9 +889,20 @@ void EncodePlane(const PlaneEncodeArgs& args, PlaneSyntax* syntax, PlaneEncodeRe
   MotionVector common;
   bool has_common = !args.key && args.speed.coherent_rows && args.speed.common_offset &&
                     args.model->offsets_learnt && EstimateCommonOffset(args, &common);
+  // The plane's decisions read the offset prices centred on its motion;
+  // what the plane learns still goes to the caller's model.
+  PlaneCostModel moved_model;
+  PlaneEncodeArgs moved_args;
+  if (has_common) {
+    moved_model = *args.model;
+    CentreOffsetPrices(common, &moved_model);
+    moved_args = args;
+    moved_args.model = &moved_model;
+    d->args = &moved_args;
+  }
   for (uint32_t i = 0; i < threads; i++) {
     auto walk = std::make_unique<PlaneWalk>();
-    walk->plane_args = walk->args = &args;
+    walk->plane_args = walk->args = d->args;
     walk->cols = cols;
     walk->rows = rows;
     walk->allowed = d->allowed;
