@@ -247,6 +247,26 @@ double PlanScale(const RateControl* rc) {
 
 }  // namespace
 
+namespace {
+
+// What the one-second stretch ending with this frame already holds, with
+// what the frames still to come in the movie's first second will add to
+// it: until a second has passed no frame leaves the stretch, so each later
+// one adds at least about the smallest packet so far (its sound and a
+// picture kept as it was; before any, this frame's sound). A key frame that
+// took much of the first second otherwise let the small frames after it
+// push that second over the limit.
+double PeakHeld(const RateControl* rc, uint64_t audio_bytes) {
+  double held = static_cast<double>(rc->recent_sum);
+  const size_t slots = rc->window - 1;
+  if (rc->recent.size() >= slots) return held;
+  uint64_t least = rc->recent.empty() ? audio_bytes
+                                      : *std::min_element(rc->recent.begin(), rc->recent.end());
+  return held + static_cast<double>(slots - rc->recent.size()) * static_cast<double>(least);
+}
+
+}  // namespace
+
 void RateControlInit(RateControl* rc, const RateControlOptions& options) {
   *rc = RateControl{};
   rc->options = options;
@@ -261,7 +281,7 @@ void RateControlInit(RateControl* rc, const RateControlOptions& options) {
 double RateControlLambda(RateControl* rc, uint64_t audio_bytes) {
   double per_frame = PerFrame(rc);
   double audio = static_cast<double>(audio_bytes);
-  double room = kRatePeakRoom * per_frame * rc->window - static_cast<double>(rc->recent_sum) - audio;
+  double room = kRatePeakRoom * per_frame * rc->window - PeakHeld(rc, audio_bytes) - audio;
   room = std::max(room, 0.25 * per_frame);
   if (Planned(rc)) {
     if (rc->frames >= rc->bound_marked_at + rc->window) MarkPeakBoundSeconds(rc);
@@ -316,7 +336,7 @@ double RateControlRetry(RateControl* rc, uint64_t video_bytes, bool key, double 
                         uint64_t audio_bytes) {
   double per_frame = PerFrame(rc);
   double bytes = static_cast<double>(video_bytes);
-  double peak_room = 1.9 * per_frame * rc->window - static_cast<double>(rc->recent_sum) -
+  double peak_room = 1.9 * per_frame * rc->window - PeakHeld(rc, audio_bytes) -
                      static_cast<double>(audio_bytes);
   // Without a plan a key frame's size is not foreseen: anything up to half
   // a second's bytes is let through. After the first second any frame

@@ -294,6 +294,30 @@ INSTANTIATE_TEST_SUITE_P(
                     LateCost{"last_third_with_a_floor", 0.67, 1.8, true, 500}),
     [](const testing::TestParamInfo<LateCost>& info) { return std::string(info.param.name); });
 
+// A still shot whose key frame is dear and whose other frames cannot go
+// below their sound and a picture kept as it was: in the first second no
+// frame leaves the one-second stretch yet, so every frame after the key
+// frame must leave room for those still to come.
+TEST(RateControl, TheFirstSecondLeavesRoomForTheSmallFramesAfterItsKeyFrame) {
+  const uint32_t frames = 300;
+  const double kbps = 300;
+  const uint64_t audio = 150;
+  std::mt19937 random(9);
+  std::uniform_real_distribution<double> jitter(0.7, 1.4);
+  auto bytes_at = [&](uint32_t k, double lambda) {
+    double c = k == 0 ? 600000 : (k % 10 == 0 ? 60000 : 2000);
+    return std::max(250.0, c * std::pow(lambda, -kRateExponent) * jitter(random));
+  };
+  std::vector<double> plan, fixed(frames, audio);
+  for (uint32_t k = 0; k < frames; k++)
+    plan.push_back(RateControlComplexity(static_cast<uint64_t>(bytes_at(k, 400)), 400));
+  auto code = [&](uint32_t k, double lambda) { return static_cast<uint64_t>(bytes_at(k, lambda)); };
+  PlannedRun run = RunPlanned(kbps, plan, fixed, audio, 2, code, [](uint32_t k) { return k == 0; });
+  // (Counting only the frames so far, the first second came to 2.04 times
+  // the average.)
+  ExpectRateHeld(run, kbps);
+}
+
 // A passage that would take several times the average at the movie's
 // lambda is held to the one-second peak limit; what it cannot take goes to
 // the frames before it, not to the end, whose pictures (still credits at
