@@ -225,22 +225,40 @@ TEST(RowCoherence, NearEqualKeepsAndMovesFormRunsOfOneType) {
   ExpectCopiesRebuilt(coded, prev);
 }
 
+// A smooth background rising to the right by one level per `slope` samples,
+// with a textured band, and the same picture moved by (dx, dy) with noise
+// of up to `noise` levels either way added.
+struct ShakenPicture {
+  std::vector<uint8_t> prev, source;
+};
+
+ShakenPicture Shake(uint32_t slope, int dx, int dy, int noise, uint32_t seed) {
+  std::vector<uint8_t> texture = Texture();
+  ShakenPicture out{std::vector<uint8_t>(kWidth * kHeight), std::vector<uint8_t>(kWidth * kHeight)};
+  for (uint32_t y = 0; y < kHeight; y++)
+    for (uint32_t x = 0; x < kWidth; x++) {
+      bool band = x >= 48 && x < 80;
+      out.prev[y * kWidth + x] =
+          static_cast<uint8_t>(band ? 2 * texture[y * kWidth + x] - 180 : 60 + x / slope + y / 4);
+    }
+  std::mt19937 random(seed);
+  for (uint32_t y = 0; y < kHeight; y++)
+    for (uint32_t x = 0; x < kWidth; x++)
+      out.source[y * kWidth + x] = static_cast<uint8_t>(
+          At(out.prev, static_cast<int>(x) + dx, static_cast<int>(y) + dy) +
+          static_cast<int>(random() % (2 * noise + 1)) - noise);
+  return out;
+}
+
 TEST(RowCoherence, ShakenPictureRowsCopyFromTheCommonOffset) {
   // A smooth background with a textured band, the whole picture moved by
   // (3, 2) and a little noise added: the background's blocks match a keep
   // nearly as well as the move, so each block alone keeps there and rows
   // mix keeps with moves. Moving every block of the row makes its types and
   // offsets fills. The last block row and column cannot reach the offset.
-  std::vector<uint8_t> texture = Texture(), prev(kWidth * kHeight), source(kWidth * kHeight);
-  for (uint32_t y = 0; y < kHeight; y++)
-    for (uint32_t x = 0; x < kWidth; x++) {
-      bool band = x >= 48 && x < 80;
-      prev[y * kWidth + x] = static_cast<uint8_t>(band ? 2 * texture[y * kWidth + x] - 180 : 60 + x / 4 + y / 4);
-    }
-  std::mt19937 random(11);
-  for (uint32_t y = 0; y < kHeight; y++)
-    for (uint32_t x = 0; x < kWidth; x++)
-      source[y * kWidth + x] = static_cast<uint8_t>(At(prev, x + 3, y + 2) + static_cast<int>(random() % 3) - 1);
+  ShakenPicture shaken = Shake(4, 3, 2, 1, 11);
+  const std::vector<uint8_t>& prev = shaken.prev;
+  const std::vector<uint8_t>& source = shaken.source;
   auto moved_rows = [](const Coded& coded) {
     uint32_t moved = 0;
     for (uint32_t by = 0; by + 1 < kHeight / 8; by++) {
@@ -266,17 +284,9 @@ TEST(RowCoherence, OffsetPricesFollowTheCommonOffset) {
   // Priced as last time, a copy of the smooth background costs more than a
   // fill of its mean (its noise is above what ends a decision at the copy);
   // priced around this plane's motion, the copies win.
-  std::vector<uint8_t> texture = Texture(), prev(kWidth * kHeight), source(kWidth * kHeight);
-  for (uint32_t y = 0; y < kHeight; y++)
-    for (uint32_t x = 0; x < kWidth; x++) {
-      bool band = x >= 48 && x < 80;
-      prev[y * kWidth + x] = static_cast<uint8_t>(band ? 2 * texture[y * kWidth + x] - 180 : 60 + x / 2 + y / 4);
-    }
-  std::mt19937 random(12);
-  for (uint32_t y = 0; y < kHeight; y++)
-    for (uint32_t x = 0; x < kWidth; x++)
-      source[y * kWidth + x] =
-          static_cast<uint8_t>(At(prev, static_cast<int>(x) - 3, y + 2) + static_cast<int>(random() % 7) - 3);
+  ShakenPicture shaken = Shake(2, -3, 2, 3, 12);
+  const std::vector<uint8_t>& prev = shaken.prev;
+  const std::vector<uint8_t>& source = shaken.source;
   auto last_plane = [](PlaneCostModel* model) {
     std::fill(std::begin(model->x_offset_bits), std::end(model->x_offset_bits), 8.0f);
     std::fill(std::begin(model->y_offset_bits), std::end(model->y_offset_bits), 8.0f);
