@@ -252,17 +252,20 @@ namespace {
 // What the one-second stretch ending with this frame already holds, with
 // what the frames still to come in the movie's first second will add to
 // it: until a second has passed no frame leaves the stretch, so each later
-// one adds at least about the smallest packet so far (its sound and a
-// picture kept as it was; before any, this frame's sound). A key frame that
-// took much of the first second otherwise let the small frames after it
-// push that second over the limit.
+// one adds what a frame takes at the least: its sound and a picture kept as
+// it was, counted as the sound and a tenth of an average frame's bytes, or
+// the smallest packet so far when that is less (not more: the first
+// packets, a key frame among them, say nothing of how small the later ones
+// can be). A key frame that took much of the first second otherwise let
+// the small frames after it push that second over the limit.
 double PeakHeld(const RateControl* rc, uint64_t audio_bytes) {
   double held = static_cast<double>(rc->recent_sum);
   const size_t slots = rc->window - 1;
   if (rc->recent.size() >= slots) return held;
-  uint64_t least = rc->recent.empty() ? audio_bytes
-                                      : *std::min_element(rc->recent.begin(), rc->recent.end());
-  return held + static_cast<double>(slots - rc->recent.size()) * static_cast<double>(least);
+  double least = static_cast<double>(audio_bytes) + 0.1 * PerFrame(rc);
+  if (!rc->recent.empty())
+    least = std::min(least, static_cast<double>(*std::min_element(rc->recent.begin(), rc->recent.end())));
+  return held + static_cast<double>(slots - rc->recent.size()) * least;
 }
 
 }  // namespace
