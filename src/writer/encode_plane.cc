@@ -67,7 +67,6 @@ struct PlaneWalk {
   std::vector<OffsetCarrier> carriers;  // scratch of the literal offset pass
   std::vector<uint8_t> mixed;
   std::vector<uint8_t> row_source;  // a block row's source blocks, 64 samples each
-  std::vector<uint8_t> row_joins;   // per block of the row: it copies from the row's offset
 
   const uint8_t* SourceAt(uint32_t bx, uint32_t by) const {
     return args->source + size_t{by} * 8 * args->pitch + bx * 8;
@@ -468,34 +467,13 @@ struct PlaneDecisions {
     return state == kSingle && (c.type == BT_KEEP || c.type == BT_MOTION);
   }
 
-  // A single fill may become a copy in a row that moves as one (and so may
-  // a doubled area, see SplitArea): in smooth parts a fill of the mean
-  // matches about as well, and each one left breaks the row's run of types.
-  static bool JoinsRow(uint8_t state, const BlockChoice& c) {
-    return PlainCopy(state, c) || (state == kSingle && c.type == BT_FILL);
-  }
-
-  // What a block that does not join its row's move costs: its error, and
-  // for a fill or doubled area its content's bits (a copy's side bits are
-  // the row's). A doubled area's whole cost falls on its upper row.
-  double StayCost(size_t i) const {
-    const BlockChoice& c = choices[i];
-    if (PlainCopy(states[i], c)) return c.sse;
-    if (states[i] == kSingle && c.type == BT_FILL) return c.sse + args->lambda * args->model->colour_bits;
-    if (states[i] == kDoubledTop) return c.sse + args->lambda * (c.bits - DoubledTypeBits(*args->model));
-    return 0;
-  }
-
   // Where block (bx, by) would copy from if its row moved to `target`:
-  // a plain copy or single fill moves there, or, where that source would leave the plane,
+  // a plain copy moves there, or, where that source would leave the plane,
   // becomes a keep (an offset of its own would break the row's fill).
   // False for the blocks that stay as they are.
   bool MovesTo(uint32_t bx, uint32_t by, const MotionVector& target, MotionVector* to) const {
     size_t i = Index(bx, by);
-    return JoinsRow(states[i], choices[i]) && Landing(bx, by, target, to);
-  }
-
-  bool Landing(uint32_t bx, uint32_t by, const MotionVector& target, MotionVector* to) const {
+    if (!PlainCopy(states[i], choices[i])) return false;
     int64_t x = int64_t{bx} * 8 + target.x, y = int64_t{by} * 8 + target.y;
     if (x >= 0 && y >= 0 && x + 8 <= args->width8 && y + 8 <= args->height8) {
       *to = target;
@@ -520,8 +498,8 @@ struct PlaneDecisions {
 
   // The side bits of a row: its types (by runs) and both offset components,
   // priced as fills where all values are equal; with `moved_to`, as if the
-  // blocks `joins` marks copied from there.
-  double RowSideBits(uint32_t by, const MotionVector* moved_to, const uint8_t* joins) const {
+  // row's plain copies copied from there.
+  double RowSideBits(uint32_t by, const MotionVector* moved_to) const {
     const PlaneCostModel& model = *args->model;
     const float* literal_x = model.literals_learnt ? model.x_literal_bits : model.x_offset_bits;
     const float* literal_y = model.literals_learnt ? model.y_literal_bits : model.y_offset_bits;
@@ -531,11 +509,10 @@ struct PlaneDecisions {
     bool same_x = true, same_y = true;
     for (uint32_t bx = 0; bx < cols; bx++) {
       size_t i = Index(bx, by);
-      bool moved = moved_to && joins[bx];
-      if (states[i] == kCovered && !moved) continue;
+      if (states[i] == kCovered) continue;
       const BlockChoice& c = choices[i];
       MotionVector to;
-      if (moved) Landing(bx, by, *moved_to, &to);
+      bool moved = moved_to && MovesTo(bx, by, *moved_to, &to);
       int type = states[i] != kSingle ? int{BT_DOUBLED}
                  : !moved             ? int{c.type}
                  : to.x || to.y       ? int{BT_MOTION}
@@ -572,8 +549,11 @@ struct PlaneDecisions {
   // less than its middle). Returns whether the row took one.
   bool CommonRow(PlaneWalk* walk, uint32_t by, MotionVector common, MotionVector* last) {
     double now_error = 0;
-    for (uint32_t bx = 0; bx < cols; bx++) now_error += StayCost(Index(bx, by));
-    double now_cost = now_error + args->lambda * RowSideBits(by, nullptr, nullptr);
+    for (uint32_t bx = 0; bx < cols; bx++) {
+      size_t i = Index(bx, by);
+      if (PlainCopy(states[i], choices[i])) now_error += choices[i].sse;
+    }
+    double now_cost = now_error + args->lambda * RowSideBits(by, nullptr);
     walk->row_source.resize(size_t{cols} * 64);
     for (uint32_t bx = 0; bx < cols; bx++)
       walk->Gather(walk->SourceAt(bx, by), args->pitch, 8, &walk->row_source[size_t{bx} * 64]);
@@ -600,16 +580,11 @@ struct PlaneDecisions {
     }
     if (best_cost >= now_cost) return false;
     *last = best;
-    CommonRowCost(walk, by, best, 1e300);  // the blocks that join, for `best`
     for (uint32_t bx = 0; bx < cols; bx++) {
       size_t i = Index(bx, by);
       MotionVector to;
-      if (states[i] == kDoubledTop && walk->row_joins[bx]) {
-        SplitArea(walk, bx, by, best);
-        continue;
-      }
-      if (!walk->row_joins[bx] || !MovesTo(bx, by, best, &to)) continue;
-      if (choices[i].type != BT_FILL && choices[i].mv.x == to.x && choices[i].mv.y == to.y) continue;
+      if (!MovesTo(bx, by, best, &to)) continue;
+      if (choices[i].mv.x == to.x && choices[i].mv.y == to.y) continue;
       choices[i] = walk->CopyWithPart(bx, by, to, 0, to.x, false);
       walk->VectorAt(bx, by) = to;
       walk->WriteRecon(bx, by, choices[i]);
@@ -619,75 +594,21 @@ struct PlaneDecisions {
 
   // The row's error and side bits (times lambda) with its plain copies
   // moved to `target`, or some value at or above `limit` once the blocks so
-  // far reach it. row_source holds the row's source blocks. A fill or a
-  // doubled area starting in the row joins when its copies' error stays
-  // below its cost plus the type value it saves; row_joins marks the
-  // blocks that join.
+  // far reach it. row_source holds the row's source blocks.
   double CommonRowCost(PlaneWalk* walk, uint32_t by, MotionVector target, double limit) {
-    std::vector<uint8_t>& joins = walk->row_joins;
-    joins.assign(cols, 0);
-    double cost = 0;
+    double cost = args->lambda * RowSideBits(by, &target);
     for (uint32_t bx = 0; bx < cols && cost < limit; bx++) {
       size_t i = Index(bx, by);
       MotionVector to;
-      double stay = StayCost(i);
-      if (states[i] == kDoubledTop) {
-        double sse = AreaCopySse(walk, bx, by, target);
-        if (sse < stay + args->lambda * args->model->type_bits[BT_DOUBLED]) {
-          joins[bx] = joins[bx + 1] = 1;
-          cost += sse;
-        } else {
-          cost += stay;
-        }
-        continue;
-      }
       if (!MovesTo(bx, by, target, &to)) {
-        cost += stay;
+        if (PlainCopy(states[i], choices[i])) cost += choices[i].sse;
         continue;
       }
       uint8_t prediction[64];
       walk->Gather(walk->PrevAt(bx, by, to), args->pitch, 8, prediction);
-      double sse = args->kernels->sse(prediction, &walk->row_source[size_t{bx} * 64], 64);
-      if (choices[i].type == BT_FILL && sse >= stay + args->lambda * args->model->type_bits[BT_FILL]) {
-        cost += stay;
-        continue;
-      }
-      joins[bx] = 1;
-      cost += sse;
+      cost += args->kernels->sse(prediction, &walk->row_source[size_t{bx} * 64], 64);
     }
-    if (cost >= limit) return cost;
-    return cost + args->lambda * RowSideBits(by, &target, joins.data());
-  }
-
-  // The error of a doubled area's four blocks copied from `target` (or
-  // kept where that leaves the plane); above any cost where one cannot.
-  double AreaCopySse(PlaneWalk* walk, uint32_t bx, uint32_t by, MotionVector target) {
-    double sse = 0;
-    for (uint32_t k = 0; k < 4; k++) {
-      uint32_t x = bx + k % 2, y = by + k / 2;
-      MotionVector to;
-      if (!Landing(x, y, target, &to)) return 1e300;
-      uint8_t source[64], prediction[64];
-      walk->Gather(walk->SourceAt(x, y), args->pitch, 8, source);
-      walk->Gather(walk->PrevAt(x, y, to), args->pitch, 8, prediction);
-      sse += args->kernels->sse(prediction, source, 64);
-    }
-    return sse;
-  }
-
-  // A doubled area's four blocks become copies from the row's offset: the
-  // row below then finds them plain copies for its own move.
-  void SplitArea(PlaneWalk* walk, uint32_t bx, uint32_t by, MotionVector target) {
-    for (uint32_t k = 0; k < 4; k++) {
-      uint32_t x = bx + k % 2, y = by + k / 2;
-      size_t i = Index(x, y);
-      MotionVector to;
-      Landing(x, y, target, &to);
-      states[i] = kSingle;
-      choices[i] = walk->CopyWithPart(x, y, to, 0, to.x, false);
-      walk->VectorAt(x, y) = to;
-      walk->WriteRecon(x, y, choices[i]);
-    }
+    return cost;
   }
 
   // A row of plain copies, mostly keeps, offered as keeps throughout: its

@@ -77,7 +77,7 @@ Coded Encode(const std::vector<uint8_t>& prev, const std::vector<uint8_t>& sourc
   args.lambda = 40;
   args.base_q = 8;
   args.allowed_types = allowed;
-  args.allowed_sub_types = (allowed & (1u << BT_DOUBLED)) ? (1u << BT_FILL) : 0;
+  args.allowed_sub_types = 0;
   args.model = &model;
   args.vectors = &vectors;
   args.speed = SpeedPlanFor(5);
@@ -276,31 +276,6 @@ TEST(RowCoherence, ShakenPictureRowsCopyFromTheCommonOffset) {
   Coded common = Encode(prev, source, true, 3.0f, nullptr, 4.0f, true);
   EXPECT_EQ(moved_rows(common), kHeight / 8 - 1);
   ExpectCopiesRebuilt(common, prev);
-}
-
-TEST(RowCoherence, ShakenRowsTakeInTheFillsOfTheirSmoothBackground) {
-  // A steeper background with more noise, and cheap colours: alone, single
-  // and doubled fills of the mean win there over the keep, and each breaks
-  // its row's run of copies. Copied from the common offset they cost less
-  // than their colours, and the rows become copies throughout (but for
-  // the last block row and column, which cannot reach the offset).
-  ShakenPicture shaken = Shake(2, 3, 2, 3, 12);
-  uint32_t allowed = (1u << BT_KEEP) | (1u << BT_MOTION) | (1u << BT_FILL) | (1u << BT_DOUBLED);
-  auto cheap_colours = [](PlaneCostModel* model) { model->colour_bits = 1.0f; };
-  auto fills = [](const Coded& coded) {
-    uint32_t n = 0;
-    for (uint32_t by = 0; by + 1 < kHeight / 8; by++) {
-      const std::vector<int32_t>& types = coded.syntax.rows[by].values[BUNDLE_BLOCK_TYPES];
-      n += static_cast<uint32_t>(std::count_if(types.begin(), types.end() - 1,
-                                               [](int32_t t) { return t == BT_FILL || t == BT_DOUBLED; }));
-    }
-    return n;
-  };
-  Coded alone = Encode(shaken.prev, shaken.source, true, 3.0f, nullptr, 4.0f, false, allowed, cheap_colours);
-  ASSERT_GT(fills(alone), 10u);
-  Coded common = Encode(shaken.prev, shaken.source, true, 3.0f, nullptr, 4.0f, true, allowed, cheap_colours);
-  EXPECT_EQ(fills(common), 0u);
-  ExpectCopiesRebuilt(common, shaken.prev);
 }
 
 TEST(RowCoherence, OffsetPricesFollowTheCommonOffset) {
