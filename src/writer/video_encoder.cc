@@ -378,11 +378,11 @@ bool VideoEncoderEncode(VideoEncoder* e, const VideoPicture& picture, bool force
       // that copy this one: count it once more for them.
       double lasting = std::max(0.0, WorkSse(work) - WorkSse(key_work));
       if (key_work.cost <= 1.05 * work.cost + 2 * lasting) {
-        // Two frames in a row whose key coding costs about what the inter
-        // coding does (prediction gains nothing) are not a cut but pictures
-        // that keep changing.
+        // Two frames in a row won by the key coding are not a cut but
+        // pictures that keep changing: prediction gains little, or less
+        // than the error its copies would carry on.
         if (o.speed >= 9 && o.trust_key_runs) {
-          e->keys_won = key_work.cost <= 1.05 * work.cost ? e->keys_won + 1 : 0;
+          e->keys_won++;
           if (e->keys_won >= 2) e->keys_trusted = kTrustedKeys;
         }
         key = true;
