@@ -1,6 +1,7 @@
 #include "writer/coefficient_writer.h"
 
 #include <algorithm>
+#include <bit>
 
 #include "video/coeff_walk.h"
 #include "video/video_tables.h"
@@ -36,43 +37,221 @@ struct EntryMaxima {
 };
 
 // Gathers a block's many short fields and hands the writer whole words.
+// At most 31 bits wait between calls.
 struct WordGatherer {
   BitWriter* writer;
   uint64_t pending = 0;
   uint32_t count = 0;
 
-  void Put(uint32_t value, uint32_t bits) {  // value < 2^bits, bits <= 16
+  void Flush32() {
+    BitWriterPut(writer, static_cast<uint32_t>(pending), 32);
+    pending >>= 32;
+    count -= 32;
+  }
+  void Put(uint32_t value, uint32_t bits) {  // value < 2^bits, bits <= 32
     pending |= uint64_t{value} << count;
     count += bits;
-    if (count >= 32) {
-      BitWriterPut(writer, static_cast<uint32_t>(pending), 32);
-      pending >>= 32;
-      count -= 32;
-    }
+    if (count >= 32) Flush32();
+  }
+  // n zero bits: only the count moves, the pending bits above it are 0.
+  void Zeros(uint32_t n) {
+    count += n;
+    while (count >= 32) Flush32();
   }
   void Flush() { BitWriterPut(writer, static_cast<uint32_t>(pending), count); }
 };
 
-struct DctWriteSource {
-  WordGatherer out;
-  uint32_t magnitude[64];
-  bool negative[64];
-  EntryMaxima maxima;
+// Bits set in v. Plain code has no population count instruction to rely on
+// (and the library's fallback is a call); the walk asks a few per pass.
+inline uint32_t CountBits64(uint64_t v) {
+  v -= (v >> 1) & 0x5555555555555555u;
+  v = (v & 0x3333333333333333u) + ((v >> 2) & 0x3333333333333333u);
+  v = (v + (v >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
+  return static_cast<uint32_t>((v * 0x0101010101010101u) >> 56);
+}
 
-  bool EntryBit(uint32_t k, uint32_t mode, uint32_t plane) {
-    bool bit = maxima.Reaches(magnitude, k, mode, 1u << plane);
-    out.Put(bit, 1);
-    return bit;
+// Bit length of m (0..32767) without the branch std::bit_width adds for 0.
+inline uint32_t LengthOf(uint32_t m) { return 31 - static_cast<uint32_t>(__builtin_clz(2 * m | 1)); }
+
+inline uint64_t BitsBelow(uint32_t position) {  // position < 64
+  return (uint64_t{1} << position) - 1;
+}
+
+// WalkDctCoefficients' bits, produced knowing every magnitude up front.
+//
+// An entry the walk visits in the pass of plane p never stands for a
+// magnitude of bit length above p + 1 (else an earlier pass would have
+// opened it), so it sends a 1 exactly when its longest length is p + 1 and a
+// 0 otherwise. Entries are therefore kept by their longest length, and a
+// pass sends the 0s of the entries between two that open as one count,
+// found with bit masks over list positions, instead of visiting each.
+//
+// The list has two parts, as in the walk: the single coefficients a group
+// of four deferred (prepended: positions below 64, newest first, only ever
+// opened as themselves) and the entries that were there from the start or
+// were appended (at most 6 + 9, here positions 0..15 of their own masks).
+//
+// The arrays hold 16-bit values: unlike byte stores, their stores cannot
+// alias the other fields, which the compiler then keeps in registers.
+struct DctWriteWalk {
+  WordGatherer out;
+  int16_t coded[64];         // the coefficients in coded order, [0] = 0
+  uint16_t magnitude[64];    // and their magnitudes, clamped to 32767
+  // Longest length of each entry of 20, 16 and 4 by its first group of
+  // four (only those the walk makes are filled in).
+  uint16_t group_length[3][16];
+
+  // Deferred singles, at positions start..63.
+  uint32_t start = 64;
+  uint64_t singles = 0;  // positions holding one
+  uint64_t singles_of_length[16] = {};
+  uint16_t single_index[64];
+
+  // The other entries, at positions 0..end - 1.
+  uint32_t end = 0;
+  uint32_t entries = 0;  // positions holding one
+  uint32_t entries_of_length[16] = {};
+  uint16_t entry_index[16], entry_mode[16];
+
+  // The value of coefficient j, whose length is `open`, behind a 0 or 1:
+  // its bits below the top one, then the sign where the top one was.
+  uint32_t ValueAfter(uint32_t j, uint32_t open, uint32_t bit) const {
+    uint32_t positive = coded[j] > 0;
+    return ((uint32_t{magnitude[j]} << 1) ^ (positive << open)) | bit;
   }
-  bool BelowBit(uint32_t j, uint32_t plane) {
-    bool below = magnitude[j] < (1u << plane);
-    out.Put(below, 1);
-    return below;
+  uint32_t Longest(uint32_t k, uint32_t mode) const {
+    return mode == LIST_SINGLE ? LengthOf(magnitude[k]) : group_length[mode][k >> 2];
   }
-  bool Value(uint32_t j, uint32_t plane) {
-    // The value's bits below its top one, then its sign.
-    out.Put((magnitude[j] - (1u << plane)) | (uint32_t{negative[j]} << plane), plane + 1);
-    return true;
+  void Append(uint32_t k, uint32_t mode) {
+    uint32_t at = end++;
+    entry_index[at] = static_cast<uint16_t>(k);
+    entry_mode[at] = static_cast<uint16_t>(mode);
+    entries |= 1u << at;
+    entries_of_length[Longest(k, mode)] |= 1u << at;
+  }
+
+  // Indices k..k + 3 in the pass where lengths `open` open: each has its
+  // value now (a 0, then the value) or is deferred (a 1).
+  void CodeFour(uint32_t k, uint32_t open) {
+    for (uint32_t j = k; j < k + 4; j++) {
+      // Which ones are coded now is anyone's guess: no branches on it.
+      uint32_t now = magnitude[j] >> (open - 1) == 1, later = now ^ 1;
+      uint32_t now_mask = 0u - now;
+      out.Put((ValueAfter(j, open, 0) & now_mask) | later, 1 + (open & now_mask));
+      uint64_t deferred = uint64_t{later} << (start - 1);  // start > 4: never below 0
+      single_index[start - 1] = static_cast<uint16_t>(j);
+      singles |= deferred;
+      singles_of_length[LengthOf(magnitude[j])] |= deferred;
+      start -= later;
+    }
+  }
+
+  // The deferred singles of one pass: all of them come before the other
+  // entries, and none is added while they are visited.
+  void SinglesPass(uint32_t open) {
+    uint64_t opening = singles_of_length[open];
+    singles_of_length[open] = 0;
+    uint64_t waiting = singles & ~opening;
+    uint32_t zeros_sent = 0;
+    for (; opening; opening &= opening - 1) {
+      uint32_t at = static_cast<uint32_t>(std::countr_zero(opening));
+      uint32_t zeros_before = CountBits64(waiting & BitsBelow(at));
+      out.Zeros(zeros_before - zeros_sent);
+      zeros_sent = zeros_before;
+      out.Put(ValueAfter(single_index[at], open, 1), open + 1);
+    }
+    out.Zeros(CountBits64(waiting) - zeros_sent);
+    singles = waiting;
+  }
+
+  // An entry that opens, and what it turns into, examined again in the same
+  // pass as the walk does.
+  void Open(uint32_t at, uint32_t open) {
+    uint32_t k = entry_index[at], mode = entry_mode[at];
+    entries_of_length[open] &= ~(1u << at);
+    for (;;) {
+      if (mode == LIST_SINGLE) {
+        out.Put(ValueAfter(k, open, 1), open + 1);
+        break;
+      }
+      out.Put(1, 1);
+      if (mode == LIST_GROUP4) {
+        CodeFour(k, open);
+        break;
+      }
+      if (mode == LIST_GROUP20) {
+        CodeFour(k, open);
+        k += 4;
+        mode = LIST_GROUP16;
+      } else {
+        Append(k + 4, LIST_GROUP4);
+        Append(k + 8, LIST_GROUP4);
+        Append(k + 12, LIST_GROUP4);
+        mode = LIST_GROUP4;
+      }
+      uint32_t longest = Longest(k, mode);
+      if (longest != open) {  // stays, with a 0 now
+        out.Put(0, 1);
+        entry_index[at] = static_cast<uint16_t>(k);
+        entry_mode[at] = static_cast<uint16_t>(mode);
+        entries_of_length[longest] |= 1u << at;
+        return;
+      }
+    }
+    entries &= ~(1u << at);
+  }
+
+  void EntriesPass(uint32_t open) {
+    uint32_t done = 0;  // positions visited
+    for (;;) {
+      // Entries appended by an opening one are visited in this pass too.
+      uint32_t opening = entries_of_length[open] & ~done;
+      if (!opening) break;
+      uint32_t at = static_cast<uint32_t>(std::countr_zero(opening));
+      uint32_t below = (1u << at) - 1;
+      out.Zeros(CountBits64(entries & below & ~done));
+      Open(at, open);
+      done = below << 1 | 1;
+    }
+    out.Zeros(CountBits64(entries & ~done));
+  }
+
+  // Magnitudes in coded order; returns their OR. No step branches on a
+  // coefficient's value: the processor could not guess those branches.
+  uint32_t Prepare(const int16_t coeffs[64]) {
+    coded[0] = 0;  // the DC is not coded here
+    for (int i = 1; i < 64; i++) coded[i] = coeffs[COEFF_SCAN[i]];
+    for (int i = 0; i < 64; i++) {
+      int32_t c = coded[i];
+      magnitude[i] = static_cast<uint16_t>(std::min(c < 0 ? -c : c, 32767));
+    }
+    // The longest length of a group is the length of its magnitudes' OR.
+    uint32_t four[16];
+    for (int g = 0; g < 16; g++)
+      four[g] = uint32_t{magnitude[4 * g]} | magnitude[4 * g + 1] | magnitude[4 * g + 2] |
+                magnitude[4 * g + 3];
+    for (int g = 1; g < 16; g++) group_length[LIST_GROUP4][g] = static_cast<uint16_t>(LengthOf(four[g]));
+    for (int g : {1, 6, 11}) {
+      uint32_t sixteen = four[g + 1] | four[g + 2] | four[g + 3] | four[g + 4];
+      group_length[LIST_GROUP16][g + 1] = static_cast<uint16_t>(LengthOf(sixteen));
+      group_length[LIST_GROUP20][g] = static_cast<uint16_t>(LengthOf(sixteen | four[g]));
+    }
+    uint32_t largest = 0;
+    for (uint32_t f : four) largest |= f;
+    return largest;
+  }
+
+  void Write(uint32_t planes) {
+    Append(4, LIST_GROUP20);
+    Append(24, LIST_GROUP20);
+    Append(44, LIST_GROUP20);
+    Append(1, LIST_SINGLE);
+    Append(2, LIST_SINGLE);
+    Append(3, LIST_SINGLE);
+    for (uint32_t open = planes; open > 0; open--) {
+      SinglesPass(open);
+      EntriesPass(open);
+    }
   }
 };
 
@@ -166,23 +345,18 @@ uint32_t ClampedMagnitude(int16_t c) { return std::min<uint32_t>(Magnitude(c), 3
 }  // namespace
 
 void WriteDctCoefficients(BitWriter* writer, const int16_t coeffs[64], uint32_t q) {
-  DctWriteSource source;
-  source.out.writer = writer;
-  uint32_t largest = 0;
-  source.magnitude[0] = 0;
-  source.negative[0] = false;
-  for (int i = 1; i < 64; i++) {
-    int32_t c = coeffs[COEFF_SCAN[i]];
-    source.magnitude[i] = std::min<uint32_t>(Magnitude(c), 32767);
-    source.negative[i] = c < 0;
-    largest = std::max(largest, source.magnitude[i]);
+  if (writer->counting) {
+    writer->counted += DctCoefficientBits(coeffs);
+    return;
   }
-  source.maxima.Prepare(source.magnitude);
+  DctWriteWalk walk;
+  walk.out.writer = writer;
+  uint32_t largest = walk.Prepare(coeffs);
   uint32_t planes = TopBitPlusOne(largest);
-  source.out.Put(planes, 4);
-  WalkDctCoefficients(source, planes);
-  source.out.Put(q & 15, 4);
-  source.out.Flush();
+  walk.out.Put(planes, 4);
+  walk.Write(planes);
+  walk.out.Put(q & 15, 4);
+  walk.out.Flush();
 }
 
 void WriteResidue(BitWriter* writer, const int8_t residue[64], int8_t decoded[64]) {
