@@ -47,11 +47,7 @@ uint32_t LeadingField(double value) {
 
 // ---- Run layout ---------------------------------------------------------------------------
 
-uint32_t BitsFor(uint32_t level) {
-  uint32_t bits = 0;
-  while (level >> bits) bits++;
-  return bits;
-}
+uint32_t BitsFor(uint32_t level) { return TopBitPlusOne(level); }
 
 struct RunChoice {
   uint32_t end_group;
@@ -64,22 +60,33 @@ struct RunChoice {
 // of the 17 run lengths followed by the best layout of the rest.
 std::vector<RunChoice> PlanRuns(const int32_t* levels, uint32_t n) {
   const uint32_t groups = (n - 2 + 7) / 8;
+  // Each group's largest magnitude, non-zero count and size, gathered once:
+  // the runs from every start group grow over the same groups.
+  std::vector<uint32_t> group_peak(groups), group_nonzero(groups), group_count(groups);
+  for (uint32_t g = 0; g < groups; g++) {
+    const uint32_t from = 2 + 8 * g, to = std::min(from + 8, n);
+    uint32_t peak = 0, nonzero = 0;
+    for (uint32_t j = from; j < to; j++) {
+      const uint32_t level = uint32_t(std::abs(levels[j]));
+      peak = std::max(peak, level);
+      nonzero += level != 0;
+    }
+    group_peak[g] = peak;
+    group_nonzero[g] = nonzero;
+    group_count[g] = to - from;
+  }
   std::vector<uint32_t> best(groups + 1, 0);
   std::vector<RunChoice> choice(groups);
   for (uint32_t g = groups; g-- > 0;) {
     // Running maximum and non-zero count as the run grows group by group.
-    uint32_t peak[65] = {0}, nonzero[65] = {0}, count[65] = {0};
+    uint32_t peak[65], nonzero[65], count[65];
+    peak[0] = nonzero[0] = count[0] = 0;
     const uint32_t reach = std::min(groups - g, 64u);
     for (uint32_t len = 1; len <= reach; len++) {
-      const uint32_t from = 2 + 8 * (g + len - 1), to = std::min(from + 8, n);
-      peak[len] = peak[len - 1];
-      nonzero[len] = nonzero[len - 1];
-      count[len] = count[len - 1] + (to - from);
-      for (uint32_t j = from; j < to; j++) {
-        const uint32_t level = uint32_t(std::abs(levels[j]));
-        peak[len] = std::max(peak[len], level);
-        nonzero[len] += level != 0;
-      }
+      const uint32_t last = g + len - 1;
+      peak[len] = std::max(peak[len - 1], group_peak[last]);
+      nonzero[len] = nonzero[len - 1] + group_nonzero[last];
+      count[len] = count[len - 1] + group_count[last];
     }
     best[g] = ~0u;
     auto consider = [&](uint32_t len, int code, uint32_t header_bits) {
