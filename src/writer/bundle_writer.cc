@@ -1,6 +1,7 @@
 #include "writer/bundle_writer.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace {
@@ -38,11 +39,41 @@ uint32_t ExplicitListLength(const uint8_t symbols[16]) {
   return c == 0 ? 1 : c;
 }
 
+// The first position holding value (0 if none), without a branch per
+// position: each half of the symbols is tested as one word, a byte at a
+// time. The flag of a byte above a matching one may be wrong, never the
+// lowest flag.
 uint32_t PositionOf(const CodeTree& tree, uint32_t value) {
-  for (uint32_t p = 0; p < 16; p++)
-    if (tree.symbols[p] == value) return p;
+  constexpr uint64_t kOnes = 0x0101010101010101u, kHighs = 0x8080808080808080u;
+  uint64_t halves[2];
+  std::memcpy(halves, tree.symbols, sizeof(halves));
+  uint64_t found[2];
+  for (int h = 0; h < 2; h++) {
+    uint64_t x = halves[h] ^ (kOnes * value);  // 0 bytes where the value is
+    found[h] = (x - kOnes) & ~x & kHighs;
+  }
+  if (found[0]) return static_cast<uint32_t>(std::countr_zero(found[0])) / 8;
+  if (found[1]) return 8 + static_cast<uint32_t>(std::countr_zero(found[1])) / 8;
   return 0;
 }
+
+// The codes as the stream takes them: first bit lowest.
+struct StreamCodes {
+  uint8_t bits[PREFIX_TABLE_COUNT][16];
+};
+
+constexpr StreamCodes MakeStreamCodes() {
+  StreamCodes codes{};
+  for (int t = 0; t < PREFIX_TABLE_COUNT; t++)
+    for (int p = 0; p < 16; p++) {
+      const PrefixCode& code = PREFIX_CODES[t][p];
+      uint32_t reversed = 0;
+      for (uint32_t i = 0; i < code.length; i++) reversed |= ((code.bits >> (code.length - 1 - i)) & 1u) << i;
+      codes.bits[t][p] = static_cast<uint8_t>(reversed);
+    }
+  return codes;
+}
+inline constexpr StreamCodes kStreamCodes = MakeStreamCodes();
 
 bool AllEqual(const uint8_t* values, uint32_t count) {
   for (uint32_t i = 1; i < count; i++)
@@ -148,8 +179,8 @@ CodeTree CodeTreeForHistogram(const uint32_t counts[16]) {
 }
 
 void WriteTreeValue(BitWriter* writer, const CodeTree& tree, uint32_t value) {
-  const PrefixCode& code = PREFIX_CODES[tree.table & 15][PositionOf(tree, value & 15)];
-  BitWriterPutCode(writer, code.bits, code.length);
+  uint32_t table = tree.table & 15, position = PositionOf(tree, value & 15);
+  BitWriterPut(writer, kStreamCodes.bits[table][position], PREFIX_CODES[table][position].length);
 }
 
 uint32_t TreeValueLength(const CodeTree& tree, uint32_t value) {
@@ -257,6 +288,11 @@ bool ParseTypeSymbols(const uint8_t* values, uint32_t count, const uint8_t lengt
     if (!(start == 0 && v == 0)) {
       symbols->push_back(v);
       rest--;
+    }
+    if (rest < kRepeats[0]) {  // too short for a repeat: literals, no table needed
+      symbols->insert(symbols->end(), rest, v);
+      start = end;
+      continue;
     }
     RunCovers& covers = CoversFor(lengths[v], lengths);
     covers.Extend(rest);
