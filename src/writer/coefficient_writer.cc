@@ -104,13 +104,13 @@ struct DctWriteWalk {
   // Deferred singles, at positions start..63.
   uint32_t start = 64;
   uint64_t singles = 0;  // positions holding one
-  uint64_t singles_of_length[16] = {};
+  uint64_t singles_of_length[16];  // 0..planes cleared
   uint16_t single_index[64];
 
   // The other entries, at positions 0..end - 1.
   uint32_t end = 0;
   uint32_t entries = 0;  // positions holding one
-  uint32_t entries_of_length[16] = {};
+  uint32_t entries_of_length[16];  // 0..planes cleared
   uint16_t entry_index[16], entry_mode[16];
 
   // The value of coefficient j, whose length is `open`, behind a 0 or 1:
@@ -242,6 +242,12 @@ struct DctWriteWalk {
   }
 
   void Write(uint32_t planes) {
+    // No length goes above the plane count: clearing the rest would cost
+    // more than many small blocks' whole walk.
+    for (uint32_t length = 0; length <= planes; length++) {
+      singles_of_length[length] = 0;
+      entries_of_length[length] = 0;
+    }
     Append(4, LIST_GROUP20);
     Append(24, LIST_GROUP20);
     Append(44, LIST_GROUP20);
