@@ -75,6 +75,23 @@ constexpr StreamCodes MakeStreamCodes() {
 }
 inline constexpr StreamCodes kStreamCodes = MakeStreamCodes();
 
+// A tree's code for each value, for the bundles that write many values
+// with one tree.
+struct TreeCodeTable {
+  uint8_t bits[16];
+  uint8_t length[16];
+
+  explicit TreeCodeTable(const CodeTree& tree) {
+    uint32_t table = tree.table & 15;
+    for (uint32_t v = 0; v < 16; v++) {
+      uint32_t position = PositionOf(tree, v);
+      bits[v] = kStreamCodes.bits[table][position];
+      length[v] = PREFIX_CODES[table][position].length;
+    }
+  }
+  void Put(BitWriter* writer, uint32_t value) const { BitWriterPut(writer, bits[value & 15], length[value & 15]); }
+};
+
 bool AllEqual(const uint8_t* values, uint32_t count) {
   for (uint32_t i = 1; i < count; i++)
     if (values[i] != values[0]) return false;
@@ -215,12 +232,14 @@ bool WriteTypeBundle(BitWriter* writer, const CodeTree& tree, const uint8_t* val
     TreeLengths(tree, lengths);
     std::vector<uint8_t> symbols;
     if (!ParseTypeSymbols(values, count, lengths, &symbols)) return false;
-    for (uint8_t s : symbols) WriteTreeValue(writer, tree, s);
+    TreeCodeTable codes(tree);
+    for (uint8_t s : symbols) codes.Put(writer, s);
     return true;
   }
+  TreeCodeTable codes(tree);
   for (uint32_t i = 0; i < count; i++) {
     if (values[i] >= 12) return false;  // 12..15 only exist as fills
-    WriteTreeValue(writer, tree, values[i]);
+    codes.Put(writer, values[i]);
   }
   return true;
 }
@@ -324,9 +343,10 @@ bool WriteColourBundle(BitWriter* writer, ColourCoder* coder, const uint8_t* val
 
 void WritePatternBundle(BitWriter* writer, const CodeTree& tree, const uint8_t* values,
                         uint32_t count) {
+  TreeCodeTable codes(tree);
   for (uint32_t i = 0; i < count; i++) {
-    WriteTreeValue(writer, tree, values[i] & 15);
-    WriteTreeValue(writer, tree, values[i] >> 4);
+    codes.Put(writer, values[i] & 15);
+    codes.Put(writer, values[i] >> 4);
   }
 }
 
@@ -343,9 +363,12 @@ bool WriteOffsetBundle(BitWriter* writer, const CodeTree& tree, const int8_t* va
     return true;
   }
   BitWriterPut(writer, 0, 1);
+  TreeCodeTable codes(tree);
   for (uint32_t i = 0; i < count; i++) {
-    WriteTreeValue(writer, tree, Magnitude(values[i]));
-    if (values[i]) BitWriterPut(writer, values[i] < 0, 1);
+    // The sign, when there is one, follows the magnitude's code.
+    uint32_t magnitude = Magnitude(values[i]), length = codes.length[magnitude];
+    uint32_t signed_bit = magnitude != 0, negative = values[i] < 0;
+    BitWriterPut(writer, codes.bits[magnitude] | negative << length, length + signed_bit);
   }
   return true;
 }
@@ -391,6 +414,7 @@ bool WriteRunBundle(BitWriter* writer, const CodeTree& tree, const uint8_t* valu
     return true;
   }
   BitWriterPut(writer, 0, 1);
-  for (uint32_t i = 0; i < count; i++) WriteTreeValue(writer, tree, values[i]);
+  TreeCodeTable codes(tree);
+  for (uint32_t i = 0; i < count; i++) codes.Put(writer, values[i]);
   return true;
 }
