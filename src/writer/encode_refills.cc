@@ -1,6 +1,7 @@
 #include "writer/encode_refills.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "writer/bundle_writer.h"
@@ -13,10 +14,15 @@ constexpr size_t kLongestRepeat = 32;
 // the last value) have shortened runs: one parse step from position i,
 // `same` values from there equal to `last` (the value repeats continue).
 // Returns the position after the step.
-size_t TypeStep(const int32_t* values, size_t i, int32_t* last, size_t same) {
-  static constexpr size_t kRunLengths[4] = {kLongestRepeat, 12, 8, 4};
+constexpr size_t RepeatCovering(size_t same) {  // 0 if none: a literal
+  constexpr size_t kRunLengths[4] = {kLongestRepeat, 12, 8, 4};
   for (size_t r : kRunLengths)
-    if (same >= r) return i + r;
+    if (same >= r) return r;
+  return 0;
+}
+
+size_t TypeStep(const int32_t* values, size_t i, int32_t* last, size_t same) {
+  if (size_t r = RepeatCovering(same)) return i + r;
   *last = values[i];
   return i + 1;
 }
@@ -97,9 +103,14 @@ bool WriteRefill(const PlaneSyntax& plane, int b, const std::vector<int32_t>& va
 
 void RefillStretches::Prepare(const std::vector<int32_t>& all) {
   values = all.data();
-  equal_run.assign(all.size(), 1);
-  for (size_t p = all.size() - 1; p-- > 0;)
-    if (all[p + 1] == all[p]) equal_run[p] = equal_run[p + 1] + 1;
+  equal_run.resize(all.size());
+  // Whether neighbours are equal is anyone's guess: no branch on it.
+  uint32_t run = 0;
+  for (size_t p = all.size(); p-- > 0;) {
+    bool equal = p + 1 < all.size() && all[p + 1] == all[p];
+    run = equal ? run + 1 : 1;
+    equal_run[p] = run;
+  }
 }
 
 size_t TypeSymbolCount(const int32_t* values, size_t count) {
@@ -111,21 +122,32 @@ size_t TypeSymbolCount(const int32_t* values, size_t count) {
 // few remaining values (fewer than 32) are parsed on their own.
 void RefillStretches::TypeSymbolsTo(size_t start, const size_t* ends, size_t count,
                                     size_t* symbols) const {
+  // The step TypeStep takes for each count of equal values ahead.
+  static constexpr auto kSteps = [] {
+    std::array<uint8_t, kLongestRepeat + 1> steps{};
+    for (size_t same = 0; same <= kLongestRepeat; same++)
+      steps[same] = static_cast<uint8_t>(std::max<size_t>(RepeatCovering(same), 1));
+    return steps;
+  }();
   size_t farthest = ends[count - 1], i = start, parsed = 0;
   int32_t last = 0;
   for (size_t e = 0; e < count;) {
     size_t end = ends[e];
-    size_t same = i < farthest && values[i] == last
-                      ? std::min<size_t>({equal_run[i], kLongestRepeat, farthest - i})
-                      : 0;
     if (i == end) {
       symbols[e++] = parsed;
-    } else if (i + same > end) {
-      symbols[e++] = parsed + TypeSymbolsFrom(values + start, end - start, i - start, last);
-    } else {
-      i = TypeStep(values, i, &last, same);
-      parsed++;
+      continue;
     }
+    // i < end <= farthest. Whether the value repeats is anyone's guess:
+    // the step is looked up, not branched to.
+    size_t run = values[i] == last ? std::min<size_t>(equal_run[i], farthest - i) : 0;
+    size_t same = std::min(run, kLongestRepeat);
+    if (i + same > end) {
+      symbols[e++] = parsed + TypeSymbolsFrom(values + start, end - start, i - start, last);
+      continue;
+    }
+    last = values[i];  // a repeat leaves it as it is: the same value
+    i += kSteps[same];
+    parsed++;
   }
 }
 
