@@ -104,11 +104,13 @@ bool WriteRefill(const PlaneSyntax& plane, int b, const std::vector<int32_t>& va
 void RefillStretches::Prepare(const std::vector<int32_t>& all) {
   values = all.data();
   equal_run.resize(all.size());
+  if (all.empty()) return;
   // Whether neighbours are equal is anyone's guess: no branch on it.
-  uint32_t run = 0;
-  for (size_t p = all.size(); p-- > 0;) {
-    bool equal = p + 1 < all.size() && all[p + 1] == all[p];
-    run = equal ? run + 1 : 1;
+  uint32_t run = 1;
+  equal_run.back() = run;
+  for (size_t p = all.size() - 1; p-- > 0;) {
+    uint32_t equal = all[p + 1] == all[p];
+    run = (run & (0u - equal)) + 1;
     equal_run[p] = run;
   }
 }
