@@ -2,9 +2,10 @@
 # Rate-distortion and speed of `vorntool encode` against the classic
 # encoders: renders a clip from photographs (bench/rd_clip.py), encodes it
 # with vorntool at several bit rates and with the peers at the rates vorntool
-# achieved, decodes everything and prints codec, kbit/s, luma PSNR, luma SSIM
-# and encode speed (frames per second of CPU time, one thread), then the
-# BD-rate of vorntool against each peer (negative: vorntool needs fewer bits).
+# achieved, decodes everything and prints codec, kbit/s, luma PSNR (of the
+# whole clip, and the mean of the frames' own), luma SSIM and encode speed
+# (frames per second of CPU time, one thread), then the BD-rate of vorntool
+# against each peer on either PSNR (negative: vorntool needs fewer bits).
 #
 # usage: bench/rd.sh VORNTOOL [--frames N] [--size WxH] [--rates "K1 K2 ..."]
 #                    [--peers "mpeg1 theora vp8"] [--speed S] [--work DIR]
@@ -73,13 +74,13 @@ row() {
     cpu=$(cpu_seconds "$work/time")
     fps=$(echo "$frames $cpu" | awk '{printf "%.1f", ($2 > 0) ? $1 / $2 : 0}')
     set -- "$1" "$kbps" $("$python" "$here/rd_measure.py" quality "$clip" "$3") "$fps"
-    echo "$1 $2 $3 $4 $6" >>"$table"
-    printf '%-8s %8s %8s %8s %8s\n' "$1" "$2" "$3" "$4" "$6"
+    echo "$1 $2 $3 $4 $7 $6" >>"$table"
+    printf '%-8s %8s %8s %8s %8s %8s\n' "$1" "$2" "$3" "$6" "$4" "$7"
 }
 
 have() { command -v "$1" >/dev/null 2>&1; }
 
-printf '%-8s %8s %8s %8s %8s\n' codec kbit/s PSNR-Y SSIM fps
+printf '%-8s %8s %8s %8s %8s %8s\n' codec kbit/s PSNR-Y PSNR-Y-F SSIM fps
 achieved=""
 for k in $rates; do
     out=$work/vorn_$k.vxn
@@ -124,5 +125,7 @@ done
 echo
 for peer in mpeg1 theora vp8; do
     grep -q "^$peer " "$table" || continue
-    printf 'BD-rate vorn vs %-7s %s\n' "$peer" "$("$python" "$here/rd_measure.py" bd "$table" vorn "$peer")"
+    printf 'BD-rate vorn vs %-7s %s (PSNR-Y-F: %s)\n' "$peer" \
+        "$("$python" "$here/rd_measure.py" bd "$table" vorn "$peer")" \
+        "$("$python" "$here/rd_measure.py" bd "$table" vorn "$peer" 6)"
 done

@@ -1,13 +1,18 @@
 #!/usr/bin/python3
 """Picture quality and rate-distortion arithmetic for bench/rd.sh.
 
-  rd_measure.py quality REF.y4m DECODED.y4m   -> "PSNR-Y SSIM-Y FRAMES"
-  rd_measure.py bd TABLE CODEC REFERENCE      -> BD-rate of CODEC against
+  rd_measure.py quality REF.y4m DECODED.y4m   -> "PSNR-Y SSIM-Y FRAMES PSNR-Y-F"
+  rd_measure.py bd TABLE CODEC REFERENCE [COLUMN]
+                                              -> BD-rate of CODEC against
                                                  REFERENCE in per cent
   rd_measure.py frames CLIP.y4m               -> "FRAMES FRAMES-PER-SECOND"
-TABLE lines: codec kbit/s psnr ssim fps. Only frames present in both files
-are compared (a decoder that drops frames is charged nothing for them, but
-the frame count is printed)."""
+PSNR-Y is the luma PSNR of the whole clip (its squared errors summed over
+every frame); PSNR-Y-F the mean of the frames' own luma PSNRs (each at most
+99 dB), which weighs a frame's error by how good the frame is.
+TABLE lines: codec kbit/s psnr ssim fps psnr-f; COLUMN (default 3) is the
+quality column the BD-rate reads. Only frames present in both files are
+compared (a decoder that drops frames is charged nothing for them, but the
+frame count is printed)."""
 import sys
 
 import numpy as np
@@ -124,6 +129,7 @@ def quality(ref_path, dec_path):
         sys.exit("rd_measure: no frames to compare")
     sse = 0.0
     ssims = []
+    frame_psnrs = []
     for a, b in zip(ref[:n], dec[:n]):
         # Decoders of macroblock formats may hand back whole macroblocks.
         if b.shape[0] >= a.shape[0] and b.shape[1] >= a.shape[1]:
@@ -131,11 +137,16 @@ def quality(ref_path, dec_path):
         if a.shape != b.shape:
             sys.exit("rd_measure: picture sizes differ")
         d = a.astype(np.int32) - b.astype(np.int32)
-        sse += float((d * d).sum())
+        frame_sse = float((d * d).sum())
+        sse += frame_sse
         ssims.append(ssim(a, b))
-    samples = n * ref[0].size
-    psnr = 99.0 if sse == 0 else min(99.0, 10 * np.log10(255.0 ** 2 * samples / sse))
-    print("%.2f %.4f %d" % (psnr, float(np.mean(ssims)), n))
+        frame_psnrs.append(psnr_of(frame_sse, a.size))
+    psnr = psnr_of(sse, n * ref[0].size)
+    print("%.2f %.4f %d %.2f" % (psnr, float(np.mean(ssims)), n, float(np.mean(frame_psnrs))))
+
+
+def psnr_of(sse, samples):
+    return 99.0 if sse == 0 else min(99.0, 10 * np.log10(255.0 ** 2 * samples / sse))
 
 
 def bd_rate(rates_a, psnr_a, rates_b, psnr_b):
@@ -155,14 +166,14 @@ def bd_rate(rates_a, psnr_a, rates_b, psnr_b):
     return (np.exp(avg_a - avg_b) - 1) * 100
 
 
-def bd(table_path, codec, reference):
+def bd(table_path, codec, reference, column=3):
     points = {}
     with open(table_path) as f:
         for line in f:
             parts = line.split()
-            if len(parts) < 3:
+            if len(parts) < column:
                 continue
-            points.setdefault(parts[0], []).append((float(parts[1]), float(parts[2])))
+            points.setdefault(parts[0], []).append((float(parts[1]), float(parts[column - 1])))
     a, b = sorted(points.get(codec, [])), sorted(points.get(reference, []))
     if len(a) < 2 or len(b) < 2:
         print("n/a")
@@ -176,8 +187,8 @@ def main():
         quality(sys.argv[2], sys.argv[3])
     elif len(sys.argv) == 3 and sys.argv[1] == "frames":
         frames_and_rate(sys.argv[2])
-    elif len(sys.argv) == 5 and sys.argv[1] == "bd":
-        bd(sys.argv[2], sys.argv[3], sys.argv[4])
+    elif len(sys.argv) in (5, 6) and sys.argv[1] == "bd":
+        bd(sys.argv[2], sys.argv[3], sys.argv[4], int(sys.argv[5]) if len(sys.argv) == 6 else 3)
     else:
         sys.exit(__doc__)
 

@@ -1,5 +1,6 @@
 // The encoder's kernel family (see platform/cpu.h): the sum of absolute
-// differences of two 8x8 blocks (motion search), the sum of squared
+// differences of two 8x8 blocks (motion search), the planes shrunk for the
+// search of the whole picture's motion, the sum of squared
 // differences of two contiguous sample runs (every coding's error), the bit
 // count of a transform block's coefficients, the forward transform and the
 // quantiser (every quantiser tried), and the decoder's inverse transform for the
@@ -22,9 +23,15 @@ struct EncodeKernels {
   // QuantiseLevels (writer/encode_quantise.h).
   int (*quantise)(const float values[64], const float inverse_steps[64], float dead_zone,
                   int16_t out[64]);
+  // One row of a plane shrunk four times each way: out[x] is the rounded
+  // mean of the 4x4 samples from column 4x of `rows` (four lines `pitch`
+  // apart), for x below out_width.
+  void (*shrink4_row)(const uint8_t* rows, uint32_t pitch, uint32_t out_width, uint8_t* out);
   IdctKernels idct;
 };
 void EncodeKernelsInit(EncodeKernels* kernels, uint32_t cpu_flags);
+// The plain shrink, which the vector ones finish their rows with.
+void Shrink4RowPlain(const uint8_t* rows, uint32_t pitch, uint32_t out_width, uint8_t* out);
 
 #if defined(VORN_X86)
 void EncodeKernelsSse2(EncodeKernels* kernels);  // x86/encode_kernels_sse2.cc

@@ -731,19 +731,12 @@ struct PlaneDecisions {
 };
 
 // The plane shrunk four times each way (4x4 means), for the global search.
-std::vector<uint8_t> Shrunk(const uint8_t* plane, uint32_t pitch, uint32_t width, uint32_t height) {
+std::vector<uint8_t> Shrunk(const EncodeKernels& kernels, const uint8_t* plane, uint32_t pitch,
+                            uint32_t width, uint32_t height) {
   uint32_t w = width / 4, h = height / 4;
   std::vector<uint8_t> out(size_t{w} * h);
-  std::vector<uint16_t> lines(size_t{w} * 4);
-  for (uint32_t y = 0; y < h; y++) {
-    const uint8_t* line = plane + size_t{y} * 4 * pitch;
-    for (uint32_t x = 0; x < w * 4; x++)
-      lines[x] = static_cast<uint16_t>(line[x] + line[pitch + x] + line[2 * pitch + x] + line[3 * pitch + x]);
-    for (uint32_t x = 0; x < w; x++) {
-      const uint16_t* p = &lines[size_t{x} * 4];
-      out[size_t{y} * w + x] = static_cast<uint8_t>((p[0] + p[1] + p[2] + p[3] + 8) / 16);
-    }
-  }
+  for (uint32_t y = 0; y < h; y++)
+    kernels.shrink4_row(plane + size_t{y} * 4 * pitch, pitch, w, &out[size_t{y} * w]);
   return out;
 }
 
@@ -769,8 +762,8 @@ bool EstimateCommonOffset(const PlaneEncodeArgs& args, MotionVector* out) {
   uint32_t width = args.width8, height = args.height8;
   if (width < 64 || height < 64) return false;
   const EncodeKernels& kernels = *args.kernels;
-  std::vector<uint8_t> source = Shrunk(args.source, args.pitch, width, height);
-  std::vector<uint8_t> prev = Shrunk(args.prev, args.pitch, width, height);
+  std::vector<uint8_t> source = Shrunk(kernels, args.source, args.pitch, width, height);
+  std::vector<uint8_t> prev = Shrunk(kernels, args.prev, args.pitch, width, height);
   uint32_t w = width / 4, h = height / 4;
   int best_x = 0, best_y = 0;
   uint64_t best = UINT64_MAX;

@@ -47,6 +47,25 @@ TEST_P(EncodeLevels, MatchPlain) {
   }
 }
 
+// Rows of every width (the vector ones finish in plain code) at odd
+// offsets and pitches, extremes often: the same bytes, nothing written
+// past the row.
+TEST_P(EncodeLevels, ShrinkMatchesPlain) {
+  const EncodeKernels plain = KernelsAt(CPU_LEVEL_C);
+  const EncodeKernels level = KernelsAt(GetParam().flags);
+  std::mt19937 random(17);
+  for (int round = 0; round < 500; round++) {
+    uint32_t out_width = random() % 41, pitch = 4 * out_width + random() % 9;
+    std::vector<uint8_t> rows(size_t{pitch} * 4 + 16);
+    for (uint8_t& v : rows) v = random() % 3 == 0 ? (random() % 2) * 255 : static_cast<uint8_t>(random());
+    const uint8_t* start = rows.data() + random() % 9;
+    std::vector<uint8_t> want(out_width + 8, 0xA5), got(out_width + 8, 0xA5);
+    plain.shrink4_row(start, pitch, out_width, want.data());
+    level.shrink4_row(start, pitch, out_width, got.data());
+    ASSERT_EQ(got, want) << "round " << round << ", width " << out_width;
+  }
+}
+
 // Quantised blocks of every kind: empty, sparse, dense, small levels and
 // ones the writer clamps (-32768 among them), the DC anything.
 TEST_P(EncodeLevels, CoefficientBitsMatchPlain) {
