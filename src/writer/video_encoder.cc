@@ -46,6 +46,9 @@ struct VideoEncoder {
   std::vector<MotionVector> vectors[4];
   EncodeKernels kernels;  // set up at creation for this processor
   std::vector<BlockChoice> choice_store;  // the planes' block choices, reused
+  // Each plane's syntax, reused: its rows keep the storage the last frame
+  // grew, instead of growing it again value by value.
+  PlaneSyntax syntax[4];
   bool measure_flows = false;
   std::vector<BlockFlow> flows;    // the last frame's, when measured
   std::vector<float> area_scales;  // lambda per 16x16 luma area, when set
@@ -260,7 +263,7 @@ void EncodeFramePlanes(VideoEncoder* e, bool key, FrameWork* work, bool refresh 
       args.guide = &e->vectors[kLuma];
       args.guide_cols = e->planes[kLuma].width8 / 8;
     }
-    PlaneSyntax syntax;
+    PlaneSyntax& syntax = e->syntax[index];
     work->results[index] = PlaneEncodeResult{};
     EncodePlane(args, &syntax, &work->results[index]);
     RefillPlan plan;
