@@ -44,5 +44,7 @@ void BitWriterPutCode(BitWriter* writer, uint32_t code, uint32_t length);
 uint64_t BitWriterBitCount(const BitWriter* writer);
 // Pads with zero bits to the next word boundary (a plane ends on whole words).
 void BitWriterAlign(BitWriter* writer);
+// Appends what another writer holds (its whole words and pending bits).
+void BitWriterAppend(BitWriter* writer, const BitWriter& bits);
 // Appends the words (after aligning) as little-endian bytes.
 void BitWriterAppendBytes(BitWriter* writer, std::vector<uint8_t>* out);

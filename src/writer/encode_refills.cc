@@ -66,11 +66,6 @@ uint32_t CountBits(int bundle, uint32_t width8) {
   return std::min<uint32_t>(bits, 15);
 }
 
-void AppendBits(BitWriter* out, const BitWriter& in) {
-  for (uint32_t w : in.words) BitWriterPut(out, w, 32);
-  BitWriterPut(out, static_cast<uint32_t>(in.pending), in.pending_bits);
-}
-
 bool WriteRefill(const PlaneSyntax& plane, int b, const std::vector<int32_t>& values,
                  ColourCoder* coder, BitWriter* out) {
   uint32_t count = static_cast<uint32_t>(values.size());
@@ -307,7 +302,7 @@ bool WritePlanePlanned(const PlaneSyntax& plane, const RefillPlan& plan, std::ve
       if (used > pending[b]) ok = false;  // cannot happen: groups are whole rows
       pending[b] -= std::min(used, pending[b]);
     }
-    AppendBits(&out, plane.rows[r].fields);
+    BitWriterAppend(&out, plane.rows[r].fields);
   }
   BitWriterAppendBytes(&out, bytes);
   return ok;

@@ -5,15 +5,6 @@
 
 #include "writer/coefficient_writer.h"
 
-namespace {
-
-void AppendBits(BitWriter* out, const BitWriter& in) {
-  for (uint32_t w : in.words) BitWriterPut(out, w, 32);
-  BitWriterPut(out, static_cast<uint32_t>(in.pending), in.pending_bits);
-}
-
-}  // namespace
-
 // ---- Planes -------------------------------------------------------------------
 
 void PlaneSyntaxInit(PlaneSyntax* plane, uint32_t width8, uint32_t height8, bool old_colours) {
@@ -125,7 +116,7 @@ bool WritePlane(const PlaneSyntax& plane, BitWriter* out) {
       if (used > pending[b]) ok = false;  // values nothing wrote (cannot happen)
       pending[b] -= std::min(used, pending[b]);
     }
-    AppendBits(out, plane.rows[r].fields);
+    BitWriterAppend(out, plane.rows[r].fields);
   }
   BitWriterAlign(out);
   return ok;
