@@ -309,7 +309,7 @@ bool RunPictures(MovieRun* run, const char** error) {
   if (run->analysis) {
     video_options.speed = kMovieAnalysisSpeed;
     // Its frames stand for the second pass's, which tries every inter coding.
-    video_options.trust_key_runs = options.video.speed >= kMovieAnalysisSpeed;
+    video_options.fastest_shortcuts = options.video.speed >= kMovieAnalysisSpeed;
   }
   std::unique_ptr<VideoEncoder, void (*)(VideoEncoder*)> video(
       VideoEncoderCreate(video_options), VideoEncoderDestroy);

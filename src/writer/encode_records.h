@@ -33,10 +33,13 @@ struct VideoEncoderOptions {
   uint32_t keyint = 300;         // a key frame at least every keyint frames (0: only the first)
   bool scene_cuts = true;        // a key frame where prediction stops paying
   int speed = 5;                 // 0 (best rate-distortion) .. 9 (fastest)
-  // The fastest speed codes pictures that keep coding cheaper as key frames
-  // (grain, noise) as key frames for a few frames without trying the inter
-  // coding. Off for a measuring pass whose frames stand for a slower speed's.
-  bool trust_key_runs = true;
+  // The fastest speed's shortcuts that would make a measuring pass differ
+  // from the slower speed it stands for: pictures that keep coding cheaper
+  // as key frames (grain, noise) are coded as key frames for a few frames
+  // without trying the inter coding, and a row's own offset is searched
+  // for one round of steps. Off for a measuring pass whose frames stand
+  // for a slower speed's.
+  bool fastest_shortcuts = true;
   uint32_t threads = 1;          // workers; the coded movie is the same for any count
   // Block types the encoder may choose from (bit t = type t); key frames
   // never use the ones that read the previous frame. Tests narrow it to
@@ -113,6 +116,9 @@ struct SpeedPlan {
   // search and to each row of copies as one offset for all (hand-held
   // pictures, pans).
   bool common_offset = true;
+  // Rounds of steps that search a row's own offset from the common one
+  // (a row of a turning picture moves a little more or less).
+  int common_row_rounds = 8;
 };
 SpeedPlan SpeedPlanFor(int speed);
 

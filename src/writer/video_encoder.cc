@@ -249,6 +249,7 @@ void EncodeFramePlanes(VideoEncoder* e, bool key, FrameWork* work, bool refresh 
     args.model = model;
     args.vectors = &e->vectors[index];
     args.speed = SpeedPlanFor(o.speed);
+    if (!o.fastest_shortcuts) args.speed.common_row_rounds = SpeedPlanFor(0).common_row_rounds;
     args.threads = std::max(1u, o.threads);
     args.choice_store = &e->choice_store;
     if (index == kLuma && e->measure_flows) args.block_types = &work->luma_types;
@@ -384,7 +385,7 @@ bool VideoEncoderEncode(VideoEncoder* e, const VideoPicture& picture, bool force
         // Two frames in a row won by the key coding are not a cut but
         // pictures that keep changing: prediction gains little, or less
         // than the error its copies would carry on.
-        if (o.speed >= 9 && o.trust_key_runs) {
+        if (o.speed >= 9 && o.fastest_shortcuts) {
           e->keys_won++;
           if (e->keys_won >= 2) e->keys_trusted = kTrustedKeys;
         }
