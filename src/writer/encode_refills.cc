@@ -21,6 +21,15 @@ constexpr size_t RepeatCovering(size_t same) {  // 0 if none: a literal
   return 0;
 }
 
+// The step TypeStep takes for each count of equal values ahead: where
+// values repeat is anyone's guess, so the parses look it up.
+constexpr auto kSteps = [] {
+  std::array<uint8_t, kLongestRepeat + 1> steps{};
+  for (size_t same = 0; same <= kLongestRepeat; same++)
+    steps[same] = static_cast<uint8_t>(std::max<size_t>(RepeatCovering(same), 1));
+  return steps;
+}();
+
 size_t TypeStep(const int32_t* values, size_t i, int32_t* last, size_t same) {
   if (size_t r = RepeatCovering(same)) return i + r;
   *last = values[i];
@@ -98,6 +107,8 @@ bool WriteRefill(const PlaneSyntax& plane, int b, const std::vector<int32_t>& va
 
 void RefillStretches::Prepare(const std::vector<int32_t>& all) {
   values = all.data();
+  size = all.size();
+  landed.clear();
   equal_run.resize(all.size());
   if (all.empty()) return;
   // Whether neighbours are equal is anyone's guess: no branch on it.
@@ -110,6 +121,33 @@ void RefillStretches::Prepare(const std::vector<int32_t>& all) {
   }
 }
 
+void RefillStretches::PrepareTypeParse() {
+  // One entry more: the parse ends with a step to the end.
+  landed.assign(size + 1, 0);
+  landed_last.resize(size + 1);
+  landed_symbols.resize(size + 1);
+  int32_t last = 0;
+  uint32_t parsed = 0;
+  for (size_t i = 0;; parsed++) {
+    landed[i] = 1;
+    landed_last[i] = last;
+    landed_symbols[i] = parsed;
+    if (i == size) break;
+    size_t run = values[i] == last ? std::min<size_t>(equal_run[i], size - i) : 0;
+    last = values[i];  // a repeat leaves it as it is: the same value
+    i += kSteps[std::min(run, kLongestRepeat)];
+  }
+}
+
+// The parse of all values, followed from p up to its last step that ends
+// within end (steps are at most kLongestRepeat long); the few values left
+// are parsed on their own, as the stretch's parse does.
+size_t RefillStretches::JoinedSymbols(size_t p, size_t end) const {
+  size_t q = end;
+  while (!landed[q]) q--;  // p has landed: the loop stops there at the latest
+  return landed_symbols[q] - landed_symbols[p] + TypeSymbolsFrom(values, end, q, landed_last[q]);
+}
+
 size_t TypeSymbolCount(const int32_t* values, size_t count) {
   return TypeSymbolsFrom(values, count, 0, 0);
 }
@@ -119,23 +157,24 @@ size_t TypeSymbolCount(const int32_t* values, size_t count) {
 // few remaining values (fewer than 32) are parsed on their own.
 void RefillStretches::TypeSymbolsTo(size_t start, const size_t* ends, size_t count,
                                     size_t* symbols) const {
-  // The step TypeStep takes for each count of equal values ahead.
-  static constexpr auto kSteps = [] {
-    std::array<uint8_t, kLongestRepeat + 1> steps{};
-    for (size_t same = 0; same <= kLongestRepeat; same++)
-      steps[same] = static_cast<uint8_t>(std::max<size_t>(RepeatCovering(same), 1));
-    return steps;
-  }();
   size_t farthest = ends[count - 1], i = start, parsed = 0;
   int32_t last = 0;
+  // Where this parse starts a step that the parse of all values starts too,
+  // with the same last value, the two go on alike: the rest is read off
+  // that one (the steps taken here are every stretch's: one an end would
+  // cut short is not taken).
+  bool may_join = !landed.empty();
   for (size_t e = 0; e < count;) {
     size_t end = ends[e];
     if (i == end) {
       symbols[e++] = parsed;
       continue;
     }
-    // i < end <= farthest. Whether the value repeats is anyone's guess:
-    // the step is looked up, not branched to.
+    if (may_join && landed[i] && landed_last[i] == last) {
+      for (; e < count; e++) symbols[e] = parsed + JoinedSymbols(i, ends[e]);
+      return;
+    }
+    // i < end <= farthest.
     size_t run = values[i] == last ? std::min<size_t>(equal_run[i], farthest - i) : 0;
     size_t same = std::min(run, kLongestRepeat);
     if (i + same > end) {
@@ -185,6 +224,7 @@ void PlanRefills(const PlaneSyntax& plane, const PlaneCostModel& model, RefillPl
     stretches.Prepare(all);
     // symbols[i * (n + 1) + j]: type symbols of used rows i..j-1 together.
     bool types = b == BUNDLE_BLOCK_TYPES || b == BUNDLE_SUB_BLOCK_TYPES;
+    if (types) stretches.PrepareTypeParse();
     std::vector<size_t> symbols(types ? n * (n + 1) : 0);
     for (size_t i = 0; types && i < n; i++) {
       size_t last = i + 1;

@@ -32,13 +32,27 @@ size_t TypeSymbolCount(const int32_t* values, size_t count);
 // its values again for every stretch.
 struct RefillStretches {
   const int32_t* values = nullptr;
+  size_t size = 0;
   std::vector<uint32_t> equal_run;  // values equal to values[p] from p on
+  // The parse of all the values from the first (after PrepareTypeParse):
+  // whether it starts a step at p, with which last value, after how many
+  // symbols. A parse from elsewhere that starts a step at such a p with
+  // the same last value goes on as this one does.
+  std::vector<uint8_t> landed;
+  std::vector<int32_t> landed_last;
+  std::vector<uint32_t> landed_symbols;
 
   void Prepare(const std::vector<int32_t>& all);  // all must outlive the uses
+  void PrepareTypeParse();  // after Prepare; TypeSymbolsTo then joins it
   bool AllEqual(size_t start, size_t end) const { return equal_run[start] >= end - start; }
   // TypeSymbolCount of values[start, end) for every end of ends (rising,
   // each above start), into symbols, from one parse.
   void TypeSymbolsTo(size_t start, const size_t* ends, size_t count, size_t* symbols) const;
+
+ private:
+  // TypeSymbolCount of values[p, end) from a step at p that the parse of
+  // all values also starts with the same last value.
+  size_t JoinedSymbols(size_t p, size_t end) const;
 };
 
 // Calls visit(bundle, values) for every refill of the plan, in stream order

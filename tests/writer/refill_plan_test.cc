@@ -34,17 +34,21 @@ TEST_P(RefillStretchesTest, EveryStretchCountsAsParsedAlone) {
       values.insert(values.end(), 1 + random() % shape.longest_run, v);
     }
     values.resize(size);
-    RefillStretches stretches;
+    RefillStretches stretches, joining;  // the second joins the parse of all values
     stretches.Prepare(values);
+    joining.Prepare(values);
+    joining.PrepareTypeParse();
     size_t start = random() % size;
     std::vector<size_t> ends;
     for (size_t end = start + 1; end <= size; end += 1 + random() % 9) ends.push_back(end);
-    std::vector<size_t> symbols(ends.size());
+    std::vector<size_t> symbols(ends.size()), joined(ends.size());
     stretches.TypeSymbolsTo(start, ends.data(), ends.size(), symbols.data());
+    joining.TypeSymbolsTo(start, ends.data(), ends.size(), joined.data());
     for (size_t e = 0; e < ends.size(); e++) {
       size_t count = ends[e] - start;
       ASSERT_EQ(symbols[e], TypeSymbolCount(values.data() + start, count))
           << "round " << round << " stretch " << start << ".." << ends[e];
+      ASSERT_EQ(joined[e], symbols[e]) << "round " << round << " stretch " << start << ".." << ends[e];
       bool equal = true;
       for (size_t i = start; i < ends[e]; i++) equal = equal && values[i] == values[start];
       ASSERT_EQ(stretches.AllEqual(start, ends[e]), equal);
