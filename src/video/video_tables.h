@@ -36,8 +36,8 @@ enum BundleId : int {
 };
 
 // One prefix code: `bits` holds the code in its written order, the first bit
-// read being the most significant of `length` bits (what BitWriterPutCode
-// takes).
+// read being the most significant of `length` bits (the writer's tables
+// reverse them into stream order).
 struct PrefixCode {
   uint8_t length;
   uint8_t bits;

@@ -2,13 +2,6 @@
 
 #include <algorithm>
 
-void BitWriterPutCode(BitWriter* writer, uint32_t code, uint32_t length) {
-  // The tables list codes first-bit-left; the stream wants the first bit lowest.
-  uint32_t reversed = 0;
-  for (uint32_t i = 0; i < length; i++) reversed |= ((code >> (length - 1 - i)) & 1u) << i;
-  BitWriterPut(writer, reversed, length);
-}
-
 uint64_t BitWriterBitCount(const BitWriter* writer) {
   if (writer->counting) return writer->counted;
   return uint64_t{writer->words.size()} * 32 + writer->pending_bits;

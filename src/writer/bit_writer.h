@@ -37,9 +37,6 @@ inline void BitWriterPut(BitWriter* writer, uint32_t value, uint32_t n) {
     writer->pending_bits -= 32;
   }
 }
-// Appends one prefix code given as its bits in reading order (first bit read
-// is the most significant of `length` bits, as the code tables are written).
-void BitWriterPutCode(BitWriter* writer, uint32_t code, uint32_t length);
 // Bits written so far.
 uint64_t BitWriterBitCount(const BitWriter* writer);
 // Pads with zero bits to the next word boundary (a plane ends on whole words).
