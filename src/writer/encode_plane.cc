@@ -939,7 +939,7 @@ void EncodePlane(const PlaneEncodeArgs& args, PlaneSyntax* syntax, PlaneEncodeRe
   if (args.choice_store) d->choices.swap(*args.choice_store);
 }
 
-SpeedPlan SpeedPlanFor(int speed) {
+SpeedPlan SpeedPlanFor(int speed, bool fastest_shortcuts) {
   SpeedPlan p;
   speed = std::clamp(speed, 0, 9);
   p.search = speed == 0 ? 0 : speed <= 4 ? 1 : speed <= 6 ? 2 : 3;
@@ -962,6 +962,6 @@ SpeedPlan SpeedPlanFor(int speed) {
   p.refine_offsets = speed <= 8;
   // One round finds most rows' offsets; the rest cost a turning picture a
   // tenth of the fastest speed's time for a few hundredths of a dB.
-  p.common_row_rounds = speed >= 9 ? 1 : 8;
+  p.common_row_rounds = speed >= 9 && fastest_shortcuts ? 1 : 8;
   return p;
 }

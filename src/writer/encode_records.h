@@ -120,7 +120,8 @@ struct SpeedPlan {
   // (a row of a turning picture moves a little more or less).
   int common_row_rounds = 8;
 };
-SpeedPlan SpeedPlanFor(int speed);
+// fastest_shortcuts: VideoEncoderOptions::fastest_shortcuts.
+SpeedPlan SpeedPlanFor(int speed, bool fastest_shortcuts = true);
 
 struct PlaneEncodeArgs {
   const uint8_t* source;   // padded source plane, `pitch` apart, width8 x height8 valid

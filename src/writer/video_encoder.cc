@@ -248,8 +248,7 @@ void EncodeFramePlanes(VideoEncoder* e, bool key, FrameWork* work, bool refresh 
     args.allowed_sub_types = o.allowed_sub_types;
     args.model = model;
     args.vectors = &e->vectors[index];
-    args.speed = SpeedPlanFor(o.speed);
-    if (!o.fastest_shortcuts) args.speed.common_row_rounds = SpeedPlanFor(0).common_row_rounds;
+    args.speed = SpeedPlanFor(o.speed, o.fastest_shortcuts);
     args.threads = std::max(1u, o.threads);
     args.choice_store = &e->choice_store;
     if (index == kLuma && e->measure_flows) args.block_types = &work->luma_types;
