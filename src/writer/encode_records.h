@@ -52,6 +52,8 @@ struct VideoEncoderOptions {
 // What one frame cost and how good it is. Planes: 0 luma, 1 U, 2 V, 3 alpha.
 struct VideoFrameStats {
   bool key = false;
+  // The frame was coded both ways, inter and key, to keep the cheaper one.
+  bool coded_twice = false;
   // Block-type values coded, all planes together (a doubled area counts on
   // both of its block rows).
   uint32_t block_types[BLOCK_TYPE_COUNT] = {};

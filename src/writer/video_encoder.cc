@@ -345,6 +345,7 @@ bool VideoEncoderEncode(VideoEncoder* e, const VideoPicture& picture, bool force
 
   bool key = force_key || e->frames_coded == 0 || (o.keyint && e->since_key >= o.keyint);
   FrameWork work;
+  bool coded_twice = false;
   if (!key && e->keys_trusted > 0) {
     // Pictures that nothing predicts well (film grain, noise): the fastest
     // speed codes them as key frames straight away for a few frames, as the
@@ -377,6 +378,7 @@ bool VideoEncoderEncode(VideoEncoder* e, const VideoPicture& picture, bool force
       std::copy(std::begin(e->models), std::end(e->models), std::begin(models));
       FrameWork key_work;
       EncodeFramePlanes(e, true, &key_work, true);
+      coded_twice = true;
       // The error a key frame removes would otherwise stay in the frames
       // that copy this one: count it once more for them.
       double lasting = std::max(0.0, WorkSse(work) - WorkSse(key_work));
@@ -421,6 +423,7 @@ bool VideoEncoderEncode(VideoEncoder* e, const VideoPicture& picture, bool force
   if (stats) {
     *stats = VideoFrameStats{};
     stats->key = key;
+    stats->coded_twice = coded_twice;
     for (int p = 0; p < 4; p++) {
       for (int t = 0; t < BLOCK_TYPE_COUNT; t++) {
         stats->block_types[t] += work.results[p].block_types[t];

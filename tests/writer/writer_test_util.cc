@@ -124,9 +124,17 @@ VideoEncoderOptions KeyDecisionOptions(int quality, int speed) {
 std::vector<bool> KeyFramesOf(const VideoEncoderOptions& options, uint32_t count,
                               const std::function<void(uint32_t, VideoPicture*)>& render) {
   std::vector<bool> keys;
+  for (const VideoFrameStats& stats : FrameStatsOf(options, count, render)) keys.push_back(stats.key);
+  return keys;
+}
+
+std::vector<VideoFrameStats> FrameStatsOf(
+    const VideoEncoderOptions& options, uint32_t count,
+    const std::function<void(uint32_t, VideoPicture*)>& render) {
+  std::vector<VideoFrameStats> frames;
   VideoEncoder* encoder = VideoEncoderCreate(options);
   EXPECT_NE(encoder, nullptr);
-  if (!encoder) return keys;
+  if (!encoder) return frames;
   DecoderHarness harness;
   HarnessInit(&harness, options);
   VideoPicture picture;
@@ -140,8 +148,8 @@ std::vector<bool> KeyFramesOf(const VideoEncoderOptions& options, uint32_t count
     }
     HarnessDecode(&harness, video, stats.key);
     EXPECT_TRUE(HarnessMatchesRecon(harness, encoder, options)) << "frame " << k;
-    keys.push_back(stats.key);
+    frames.push_back(stats);
   }
   VideoEncoderDestroy(encoder);
-  return keys;
+  return frames;
 }

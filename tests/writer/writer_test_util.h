@@ -54,3 +54,7 @@ VideoEncoderOptions KeyDecisionOptions(int quality, int speed);
 // (a failed check is a test failure); returns whether each was a key frame.
 std::vector<bool> KeyFramesOf(const VideoEncoderOptions& options, uint32_t count,
                               const std::function<void(uint32_t, VideoPicture*)>& render);
+// The same, with each frame's whole statistics.
+std::vector<VideoFrameStats> FrameStatsOf(
+    const VideoEncoderOptions& options, uint32_t count,
+    const std::function<void(uint32_t, VideoPicture*)>& render);
