@@ -8,7 +8,6 @@
 
 #include "audio/audio_decoder.h"
 #include "writer/audio_encoder.h"
-#include "writer/encode_kernels.h"
 #include "writer/movie_writer.h"
 #include "writer/rate_control.h"
 #include "writer/writer_memory.h"
@@ -207,7 +206,6 @@ struct MovieRun {
   std::vector<MovieWriterFrame>* frames = nullptr;  // final run only
   MovieEncodeStats* st = nullptr;
   std::vector<double> complexity, fixed;   // analysis run only
-  std::vector<uint8_t> keys;               // a look-ahead's key frames
   // The analysis run's block flows of the frames since the last key frame
   // and, once such a run of frames ends, every frame's lambda scale for the
   // final run.
@@ -216,90 +214,7 @@ struct MovieRun {
   std::vector<double> frame_scales;
   std::vector<std::vector<uint8_t>> area_codes;  // per frame; empty: all 1
   uint64_t area_bytes = 0;
-  // A look-ahead: the analysis run over pictures shrunk four times each
-  // way, whose video bytes stand for byte_scale times as many at full size
-  // (see kLookAheadByteScale). It records no flows or scales.
-  bool shrunk = false;
-  double byte_scale = 1;
 };
-
-// The look-ahead of the fastest speed codes pictures shrunk four times
-// each way, a sixteenth of the samples. At the same quality the full-size
-// frames took 4 to 12.5 times the shrunk ones' bytes (more where fine
-// detail is lost in the shrink, less where motion dominates), and the
-// ratio moves with lambda. The look-ahead aims at the rate over this
-// guess, so that it codes near the lambda the final pass will take
-// (complexities measured far from it extrapolate poorly: a guess of 8 left
-// a fast pan's first seconds at several times the lambda its full-size
-// measuring pass found and its last second at a 25th of the middle's; of
-// 4, 6, 7, 8 and 12, 7 did best over fades, flashes, fast action and fast
-// pans), and the final pass learns the real ratio from its first frames.
-constexpr double kLookAheadByteScale = 7;
-// How the final pass compares with the look-ahead's plan starts at that
-// scale with the weight of a hundredth of a second's bytes: the first
-// frames decide it (RateControlOptions::plan_prior_seconds), and the
-// frames the look-ahead coded as key frames are compared apart
-// (RateControlSetPlanKeys).
-constexpr double kLookAheadPriorSeconds = 0.01;
-// Below this many shrunk samples each way (128x128 pictures) a look-ahead's
-// few blocks foresee too little: a 112x80 mostly dark clip came 6 % to 50 %
-// under its rate with one.
-constexpr uint32_t kLookAheadLeast = 32;
-
-bool LookAheadFits(const VideoEncoderOptions& video) {
-  return video.width / 4 >= kLookAheadLeast && video.height / 4 >= kLookAheadLeast;
-}
-
-// `plane` (width x height) shrunk to out_width x out_height 4x4 box means;
-// a box reaching past the plane's right or bottom edge repeats its last
-// column or row (a chroma plane of a width that is not a multiple of 8).
-void ShrinkPlane(const EncodeKernels& kernels, const std::vector<uint8_t>& plane, uint32_t width,
-                 uint32_t height, uint32_t out_width, uint32_t out_height,
-                 std::vector<uint8_t>* out) {
-  out->resize(size_t{out_width} * out_height);
-  const uint32_t whole_cols = std::min(out_width, width / 4);
-  const uint32_t whole_rows = std::min(out_height, height / 4);
-  for (uint32_t y = 0; y < out_height; y++) {
-    uint8_t* line = out->data() + size_t{y} * out_width;
-    uint32_t x = 0;
-    if (y < whole_rows) {
-      kernels.shrink4_row(plane.data() + size_t{y} * 4 * width, width, whole_cols, line);
-      x = whole_cols;
-    }
-    for (; x < out_width; x++) {
-      uint32_t sum = 0;
-      for (uint32_t j = 0; j < 4; j++)
-        for (uint32_t i = 0; i < 4; i++)
-          sum += plane[size_t{std::min(4 * y + j, height - 1)} * width + std::min(4 * x + i, width - 1)];
-      line[x] = static_cast<uint8_t>((sum + 8) / 16);
-    }
-  }
-}
-
-// The look-ahead's picture. One whose planes do not have the movie's size
-// is handed on empty, so that the encoder refuses it as it would the
-// full-size one.
-void ShrinkPicture(const EncodeKernels& kernels, const VideoEncoderOptions& video,
-                   const VideoPicture& full, VideoPicture* small) {
-  const uint32_t cw = (video.width + 1) / 2, ch = (video.height + 1) / 2;
-  const size_t luma = size_t{video.width} * video.height, chroma = size_t{cw} * ch;
-  small->width = video.width / 4;
-  small->height = video.height / 4;
-  if (full.width != video.width || full.height != video.height || full.y.size() != luma ||
-      full.u.size() != chroma || full.v.size() != chroma ||
-      (video.alpha && full.a.size() != luma)) {
-    small->y.clear();
-    return;
-  }
-  const uint32_t scw = (small->width + 1) / 2, sch = (small->height + 1) / 2;
-  ShrinkPlane(kernels, full.y, video.width, video.height, small->width, small->height, &small->y);
-  ShrinkPlane(kernels, full.u, cw, ch, scw, sch, &small->u);
-  ShrinkPlane(kernels, full.v, cw, ch, scw, sch, &small->v);
-  if (video.alpha)
-    ShrinkPlane(kernels, full.a, video.width, video.height, small->width, small->height, &small->a);
-  else
-    small->a.clear();
-}
 
 // How strongly the times a block's error is seen lower its lambda: a
 // frame's blocks seen w times on average get w^-kPropagationStrength of
@@ -396,12 +311,6 @@ bool RunPictures(MovieRun* run, const char** error) {
     // Its frames stand for the second pass's, which tries every inter coding.
     video_options.fastest_shortcuts = options.video.speed >= kMovieAnalysisSpeed;
   }
-  EncodeKernels kernels;
-  if (run->shrunk) {
-    video_options.width /= 4;
-    video_options.height /= 4;
-    EncodeKernelsInit(&kernels, CpuFeatures());
-  }
   std::unique_ptr<VideoEncoder, void (*)(VideoEncoder*)> video(
       VideoEncoderCreate(video_options), VideoEncoderDestroy);
   if (!video) {
@@ -411,7 +320,7 @@ bool RunPictures(MovieRun* run, const char** error) {
   const double fps = static_cast<double>(options.rate_num) / options.rate_den;
   RateControl* rc = run->rc;
   MovieEncodeStats* st = run->st;
-  if (run->analysis && rc && !run->shrunk) {
+  if (run->analysis && rc) {
     VideoEncoderMeasureFlows(video.get(), true);
     run->flow_cols = (options.video.width + 7) / 8;
     run->flow_rows = (options.video.height + 7) / 8;
@@ -440,10 +349,7 @@ bool RunPictures(MovieRun* run, const char** error) {
         source_ended = true;
         if (options.hold_last_picture) hold_until = FramesCoveringSound(options);
       } else {
-        if (run->shrunk)
-          ShrinkPicture(kernels, options.video, next, &picture);
-        else
-          std::swap(picture, next);
+        std::swap(picture, next);
         st->pictures++;
       }
     }
@@ -451,11 +357,7 @@ bool RunPictures(MovieRun* run, const char** error) {
     if (source_ended) st->held_frames++;
     MovieWriterFrame frame;
     // The sound first: under rate control the picture gets what it leaves.
-    // (A look-ahead's rate control sees it at the shrunk pictures' scale.)
-    const uint64_t sound_bytes = SoundBytesOfFrame(*run->sound, k);
-    const uint64_t audio_bytes =
-        run->shrunk ? static_cast<uint64_t>(std::llround(static_cast<double>(sound_bytes) / run->byte_scale))
-                    : sound_bytes;
+    const uint64_t audio_bytes = SoundBytesOfFrame(*run->sound, k);
     if (!run->analysis)
       for (const SoundTrack& t : *run->sound)
         frame.audio.push_back(k < t.packets.size() ? t.packets[k] : std::vector<uint8_t>{});
@@ -509,23 +411,18 @@ bool RunPictures(MovieRun* run, const char** error) {
     frame.key = frame_stats.key;
     uint64_t packet = audio_bytes + frame.video.size();
     packet += packet & 1;  // packets start at even offsets
-    // (The look-ahead's bytes as the full-size pictures would take them.)
-    const double video_bytes = static_cast<double>(frame.video.size()) * run->byte_scale;
-    coded_so_far += run->shrunk ? sound_bytes + static_cast<uint64_t>(video_bytes) : packet;
+    coded_so_far += packet;
     done++;
     if (rc) RateControlDone(rc, packet, frame.video.size(), frame.key, lambda);
-    if (run->analysis && rc && !run->shrunk) RecordFlows(run, video.get(), lambda > 0, frame.key);
+    if (run->analysis && rc) RecordFlows(run, video.get(), lambda > 0, frame.key);
     if (run->analysis) {
       // A frame coded at the finest quality already took all it can: a
       // lower lambda would not make it take more, so the plan counts its
       // bytes as fixed instead of expecting it to absorb what is left.
-      // (Not so a shrunk frame: at full size the same lambda may take more.)
-      const bool saturated = lambda > 0 && lambda <= kRateLeastLambda * 1.01 && !run->shrunk;
+      const bool saturated = lambda > 0 && lambda <= kRateLeastLambda * 1.01;
       const bool fixed = lambda <= 0 || saturated;
-      run->complexity.push_back(
-          fixed ? 0 : run->byte_scale * RateControlComplexity(frame.video.size(), lambda));
-      run->fixed.push_back(static_cast<double>(sound_bytes) + (fixed ? video_bytes : 0));
-      if (run->shrunk) run->keys.push_back(frame.key);
+      run->complexity.push_back(fixed ? 0 : RateControlComplexity(frame.video.size(), lambda));
+      run->fixed.push_back(static_cast<double>(audio_bytes + (fixed ? frame.video.size() : 0)));
     } else {
       st->frames.push_back(frame_stats);
       st->packet_bytes.push_back(static_cast<uint32_t>(packet));
@@ -539,7 +436,6 @@ bool RunPictures(MovieRun* run, const char** error) {
       p.packet_bytes = coded_so_far;
       p.seconds_done = (k + 1) / fps;
       p.analysing = run->analysis;
-      p.shrunk = run->shrunk;
       options.progress(options.progress_user, p);
     }
   }
@@ -547,7 +443,7 @@ bool RunPictures(MovieRun* run, const char** error) {
     *error = "no pictures to encode";
     return false;
   }
-  if (run->analysis && !run->shrunk) FinishFlowRun(run, false);
+  if (run->analysis) FinishFlowRun(run, false);
   return true;
 }
 
@@ -620,11 +516,6 @@ bool MovieEncode(const MovieEncodeOptions& options, MoviePictureSource source, v
   const bool two_pass = rate_controlled && options.rewind != nullptr &&
                         (options.video.speed < kMovieAnalysisSpeed || size_unknown ||
                          options.measure_at_fastest);
-  // Otherwise the fastest speed first codes the movie shrunk four times each
-  // way (a sixteenth of a pass) for a plan: a hard end is then foreseen
-  // rather than squeezed into the last second.
-  const bool look_ahead = rate_controlled && options.rewind != nullptr && !two_pass &&
-                          LookAheadFits(options.video);
   if (rate_controlled && options.target_bytes > 0 && known_frames == 0 && !two_pass) {
     *error = "a target size needs the number of frames (pictures from a pipe: --frames)";
     return false;
@@ -663,7 +554,7 @@ bool MovieEncode(const MovieEncodeOptions& options, MoviePictureSource source, v
   run.sound = &sound;
   run.st = st;
   run.known_frames = known_frames;
-  if (two_pass || look_ahead) {
+  if (two_pass) {
     // A fast pass over the whole movie measures how hard each frame is.
     MovieEncodeStats analysis_stats;
     if (options.target_bytes == 0 || known_frames > 0) {
@@ -675,12 +566,6 @@ bool MovieEncode(const MovieEncodeOptions& options, MoviePictureSource source, v
     RateControlOptions measuring = ro;
     measuring.measuring = true;
     measuring.follow_simpler = false;
-    if (look_ahead) {
-      measuring.bytes_per_second /= kLookAheadByteScale;
-      measuring.samples_per_frame = uint64_t{options.video.width / 4} * (options.video.height / 4);
-      run.shrunk = true;
-      run.byte_scale = kLookAheadByteScale;
-    }
     RateControlInit(&rc, measuring);
     run.rc = &rc;
     run.analysis = true;
@@ -693,17 +578,10 @@ bool MovieEncode(const MovieEncodeOptions& options, MoviePictureSource source, v
     }
     if (!TargetRate(options, sound, frames, &ro.bytes_per_second, error)) return false;
     ro.total_frames = static_cast<uint32_t>(frames);
-    if (look_ahead) {
-      ro.plan_prior_seconds = kLookAheadPriorSeconds;
-    }
     RateControlInit(&rc, ro);
     RateControlSetPlan(&rc, std::move(run.complexity), std::move(run.fixed));
-    // (The look-ahead's blocks do not match the movie's: no scales.)
-    if (!look_ahead) RateControlSetPlanScales(&rc, run.frame_scales);
-    if (look_ahead) RateControlSetPlanKeys(&rc, std::move(run.keys));
+    RateControlSetPlanScales(&rc, run.frame_scales);
     run.analysis = false;
-    run.shrunk = false;
-    run.byte_scale = 1;
     run.st = st;
     run.known_frames = ro.total_frames;
     *st = MovieEncodeStats{};
@@ -717,7 +595,6 @@ bool MovieEncode(const MovieEncodeOptions& options, MoviePictureSource source, v
   if (!RunPictures(&run, error)) return false;
   if (rate_controlled) st->target_kbps = rc.options.bytes_per_second * 8 / 1000;
   st->passes = two_pass ? 2 : 1;
-  st->look_ahead = look_ahead;
 
   MovieWriterHeader header;
   header.version = options.video.version;

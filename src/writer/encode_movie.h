@@ -29,7 +29,6 @@ struct MovieEncodeProgress {
   uint64_t packet_bytes = 0;     // frame packets so far
   double seconds_done = 0;       // movie time coded so far
   bool analysing = false;        // the first of two passes (rate control)
-  bool shrunk = false;           // ... over pictures shrunk four times each way
 };
 using MovieProgressFn = void (*)(void* user, const MovieEncodeProgress& progress);
 
@@ -63,9 +62,7 @@ struct MovieEncodeOptions {
   // (a size then needs no frame count). Null: one pass.
   MovieRewindFn rewind = nullptr;
   // The fastest speed measures first only when asked to (or when a size
-  // needs the frame count); otherwise, when the pictures can be read twice
-  // and are at least 128x128, it makes a look-ahead: a measuring pass over
-  // the pictures shrunk four times each way, for a plan of the same kind.
+  // needs the frame count).
   bool measure_at_fastest = false;
   MovieProgressFn progress = nullptr;
   void* progress_user = nullptr;
@@ -87,7 +84,6 @@ struct MovieEncodeStats {
   std::vector<uint64_t> audio_dropped_frames;  // per track, sample frames not stored
   std::vector<int> audio_quality;     // per track, the quality coded with
   int passes = 1;                     // over the pictures
-  bool look_ahead = false;            // a pass over the pictures shrunk came first
 };
 
 // Data rates of a coded movie in kbit/s: the average over all frame packets

@@ -46,10 +46,9 @@ uint64_t FramesOf(const RateControl* rc, double seconds) {
 }
 
 // This pass's video bytes over the plan's prediction at the lambdas used
-// for the frames further on, starting from a second's worth of frames at 1
-// (see RateControlOptions::plan_prior_seconds).
+// for the frames further on, starting from a second's worth of frames at 1.
 double PlanRatio(const RateControl* rc) {
-  double prior = PerFrame(rc) * rc->window * rc->options.plan_prior_seconds;
+  double prior = PerFrame(rc) * rc->window;
   return (rc->video_done + prior) / (rc->planned_done + prior);
 }
 
@@ -70,17 +69,6 @@ double NearPlanRatio(const RateControl* rc) {
   // spent at the end.
   if (NearFinest(rc)) return PlanRatio(rc);
   return (rc->video_recent + prior * PlanRatio(rc)) / (rc->planned_recent + prior);
-}
-
-// The same for the frames the plan's pass coded as key frames, starting
-// from the other frames' ratio.
-double KeyPlanRatio(const RateControl* rc) {
-  double prior = PerFrame(rc) * rc->window * rc->options.plan_prior_seconds;
-  return (rc->key_video_done + prior * PlanRatio(rc)) / (rc->key_planned_done + prior);
-}
-
-bool PlanKey(const RateControl* rc, size_t k) {
-  return k < rc->plan_key.size() && rc->plan_key[k];
 }
 
 uint64_t FramesLeft(const RateControl* rc) { return rc->plan_c.size() - rc->frames; }
@@ -115,12 +103,7 @@ double PlannedLambda(RateControl* rc) {
   // (Seconds the peak limit holds take its bytes, not the lambda's.)
   double near = std::max(rc->plan_c_near - rc->bound_c_near, 0.0);
   double far = std::max(rc->plan_c_left - rc->plan_c_near - (rc->bound_c_left - rc->bound_c_near), 0.0);
-  double needed = NearPlanRatio(rc) * near + PlanRatio(rc) * far;
-  // (Frames the plan coded as key frames by their own ratio.)
-  if (!rc->plan_key.empty())
-    needed += (KeyPlanRatio(rc) - NearPlanRatio(rc)) * rc->key_c_near +
-              (KeyPlanRatio(rc) - PlanRatio(rc)) * (rc->key_c_left - rc->key_c_near);
-  needed = std::max(needed, 1.0);
+  double needed = std::max(NearPlanRatio(rc) * near + PlanRatio(rc) * far, 1.0);
   double video_left = std::max(PlannedVideoLeft(rc) - rc->bound_bytes_left,
                                0.1 * PerFrame(rc) * static_cast<double>(FramesLeft(rc)));
   double lambda = std::pow(needed / video_left, 1 / kRateExponent);
@@ -143,13 +126,9 @@ void CountPlanLeft(RateControl* rc) {
   rc->plan_c_left = rc->plan_c_near = rc->plan_c_total = 0;
   for (double c : rc->plan_c) rc->plan_c_total += c;
   const size_t near_end = std::min<size_t>(rc->plan_c.size(), rc->frames + FramesOf(rc, kPlanNearSeconds));
-  rc->key_c_left = rc->key_c_near = 0;
   for (size_t k = rc->frames; k < rc->plan_c.size(); k++) {
     rc->plan_c_left += rc->plan_c[k];
     if (k < near_end) rc->plan_c_near += rc->plan_c[k];
-    if (!PlanKey(rc, k)) continue;
-    rc->key_c_left += rc->plan_c[k];
-    if (k < near_end) rc->key_c_near += rc->plan_c[k];
   }
 }
 
@@ -249,12 +228,6 @@ void RateControlSetPlan(RateControl* rc, std::vector<double> complexity,
   MarkPeakBoundSeconds(rc);
 }
 
-void RateControlSetPlanKeys(RateControl* rc, std::vector<uint8_t> keys) {
-  keys.resize(rc->plan_c.size(), 0);
-  rc->plan_key = std::move(keys);
-  CountPlanLeft(rc);
-}
-
 void RateControlSetPlanScales(RateControl* rc, std::vector<double> scales) {
   scales.resize(rc->plan_c.size(), 1.0);
   for (size_t k = 0; k < rc->plan_c.size(); k++) {
@@ -319,9 +292,7 @@ double RateControlLambda(RateControl* rc, uint64_t audio_bytes) {
     // (The larger of the two ratios: a frame is refused for taking more
     // than it was expected to, and one shot cheaper than planned must not
     // make its neighbours look too dear.)
-    double c = (PlanKey(rc, rc->frames) ? KeyPlanRatio(rc)
-                                         : std::max(NearPlanRatio(rc), PlanRatio(rc))) *
-               rc->plan_c[rc->frames];
+    double c = std::max(NearPlanRatio(rc), PlanRatio(rc)) * rc->plan_c[rc->frames];
     double lambda = PlannedLambda(rc);
     // Lambda moves only gradually from frame to frame: near a threshold
     // where bytes jump (camera noise coded or kept) the sum over many frames
@@ -398,27 +369,13 @@ void RateControlDone(RateControl* rc, uint64_t packet_bytes, uint64_t video_byte
                      double lambda) {
   if (Planned(rc)) {
     double c = rc->plan_c[rc->frames];
-    const bool plan_key = PlanKey(rc, rc->frames);
-    if (lambda > 0 && c > 0) {
-      const double predicted = c * std::pow(lambda / PlanScale(rc), -kRateExponent);
-      const double video = static_cast<double>(video_bytes);
-      if (plan_key) {
-        const double long_keeps = 1 - 1.0 / static_cast<double>(FramesOf(rc, kLongSeconds));
-        rc->key_planned_done = long_keeps * rc->key_planned_done + predicted;
-        rc->key_video_done = long_keeps * rc->key_video_done + video;
-      } else {
-        CompareWithPlan(rc, predicted, video);
-      }
-    }
+    if (lambda > 0 && c > 0)
+      CompareWithPlan(rc, c * std::pow(lambda / PlanScale(rc), -kRateExponent),
+                      static_cast<double>(video_bytes));
     rc->plan_c_left -= c;
     rc->plan_c_near -= c;
-    if (plan_key) {
-      rc->key_c_left -= c;
-      rc->key_c_near -= c;
-    }
     const size_t near_end = rc->frames + FramesOf(rc, kPlanNearSeconds);
     if (near_end < rc->plan_c.size()) rc->plan_c_near += rc->plan_c[near_end];
-    if (PlanKey(rc, near_end)) rc->key_c_near += rc->plan_c[near_end];
     if (rc->plan_peak_bound[rc->frames]) {
       rc->bound_c_left -= c;
       rc->bound_c_near -= c;

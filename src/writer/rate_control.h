@@ -42,13 +42,6 @@ struct RateControlOptions {
   // the lambda of the last second's complexity (see below).
   // Off for a measuring pass, whose lambdas should stay steady.
   bool follow_simpler = true;
-  // With a plan: seconds' worth of bytes at which how this pass compares
-  // with the plan starts, at the plan's own scale, before any frame is
-  // coded. A plan measured from other pictures than these (shrunk ones)
-  // is trusted little, so that its scale comes from the first frames: a
-  // still noisy shot that the look-ahead planned at a fiftieth of what it
-  // took otherwise showed it only after seconds.
-  double plan_prior_seconds = 1;
 };
 
 struct RateControl {
@@ -74,11 +67,6 @@ struct RateControl {
   // and the bytes that do not depend on lambda (sound, reused video).
   std::vector<double> plan_c;
   std::vector<double> plan_fixed;
-  // Per frame whether the plan's pass coded it as a key frame, when that
-  // pass coded other pictures (see RateControlSetPlanKeys); empty: not told.
-  std::vector<uint8_t> plan_key;
-  double key_c_left = 0, key_c_near = 0;      // plan_c of such frames left, next
-  double key_planned_done = 0, key_video_done = 0;  // their comparison
   // Per frame, a factor on the frame's lambda (1: none): frames whose
   // picture later frames take over are coded better. plan_c then holds the
   // complexity at the movie's lambda, the factor included.
@@ -113,13 +101,6 @@ void RateControlInit(RateControl* rc, const RateControlOptions& options);
 // of the movie (before the first RateControlLambda call).
 void RateControlSetPlan(RateControl* rc, std::vector<double> complexity,
                         std::vector<double> fixed_bytes);
-// Which frames of the plan its pass coded as key frames (after
-// RateControlSetPlan): with a plan from other pictures (shrunk ones) this
-// pass's bytes compare with those frames' plan unlike the others' (a
-// shrunk key frame against a full-size one, or against the inter frame
-// that the full-size pass codes there), and such frames are compared and
-// foreseen by a ratio of their own, which starts from the others'.
-void RateControlSetPlanKeys(RateControl* rc, std::vector<uint8_t> keys);
 // Factors on the planned frames' lambdas, one per frame of the plan (after
 // RateControlSetPlan); the lambdas returned include them.
 void RateControlSetPlanScales(RateControl* rc, std::vector<double> scales);

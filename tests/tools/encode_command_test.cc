@@ -108,8 +108,6 @@ TEST(ProgressLine, TextShowsFramesSpeedTimesAndRate) {
   EXPECT_EQ(ProgressText(p, 3700 * 1000), "frame 30  0.0 fps  1:01:40 elapsed  ? left  100 kbit/s");
   p.analysing = true;  // the measuring pass of rate control
   EXPECT_EQ(ProgressText(p, 2000).rfind("measuring: frame 30 ", 0), 0u);
-  p.shrunk = true;  // the look-ahead over shrunk pictures
-  EXPECT_EQ(ProgressText(p, 2000).rfind("measuring at 1/4 size: frame 30 ", 0), 0u);
 }
 
 TEST(ProgressLine, RedrawsAtMostTenTimesASecondButAlwaysTheLastFrame) {
@@ -175,38 +173,6 @@ TEST(EncodeCommand, FastestSpeedCodesARateInOnePassUnlessAsked) {
   EXPECT_NE(stats({"--speed", "9"}).find(", 1 pass"), std::string::npos);
   EXPECT_NE(stats({"--speed", "9", "--passes", "2"}).find(", 2 passes"), std::string::npos);
   EXPECT_NE(stats({"--speed", "5", "--passes", "1"}).find(", 1 pass"), std::string::npos);
-  // (These 32x16 pictures are too small for a look-ahead.)
-  EXPECT_EQ(stats({"--speed", "9"}).find("look-ahead"), std::string::npos);
-}
-
-// Pictures of at least 128x128 that can be read twice: speed 9 under a rate
-// first looks ahead over them shrunk, unless --passes 1 asks for a plain
-// single pass (or --passes 2 for the full measuring pass).
-TEST(EncodeCommand, FastestSpeedLooksAheadOverShrunkPicturesUnlessOnePassIsAsked) {
-  std::string in = TempPath("look.y4m"), out = TempPath("look.vxn");
-  std::FILE* f = std::fopen(in.c_str(), "wb");
-  ASSERT_NE(f, nullptr);
-  std::fprintf(f, "YUV4MPEG2 W128 H128 F30:1\n");
-  for (uint32_t k = 0; k < 20; k++) {
-    std::fprintf(f, "FRAME\n");
-    std::vector<uint8_t> picture(128 * 128 + 2 * 64 * 64);
-    for (size_t i = 0; i < picture.size(); i++) picture[i] = static_cast<uint8_t>(i * 7 + k * 13);
-    std::fwrite(picture.data(), 1, picture.size(), f);
-  }
-  std::fclose(f);
-  auto stats = [&](std::vector<std::string> extra) {
-    std::vector<std::string> args = {"encode", in, "-o", out, "--bitrate", "300", "--stats", "--quiet"};
-    args.insert(args.end(), extra.begin(), extra.end());
-    return RunTool(CmdEncode, args).out;
-  };
-  EXPECT_NE(stats({"--speed", "9"}).find(", 1 pass after a look-ahead at 1/4 size"), std::string::npos);
-  std::string one = stats({"--speed", "9", "--passes", "1"});
-  EXPECT_NE(one.find(", 1 pass"), std::string::npos);
-  EXPECT_EQ(one.find("look-ahead"), std::string::npos);
-  std::string two = stats({"--speed", "9", "--passes", "2"});
-  EXPECT_NE(two.find(", 2 passes"), std::string::npos);
-  EXPECT_EQ(two.find("look-ahead"), std::string::npos);
-  EXPECT_EQ(stats({"--speed", "8"}).find("look-ahead"), std::string::npos);
 }
 
 // One second of loud noise, 22050 Hz mono 16-bit.

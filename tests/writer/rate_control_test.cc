@@ -70,12 +70,10 @@ struct PlannedRun {
 template <typename Code, typename Key>
 PlannedRun RunController(const RateControlOptions& o, uint32_t frames,
                          const std::vector<double>& plan, const std::vector<double>& fixed,
-                         uint64_t audio, int retries, Code code, Key key,
-                         const std::vector<uint8_t>& plan_keys = {}) {
+                         uint64_t audio, int retries, Code code, Key key) {
   RateControl rc;
   RateControlInit(&rc, o);
   if (!plan.empty()) RateControlSetPlan(&rc, plan, fixed);
-  if (!plan_keys.empty()) RateControlSetPlanKeys(&rc, plan_keys);
   PlannedRun run;
   for (uint32_t k = 0; k < frames; k++) {
     double lambda = RateControlLambda(&rc, audio);
@@ -244,53 +242,6 @@ TEST(RateControl, APlanHoldsOneLambdaToTheEnd) {
       const double middle = MedianLambda(run, 100, 200);
       for (uint32_t k = frames - 30; k < frames; k++) EXPECT_LT(run.lambdas[k] / middle, 1.5) << k;
     }
-  }
-}
-
-// A look-ahead's plan (shrunk pictures): its scale is off by a factor
-// that the controller learns only from the frames (4 to 12.5 against the
-// guess of 7), the key frames' differs from the inter frames' (a still
-// noisy shot: shrunk, the inter frames keep their blocks; at full size
-// they code the noise at 50 times the plan), and each frame strays from it
-// by up to a third. Trusting the plan's scale little and comparing the
-// plan's key frames apart, the rate holds; a last second 1.6 times
-// as hard as the rest (within the peak limit), which the plan foresees,
-// keeps about the middle's lambda, where the same movie without a plan
-// rises far above it.
-TEST(RateControl, ALookAheadPlanOfUnknownScaleStillForeseesTheEnd) {
-  struct Case {
-    double inter_factor, key_factor;  // this pass against the plan
-  };
-  for (Case c : {Case{4 / 7.0, 4 / 7.0}, Case{12.5 / 7.0, 12.5 / 7.0}, Case{1.2, 0.6},
-                 Case{50, 1}}) {
-    SCOPED_TRACE(testing::Message() << "inter x" << c.inter_factor << " key x" << c.key_factor);
-    const uint32_t frames = 300;
-    const double kbps = 600;
-    std::mt19937 random(17);
-    std::uniform_real_distribution<double> jitter(0.75, 1.33);
-    auto key = [](uint32_t k) { return k % 150 == 0; };
-    auto hardness = [&](uint32_t k) { return (k >= 270 ? 1.6 : 1.0) * (key(k) ? 6.0 : 1.0); };
-    std::vector<double> plan, fixed(frames, 300);
-    std::vector<uint8_t> plan_keys;
-    for (uint32_t k = 0; k < frames; k++) {
-      plan.push_back(RateControlComplexity(static_cast<uint64_t>(500 * hardness(k)), 30));
-      plan_keys.push_back(key(k));
-    }
-    auto code = [&](uint32_t k, double lambda) {
-      double planned = plan[k] * std::pow(lambda, -kRateExponent);
-      return static_cast<uint64_t>(
-          std::max(20.0, planned * (key(k) ? c.key_factor : c.inter_factor) * jitter(random)));
-    };
-    RateControlOptions o = OptionsAt(kbps, 0, 320 * 240);
-    o.plan_prior_seconds = 0.01;
-    PlannedRun ahead = RunController(o, frames, plan, fixed, 300, 2, code, key, plan_keys);
-    ExpectRateHeld(ahead, kbps);
-    PlannedRun blind = RunController(OptionsAt(kbps, frames, 320 * 240), frames, {}, fixed, 300,
-                                     2, code, key);
-    const double ahead_end = MedianLambda(ahead, 270, 300) / MedianLambda(ahead, 60, 240);
-    const double blind_end = MedianLambda(blind, 270, 300) / MedianLambda(blind, 60, 240);
-    EXPECT_LT(ahead_end, 2.0);
-    EXPECT_LT(2 * ahead_end, blind_end);
   }
 }
 
@@ -588,12 +539,11 @@ TEST(MovieEncodeRate, SizeNeedsAFrameCountAndRoomForTheContainer) {
 }
 
 // Content kinds that a camera and an editor make, small and short.
-enum class Content { kNoisyPan, kStatic, kFades, kCuts, kDark, kHardEnd };
+enum class Content { kNoisyPan, kStatic, kFades, kCuts, kDark };
 
 struct ContentSource {
   Content kind;
   uint32_t width = 112, height = 80;
-  bool alpha = false;
 };
 
 // Camera-like noise of about `sigma` from a hash of frame and sample.
@@ -648,14 +598,6 @@ int DrawContent(void* user, uint32_t frame, VideoPicture* p) {
         for (uint32_t x = x0; x < x0 + 24; x++) p->y[y * w + x] = lit.y[y * w + x];
       break;
     }
-    case Content::kHardEnd:  // a moving shot, then a last second of fast action
-      if (frame < 150) {
-        SynthPicture(SynthScene::kNatural, frame, w, h, false, p);
-        AddNoise(p, frame, 1);
-      } else {
-        SynthPicture(SynthScene::kNatural, frame * 9, w, h, false, p);
-      }
-      break;
   }
   return 1;
 }
@@ -760,129 +702,6 @@ TEST(MovieEncodeRate, SoundAboveTheRateIsNamedOrLowered) {
   EXPECT_LE(static_cast<double>(stats.audio_bytes[0]) * 8 / 6 / 1000, 0.2 * 60 * 1.05);
   MovieRates rates = MovieRatesOf(stats.packet_bytes, o.rate_num, o.rate_den);
   EXPECT_NEAR(rates.average_kbps, 60, 3);
-}
-
-// The median lambda of the coded frames from..to.
-double MedianLambda(const MovieEncodeStats& stats, size_t from, size_t to) {
-  std::vector<double> part;
-  for (size_t k = from; k < to && k < stats.lambdas.size(); k++)
-    if (stats.lambdas[k] > 0) part.push_back(stats.lambdas[k]);
-  std::sort(part.begin(), part.end());
-  return part.empty() ? 0.0 : part[part.size() / 2];
-}
-
-// The fastest speed in one pass over pictures it can read twice first
-// looks ahead over them shrunk four times each way: a last second much
-// harder than the rest is then foreseen, and its lambda stays near the
-// middle's instead of rising to pay back what that second takes. Without
-// the rewind (a pipe) the same movie is squeezed at the end.
-TEST(MovieEncodeLookAhead, HardLastSecondIsForeseen) {
-  ContentSource source{Content::kHardEnd, 160, 128};
-  MovieEncodeOptions o = MovieOptions();
-  o.video.width = source.width;
-  o.video.height = source.height;
-  o.bitrate_kbps = 300;
-  auto encode = [&](MovieRewindFn rewind, MovieEncodeStats* stats) {
-    o.rewind = rewind;
-    std::vector<uint8_t> movie;
-    const char* error = nullptr;
-    ASSERT_TRUE(MovieEncode(o, DrawContent, &source, &movie, stats, &error)) << error;
-    ASSERT_EQ(stats->lambdas.size(), 180u);
-    MovieRates rates = MovieRatesOf(stats->packet_bytes, o.rate_num, o.rate_den);
-    EXPECT_NEAR(rates.average_kbps, 300, 300 * 0.05);
-    EXPECT_LE(rates.peak_kbps, 2 * rates.average_kbps);
-  };
-  MovieEncodeStats ahead, piped;
-  encode(Rewind, &ahead);
-  encode(nullptr, &piped);
-  EXPECT_TRUE(ahead.look_ahead);
-  EXPECT_EQ(ahead.passes, 1);
-  EXPECT_FALSE(piped.look_ahead);
-  const double ahead_end = MedianLambda(ahead, 150, 180) / MedianLambda(ahead, 30, 150);
-  const double piped_end = MedianLambda(piped, 150, 180) / MedianLambda(piped, 30, 150);
-  EXPECT_LT(ahead_end, 2.5);
-  EXPECT_LT(1.5 * ahead_end, piped_end);
-}
-
-// A look-ahead needs pictures of at least 128x128 (32x32 shrunk): smaller
-// ones code in one pass. Sizes that are not multiples of 4 (or of 8, an odd
-// shrunk chroma width) lose their last columns and rows to the shrink, and
-// a movie with an alpha plane shrinks that too.
-TEST(MovieEncodeLookAhead, SmallAndOddSizes) {
-  struct Size {
-    uint32_t width, height;
-    bool alpha, look_ahead;
-  };
-  for (const Size size : {Size{8, 8, false, false}, Size{16, 16, false, false},
-                          Size{127, 200, false, false}, Size{128, 128, false, true},
-                          Size{150, 130, false, true}, Size{133, 129, true, true}}) {
-    SCOPED_TRACE(testing::Message() << size.width << "x" << size.height);
-    ContentSource source{Content::kNoisyPan, size.width, size.height};
-    MovieEncodeOptions o = MovieOptions();
-    o.video.width = size.width;
-    o.video.height = size.height;
-    o.video.alpha = size.alpha;
-    o.frames = 60;
-    o.audio.clear();
-    o.bitrate_kbps = 40;
-    o.rewind = Rewind;
-    auto draw = [](void* user, uint32_t frame, VideoPicture* p) {
-      DrawContent(user, frame, p);
-      const auto* source = static_cast<const ContentSource*>(user);
-      if (source->alpha) p->a.assign(p->y.size(), static_cast<uint8_t>(frame * 4));
-      return 1;
-    };
-    source.alpha = size.alpha;
-    std::vector<uint8_t> movie;
-    MovieEncodeStats stats;
-    const char* error = nullptr;
-    ASSERT_TRUE(MovieEncode(o, draw, &source, &movie, &stats, &error)) << error;
-    EXPECT_EQ(stats.look_ahead, size.look_ahead);
-    EXPECT_EQ(stats.passes, 1);
-    EXPECT_EQ(stats.packet_bytes.size(), 60u);
-  }
-}
-
-// The look-ahead's pictures are checked as the full-size ones would be: a
-// picture of the wrong size fails the encode with the same reason.
-TEST(MovieEncodeLookAhead, WrongPictureSizeIsRefused) {
-  MovieEncodeOptions o = MovieOptions();
-  o.video.width = 160;
-  o.video.height = 128;
-  o.bitrate_kbps = 100;
-  o.rewind = Rewind;
-  auto wrong = [](void*, uint32_t frame, VideoPicture* p) {
-    SynthPicture(SynthScene::kNatural, frame, frame == 20 ? 128 : 160, 128, false, p);
-    return 1;
-  };
-  std::vector<uint8_t> movie;
-  MovieEncodeStats stats;
-  const char* error = nullptr;
-  EXPECT_FALSE(MovieEncode(o, wrong, nullptr, &movie, &stats, &error));
-  ASSERT_NE(error, nullptr);
-  EXPECT_NE(std::string(error).find("does not have the movie's size"), std::string::npos) << error;
-}
-
-// Whatever the number of workers, the look-ahead and so the movie are the same.
-TEST(MovieEncodeLookAhead, SameMovieForAnyThreads) {
-  ContentSource source{Content::kHardEnd, 160, 128};
-  MovieEncodeOptions o = MovieOptions();
-  o.video.width = source.width;
-  o.video.height = source.height;
-  o.frames = 90;
-  o.bitrate_kbps = 200;
-  o.rewind = Rewind;
-  std::vector<uint8_t> first;
-  for (uint32_t threads : {1u, 3u}) {
-    o.video.threads = threads;
-    std::vector<uint8_t> movie;
-    MovieEncodeStats stats;
-    const char* error = nullptr;
-    ASSERT_TRUE(MovieEncode(o, DrawContent, &source, &movie, &stats, &error)) << error;
-    EXPECT_TRUE(stats.look_ahead);
-    if (first.empty()) first = movie;
-    EXPECT_EQ(movie, first) << threads << " threads";
-  }
 }
 
 int OneSecondOfPictures(void*, uint32_t frame, VideoPicture* picture) {

@@ -29,8 +29,7 @@ constexpr OptionSpec kEncodeOptions[] = {
     {kOptBitrate, "--bitrate", "KBPS", "aim at this data rate of video and sound, kbit/s (instead of --quality)"},
     {kOptSize, "--size", "BYTES", "aim at this size of the whole movie file (instead of --quality)"},
     {kOptPasses, "--passes", "1|2",
-     "with --bitrate/--size: 2 measures the movie first at speed 9 (default below speed 9; speed 9 "
-     "first looks ahead at 1/4 size); 1 codes in one plain pass, faster, less even"},
+     "with --bitrate/--size: 2 measures the movie first at speed 9 (default below speed 9); 1 is faster, less even"},
     {kOptSpeed, "--speed", "0-9", "0 best compression .. 9 fastest (default 5)"},
     {kOptThreads, "--threads", "N", "worker threads (default one per processor; same movie for any N)"},
     {kOptQuiet, "--quiet", nullptr, "no progress line (it is drawn only on a terminal anyway)"},

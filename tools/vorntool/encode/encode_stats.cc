@@ -59,10 +59,9 @@ void PrintEncodeStats(std::FILE* out, const MovieEncodeOptions& options,
   std::fprintf(out, "  data rate: average %.1f kbit/s, peak %.1f kbit/s (one second)", rates.average_kbps,
                rates.peak_kbps);
   if (stats.target_kbps > 0)
-    std::fprintf(out, ", target %.1f kbit/s (%+.1f %%), %d pass%s%s", stats.target_kbps,
+    std::fprintf(out, ", target %.1f kbit/s (%+.1f %%), %d pass%s", stats.target_kbps,
                  (rates.average_kbps / stats.target_kbps - 1) * 100, stats.passes,
-                 stats.passes > 1 ? "es" : "",
-                 stats.look_ahead ? " after a look-ahead at 1/4 size" : "");
+                 stats.passes > 1 ? "es" : "");
   std::fprintf(out, "\n");
   for (int p = 0; p < 4; p++) {
     if (!samples[p]) continue;

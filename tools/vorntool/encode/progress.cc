@@ -28,11 +28,9 @@ std::string ProgressText(const MovieEncodeProgress& p, uint64_t elapsed_ms) {
   std::string left = "?";
   if (p.frames_total && fps > 0)
     left = Clock((p.frames_total - std::min(p.frames_done, p.frames_total)) / fps);
-  // The measuring pass of rate control says so (the look-ahead over shrunk
-  // pictures too); its fps and times are its own.
-  const char* pass = !p.analysing ? "" : p.shrunk ? "measuring at 1/4 size: " : "measuring: ";
+  // The measuring pass of rate control says so; its fps and times are its own.
   std::snprintf(text, sizeof text, "%sframe %s  %.1f fps  %s elapsed  %s left  %.0f kbit/s",
-                pass, frames.c_str(), fps, Clock(elapsed).c_str(),
+                p.analysing ? "measuring: " : "", frames.c_str(), fps, Clock(elapsed).c_str(),
                 left.c_str(), kbps);
   return text;
 }
