@@ -50,7 +50,8 @@ TEST(KeyRuns, NoiseIsCodedAsKeyFramesAndTheRunEndsOnAStillPicture) {
 
 // Noise over most of the picture; in the rest a detailed texture moving by
 // fractions of a sample.
-void Mixed(uint32_t k, VideoPicture* picture, uint32_t texture_columns, double speed, int noise_level) {
+void Mixed(uint32_t k, VideoPicture* picture, uint32_t texture_columns, double speed,
+           int noise_level) {
   VideoPictureInit(picture, kWidth, kHeight, false);
   std::mt19937 random(k);
   std::uniform_int_distribution<int> sample(0, 255);
@@ -59,13 +60,16 @@ void Mixed(uint32_t k, VideoPicture* picture, uint32_t texture_columns, double s
   for (uint32_t y = 0; y < kHeight; y++)
     for (uint32_t x = 0; x < kWidth; x++) {
       double u = x + shift, v = y + 0.37 * shift;
-      double value = 128 + 60 * std::sin(u * 0.9) * std::cos(v * 0.7) + 40 * std::sin((u + v) * 0.31);
-      int s = x < texture_columns ? std::clamp<int>(int(value) + noise(random), 0, 255) : sample(random);
+      double value =
+          128 + 60 * std::sin(u * 0.9) * std::cos(v * 0.7) + 40 * std::sin((u + v) * 0.31);
+      int s = x < texture_columns ? std::clamp<int>(int(value) + noise(random), 0, 255)
+                                  : sample(random);
       picture->y[size_t{y} * kWidth + x] = uint8_t(s);
     }
   for (uint8_t& s : picture->u) s = static_cast<uint8_t>(sample(random));
   for (uint8_t& s : picture->v) s = static_cast<uint8_t>(sample(random));
 }
+
 // Coding a frame both ways costs twice the time. After the key coding has
 // won twice in a row, the next frames go straight to it, also where it won
 // only by the error it keeps out of later frames and not by its bits (a

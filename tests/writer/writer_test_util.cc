@@ -124,7 +124,8 @@ VideoEncoderOptions KeyDecisionOptions(int quality, int speed) {
 std::vector<bool> KeyFramesOf(const VideoEncoderOptions& options, uint32_t count,
                               const std::function<void(uint32_t, VideoPicture*)>& render) {
   std::vector<bool> keys;
-  for (const VideoFrameStats& stats : FrameStatsOf(options, count, render)) keys.push_back(stats.key);
+  for (const VideoFrameStats& stats : FrameStatsOf(options, count, render))
+    keys.push_back(stats.key);
   return keys;
 }
 
