@@ -47,8 +47,6 @@ uint32_t LeadingField(double value) {
 
 // ---- Run layout ---------------------------------------------------------------------------
 
-uint32_t BitsFor(uint32_t level) { return TopBitPlusOne(level); }
-
 struct RunChoice {
   uint32_t end_group;
   int code;  // -1: the plain 8-coefficient run
@@ -91,7 +89,7 @@ std::vector<RunChoice> PlanRuns(const int32_t* levels, uint32_t n) {
     best[g] = ~0u;
     auto consider = [&](uint32_t len, int code, uint32_t header_bits) {
       const uint32_t used = std::min(len, reach);
-      const uint32_t width = BitsFor(peak[used]);
+      const uint32_t width = TopBitPlusOne(peak[used]);
       const uint32_t cost = header_bits + 4 + width * count[used] + (width ? nonzero[used] : 0) + best[g + used];
       if (cost < best[g]) {
         best[g] = cost;
